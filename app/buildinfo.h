@@ -1,0 +1,7 @@
+#pragma once
+// Build constants filled in by CMake from git (cmake/WriteBuildInfo.cmake).
+
+extern const char* const kelvane_buildVersion; // yy.mm.dd.<first 8 hex digits of the commit>
+extern const char* const kelvane_buildDate;    // "Mmm dd yyyy hh:mm:ss", day padded with a blank
+extern const char* const kelvane_buildSha;     // full 40-digit commit hash
+extern const char* const kelvane_buildShaSuffix;

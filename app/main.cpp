@@ -1,0 +1,2 @@
+// Placeholder entry until the command line lands.
+int main() { return 0; }

@@ -1,0 +1,1 @@
+// Placeholder for a program folder that has no sources yet.

@@ -1,0 +1,78 @@
+#pragma once
+// The interface between the driver and an output converter: the bus message record, the
+// per-file record, and the callback table a converter object begins with.
+
+#include <cstdint>
+#include <string>
+
+enum cBusMsgType : uint32_t {
+    BUS_MSG_NONE = 0,
+    BUS_MSG_CAN_DATA_FRAME = 1,
+    BUS_MSG_CAN_REMOTE_FRAME = 2,
+    BUS_MSG_CAN_ERROR_FRAME = 3,
+    BUS_MSG_LIN_FRAME = 4,
+    BUS_MSG_LIN_CHECKSUM_ERROR = 5,
+    BUS_MSG_LIN_RECEIVE_ERROR = 6,
+    BUS_MSG_LIN_TRANSMISSION_ERROR = 7,
+    BUS_MSG_LIN_SYNC_ERROR = 8,
+};
+
+struct cBusMsg_CAN {
+    uint8_t IDE; // 1: 29-bit identifier
+    uint8_t Dir; // nonzero: transmitted
+    uint8_t EDL; // 1: CAN FD
+    uint8_t ESI;
+    uint8_t BRS;
+    uint8_t RTR; // remote frame
+    uint8_t DLC; // data length code as logged
+};
+
+struct cBusMsg_CANError {
+    uint8_t BusChannel; // the error frame's bus; the common BusChannel is not written
+    uint32_t ErrorType; // 1..5, else 0
+};
+
+struct cBusMsg_LIN {
+    uint8_t Dir;
+    uint8_t ReceivedDataByteCount;
+};
+
+// One decoded bus event. Owned by the message iterator, lent to newMsg for one call.
+struct cBusMsg {
+    double Timestamp; // absolute seconds on the Unix epoch scale
+    uint8_t BusChannel;
+    uint32_t ID;
+    std::string DataBytes; // payload bytes, any values
+    cBusMsgType Type;
+    union { // the variant of Type; a decoder clears the whole area before filling its part
+        cBusMsg_CAN CAN;
+        cBusMsg_CANError CANError;
+        cBusMsg_LIN LIN;
+    };
+};
+
+// What the driver knows of one input file when it announces it.
+struct cLogReaderFileInfo {
+    std::string inputPath;  // relative to the input root
+    std::string outputPath; // output base path, relative to the output root, no extension
+    std::string serialNumber;
+    double startTime; // seconds, truncated to whole microseconds
+    uint32_t session;
+    uint32_t split;
+};
+
+struct cBusLayer;
+
+struct cBusLayer_vtable {
+    bool (*newMsg)(cBusLayer* layer, const cBusMsg* msg);
+    bool (*newFile)(cBusLayer* layer, const cLogReaderFileInfo* info, bool continuation);
+    bool (*endFile)(cBusLayer* layer, const cLogReaderFileInfo* info);
+};
+
+// A converter object begins with this member.
+struct cBusLayer {
+    const cBusLayer_vtable* vt;
+};
+
+// Installs the default table, whose three functions do nothing and return false.
+bool cBusLayer_init(cBusLayer* layer);

@@ -1,0 +1,16 @@
+#pragma once
+// Operating-system backend of cFS (POSIX stat, opendir, mkdir 0700, remove, stdio files)
+// and path normalisation.
+
+#include <string>
+#include <string_view>
+
+#include "fs/cFS.h"
+
+// Null unless the root itself is an existing folder.
+cFS* cFS_os_ctor(std::string_view root);
+bool cFS_os_getCwd(std::string* out);
+bool cFS_os_isPathAbsolute(std::string_view path);
+// Backslashes to "/", one pass of "//" to "/", made absolute against the working
+// directory, "/" appended when the path names an existing folder.
+void cFS_os_normalizePath(std::string* path);

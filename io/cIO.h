@@ -1,0 +1,42 @@
+#pragma once
+// The one byte-stream interface. A stream object begins with a pointer to its table of
+// operations; the fields of its kind follow. An empty slot means "not supported": the
+// dispatch wrappers then return -2. Positions and counts are signed 64-bit.
+
+#include <cstdint>
+
+struct cIO;
+
+struct cIO_vtable {
+    int64_t (*read)(cIO* io, void* dst, uint64_t n);        // bytes delivered, 0 at end, <0 failure
+    int64_t (*write)(cIO* io, const void* src, uint64_t n); // bytes accepted, <0 failure
+    int64_t (*tell)(cIO* io);                                // position, <0 failure
+    int64_t (*seek)(cIO* io, int64_t offset, int32_t origin); // new position, <0 failure
+    int32_t (*close)(cIO* io);                               // 0 success; releases the object
+};
+
+struct cIO {
+    const cIO_vtable* vt;
+};
+
+// Seek origins, the values of SEEK_SET, SEEK_CUR and SEEK_END.
+enum { cIO_SEEK_SET = 0, cIO_SEEK_CUR = 1, cIO_SEEK_END = 2 };
+
+// Result of a dispatch wrapper whose slot is empty.
+constexpr int64_t cIO_UNSUPPORTED = -2;
+
+int64_t cIO_read(cIO* io, void* dst, uint64_t n);
+int64_t cIO_write(cIO* io, const void* src, uint64_t n);
+int64_t cIO_tell(cIO* io);
+int64_t cIO_seek(cIO* io, int64_t offset, int32_t origin);
+// 0 for a null stream and for a kind without close.
+int32_t cIO_close(cIO* io);
+
+// Stores tell() into *slot; false for a null argument.
+bool cIO_pushLocation(cIO* io, int64_t* slot);
+// Seeks back to *slot; true when the stream reports exactly that position.
+bool cIO_popLocation(cIO* io, const int64_t* slot);
+// Size by seeking to the end; the position is restored. -1 for null.
+int64_t cIO_getSize(cIO* io);
+// Copies src to dst in 4096-byte chunks until a read gives 0 or less.
+void cIO_cat(cIO* src, cIO* dst);

@@ -1,0 +1,15 @@
+#pragma once
+// Read-ahead buffer over an inner stream. Positions are those of the inner stream.
+//   uint64_t capacity; uint64_t filled; uint64_t cursor (read offset in the buffer);
+//   int64_t windowStart (inner position of the buffer's first byte); uint8_t* buffer;
+//   cIO* inner; uint8_t ownsInner (close the inner stream on close).
+
+#include <cstddef>
+
+#include "io/cIO.h"
+
+// With a buffer given, uses exactly size bytes of it (the caller keeps it); with null,
+// behaves as cIO_bufferAlloc_ctor.
+cIO* cIO_buffer_ctor(cIO* inner, bool ownsInner, void* buffer, size_t size);
+// Rounds size up to a multiple of 8 and allocates record and zeroed buffer in one block.
+cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size);

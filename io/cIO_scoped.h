@@ -1,0 +1,9 @@
+#pragma once
+// Window onto [start, end) of an inner stream; positions seen through it are relative to start.
+//   cIO* inner; int64_t start; int64_t end (absolute; <= 0 means no end).
+// Never closes the inner stream.
+
+#include "io/cIO.h"
+
+// Seeks the inner stream to start. Null for a null inner stream.
+cIO* cIO_scoped_ctor(cIO* inner, int64_t start, int64_t end);

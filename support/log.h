@@ -1,0 +1,43 @@
+#pragma once
+// Leveled log on the standard error stream, one line per message:
+//   "MM-DD hh:mm:ss.mmm ppppp ttttt L message\n"
+// The level check happens at the call site, before the arguments are formatted.
+
+#include <cstdarg>
+
+enum {
+    ZF_LOG_VERBOSE = 1,
+    ZF_LOG_DEBUG = 2,
+    ZF_LOG_INFO = 3,
+    ZF_LOG_WARN = 4,
+    ZF_LOG_ERROR = 5,
+    ZF_LOG_FATAL = 6,
+};
+
+// Longest line before its newline; longer messages are cut.
+constexpr int ZF_LOG_LINE_MAX = 510;
+
+extern int _zf_log_global_output_lvl;
+
+// Receives one finished line (newline included). The default writes it to fd 2 in one write.
+typedef void (*zf_log_output_fn)(const char* line, int length);
+
+void zf_log_set_output_level(int level);
+int zf_log_get_output_level();
+// Replaces the line sink; null restores the default. Tests use it to capture lines.
+void zf_log_set_output_callback(zf_log_output_fn fn);
+void _zf_log_write(int level, const char* tag, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+void _zf_log_writev(int level, const char* tag, const char* format, va_list args);
+
+#define ZF_LOG_WRITE(lvl, ...)                                                                     \
+    do {                                                                                           \
+        if ((lvl) >= _zf_log_global_output_lvl) _zf_log_write((lvl), nullptr, __VA_ARGS__);        \
+    } while (0)
+
+#define ZF_LOGV(...) ZF_LOG_WRITE(ZF_LOG_VERBOSE, __VA_ARGS__)
+#define ZF_LOGD(...) ZF_LOG_WRITE(ZF_LOG_DEBUG, __VA_ARGS__)
+#define ZF_LOGI(...) ZF_LOG_WRITE(ZF_LOG_INFO, __VA_ARGS__)
+#define ZF_LOGW(...) ZF_LOG_WRITE(ZF_LOG_WARN, __VA_ARGS__)
+#define ZF_LOGE(...) ZF_LOG_WRITE(ZF_LOG_ERROR, __VA_ARGS__)
+#define ZF_LOGF(...) ZF_LOG_WRITE(ZF_LOG_FATAL, __VA_ARGS__)
