@@ -1,0 +1,32 @@
+#pragma once
+// The conversion driver: walks the input paths, unwraps containers, opens each MDF file
+// and pumps its time-ordered bus messages into the converter.
+// Result code of one input path, OR-ed over all inputs into the exit status:
+//   0 converted / skipped by rule, 1 missing, 2 not decryptable, 4 not decompressible,
+//   8 any other conversion failure, 129 neither file nor folder / query failed.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "converter/cBusLayer.h"
+#include "fs/cFS.h"
+
+struct cLogReaderOptions;
+struct cLogReader;
+
+enum : uint32_t {
+    cLogReader_OK = 0,
+    cLogReader_MISSING = 1,
+    cLogReader_DECRYPT_FAILED = 2,
+    cLogReader_DECOMPRESS_FAILED = 4,
+    cLogReader_CONVERSION_FAILED = 8,
+    cLogReader_BAD_PATH = 129,
+};
+
+// Null when any pointer is null. Borrows all four objects.
+cLogReader* cLogReader_ctor(cFS* inputFs, cFS* outputFs, bool createDirs,
+                            const cLogReaderOptions* options, cBusLayer* converter);
+void cLogReader_dtor(cLogReader* reader);
+// inputs: relative to the input root, in command-line order.
+uint32_t cLogReader_process(cLogReader* reader, const std::vector<std::string>& inputs);
