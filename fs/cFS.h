@@ -13,7 +13,7 @@
 #include "io/cIO.h"
 
 enum cFS_type : uint32_t {
-    cFS_TYPE_OTHER = 0,   // exists, neither regular file nor folder
+    cFS_TYPE_OTHER = 0, // exists, neither regular file nor folder
     cFS_TYPE_FILE = 1,
     cFS_TYPE_FOLDER = 2,
     cFS_TYPE_MISSING = 3,

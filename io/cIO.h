@@ -10,9 +10,9 @@ struct cIO;
 struct cIO_vtable {
     int64_t (*read)(cIO* io, void* dst, uint64_t n);        // bytes delivered, 0 at end, <0 failure
     int64_t (*write)(cIO* io, const void* src, uint64_t n); // bytes accepted, <0 failure
-    int64_t (*tell)(cIO* io);                                // position, <0 failure
+    int64_t (*tell)(cIO* io);                               // position, <0 failure
     int64_t (*seek)(cIO* io, int64_t offset, int32_t origin); // new position, <0 failure
-    int32_t (*close)(cIO* io);                               // 0 success; releases the object
+    int32_t (*close)(cIO* io);                                // 0 success; releases the object
 };
 
 struct cIO {
