@@ -1,0 +1,42 @@
+#pragma once
+// The bus event decoders: one function per kind of channel group, each filling one bus
+// message from one record, and the choice of decoder from a group's channel names.
+//
+// cMdfRecord, the view of one record that the record reader hands to a decoder:
+//   data, dataLength         - the record's data bytes, without the record id
+//   vlsdData, vlsdLength     - its variable-length data: a 32-bit little-endian length n and
+//                              n bytes, or nothing (length 0) when it has no VLSD channel
+//   rules                    - the channel group's rule vector (not owned)
+// Both data pointers belong to the reader and are valid until its next read.
+
+#include <cstdint>
+#include <vector>
+
+#include "converter/cBusLayer.h"
+#include "mdf/cMdfDecodeRule.h"
+
+struct cMdfRecord {
+    const uint8_t* data;
+    uint64_t dataLength;
+    const uint8_t* vlsdData;
+    uint64_t vlsdLength;
+    const std::vector<cMdfDecodeRule>* rules;
+};
+
+// True when every rule's field was accepted; the message then holds the event.
+using cMdfDecoderFn = bool (*)(const cMdfRecord*, cBusMsg*);
+
+// Stores the decoder for the one name prefix (text before the first '.') the rules share;
+// false, storing nothing, when they share no prefix or more than one.
+bool getOptimalDecoder(const std::vector<cMdfDecodeRule>* rules, cMdfDecoderFn* decoder);
+
+bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* record, cBusMsg* msg);
+bool cMdfDecoders_decodeCanRemoteFrame(const cMdfRecord* record, cBusMsg* msg);
+bool cMdfDecoders_decodeCanErrorFrame(const cMdfRecord* record, cBusMsg* msg);
+bool cMdfDecoders_decodeLinFrame(const cMdfRecord* record, cBusMsg* msg);
+bool cMdfDecoders_decodeLinChecksumError(const cMdfRecord* record, cBusMsg* msg);
+bool cMdfDecoders_decodeLinReceiveError(const cMdfRecord* record, cBusMsg* msg);
+bool cMdfDecoders_decodeLinSyncError(const cMdfRecord* record, cBusMsg* msg);
+bool cMdfDecoders_decodeLinTransmissionError(const cMdfRecord* record, cBusMsg* msg);
+// For groups of an unknown prefix: Type BUS_MSG_NONE, always false.
+bool cMdfDecoders_decodeGeneric(const cMdfRecord* record, cBusMsg* msg);

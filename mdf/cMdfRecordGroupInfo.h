@@ -1,0 +1,69 @@
+#pragma once
+// Finding and reading the records of one data group, one after the other.
+//
+// cMdfRecordInfo, one per channel group, kept in the data group's record map:
+//   recordID     - the channel group's record id (0 in a group without record ids)
+//   recordLength - bytes behind the record id: data bytes + invalidation bytes of the group;
+//                  cMdfRecordInfo_VLSD marks a VLSD channel group (length-prefixed records)
+//   rules        - the group's rule vector, owned by the channel group; null for VLSD
+//   decoder      - the decoder chosen for the group, or null when none fits
+//
+// cMdfBlock_DG_iteratorState, the read position carried from record to record:
+//   position     - offset of the next record from the start of the DT data section
+//   view         - the record view handed out by the last successful read
+//   recordBuffer - holds the last record's data bytes (reused, never shrunk)
+//   vlsdBuffer   - holds the last record's VLSD data (reused, never shrunk)
+//   decoder      - the decoder of the last record's channel group (may be null)
+// A state is a plain value embedded in its user; _init before use, _drop after.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mdf/cMdfDecodeRule.h"
+#include "mdf/cMdfDecoders.h"
+
+struct cMdfBlock_DG_obj_t;
+
+constexpr uint32_t cMdfRecordInfo_VLSD = 0xFFFFFFFFu;
+// Longest VLSD entry whose bytes are read; a longer one is logged and zero-filled.
+constexpr uint32_t cMdfRecordInfo_VLSD_MAX = 128;
+
+struct cMdfRecordInfo {
+    uint64_t recordID;
+    uint32_t recordLength;
+    std::vector<cMdfDecodeRule>* rules;
+    cMdfDecoderFn decoder;
+};
+
+bool cMdfRecordInfo_init(cMdfRecordInfo* info);
+// Field copy; the rules pointer is shared.
+cMdfRecordInfo cMdfRecordInfo_clone(const cMdfRecordInfo* info);
+
+struct cMdfBlock_DG_iteratorState {
+    uint64_t position;
+    cMdfRecord view;
+    std::string recordBuffer;
+    std::string vlsdBuffer;
+    cMdfDecoderFn decoder;
+};
+
+bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state);
+void cMdfBlock_DG_iteratorState_drop(cMdfBlock_DG_iteratorState* state);
+
+// Rebuilds the record map from the channel groups. A group the reader cannot hold (record
+// id size above 8) is logged and keeps an empty map, so it yields no record. False only for
+// a null data group.
+bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg);
+// Reads the record at the state's position, advances past it and sets the state's decoder.
+// Null at the end of the records or at a record that cannot be read.
+const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorState* state);
+// Reads one record at position without following VLSD references: its id into *recordID and
+// its bytes (with the 4 length bytes for a VLSD record) into *out. Returns the record's size
+// in the stream, or 0xFFFFFFFF.
+uint32_t cMdfBlock_DG_getRecordDataRaw(cMdfBlock_DG_obj_t* dg, uint64_t position,
+                                       uint64_t* recordID, std::string* out);
+// One channel group and no record ids.
+bool cMdfBlock_DG_isSorted(const cMdfBlock_DG_obj_t* dg);
+// Stores sizes below 9, ignores others.
+void cMdfBlock_DG_setRecordIDSize(cMdfBlock_DG_obj_t* dg, uint8_t size);
