@@ -1,0 +1,208 @@
+// The real binary over generated folder trees: output text byte for byte, the output
+// layout, and the exit status of every kind of input.
+
+#include <gtest/gtest.h>
+
+#include "e2e_support.h"
+
+namespace {
+
+const uint8_t kBytes8[] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+const uint8_t kCount12[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+const uint8_t kBytes3[] = {1, 2, 3};
+
+cMdfWriterOptions logOptions(const std::string& serial, uint32_t session, uint32_t split) {
+    cMdfWriterOptions o;
+    o.startTimeNs = 1700000000500000000ull;
+    o.serialNumber = serial;
+    o.session = session;
+    o.split = split;
+    return o;
+}
+
+// One data group per kind of event, as the logger writes them: the merge has to bring
+// the frames of the four groups back into time order.
+std::vector<cMdfWriterGroup> mixedGroups() {
+    cMdfWriterGroup data, remote, lin, error;
+    data.frames.push_back(cMdfWriterFrame_can(0.0, 1, 0x123, false, kBytes3, 3));
+    cMdfWriterFrame ext = cMdfWriterFrame_can(0.0015, 1, 0x1ABCDEF, true, kBytes8, 8);
+    ext.dir = true;
+    data.frames.push_back(ext);
+    cMdfWriterFrame fd = cMdfWriterFrame_can(0.003, 1, 0x100, false, kCount12, 12, true);
+    fd.brs = true;
+    data.frames.push_back(fd);
+    remote.frames.push_back(cMdfWriterFrame_remote(0.002, 2, 0x7FF, false, 4));
+    lin.frames.push_back(cMdfWriterFrame_lin(0.0025, 1, 0x21, kBytes3, 3));
+    error.frames.push_back(cMdfWriterFrame_error(0.0035, 1, 3));
+    return {data, remote, lin, error};
+}
+
+const char kExpectedV2[] =
+    ";$FILEVERSION=2.1\n"
+    ";$STARTTIME=45244.9259317130\n"
+    ";$COLUMNS=N,O,T,B,I,d,L,D\n"
+    "      1         0.000 DT 1     0123 Rx 3    01 02 03\n"
+    "      2         1.500 DT 1 01ABCDEF Tx 8    11 22 33 44 55 66 77 88\n"
+    "      3         2.000 RR 2     07FF Rx 4    \n"
+    "      4         3.000 FB 1     0100 Rx 9    00 01 02 03 04 05 06 07 08 09 0A 0B\n";
+
+const char kExpectedV1[] = ";$FILEVERSION=1.1\n"
+                           ";$STARTTIME=45244.9259317130\n"
+                           "     1)         0.0 Rx        0123 3  01 02 03\n"
+                           "     2)         1.5 Tx    01ABCDEF 8  11 22 33 44 55 66 77 88\n"
+                           "     3)         2.0 Rx        07FF 4  RTR\n";
+
+} // namespace
+
+TEST(EndToEnd, FolderTreeConvertsByteExactInBothVersions) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs/sub");
+    e2e_writeLog(dir / "logs/00000001.MF4", logOptions("0000ABCD", 1, 1), mixedGroups());
+    e2e_writeLog(dir / "logs/sub/00000002.mf4", logOptions("0000ABCD", 1, 2), mixedGroups());
+    e2e_writeFile(dir / "logs/notes.txt", "not a log");
+
+    e2e_run v2 = e2e_runKelvane({"logs"}, dir.path);
+    EXPECT_EQ(v2.status, 0) << v2.err;
+    EXPECT_EQ(e2e_readFile(dir / "logs_out/00000001_CAN.trc"), kExpectedV2);
+    EXPECT_EQ(e2e_readFile(dir / "logs_out/sub/00000002_CAN.trc"), kExpectedV2);
+    EXPECT_FALSE(e2e_exists(dir / "logs_out/notes_CAN.trc"));
+
+    e2e_run v1 = e2e_runKelvane({"--trace-format=VERSION1", "-O", "v1", "logs"}, dir.path);
+    ASSERT_EQ(v1.status, 134) << "output directory must exist: " << v1.out << v1.err;
+    e2e_mkdirs(dir / "v1");
+    v1 = e2e_runKelvane({"--trace-format=VERSION1", "-O", "v1", "logs"}, dir.path);
+    EXPECT_EQ(v1.status, 0) << v1.err;
+    EXPECT_EQ(e2e_readFile(dir / "v1/logs_out/00000001_CAN.trc"), kExpectedV1);
+    EXPECT_EQ(e2e_readFile(dir / "v1/logs_out/sub/00000002_CAN.trc"), kExpectedV1);
+}
+
+TEST(EndToEnd, FileInputsAndNoAppendRootPlaceOutputs) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs");
+    e2e_writeLog(dir / "a.MF4", logOptions("00000001", 1, 1), mixedGroups());
+    e2e_writeLog(dir / "b.MF4", logOptions("00000002", 1, 1), mixedGroups());
+    e2e_writeLog(dir / "logs/c.MFM", logOptions("00000003", 1, 1), mixedGroups());
+
+    e2e_run files = e2e_runKelvane({"a.MF4", "b.MF4"}, dir.path);
+    EXPECT_EQ(files.status, 0) << files.err;
+    EXPECT_EQ(e2e_readFile(dir / "a_CAN.trc"), kExpectedV2);
+    EXPECT_EQ(e2e_readFile(dir / "b_CAN.trc"), kExpectedV2);
+
+    e2e_run x = e2e_runKelvane({"-X", "logs"}, dir.path);
+    EXPECT_EQ(x.status, 0) << x.err;
+    EXPECT_EQ(e2e_readFile(dir / "logs/c_CAN.trc"), kExpectedV2);
+    EXPECT_FALSE(e2e_exists(dir / "logs_out"));
+}
+
+TEST(EndToEnd, ExitStatusCombinesEveryInput) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "in");
+    e2e_writeLog(dir / "in/good.mf4", logOptions("00000001", 1, 1), mixedGroups());
+    cMdfWriterOptions foreign = logOptions("00000002", 1, 1);
+    foreign.toolIds = {"SomeOtherTool"};
+    e2e_writeLog(dir / "in/foreign.mf4", foreign, mixedGroups());
+    e2e_writeFile(dir / "in/garbage.mf4", std::string(200, 'x'));
+
+    e2e_run run =
+        e2e_runKelvane({"-X", "in/good.mf4", "in/missing.mf4", "in/foreign.mf4"}, dir.path);
+    EXPECT_EQ(run.status, 1 | 8) << run.err;
+    EXPECT_EQ(e2e_countLines(run.err, "W Could not find input file/folder missing.mf4"), 1);
+    EXPECT_EQ(e2e_countLines(run.err, "E Unsupported MF4 file"), 1);
+    EXPECT_EQ(e2e_countLines(run.err, "E Could not open MDF"), 1);
+    EXPECT_EQ(e2e_countLines(run.err, "E Error during conversion of foreign.mf4"), 1);
+    EXPECT_TRUE(e2e_exists(dir / "in/good_CAN.trc"));
+    EXPECT_FALSE(e2e_exists(dir / "in/foreign_CAN.trc"));
+
+    e2e_run garbage = e2e_runKelvane({"in/garbage.mf4"}, dir.path);
+    EXPECT_EQ(garbage.status, 8) << garbage.err;
+    EXPECT_EQ(e2e_countLines(garbage.err, "Error during conversion of garbage.mf4"), 1);
+}
+
+TEST(EndToEnd, BrokenMetadataFailsTheFileOnly) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "in");
+    cMdfWriterOptions broken = logOptions("00000001", 1, 1);
+    broken.hdXml = "<HDcomment><common_properties><e name=\"serial number\">1</e>";
+    e2e_writeLog(dir / "in/a.mf4", broken, mixedGroups());
+    cMdfWriterOptions noSplit = logOptions("00000001", 1, 1);
+    noSplit.writeSession = false;
+    e2e_writeLog(dir / "in/b.mf4", noSplit, mixedGroups());
+    e2e_writeLog(dir / "in/c.mf4", logOptions("00000001", 1, 1), mixedGroups());
+
+    e2e_run run = e2e_runKelvane({"in"}, dir.path);
+    EXPECT_EQ(run.status, 8) << run.err;
+    EXPECT_EQ(e2e_countLines(run.err, "E Could not parse file header"), 2);
+    EXPECT_FALSE(e2e_exists(dir / "in_out/a_CAN.trc"));
+    EXPECT_FALSE(e2e_exists(dir / "in_out/b_CAN.trc"));
+    EXPECT_EQ(e2e_readFile(dir / "in_out/c_CAN.trc"), kExpectedV2);
+}
+
+TEST(EndToEnd, RepeatedFilesAreSkippedAndNeverDeleted) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "in");
+    e2e_writeLog(dir / "in/1.mf4", logOptions("0000ABCD", 3, 7), mixedGroups());
+    e2e_writeLog(dir / "in/2.mf4", logOptions("0000ABCD", 3, 7), mixedGroups());
+    e2e_writeLog(dir / "in/3.mf4", logOptions("0000ABCD", 3, 256), mixedGroups());
+    e2e_writeLog(dir / "in/4.mf4", logOptions("0000ABCD", 4, 257), mixedGroups());
+
+    e2e_run run = e2e_runKelvane({"-d", "in"}, dir.path);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(e2e_countLines(run.err, "W Repeated input file (0000ABCD, 00000003, 00000007)"), 1);
+    EXPECT_TRUE(e2e_exists(dir / "in/2.mf4")); // repeated: not converted, not deleted
+    EXPECT_FALSE(e2e_exists(dir / "in_out/2_CAN.trc"));
+    for (const char* gone : {"in/1.mf4", "in/3.mf4", "in/4.mf4"})
+        EXPECT_FALSE(e2e_exists(dir / gone));
+    for (const char* made : {"in_out/1_CAN.trc", "in_out/3_CAN.trc", "in_out/4_CAN.trc"})
+        EXPECT_EQ(e2e_readFile(dir / made), kExpectedV2) << made;
+}
+
+TEST(EndToEnd, DeleteConvertedKeepsEveryFileThatFailed) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "in");
+    e2e_writeLog(dir / "in/a.mf4", logOptions("00000001", 1, 1), mixedGroups());
+    std::string good = e2e_readFile(dir / "in/a.mf4");
+    e2e_writeFile(dir / "in/b.mf4", good.substr(0, good.size() / 2)); // truncated
+    e2e_writeLog(dir / "in/c.mf4", logOptions("00000001", 1, 3), mixedGroups());
+    cMdfWriterOptions foreign = logOptions("00000001", 1, 4);
+    foreign.toolIds = {"Other"};
+    e2e_writeLog(dir / "in/d.mf4", foreign, mixedGroups());
+
+    e2e_run run = e2e_runKelvane({"--delete-converted", "in"}, dir.path);
+    EXPECT_EQ(run.status, 8) << run.err;
+    EXPECT_FALSE(e2e_exists(dir / "in/a.mf4"));
+    EXPECT_TRUE(e2e_exists(dir / "in/b.mf4"));
+    EXPECT_FALSE(e2e_exists(dir / "in/c.mf4"));
+    EXPECT_TRUE(e2e_exists(dir / "in/d.mf4"));
+    EXPECT_EQ(e2e_readFile(dir / "in/b.mf4"), good.substr(0, good.size() / 2));
+}
+
+TEST(EndToEnd, OutputIntoTheInputFolderNeverTouchesInputs) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "in");
+    e2e_writeLog(dir / "in/a.mf4", logOptions("00000001", 1, 1), mixedGroups());
+    e2e_writeLog(dir / "in/b.mfc", logOptions("00000001", 1, 2), mixedGroups());
+    std::string a = e2e_readFile(dir / "in/a.mf4"), b = e2e_readFile(dir / "in/b.mfc");
+
+    e2e_run run = e2e_runKelvane({"-X", "-O", "in", "in"}, dir.path);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(e2e_readFile(dir / "in/a.mf4"), a);
+    EXPECT_EQ(e2e_readFile(dir / "in/b.mfc"), b);
+    EXPECT_EQ(e2e_readFile(dir / "in/in/a_CAN.trc"), kExpectedV2);
+}
+
+TEST(EndToEnd, PathThatCannotBeQueriedCounts129) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "in");
+    e2e_writeLog(dir / "in/a.mf4", logOptions("00000001", 1, 1), mixedGroups());
+    // A link to itself: stat fails with ELOOP, which is neither "missing" nor a type.
+    ASSERT_EQ(symlink("loop.mf4", (dir / "in/loop.mf4").c_str()), 0);
+
+    e2e_run noAppend = e2e_runKelvane({"-X", "in/loop.mf4", "in/a.mf4"}, dir.path);
+    EXPECT_EQ(noAppend.status, 129) << noAppend.err;
+    EXPECT_EQ(e2e_countLines(noAppend.err, "F Error during stat of loop.mf4, exiting"), 1);
+    EXPECT_TRUE(e2e_exists(dir / "in/a_CAN.trc"));
+
+    e2e_run query = e2e_runKelvane({"in/loop.mf4", "in/a.mf4"}, dir.path);
+    EXPECT_EQ(query.status, 129) << query.err;
+    EXPECT_EQ(e2e_countLines(query.err, "F Could not query loop.mf4 for information"), 1);
+}
