@@ -38,5 +38,9 @@ bool cIO_pushLocation(cIO* io, int64_t* slot);
 bool cIO_popLocation(cIO* io, const int64_t* slot);
 // Size by seeking to the end; the position is restored. -1 for null.
 int64_t cIO_getSize(cIO* io);
-// Copies src to dst in 4096-byte chunks until a read gives 0 or less.
+// Copies src to dst in 4096-byte chunks until a read gives 0 or less. Stops early at the
+// first write that does not accept the whole chunk, so the copy never has a hole.
 void cIO_cat(cIO* src, cIO* dst);
+// As cIO_cat, but tells the caller how it went: the number of bytes copied, or -1 when a
+// stream is null or a write did not accept a whole chunk.
+int64_t cIO_catChecked(cIO* src, cIO* dst);

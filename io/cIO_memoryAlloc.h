@@ -1,11 +1,16 @@
 #pragma once
 // Growable memory stream.
 //   uint64_t capacity; uint64_t size (valid bytes); uint64_t position; uint8_t* data (realloc).
-// Capacity doubles on growth (2 when empty).
+// Capacity doubles on growth (2 when empty). A write that cannot grow the block (allocation
+// failure, or a size past 64 bits) returns -1 and leaves data, size and position as they
+// were. Bytes between the valid end and a later write position read as zeros.
 
 #include "io/cIO.h"
 
 cIO* cIO_memoryAlloc_ctor();
-// The valid bytes of a memory stream (null/0 when empty). Valid until the next write.
+// The valid bytes of a memory stream (null/0 when empty or for another kind of stream).
+// Valid until the next write.
 const uint8_t* cIO_memoryAlloc_data(cIO* io);
 uint64_t cIO_memoryAlloc_size(cIO* io);
+// Bytes allocated for the block (0 for null or another kind of stream).
+uint64_t cIO_memoryAlloc_capacity(cIO* io);

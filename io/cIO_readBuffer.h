@@ -3,6 +3,10 @@
 //   uint64_t capacity; uint64_t filled; uint64_t cursor (read offset in the buffer);
 //   int64_t windowStart (inner position of the buffer's first byte); uint8_t* buffer;
 //   cIO* inner; uint8_t ownsInner (close the inner stream on close).
+// No write. A seek to a target the inner stream cannot deliver from returns the unchanged
+// position; a negative target gives -1. A refill lands only where the inner seek reports
+// it did, otherwise the read ends short. close always releases the object and returns the
+// inner stream's close result when it owns it.
 
 #include <cstddef>
 

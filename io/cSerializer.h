@@ -3,8 +3,8 @@
 // started and how far it got and seeks there before every field, so several serializers
 // can take turns on one stream.
 //   cIO* stream (not owned); int64_t base (tell at construction); int64_t offset (consumed).
-// Fields are little-endian unless named _BE. A short transfer returns false and leaves
-// offset unchanged.
+// Fields are little-endian unless named _BE. A short transfer, a stream that cannot seek to
+// the field, or a null destination returns false and leaves offset unchanged.
 
 #include <cstdint>
 #include <string>
@@ -23,7 +23,7 @@ bool cSerializer_skip(cSerializer* ser, int64_t n);
 
 bool cSerializer_readU8(cSerializer* ser, uint8_t* dst);
 bool cSerializer_readI8(cSerializer* ser, int8_t* dst);
-bool cSerializer_readBool(cSerializer* ser, bool* dst); // byte stored as read
+bool cSerializer_readBool(cSerializer* ser, bool* dst); // any nonzero byte gives true
 bool cSerializer_readU16(cSerializer* ser, uint16_t* dst);
 bool cSerializer_readI16(cSerializer* ser, int16_t* dst);
 bool cSerializer_readU32(cSerializer* ser, uint32_t* dst);
@@ -35,7 +35,8 @@ bool cSerializer_readF64(cSerializer* ser, double* dst);
 bool cSerializer_readU8_BE(cSerializer* ser, uint8_t* dst);
 bool cSerializer_readU32_BE(cSerializer* ser, uint32_t* dst);
 bool cSerializer_readRaw(cSerializer* ser, void* dst, uint64_t n);
-// Appends n bytes to str (existing text kept).
+// Appends n bytes to str (existing text kept). On failure str is back to its old text; the
+// string grows only as bytes arrive, so a damaged length cannot force a huge allocation.
 bool cSerializer_readCstr(cSerializer* ser, std::string* str, uint64_t n);
 
 bool cSerializer_writeU8(cSerializer* ser, const uint8_t* src);

@@ -1,0 +1,67 @@
+#include "io/cIO.h"
+
+#include <cstdint>
+
+int64_t cIO_read(cIO* io, void* dst, uint64_t n) {
+    if (!io->vt->read) return cIO_UNSUPPORTED;
+    return io->vt->read(io, dst, n);
+}
+
+int64_t cIO_write(cIO* io, const void* src, uint64_t n) {
+    if (!io->vt->write) return cIO_UNSUPPORTED;
+    return io->vt->write(io, src, n);
+}
+
+int64_t cIO_tell(cIO* io) {
+    if (!io->vt->tell) return cIO_UNSUPPORTED;
+    return io->vt->tell(io);
+}
+
+int64_t cIO_seek(cIO* io, int64_t offset, int32_t origin) {
+    if (!io->vt->seek) return cIO_UNSUPPORTED;
+    return io->vt->seek(io, offset, origin);
+}
+
+int32_t cIO_close(cIO* io) {
+    if (!io || !io->vt->close) return 0;
+    return io->vt->close(io);
+}
+
+bool cIO_pushLocation(cIO* io, int64_t* slot) {
+    if (!io || !slot) return false;
+    *slot = cIO_tell(io);
+    return true;
+}
+
+bool cIO_popLocation(cIO* io, const int64_t* slot) {
+    if (!io || !slot) return false;
+    // A failed tell stored a negative value; it must not count as a reached position.
+    if (*slot < 0) return false;
+    return cIO_seek(io, *slot, cIO_SEEK_SET) == *slot;
+}
+
+int64_t cIO_getSize(cIO* io) {
+    if (!io) return -1;
+    int64_t saved = cIO_tell(io);
+    cIO_seek(io, 0, cIO_SEEK_END);
+    int64_t size = cIO_tell(io);
+    if (saved >= 0) cIO_seek(io, saved, cIO_SEEK_SET);
+    return size;
+}
+
+int64_t cIO_catChecked(cIO* src, cIO* dst) {
+    if (!src || !dst) return -1;
+    uint8_t chunk[4096];
+    int64_t total = 0;
+    for (;;) {
+        int64_t got = cIO_read(src, chunk, sizeof chunk);
+        if (got <= 0) return total;
+        // Going on after a refused write would leave a hole in the copy.
+        if (cIO_write(dst, chunk, (uint64_t)got) != got) return -1;
+        total += got;
+    }
+}
+
+void cIO_cat(cIO* src, cIO* dst) {
+    cIO_catChecked(src, dst);
+}

@@ -1,0 +1,106 @@
+#include "io/cIO_file.h"
+
+#include <cstdio>
+#include <new>
+
+namespace {
+
+// The C library wants a positioning call between a write and a following read (and the
+// other way round) on an update stream; lastOp remembers which direction went last.
+enum : uint8_t { kOpNone = 0, kOpRead = 1, kOpWrite = 2 };
+
+struct cIO_file {
+    cIO base;
+    FILE* handle;
+    int64_t position;
+    uint8_t lastOp;
+};
+
+// A direction change on an update stream needs an fseek even to the same place.
+void cIO_file_turn(cIO_file* f, uint8_t op) {
+    if (f->lastOp != kOpNone && f->lastOp != op) fseeko(f->handle, 0, SEEK_CUR);
+    f->lastOp = op;
+}
+
+int64_t cIO_file_read(cIO* io, void* dst, uint64_t n) {
+    cIO_file* f = (cIO_file*)io;
+    cIO_file_turn(f, kOpRead);
+    size_t got = fread(dst, 1, (size_t)n, f->handle);
+    if (got > 0) f->position += (int64_t)got;
+    return (int64_t)got;
+}
+
+int64_t cIO_file_write(cIO* io, const void* src, uint64_t n) {
+    cIO_file* f = (cIO_file*)io;
+    cIO_file_turn(f, kOpWrite);
+    size_t put = fwrite(src, 1, (size_t)n, f->handle);
+    if (put > 0) f->position += (int64_t)put;
+    return (int64_t)put;
+}
+
+int64_t cIO_file_tell(cIO* io) {
+    cIO_file* f = (cIO_file*)io;
+    return (int64_t)ftello(f->handle);
+}
+
+int64_t cIO_file_seek(cIO* io, int64_t offset, int32_t origin) {
+    cIO_file* f = (cIO_file*)io;
+    if (origin < 0 || origin > 2) return -1;
+    if (origin == cIO_SEEK_SET && offset == f->position) return offset;
+    int rc = fseeko(f->handle, (off_t)offset, origin);
+    if (rc != 0) return (int64_t)rc;
+    f->lastOp = kOpNone;
+    f->position = (int64_t)ftello(f->handle);
+    return f->position;
+}
+
+// fclose releases the handle even when it reports a failure (a lost buffered write), so
+// the object goes too: keeping it would invite a second fclose of a dead handle.
+int32_t cIO_file_close(cIO* io) {
+    cIO_file* f = (cIO_file*)io;
+    int rc = fclose(f->handle);
+    delete f;
+    return rc;
+}
+
+const cIO_vtable kReadTable = {cIO_file_read, nullptr, cIO_file_tell, cIO_file_seek,
+                               cIO_file_close};
+const cIO_vtable kWriteTable = {nullptr, cIO_file_write, cIO_file_tell, cIO_file_seek,
+                                cIO_file_close};
+const cIO_vtable kUpdateTable = {cIO_file_read, cIO_file_write, cIO_file_tell, cIO_file_seek,
+                                 cIO_file_close};
+
+} // namespace
+
+cIO* cIO_file_open(const char* path, int mode) {
+    if (!path) return nullptr;
+    const char* fmode;
+    const cIO_vtable* vt;
+    switch (mode) {
+    case 0:
+        fmode = "rb";
+        vt = &kReadTable;
+        break;
+    case 1:
+        fmode = "wb";
+        vt = &kWriteTable;
+        break;
+    case 2:
+        fmode = "r+b";
+        vt = &kUpdateTable;
+        break;
+    default:
+        return nullptr;
+    }
+    cIO_file* f = new (std::nothrow) cIO_file;
+    if (!f) return nullptr;
+    f->handle = fopen(path, fmode);
+    if (!f->handle) {
+        delete f;
+        return nullptr;
+    }
+    f->base.vt = vt;
+    f->position = 0;
+    f->lastOp = kOpNone;
+    return &f->base;
+}

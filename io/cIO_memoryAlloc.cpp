@@ -1,0 +1,137 @@
+#include "io/cIO_memoryAlloc.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct cIO_memoryAlloc {
+    cIO base;
+    uint64_t capacity;
+    uint64_t size;
+    uint64_t position;
+    uint8_t* data;
+};
+
+// Grows the block by doubling until it holds `needed` bytes. On failure nothing changes.
+bool cIO_memoryAlloc_reserve(cIO_memoryAlloc* m, uint64_t needed) {
+    if (needed <= m->capacity) return true;
+    uint64_t cap = m->capacity ? m->capacity : 2;
+    while (cap < needed) {
+        if (cap > UINT64_MAX / 2) return false;
+        cap *= 2;
+    }
+    if (cap > SIZE_MAX) return false;
+    uint8_t* grown = (uint8_t*)realloc(m->data, (size_t)cap);
+    if (!grown) return false;
+    m->data = grown;
+    m->capacity = cap;
+    return true;
+}
+
+// Bytes between the valid end and a later position were never written; they read as zeros.
+void cIO_memoryAlloc_fillGap(cIO_memoryAlloc* m) {
+    if (m->position > m->size) {
+        memset(m->data + m->size, 0, (size_t)(m->position - m->size));
+        m->size = m->position;
+    }
+}
+
+int64_t cIO_memoryAlloc_write(cIO* io, const void* src, uint64_t n) {
+    cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
+    if (n == 0) return 0;
+    if (!src || n > (uint64_t)INT64_MAX || n > UINT64_MAX - m->position) return -1;
+    if (!cIO_memoryAlloc_reserve(m, m->position + n)) return -1;
+    cIO_memoryAlloc_fillGap(m);
+    memcpy(m->data + m->position, src, (size_t)n);
+    m->position += n;
+    if (m->position > m->size) m->size = m->position;
+    return (int64_t)n;
+}
+
+int64_t cIO_memoryAlloc_read(cIO* io, void* dst, uint64_t n) {
+    cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
+    if (m->position >= m->size) return 0;
+    uint64_t avail = m->size - m->position;
+    uint64_t k = n < avail ? n : avail;
+    if (k > (uint64_t)INT64_MAX) k = (uint64_t)INT64_MAX;
+    if (k == 0) return 0;
+    memcpy(dst, m->data + m->position, (size_t)k);
+    m->position += k;
+    return (int64_t)k;
+}
+
+int64_t cIO_memoryAlloc_tell(cIO* io) {
+    cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
+    return (int64_t)m->position;
+}
+
+int64_t cIO_memoryAlloc_seek(cIO* io, int64_t offset, int32_t origin) {
+    cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
+    int64_t from;
+    switch (origin) {
+    case 0:
+        from = 0;
+        break;
+    case 1:
+        from = (int64_t)m->position;
+        break;
+    case 2:
+        from = (int64_t)m->size;
+        break;
+    default:
+        return -1;
+    }
+    int64_t target;
+    if (__builtin_add_overflow(from, offset, &target) || target < 0) return -1;
+    if (origin == 2 && (uint64_t)target > m->size) {
+        // Seeking past the end from the end extends the stream with zeros.
+        if (!cIO_memoryAlloc_reserve(m, (uint64_t)target)) return -1;
+        memset(m->data + m->size, 0, (size_t)((uint64_t)target - m->size));
+        m->size = (uint64_t)target;
+    }
+    if ((uint64_t)target > m->capacity) return -1;
+    m->position = (uint64_t)target;
+    return target;
+}
+
+int32_t cIO_memoryAlloc_close(cIO* io) {
+    cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
+    if (!m) return -1;
+    free(m->data);
+    free(m);
+    return 0;
+}
+
+const cIO_vtable kMemoryTable = {cIO_memoryAlloc_read, cIO_memoryAlloc_write, cIO_memoryAlloc_tell,
+                                 cIO_memoryAlloc_seek, cIO_memoryAlloc_close};
+
+cIO_memoryAlloc* cIO_memoryAlloc_cast(cIO* io) {
+    if (!io || io->vt != &kMemoryTable) return nullptr;
+    return (cIO_memoryAlloc*)io;
+}
+
+} // namespace
+
+cIO* cIO_memoryAlloc_ctor() {
+    cIO_memoryAlloc* m = (cIO_memoryAlloc*)calloc(1, sizeof(cIO_memoryAlloc));
+    if (!m) return nullptr;
+    m->base.vt = &kMemoryTable;
+    return &m->base;
+}
+
+const uint8_t* cIO_memoryAlloc_data(cIO* io) {
+    cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
+    return m && m->size ? m->data : nullptr;
+}
+
+uint64_t cIO_memoryAlloc_size(cIO* io) {
+    cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
+    return m ? m->size : 0;
+}
+
+uint64_t cIO_memoryAlloc_capacity(cIO* io) {
+    cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
+    return m ? m->capacity : 0;
+}

@@ -1,0 +1,140 @@
+#include "io/cIO_readBuffer.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct cIO_buffer {
+    cIO base;
+    uint64_t capacity;
+    uint64_t filled;
+    uint64_t cursor;
+    int64_t windowStart;
+    uint8_t* buffer;
+    cIO* inner;
+    uint8_t ownsInner;
+};
+
+// Loads the buffer from inner position `at`. On failure the buffer is emptied (its bytes
+// may have been overwritten by the failed read) but the position stays where it was.
+bool cIO_buffer_refill(cIO_buffer* b, int64_t at) {
+    if (cIO_seek(b->inner, at, cIO_SEEK_SET) == at) {
+        int64_t got = cIO_read(b->inner, b->buffer, b->capacity);
+        if (got > 0) {
+            b->filled = (uint64_t)got < b->capacity ? (uint64_t)got : b->capacity;
+            b->cursor = 0;
+            b->windowStart = at;
+            return true;
+        }
+    }
+    b->windowStart += (int64_t)b->cursor;
+    b->filled = 0;
+    b->cursor = 0;
+    return false;
+}
+
+int64_t cIO_buffer_readSlow(cIO_buffer* b, uint8_t* dst, uint64_t n) {
+    uint64_t done = 0;
+    while (done < n) {
+        if (b->cursor == b->filled && !cIO_buffer_refill(b, b->windowStart + (int64_t)b->cursor))
+            break;
+        uint64_t avail = b->filled - b->cursor;
+        uint64_t want = n - done;
+        uint64_t k = avail < want ? avail : want;
+        memcpy(dst + done, b->buffer + b->cursor, (size_t)k);
+        b->cursor += k;
+        done += k;
+    }
+    return (int64_t)done;
+}
+
+int64_t cIO_buffer_read(cIO* io, void* dst, uint64_t n) {
+    cIO_buffer* b = (cIO_buffer*)io;
+    // Hot path: the MDF reader's small reads are served from memory.
+    if (n <= b->filled - b->cursor) {
+        memcpy(dst, b->buffer + b->cursor, (size_t)n);
+        b->cursor += n;
+        return (int64_t)n;
+    }
+    if (n > (uint64_t)INT64_MAX) n = (uint64_t)INT64_MAX;
+    return cIO_buffer_readSlow(b, (uint8_t*)dst, n);
+}
+
+int64_t cIO_buffer_tell(cIO* io) {
+    cIO_buffer* b = (cIO_buffer*)io;
+    return b->windowStart + (int64_t)b->cursor;
+}
+
+int64_t cIO_buffer_seek(cIO* io, int64_t offset, int32_t origin) {
+    cIO_buffer* b = (cIO_buffer*)io;
+    int64_t target;
+    switch (origin) {
+    case 0:
+        target = offset;
+        break;
+    case 1:
+        if (__builtin_add_overflow(b->windowStart + (int64_t)b->cursor, offset, &target)) return -1;
+        break;
+    case 2:
+        if (cIO_seek(b->inner, offset, cIO_SEEK_END) < 0) return -1;
+        target = cIO_tell(b->inner);
+        break;
+    default:
+        return -1;
+    }
+    if (target < 0) return -1;
+    // Anywhere inside the buffered range, its end included, costs no inner call.
+    if (target >= b->windowStart && (uint64_t)(target - b->windowStart) <= b->filled) {
+        b->cursor = (uint64_t)(target - b->windowStart);
+        return target;
+    }
+    if (cIO_buffer_refill(b, target)) return target;
+    return b->windowStart + (int64_t)b->cursor;
+}
+
+int32_t cIO_buffer_close(cIO* io) {
+    cIO_buffer* b = (cIO_buffer*)io;
+    if (!b) return -1;
+    int32_t rc = 0;
+    if (b->inner && b->ownsInner) rc = cIO_close(b->inner);
+    // The inner stream is gone whatever its close reported (the file stream releases
+    // itself), so this layer goes too rather than keep a dangling inner pointer.
+    free(b);
+    return rc;
+}
+
+const cIO_vtable kBufferTable = {cIO_buffer_read, nullptr, cIO_buffer_tell, cIO_buffer_seek,
+                                 cIO_buffer_close};
+
+void cIO_buffer_setup(cIO_buffer* b, cIO* inner, bool ownsInner, uint8_t* buffer,
+                      uint64_t capacity) {
+    b->base.vt = &kBufferTable;
+    b->capacity = capacity;
+    b->filled = 0;
+    b->cursor = 0;
+    b->windowStart = 0;
+    b->buffer = buffer;
+    b->inner = inner;
+    b->ownsInner = ownsInner ? 1 : 0;
+}
+
+} // namespace
+
+cIO* cIO_buffer_ctor(cIO* inner, bool ownsInner, void* buffer, size_t size) {
+    if (!buffer) return cIO_bufferAlloc_ctor(inner, ownsInner, size);
+    cIO_buffer* b = (cIO_buffer*)malloc(sizeof(cIO_buffer));
+    if (!b) return nullptr;
+    cIO_buffer_setup(b, inner, ownsInner, (uint8_t*)buffer, size);
+    return &b->base;
+}
+
+cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size) {
+    if (size > SIZE_MAX - 7 - sizeof(cIO_buffer)) return nullptr;
+    size_t capacity = (size + 7) & ~(size_t)7;
+    cIO_buffer* b = (cIO_buffer*)calloc(1, sizeof(cIO_buffer) + capacity);
+    if (!b) return nullptr;
+    cIO_buffer_setup(b, inner, ownsInner, (uint8_t*)(b + 1), capacity);
+    return &b->base;
+}

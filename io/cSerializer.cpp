@@ -1,0 +1,250 @@
+#include "io/cSerializer.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Where the next field lies, or -1 when base + offset does not fit.
+int64_t cSerializer_at(const cSerializer* ser) {
+    int64_t at;
+    if (__builtin_add_overflow(ser->base, ser->offset, &at) || at < 0) return -1;
+    return at;
+}
+
+// The stream must really be at the field: a stream that cannot get there (a buffer stream
+// asked to go past its data stays where it was) would otherwise hand out the wrong bytes.
+bool cSerializer_seek(cSerializer* ser) {
+    int64_t at = cSerializer_at(ser);
+    return at >= 0 && cIO_seek(ser->stream, at, cIO_SEEK_SET) == at;
+}
+
+bool cSerializer_get(cSerializer* ser, void* dst, uint64_t n) {
+    if (!ser || !ser->stream || !dst || n > (uint64_t)INT64_MAX) return false;
+    if (!cSerializer_seek(ser)) return false;
+    uint64_t done = 0;
+    // A stream may hand out less than asked before its end; keep asking.
+    while (done < n) {
+        int64_t got = cIO_read(ser->stream, (uint8_t*)dst + done, n - done);
+        if (got <= 0) return false;
+        done += (uint64_t)got;
+    }
+    ser->offset += (int64_t)n;
+    return true;
+}
+
+bool cSerializer_put(cSerializer* ser, const void* src, uint64_t n) {
+    if (!ser || !ser->stream || (!src && n) || n > (uint64_t)INT64_MAX) return false;
+    if (!cSerializer_seek(ser)) return false;
+    uint64_t done = 0;
+    while (done < n) {
+        int64_t put = cIO_write(ser->stream, (const uint8_t*)src + done, n - done);
+        if (put <= 0) return false;
+        done += (uint64_t)put;
+    }
+    ser->offset += (int64_t)n;
+    return true;
+}
+
+uint64_t cSerializer_le(const uint8_t* b, int n) {
+    uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i)
+        v = (v << 8) | b[i];
+    return v;
+}
+
+void cSerializer_toLe(uint8_t* b, uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) {
+        b[i] = (uint8_t)v;
+        v >>= 8;
+    }
+}
+
+template <typename T> bool cSerializer_readLe(cSerializer* ser, T* dst) {
+    uint8_t b[sizeof(T)];
+    if (!dst || !cSerializer_get(ser, b, sizeof(T))) return false;
+    uint64_t v = cSerializer_le(b, (int)sizeof(T));
+    if constexpr (sizeof(T) == 4) {
+        uint32_t u = (uint32_t)v;
+        memcpy(dst, &u, sizeof(T));
+    } else if constexpr (sizeof(T) == 2) {
+        uint16_t u = (uint16_t)v;
+        memcpy(dst, &u, sizeof(T));
+    } else if constexpr (sizeof(T) == 1) {
+        uint8_t u = (uint8_t)v;
+        memcpy(dst, &u, sizeof(T));
+    } else {
+        memcpy(dst, &v, sizeof(T));
+    }
+    return true;
+}
+
+template <typename T> bool cSerializer_writeLe(cSerializer* ser, const T* src) {
+    if (!src) return false;
+    uint64_t v = 0;
+    if constexpr (sizeof(T) == 8) {
+        memcpy(&v, src, 8);
+    } else if constexpr (sizeof(T) == 4) {
+        uint32_t u;
+        memcpy(&u, src, 4);
+        v = u;
+    } else if constexpr (sizeof(T) == 2) {
+        uint16_t u;
+        memcpy(&u, src, 2);
+        v = u;
+    } else {
+        uint8_t u;
+        memcpy(&u, src, 1);
+        v = u;
+    }
+    uint8_t b[sizeof(T)];
+    cSerializer_toLe(b, v, (int)sizeof(T));
+    return cSerializer_put(ser, b, sizeof(T));
+}
+
+// Strings taken from a file may claim any length: grow in steps as the bytes arrive, so a
+// damaged length costs no more memory than the stream really holds.
+constexpr uint64_t kCstrStep = 1 << 16;
+
+} // namespace
+
+cSerializer cSerializer_ctor(cIO* stream) {
+    cSerializer ser;
+    ser.stream = stream;
+    ser.base = stream ? cIO_tell(stream) : 0;
+    ser.offset = 0;
+    return ser;
+}
+
+bool cSerializer_skip(cSerializer* ser, int64_t n) {
+    if (!ser) return false;
+    int64_t next;
+    if (__builtin_add_overflow(ser->offset, n, &next)) return false;
+    ser->offset = next;
+    return true;
+}
+
+bool cSerializer_readU8(cSerializer* ser, uint8_t* dst) {
+    return cSerializer_readLe(ser, dst);
+}
+bool cSerializer_readI8(cSerializer* ser, int8_t* dst) {
+    return cSerializer_readLe(ser, dst);
+}
+bool cSerializer_readBool(cSerializer* ser, bool* dst) {
+    // A bool object may only hold 0 or 1; any other byte from a damaged file reads as true.
+    uint8_t b;
+    if (!dst || !cSerializer_get(ser, &b, 1)) return false;
+    *dst = b != 0;
+    return true;
+}
+bool cSerializer_readU16(cSerializer* ser, uint16_t* dst) {
+    return cSerializer_readLe(ser, dst);
+}
+bool cSerializer_readI16(cSerializer* ser, int16_t* dst) {
+    return cSerializer_readLe(ser, dst);
+}
+bool cSerializer_readU32(cSerializer* ser, uint32_t* dst) {
+    return cSerializer_readLe(ser, dst);
+}
+bool cSerializer_readI32(cSerializer* ser, int32_t* dst) {
+    return cSerializer_readLe(ser, dst);
+}
+bool cSerializer_readF32(cSerializer* ser, float* dst) {
+    return cSerializer_readLe(ser, dst);
+}
+bool cSerializer_readU64(cSerializer* ser, uint64_t* dst) {
+    return cSerializer_readLe(ser, dst);
+}
+bool cSerializer_readI64(cSerializer* ser, int64_t* dst) {
+    return cSerializer_readLe(ser, dst);
+}
+bool cSerializer_readF64(cSerializer* ser, double* dst) {
+    return cSerializer_readLe(ser, dst);
+}
+bool cSerializer_readU8_BE(cSerializer* ser, uint8_t* dst) {
+    return cSerializer_readU8(ser, dst);
+}
+
+bool cSerializer_readU32_BE(cSerializer* ser, uint32_t* dst) {
+    uint8_t b[4];
+    if (!dst || !cSerializer_get(ser, b, 4)) return false;
+    *dst = (uint32_t)b[0] << 24 | (uint32_t)b[1] << 16 | (uint32_t)b[2] << 8 | b[3];
+    return true;
+}
+
+bool cSerializer_readRaw(cSerializer* ser, void* dst, uint64_t n) {
+    if (n == 0) return ser && ser->stream;
+    return cSerializer_get(ser, dst, n);
+}
+
+bool cSerializer_readCstr(cSerializer* ser, std::string* str, uint64_t n) {
+    if (!ser || !ser->stream || !str || n > (uint64_t)INT64_MAX) return false;
+    const size_t keep = str->size();
+    if (n > str->max_size() - keep) return false;
+    cSerializer probe = *ser;
+    try {
+        uint64_t done = 0;
+        while (done < n) {
+            uint64_t step = n - done < kCstrStep ? n - done : kCstrStep;
+            str->resize(keep + (size_t)(done + step));
+            if (!cSerializer_get(&probe, &(*str)[keep + (size_t)done], step)) {
+                str->resize(keep);
+                return false;
+            }
+            done += step;
+        }
+    } catch (...) {
+        str->resize(keep);
+        return false;
+    }
+    ser->offset = probe.offset;
+    return true;
+}
+
+bool cSerializer_writeU8(cSerializer* ser, const uint8_t* src) {
+    return cSerializer_writeLe(ser, src);
+}
+bool cSerializer_writeI8(cSerializer* ser, const int8_t* src) {
+    return cSerializer_writeLe(ser, src);
+}
+bool cSerializer_writeBool(cSerializer* ser, const bool* src) {
+    return src && cSerializer_put(ser, src, 1);
+}
+bool cSerializer_writeU16(cSerializer* ser, const uint16_t* src) {
+    return cSerializer_writeLe(ser, src);
+}
+bool cSerializer_writeI16(cSerializer* ser, const int16_t* src) {
+    return cSerializer_writeLe(ser, src);
+}
+bool cSerializer_writeU32(cSerializer* ser, const uint32_t* src) {
+    return cSerializer_writeLe(ser, src);
+}
+bool cSerializer_writeI32(cSerializer* ser, const int32_t* src) {
+    return cSerializer_writeLe(ser, src);
+}
+bool cSerializer_writeF32(cSerializer* ser, const float* src) {
+    return cSerializer_writeLe(ser, src);
+}
+bool cSerializer_writeU64(cSerializer* ser, const uint64_t* src) {
+    return cSerializer_writeLe(ser, src);
+}
+bool cSerializer_writeI64(cSerializer* ser, const int64_t* src) {
+    return cSerializer_writeLe(ser, src);
+}
+bool cSerializer_writeF64(cSerializer* ser, const double* src) {
+    return cSerializer_writeLe(ser, src);
+}
+
+bool cSerializer_writeCsview(cSerializer* ser, const void* data, uint64_t n) {
+    return cSerializer_put(ser, data, n);
+}
+
+bool cSerializer_writeCstr(cSerializer* ser, const std::string* str) {
+    if (!str) return false;
+    return cSerializer_put(ser, str->data(), str->size());
+}
+
+bool cSerializer_writeCstrP(cSerializer* ser, const char* str) {
+    if (!str) return false;
+    return cSerializer_put(ser, str, strlen(str));
+}
