@@ -1,0 +1,50 @@
+#pragma once
+// The 20-byte header that starts every container file (compressed or encrypted). In the
+// file, from offset 0, all numbers big-endian:
+//   0  12  magic "Generic File" (no terminator)
+//   12  1  first flag byte (compressed: equals the footer flag; encrypted: 0 or 1)
+//   13  1  footer flag (1 = a 4-byte CRC footer follows a compressed payload)
+//   14  1  container type (0x22 compressed, 0x11 encrypted)
+//   15  1  format version (1)
+//   16  4  device serial number
+// The payload follows from offset 20. Note that the file holds the type before the version,
+// the record below the version before the type.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "io/cIO.h"
+
+struct cGenericFile {
+    uint8_t magic[12];     // "Generic File" when the header is valid
+    uint32_t serialNumber; // device serial number, host order
+    uint8_t flag;          // first flag byte
+    uint8_t footerFlag;    // 1 = CRC footer present (compressed container)
+    uint8_t version;       // format version
+    uint8_t type;          // cGenericFile_TYPE_*
+};
+
+inline constexpr char cGenericFile_MAGIC[12] = {'G', 'e', 'n', 'e', 'r', 'i',
+                                                'c', ' ', 'F', 'i', 'l', 'e'};
+inline constexpr int64_t cGenericFile_HEADER_SIZE = 20;
+inline constexpr uint8_t cGenericFile_TYPE_COMPRESSED = 0x22;
+inline constexpr uint8_t cGenericFile_TYPE_ENCRYPTED = 0x11;
+inline constexpr uint8_t cGenericFile_VERSION = 1;
+
+// Seeks to 0 and reads the header. True only when all fields could be read and the magic
+// matches; the record is filled as far as the reads got. Logs nothing. The stream is left
+// after byte 19.
+bool cGenericFile_readHeader(cIO* io, cGenericFile* header);
+
+// Upper bound on the bytes a container may unwrap into memory (decompressed or decrypted).
+// An open whose output would pass it fails with a logged message instead of exhausting
+// memory on a decompression bomb. Default cGenericFile_DEFAULT_OUTPUT_LIMIT (16 GiB); the
+// setter returns the previous value (tests lower it).
+inline constexpr uint64_t cGenericFile_DEFAULT_OUTPUT_LIMIT = 16ull << 30;
+uint64_t cGenericFile_getOutputLimit();
+uint64_t cGenericFile_setOutputLimit(uint64_t limit);
+
+// Appends n bytes to the memory stream that receives unwrapped data, which already holds
+// *stored bytes. Fails, logging why, when the output limit would be passed or the stream
+// does not take every byte; *stored grows by n on success.
+bool cGenericFile_storeOutput(cIO* memory, const void* src, uint64_t n, uint64_t* stored);

@@ -1,0 +1,175 @@
+#include "io/cGenericFileCompressed.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "io/cIO_crc32.h"
+#include "io/cIO_heatshrink.h"
+#include "io/cIO_memoryAlloc.h"
+#include "io/cIO_scoped.h"
+#include "io/cSerializer.h"
+#include "support/log.h"
+
+namespace {
+
+struct cGenericFileCompressed {
+    cIO base;
+    cGenericFile header;
+    uint32_t windowField;
+    uint32_t lookaheadField;
+    cIO* memory;
+};
+
+cGenericFileCompressed* self_of(cIO* io) {
+    return reinterpret_cast<cGenericFileCompressed*>(io);
+}
+
+int64_t cGenericFileCompressed_read(cIO* io, void* dst, uint64_t n) {
+    return cIO_read(self_of(io)->memory, dst, n);
+}
+int64_t cGenericFileCompressed_write(cIO* io, const void* src, uint64_t n) {
+    return cIO_write(self_of(io)->memory, src, n);
+}
+int64_t cGenericFileCompressed_tell(cIO* io) {
+    return cIO_tell(self_of(io)->memory);
+}
+int64_t cGenericFileCompressed_seek(cIO* io, int64_t offset, int32_t origin) {
+    return cIO_seek(self_of(io)->memory, offset, origin);
+}
+int32_t cGenericFileCompressed_close(cIO* io) {
+    cGenericFileCompressed* self = self_of(io);
+    if (self == nullptr) return 0;
+    int32_t rc = cIO_close(self->memory);
+    delete self;
+    return rc;
+}
+
+const cIO_vtable vtable = {cGenericFileCompressed_read, cGenericFileCompressed_write,
+                           cGenericFileCompressed_tell, cGenericFileCompressed_seek,
+                           cGenericFileCompressed_close};
+
+// Reads until n bytes are in or the stream has nothing more; the count read, <0 on failure.
+int64_t readFully(cIO* io, uint8_t* dst, int64_t n) {
+    int64_t done = 0;
+    while (done < n) {
+        int64_t got = cIO_read(io, dst + done, uint64_t(n - done));
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+// Pulls the decoder dry into the memory stream; every write is checked, and a read error
+// anywhere below is a failure, not an early end.
+bool decodeAll(cIO* decoder, cIO* memory) {
+    std::vector<uint8_t> chunk(64 * 1024);
+    uint64_t stored = 0;
+    for (;;) {
+        int64_t got = cIO_read(decoder, chunk.data(), chunk.size());
+        if (got < 0) {
+            ZF_LOGE("Could not read compressed data after %llu decompressed bytes",
+                    static_cast<unsigned long long>(stored));
+            return false;
+        }
+        if (got == 0) return true;
+        if (!cGenericFile_storeOutput(memory, chunk.data(), uint64_t(got), &stored)) return false;
+    }
+}
+
+// Every layer built so far; closed outermost first.
+struct Chain {
+    cIO* decoder = nullptr;
+    cIO* crc = nullptr;
+    cIO* window = nullptr;
+    void close() {
+        cIO_close(decoder);
+        cIO_close(crc);
+        cIO_close(window);
+        decoder = crc = window = nullptr;
+    }
+};
+
+bool checkFooter(cIO* input, int64_t inputSize, uint32_t computed) {
+    uint8_t raw[cGenericFileCompressed_FOOTER_SIZE];
+    int64_t got = -1;
+    if (inputSize >= cGenericFileCompressed_PAYLOAD_OFFSET + cGenericFileCompressed_FOOTER_SIZE &&
+        cIO_seek(input, inputSize - cGenericFileCompressed_FOOTER_SIZE, cIO_SEEK_SET) >= 0)
+        got = readFully(input, raw, sizeof raw);
+    if (got != int64_t(sizeof raw)) {
+        ZF_LOGE("Expected to read out CRC from footer, but found none");
+        return false;
+    }
+    uint32_t footer =
+        uint32_t(raw[0]) << 24 | uint32_t(raw[1]) << 16 | uint32_t(raw[2]) << 8 | uint32_t(raw[3]);
+    if (footer != computed) {
+        ZF_LOGE("Could not validate checksum, expected %08X but found %08X", footer, computed);
+        return false;
+    }
+    return true;
+}
+
+uint8_t windowBitsOf(uint32_t windowField) {
+    return windowField == 0 ? 0 : uint8_t(__builtin_ctz(windowField));
+}
+
+} // namespace
+
+cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header) {
+    if (input == nullptr || header == nullptr) return nullptr;
+    if (header->type != cGenericFile_TYPE_COMPRESSED || header->version != cGenericFile_VERSION)
+        return nullptr;
+    if (!((header->flag == 1 && header->footerFlag == 1) ||
+          (header->flag == 0 && header->footerFlag == 0)))
+        return nullptr;
+    const bool hasFooter = header->footerFlag == 1;
+
+    auto* self = new (std::nothrow) cGenericFileCompressed{};
+    if (self == nullptr) return nullptr;
+    self->base.vt = &vtable;
+    std::memcpy(&self->header, header, sizeof self->header);
+
+    Chain chain;
+    auto fail = [&]() -> cIO* {
+        chain.close();
+        cGenericFileCompressed_close(&self->base);
+        return nullptr;
+    };
+
+    if (cIO_seek(input, cGenericFileCompressed_LOOKAHEAD_OFFSET, cIO_SEEK_SET) !=
+        cGenericFileCompressed_LOOKAHEAD_OFFSET)
+        return fail();
+    cSerializer ser = cSerializer_ctor(input);
+    if (!cSerializer_readU32_BE(&ser, &self->lookaheadField) ||
+        !cSerializer_readU32_BE(&ser, &self->windowField))
+        return fail();
+
+    self->memory = cIO_memoryAlloc_ctor();
+    if (self->memory == nullptr) return fail();
+
+    const int64_t inputSize = cIO_getSize(input);
+    if (inputSize < 0) return fail();
+    int64_t payloadEnd = -1;
+    if (hasFooter) {
+        payloadEnd = inputSize - cGenericFileCompressed_FOOTER_SIZE;
+        if (payloadEnd < cGenericFileCompressed_PAYLOAD_OFFSET) {
+            ZF_LOGE("Expected to read out CRC from footer, but found none");
+            return fail();
+        }
+    }
+    chain.window = cIO_scoped_ctor(input, cGenericFileCompressed_PAYLOAD_OFFSET, payloadEnd);
+    if (chain.window == nullptr || cIO_seek(chain.window, 0, cIO_SEEK_SET) != 0) return fail();
+    chain.crc = cIO_crc32_ctor(chain.window);
+    if (chain.crc == nullptr) return fail();
+    chain.decoder = cIO_heatshrink_open(chain.crc, windowBitsOf(self->windowField),
+                                        uint8_t(self->lookaheadField & 0xFF));
+    if (chain.decoder == nullptr) return fail();
+
+    if (!decodeAll(chain.decoder, self->memory)) return fail();
+    const uint32_t computed = cIO_crc32_getCRC(chain.crc);
+    chain.close();
+
+    if (hasFooter && !checkFooter(input, inputSize, computed)) return fail();
+    return &self->base;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// Encrypted container (type 0x11): AES-256-GCM with a key derived by PBKDF2-HMAC-SHA-256
+// from the device's password. Offsets from the start, numbers big-endian:
+//   0    20  header (flag byte 0 or 1, footer flag 0, version 1)
+//   20   12  GCM initialisation vector
+//   32    4  PBKDF2 iteration count
+//   36   16  PBKDF2 salt
+//   52    n  ciphertext (n = file size - 68)
+//   end-16 16 GCM tag
+// Bytes 0..51, as stored, are the additional authenticated data. The open decrypts and
+// authenticates everything into memory and hands back a stream over the plaintext; on a tag
+// mismatch nothing is handed out.
+//   cIO base;             vtable: read, write, tell, seek forward to memory; close
+//   cGenericFile header;  copy of the container header
+//   cIO* memory;          the plaintext (owned)
+// The plaintext size is bounded by cGenericFile_getOutputLimit(); the iteration count by
+// cGenericFileEncrypted_MAX_ITERATIONS, so a hostile file cannot stall the key derivation.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "io/cGenericFile.h"
+#include "io/cIO.h"
+
+inline constexpr int64_t cGenericFileEncrypted_IV_OFFSET = 20;
+inline constexpr size_t cGenericFileEncrypted_IV_SIZE = 12;
+inline constexpr size_t cGenericFileEncrypted_SALT_SIZE = 16;
+inline constexpr size_t cGenericFileEncrypted_TAG_SIZE = 16;
+inline constexpr size_t cGenericFileEncrypted_KEY_SIZE = 32;
+inline constexpr int64_t cGenericFileEncrypted_AAD_SIZE = 52; // also the ciphertext's offset
+inline constexpr int64_t cGenericFileEncrypted_MIN_SIZE = 68; // an empty plaintext
+inline constexpr size_t cGenericFileEncrypted_CHUNK = 512;
+// Far above what a logger uses; PBKDF2 at this count takes some seconds.
+inline constexpr uint32_t cGenericFileEncrypted_MAX_ITERATIONS = 10000000;
+
+// Null on any failure: refused header fields, a short or damaged file, a wrong password, an
+// iteration count above the limit, the output limit. The input stays open and the caller's;
+// the result no longer needs it. The result's position is at the end of the plaintext.
+cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const char* password,
+                                 size_t passwordLength);

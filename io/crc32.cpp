@@ -1,0 +1,56 @@
+#include "io/crc32.h"
+
+#include <atomic>
+
+namespace {
+
+// table[0] is the byte-at-a-time table; table[1..3] let the bulk routine fold four bytes per
+// step (each is table[0] advanced by one more zero byte).
+uint32_t crcTable[4][256];
+std::atomic<bool> crcTableBuilt{false};
+
+void crcTable_build() {
+    if (crcTableBuilt.load(std::memory_order_acquire)) return;
+    for (uint32_t n = 0; n < 256; n++) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; k++)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        crcTable[0][n] = c;
+    }
+    for (uint32_t n = 0; n < 256; n++) {
+        for (int t = 1; t < 4; t++) {
+            uint32_t prev = crcTable[t - 1][n];
+            crcTable[t][n] = crcTable[0][prev & 0xFF] ^ (prev >> 8);
+        }
+    }
+    crcTableBuilt.store(true, std::memory_order_release);
+}
+
+} // namespace
+
+uint32_t update_crc_32(uint32_t reg, uint8_t byte) {
+    crcTable_build();
+    return crcTable[0][(reg ^ byte) & 0xFF] ^ (reg >> 8);
+}
+
+uint32_t update_crc_32_buffer(uint32_t reg, const void* data, size_t length) {
+    if (data == nullptr || length == 0) return reg;
+    crcTable_build();
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (length >= 4) {
+        uint32_t v = reg ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                            uint32_t(p[3]) << 24);
+        reg = crcTable[3][v & 0xFF] ^ crcTable[2][(v >> 8) & 0xFF] ^ crcTable[1][(v >> 16) & 0xFF] ^
+              crcTable[0][v >> 24];
+        p += 4;
+        length -= 4;
+    }
+    while (length-- > 0)
+        reg = crcTable[0][(reg ^ *p++) & 0xFF] ^ (reg >> 8);
+    return reg;
+}
+
+uint32_t crc_32(const void* data, size_t length) {
+    if (data == nullptr || length == 0) return 0;
+    return update_crc_32_buffer(0xFFFFFFFFu, data, length) ^ 0xFFFFFFFFu;
+}
