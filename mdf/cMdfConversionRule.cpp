@@ -1,8 +1,11 @@
 #include "mdf/cMdfConversionRule.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
+
+#include "mdf/cMdfBlock_CC.h"
 
 namespace {
 
@@ -85,4 +88,47 @@ void cMdfConversionRule_drop(cMdfConversionRule* rule) {
     if (!rule) return;
     if (rule->vt && rule->vt->drop) rule->vt->drop(rule);
     *rule = cMdfConversionRule_default();
+}
+
+cMdfConversionRule cMdfBlock_CC_getConversionRule(const cMdfBlock_CC_obj_t* cc) {
+    if (!cc) return cMdfConversionRule_default();
+    // Only the parameters that are really there count, whatever the value count says.
+    size_t count = std::min<size_t>(cc->valueCount, cc->values.size());
+    switch (cc->conversionType) {
+    case 1:
+        if (count < 2) return cMdfConversionRule_default();
+        return cMdfConversionRule_linear(cc->values[1], cc->values[0]);
+    case 5: {
+        LookupMap map;
+        for (size_t i = 0; i + 1 < count; i += 2)
+            map.emplace(cc->values[i], cc->values[i + 1]);
+        return cMdfConversionRule_lookupTable(map);
+    }
+    default:
+        return cMdfConversionRule_default();
+    }
+}
+
+void cMdfBlock_CC_setLinear(cMdfBlock_CC_obj_t* cc, double p1, double p2) {
+    if (!cc) return;
+    cc->conversionType = 1;
+    cc->valueCount = 2;
+    cc->values = {p1, p2};
+    cc->header.length = 80 + 8 * uint64_t{cc->valueCount};
+}
+
+void cMdfBlock_CC_setLookup(cMdfBlock_CC_obj_t* cc, const std::map<double, double>* map) {
+    if (!cc || !map) return;
+    // The value count is a 16-bit field: the pair count is taken modulo 32768.
+    size_t pairs = map->size() % 32768;
+    cc->conversionType = 5;
+    cc->valueCount = static_cast<uint16_t>(2 * pairs);
+    cc->values.clear();
+    cc->values.reserve(2 * pairs);
+    for (const auto& [key, value] : *map) {
+        if (cc->values.size() >= 2 * pairs) break;
+        cc->values.push_back(key);
+        cc->values.push_back(value);
+    }
+    cc->header.length = 80 + 8 * uint64_t{cc->valueCount};
 }

@@ -2,6 +2,10 @@
 
 #include <string_view>
 
+#include "mdf/cMdfBlock_CC.h"
+#include "mdf/cMdfBlock_CG.h"
+#include "mdf/cMdfBlock_CN.h"
+#include "mdf/cMdfBlock_TX.h"
 #include "support/log.h"
 
 namespace {
@@ -37,6 +41,46 @@ const struct {
     {"LIN_Frame.ReceivedDataByteCount", FIELD_LIN_RECEIVED_DATA_BYTE_COUNT},
     {"Timestamp", FIELD_TIMESTAMP},
 };
+
+// Deepest nesting of composed channels followed; a logger file uses two or three levels.
+constexpr size_t kMaxCompositionDepth = 256;
+
+// The rule of one leaf channel.
+void appendLeafRule(const cMdfBlock_CN_obj_t* cn, std::vector<cMdfDecodeRule>* rules) {
+    cMdfDecodeRule rule;
+    cMdfDecodeRule_init(&rule);
+    std::string_view name = cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(cn->name));
+    rule.name.assign(name.data(), name.size());
+    cMdfDecodeRule_mapName(&rule);
+    rule.bitPosition = uint64_t{cMdfBlock_CN_getByteOffset(cn)} * 8 + cMdfBlock_CN_getBitOffset(cn);
+    rule.bitLength = cMdfBlock_CN_getBitLength(cn);
+    int dataType = cMdfBlock_CN_getDataType(cn);
+    switch (dataType) {
+    case 1:
+        rule.littleEndian = 1;
+        break;
+    case 2:
+        break;
+    case 5:
+        rule.valueKind = VALUE_FLOAT;
+        rule.littleEndian = 1;
+        break;
+    case 6:
+        rule.valueKind = VALUE_FLOAT;
+        break;
+    case 11:
+        rule.valueKind = VALUE_BYTE_ARRAY;
+        rule.littleEndian = 1;
+        break;
+    default:
+        ZF_LOGW("Unsupported channel data type: %d", dataType);
+        break;
+    }
+    const cMdfBlock_CC_obj_t* cc = carc_cMdfBlock_to_cMdfBlock_CC_obj_t(cn->conversion);
+    rule.conversion = cc ? cMdfBlock_CC_getConversionRule(cc) : cMdfConversionRule_default();
+    if (cMdfBlock_CN_getChannelType(cn) == 1) rule.vlsdBlock = cn->signalData.get();
+    rules->push_back(std::move(rule));
+}
 
 } // namespace
 
@@ -90,4 +134,52 @@ void cMdfDecodeRule_dropAll(std::vector<cMdfDecodeRule>* rules) {
     for (size_t i = rules->size(); i-- > 0;)
         cMdfDecodeRule_drop(&(*rules)[i]);
     rules->clear();
+}
+
+bool createDecodingRulesInner(const cMdfBlock_CN_obj_t* cn, std::vector<cMdfDecodeRule>* rules) {
+    if (!cn || !rules) return false;
+    // Depth first over the composition lists without recursion, so that no channel tree in
+    // a file can exhaust the stack; the rule cap keeps shared sub-trees from multiplying.
+    struct Level {
+        const cdeq_cMdfBlock* list;
+        size_t next;
+    };
+    std::vector<Level> stack;
+    auto visit = [&](const cMdfBlock_CN_obj_t* ch) -> bool {
+        if (!ch->composition.empty()) {
+            if (stack.size() >= kMaxCompositionDepth) {
+                ZF_LOGE("Channel composition nested too deeply");
+                return false;
+            }
+            stack.push_back({&ch->composition, 0});
+            return true;
+        }
+        if (rules->size() >= cMdfDecodeRule_MAX_PER_GROUP) {
+            ZF_LOGE("Too many channels in one channel group");
+            return false;
+        }
+        appendLeafRule(ch, rules);
+        return true;
+    };
+    if (!visit(cn)) return true;
+    while (!stack.empty()) {
+        Level& top = stack.back();
+        if (top.next >= top.list->size()) {
+            stack.pop_back();
+            continue;
+        }
+        const cMdfBlock_CN_obj_t* member =
+            carc_cMdfBlock_to_cMdfBlock_CN_obj_t((*top.list)[top.next++]);
+        if (member && !visit(member)) break;
+    }
+    return true;
+}
+
+std::vector<cMdfDecodeRule>* cMdfBlock_CG_getDecodingRules(cMdfBlock_CG_obj_t* cg) {
+    if (!cg) return nullptr;
+    cMdfDecodeRule_dropAll(&cg->rules);
+    for (const carc_cMdfBlock& ch : cg->channels) {
+        createDecodingRulesInner(carc_cMdfBlock_to_cMdfBlock_CN_obj_t(ch), &cg->rules);
+    }
+    return &cg->rules;
 }
