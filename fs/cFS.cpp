@@ -1,0 +1,191 @@
+#include "fs/cFS.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+void cFS_dtorDummy(cFS*) {}
+bool cFS_statDummy(cFS*, std::string_view, cFS_statRecord*) {
+    return false;
+}
+void cFS_lsDummy(cFS*, std::string_view, cFS_entrySet*) {}
+bool cFS_mkdirDummy(cFS*, std::string_view) {
+    return false;
+}
+
+const cFS_vtable kBaseTable = {cFS_dtorDummy,  cFS_statDummy, cFS_lsDummy,
+                               cFS_mkdirDummy, nullptr,       nullptr};
+
+std::string cFS_fullPath(const cFS* fs, std::string_view path) {
+    if (path.empty()) return fs->root;
+    if (fs->root.empty()) return std::string(path);
+    std::string full;
+    full.reserve(fs->root.size() + 1 + path.size());
+    full += fs->root;
+    full += '/';
+    full += path;
+    return full;
+}
+
+// A link that leads back up the tree would make the recursive listing endless.
+constexpr int kMaxListDepth = 64;
+
+void cFS_lsRecursiveAt(cFS* fs, std::string_view path, cFS_entrySet* set, int depth) {
+    cFS_entrySet here;
+    cFS_ls(fs, path, &here);
+    for (const cFS_entry& e : here) {
+        if (e.type != cFS_TYPE_FILE && e.type != cFS_TYPE_FOLDER) continue;
+        std::string name;
+        name.reserve(path.size() + 1 + e.name.size());
+        name += path;
+        if (!path.empty()) name += '/';
+        name += e.name;
+        set->insert(cFS_entry{name, e.type, e.size});
+        if (e.type == cFS_TYPE_FOLDER && depth < kMaxListDepth)
+            cFS_lsRecursiveAt(fs, name, set, depth + 1);
+    }
+}
+
+// The pieces of a path cut at `sep`: the last one, after the final separator.
+size_t cFS_lastPieceStart(std::string_view text, char sep) {
+    size_t cut = text.rfind(sep);
+    return cut == std::string_view::npos ? 0 : cut + 1;
+}
+
+} // namespace
+
+bool cFS_init(cFS* fs, std::string_view root) {
+    if (!fs) return false;
+    fs->vt = &kBaseTable;
+    try {
+        fs->root.assign(root.data(), root.size());
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+cFS* cFS_ctor(std::string_view root) {
+    cFS* fs = new (std::nothrow) cFS;
+    if (!fs) return nullptr;
+    if (!cFS_init(fs, root)) {
+        delete fs;
+        return nullptr;
+    }
+    return fs;
+}
+
+void cFS_drop(cFS* fs) {
+    if (!fs) return;
+    if (fs->vt && fs->vt->dtor) fs->vt->dtor(fs);
+    std::string().swap(fs->root);
+}
+
+void cFS_dtor(cFS* fs) {
+    if (!fs) return;
+    cFS_drop(fs);
+    delete fs;
+}
+
+bool cFS_stat(cFS* fs, std::string_view path, cFS_statRecord* out) {
+    if (!fs || !out || !fs->vt->stat) return false;
+    return fs->vt->stat(fs, cFS_fullPath(fs, path), out);
+}
+
+void cFS_ls(cFS* fs, std::string_view path, cFS_entrySet* set) {
+    if (!fs || !set || !fs->vt->ls) return;
+    fs->vt->ls(fs, cFS_fullPath(fs, path), set);
+    if (fs->root.empty()) return;
+    // Backends that hand out names with the root in front get them made relative again.
+    std::vector<cFS_entry> renamed;
+    for (auto it = set->begin(); it != set->end();) {
+        std::string_view name = it->name;
+        if (name.substr(0, fs->root.size()) != fs->root) {
+            ++it;
+            continue;
+        }
+        cFS_entry e = *it;
+        e.name.erase(0, fs->root.size());
+        if (!e.name.empty() && e.name[0] == '/') e.name.erase(0, 1);
+        renamed.push_back(std::move(e));
+        it = set->erase(it);
+    }
+    for (cFS_entry& e : renamed)
+        set->insert(std::move(e));
+}
+
+void cFS_ls_recursive(cFS* fs, std::string_view path, cFS_entrySet* set) {
+    if (!fs || !set) return;
+    cFS_lsRecursiveAt(fs, path, set, 0);
+}
+
+bool cFS_mkdir(cFS* fs, std::string_view path) {
+    if (!fs) return false;
+    cFS_statRecord st{};
+    if (!cFS_stat(fs, path, &st)) return false;
+    if (st.type == cFS_TYPE_FOLDER) return true;
+    if (st.type != cFS_TYPE_MISSING) return false;
+    if (!fs->vt->mkdir) return false;
+    return fs->vt->mkdir(fs, cFS_fullPath(fs, path));
+}
+
+bool cFS_mkdirs(cFS* fs, std::string_view path) {
+    if (!fs) return false;
+    // Without a root a relative path must stay relative: its prefixes get no leading "/".
+    const bool bare = fs->root.empty() && (path.empty() || path[0] != '/');
+    std::string prefix;
+    size_t at = 0;
+    while (at <= path.size()) {
+        size_t cut = path.find('/', at);
+        if (cut == std::string_view::npos) cut = path.size();
+        std::string_view piece = path.substr(at, cut - at);
+        at = cut + 1;
+        if (piece.empty()) continue;
+        if (!(bare && prefix.empty())) prefix += '/';
+        prefix += piece;
+        if (!cFS_mkdir(fs, prefix)) return false;
+    }
+    return true;
+}
+
+bool cFS_remove(cFS* fs, std::string_view path) {
+    if (!fs || !fs->vt->rm) return false;
+    return fs->vt->rm(fs, cFS_fullPath(fs, path));
+}
+
+cIO* cFS_open(cFS* fs, std::string_view path, uint32_t flags) {
+    if (!fs || !fs->vt->open) return nullptr;
+    return fs->vt->open(fs, cFS_fullPath(fs, path), flags);
+}
+
+void cFS_relativeToAbsolutePath(cFS* fs, std::string_view path, std::string* out) {
+    if (!fs || !out) return;
+    if (path == "..") return;
+    if (!fs->root.empty()) {
+        *out += fs->root;
+        if (!path.empty()) *out += '/';
+    }
+    *out += path;
+}
+
+std::string_view cFS_getFileName(std::string_view path) {
+    return path.substr(cFS_lastPieceStart(path, '/'));
+}
+
+std::string_view cFS_getExtension(std::string_view path) {
+    std::string_view name = cFS_getFileName(path);
+    return name.substr(cFS_lastPieceStart(name, '.'));
+}
+
+std::string_view cFS_getBaseName(std::string_view path) {
+    std::string_view name = cFS_getFileName(path);
+    size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot + 1 == name.size()) return name;
+    return name.substr(0, dot);
+}
+
+std::string_view cFS_getParentFolder(std::string_view path) {
+    return path.substr(0, cFS_lastPieceStart(path, '/'));
+}

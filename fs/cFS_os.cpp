@@ -1,0 +1,161 @@
+#include "fs/cFS_os.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "io/cIO_file.h"
+#include "support/log.h"
+
+namespace {
+
+// System calls want a NUL-terminated copy. A view holding a NUL byte would name a
+// different, shorter path there, so it is refused instead.
+bool cFS_os_cPath(std::string_view path, std::string* out) {
+    if (path.find('\0') != std::string_view::npos) return false;
+    out->assign(path.data(), path.size());
+    return true;
+}
+
+void fs_dtor(cFS*) {}
+
+bool fs_stat(cFS*, std::string_view path, cFS_statRecord* out) {
+    if (!out) return false;
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) return false;
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0) {
+        if (errno != ENOENT) return false;
+        out->type = cFS_TYPE_MISSING;
+        out->size = 0;
+        return true;
+    }
+    if (S_ISREG(st.st_mode)) {
+        out->type = cFS_TYPE_FILE;
+        out->size = (uint64_t)st.st_size;
+    } else {
+        out->type = S_ISDIR(st.st_mode) ? cFS_TYPE_FOLDER : cFS_TYPE_OTHER;
+        out->size = 0;
+    }
+    return true;
+}
+
+void fs_ls(cFS* fs, std::string_view path, cFS_entrySet* set) {
+    if (!set) return;
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) return;
+    DIR* dir = opendir(p.c_str());
+    if (!dir) return;
+    std::string full;
+    while (struct dirent* d = readdir(dir)) {
+        if (strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0) continue;
+        full.assign(p);
+        full += '/';
+        full += d->d_name;
+        cFS_statRecord st{};
+        if (!fs_stat(fs, full, &st)) continue;
+        if (st.type != cFS_TYPE_FILE && st.type != cFS_TYPE_FOLDER) continue;
+        set->insert(cFS_entry{d->d_name, st.type, st.size});
+    }
+    closedir(dir);
+}
+
+bool fs_mkdir(cFS*, std::string_view path) {
+    std::string p;
+    return cFS_os_cPath(path, &p) && mkdir(p.c_str(), 0700) == 0;
+}
+
+bool fs_rm(cFS*, std::string_view path) {
+    std::string p;
+    return cFS_os_cPath(path, &p) && remove(p.c_str()) == 0;
+}
+
+cIO* fs_open(cFS*, std::string_view path, uint32_t flags) {
+    int mode;
+    switch (flags & 3) {
+    case 3:
+        mode = 2;
+        break;
+    case 1:
+        mode = 0;
+        break;
+    case 2:
+        mode = 1;
+        break;
+    default:
+        return nullptr;
+    }
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) return nullptr;
+    return cIO_file_open(p.c_str(), mode);
+}
+
+const cFS_vtable kOsTable = {fs_dtor, fs_stat, fs_ls, fs_mkdir, fs_rm, fs_open};
+
+constexpr size_t kCwdRoom = 2048;
+
+} // namespace
+
+cFS* cFS_os_ctor(std::string_view root) {
+    cFS* fs = cFS_ctor(root);
+    if (!fs) return nullptr;
+    fs->vt = &kOsTable;
+    cFS_statRecord st{};
+    if (!fs_stat(fs, root, &st) || st.type != cFS_TYPE_FOLDER) {
+        cFS_dtor(fs);
+        return nullptr;
+    }
+    return fs;
+}
+
+bool cFS_os_getCwd(std::string* out) {
+    if (!out) return false;
+    out->clear();
+    out->resize(kCwdRoom);
+    if (!getcwd(out->data(), kCwdRoom)) {
+        out->clear();
+        return false;
+    }
+    out->resize(strlen(out->c_str()));
+    return true;
+}
+
+bool cFS_os_isPathAbsolute(std::string_view path) {
+    return !path.empty() && path[0] == '/';
+}
+
+void cFS_os_normalizePath(std::string* path) {
+    if (!path) return;
+    std::string& p = *path;
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    if (p.size() > 1) {
+        std::string once;
+        once.reserve(p.size());
+        for (size_t i = 0; i < p.size(); ++i) {
+            once += p[i];
+            if (p[i] == '/' && i + 1 < p.size() && p[i + 1] == '/') ++i;
+        }
+        p.swap(once);
+    }
+    if (!cFS_os_isPathAbsolute(p)) {
+        std::string cwd;
+        if (!cFS_os_getCwd(&cwd)) return;
+        cFS* here = cFS_os_ctor(cwd);
+        if (!here) return;
+        std::string absolute;
+        cFS_relativeToAbsolutePath(here, p, &absolute);
+        cFS_dtor(here);
+        p.swap(absolute);
+    }
+    cFS_statRecord st{};
+    if (!fs_stat(nullptr, p, &st)) {
+        ZF_LOGE("Could not stat path %s", p.c_str());
+        return;
+    }
+    if (st.type == cFS_TYPE_FOLDER && (p.empty() || p.back() != '/')) p += '/';
+}
