@@ -1,0 +1,83 @@
+#include "mdf/cMdfBusMsgContainer.h"
+
+#include <new>
+
+#include "mdf/cMdfBlock_DG.h"
+
+bool cMdfBusMsgContainer_init(cMdfBusMsgContainer* container, cMdfBlock_DG_obj_t* dg) {
+    if (!container || !dg) return false;
+    container->dg = dg;
+    container->msg = cBusMsg{};
+    return cMdfBlock_DG_iteratorState_init(&container->state);
+}
+
+cMdfBusMsgContainer* cMdfBusMsgContainer_ctor(cMdfBlock_DG_obj_t* dg) {
+    auto* container = new (std::nothrow) cMdfBusMsgContainer{};
+    if (!container) return nullptr;
+    if (!cMdfBusMsgContainer_init(container, dg)) {
+        cMdfBusMsgContainer_dtor(container);
+        return nullptr;
+    }
+    return container;
+}
+
+void cMdfBusMsgContainer_drop(cMdfBusMsgContainer* container) {
+    if (!container) return;
+    std::string().swap(container->msg.DataBytes);
+    cMdfBlock_DG_iteratorState_drop(&container->state);
+}
+
+void cMdfBusMsgContainer_dtor(cMdfBusMsgContainer* container) {
+    cMdfBusMsgContainer_drop(container);
+    delete container;
+}
+
+cMdfBusMsgContainer_iter cMdfBusMsgContainer_begin(cMdfBusMsgContainer* container) {
+    cMdfBusMsgContainer_iter it{nullptr, container};
+    if (!container) return it;
+    container->state.position = 0;
+    cMdfBusMsgContainer_next(&it);
+    return it;
+}
+
+void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it) {
+    if (!it || !it->container) return;
+    cMdfBusMsgContainer* c = it->container;
+    // A record that gives no message is skipped rather than handed on as a copy of the
+    // previous message; the data group goes on with its next record.
+    for (;;) {
+        const cMdfRecord* rec = cMdfBlock_DG_at(c->dg, &c->state);
+        if (!rec) {
+            *it = {nullptr, nullptr};
+            return;
+        }
+        if (!c->state.decoder) continue;
+        // A group without a Timestamp channel must not keep the absolute time the merge
+        // added to the previous message.
+        c->msg.Timestamp = 0;
+        c->msg.DataBytes.clear();
+        if (c->state.decoder(rec, &c->msg)) {
+            it->msg = &c->msg;
+            return;
+        }
+    }
+}
+
+int cMdfBusMsgContainer_iter_cmp(const cMdfBusMsgContainer_iter* a,
+                                 const cMdfBusMsgContainer_iter* b) {
+    if (a == b) return 0;
+    if (!a || !b) return a ? -1 : 1;
+    if (a->msg == b->msg && a->container == b->container) return 0;
+    if (!a->msg || !b->msg) {
+        if (!a->msg && !b->msg) return 0;
+        return a->msg ? -1 : 1;
+    }
+    if (a->msg->Timestamp < b->msg->Timestamp) return -1;
+    if (a->msg->Timestamp > b->msg->Timestamp) return 1;
+    return 0;
+}
+
+int cdeq_cMdfBusMsgContainer_iter_value_cmp(const cMdfBusMsgContainer_iter* a,
+                                            const cMdfBusMsgContainer_iter* b) {
+    return cMdfBusMsgContainer_iter_cmp(a, b);
+}
