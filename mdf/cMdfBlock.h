@@ -27,6 +27,10 @@
 //               the stack (next links are walked in a loop and do not count)
 //   next      - the next link the block being loaded handed to cMdfBlock_setNext
 //   fileSize  - size of the stream, taken when the cache is made; no block may reach past it
+//   budget    - block bytes still allowed in this load. Blocks of a sound file do not
+//               overlap, so their lengths add up to at most the file size; a damaged file
+//               whose links point into the middle of other blocks would otherwise make the
+//               load allocate far more than the file holds
 //
 // cMdfBlock_saveContext:
 //   stream   - the output stream
@@ -59,6 +63,7 @@ struct cMdfBlock_cache {
     uint32_t depth;
     uint64_t next;
     uint64_t fileSize;
+    uint64_t budget;
 };
 
 struct cMdfBlock_saveContext {
@@ -100,6 +105,14 @@ bool cMdfBlock_loadLinks(cIO* stream, const cMdfBlockHeader* header, std::vector
 // callers check the offset) and on failure. With a list, the block is put at its front.
 carc_cMdfBlock cMdfBlock_loadAtCommon(cIO* stream, uint64_t offset, cMdfBlock_cache* cache,
                                       cdeq_cMdfBlock* list);
+// The first steps of every type's load: the link count must be linkCount, the data section
+// must hold at least minDataSize bytes (both silent failures), the header is copied into the
+// block and the links are read into *links.
+bool cMdfBlock_loadBegin(cMdfBlock_obj_t* block, cIO* stream, const cMdfBlockHeader* header,
+                         uint64_t linkCount, uint64_t minDataSize, std::vector<uint64_t>* links);
+// Seeks to the block's data section (behind header and links). False when the stream does
+// not get there.
+bool cMdfBlock_seekData(const cMdfBlock_obj_t* block, cIO* stream);
 // Loads one block at offset without a list: cMdfBlock_loadAtCommon(stream, offset, cache, null).
 carc_cMdfBlock cMdfBlock_loadAtSingle(cIO* stream, uint64_t offset, cMdfBlock_cache* cache);
 // Loads the whole chain that starts at offset (following each member's next link) and puts
