@@ -1,0 +1,327 @@
+#include "app/cLogReaderCLI.h"
+
+#include <cstdio>
+#include <new>
+#include <set>
+
+#include "app/buildinfo.h"
+#include "fs/cFS_os.h"
+#include "support/log.h"
+
+const char* const cLogReaderCLI_programName = "kelvane";
+
+namespace {
+
+const cLogReaderCLI_vtable emptyTable = {nullptr, nullptr, nullptr};
+
+// Where the folderCheckFn code 3 comes from.
+constexpr int folderNoMemory = 3;
+
+// The shared entries, in the order they are parsed and listed.
+struct Entries {
+    cArgOption* help;
+    cArgOption* version;
+    cArgOption* verbosity;
+    cArgOption* nonInteractive;
+    cArgOption* deleteConverted;
+    cArgOption* noAppendRoot;
+    cArgOption* buffer;
+    cArgOption* passwordFile;
+    cArgOption* outputDirectory;
+    cArgOption* inputFiles;
+    cArgOption* inputs;
+};
+
+// Appends the entry; null (and the whole table marked broken) when it cannot be had.
+cArgOption* addEntry(cArgTable* table, bool* complete, cArgOption* option) {
+    if (!option || !cArgTable_add(table, option)) {
+        *complete = false;
+        return nullptr;
+    }
+    return option;
+}
+
+cArgOption* pathEntry(cArgTable* table, bool* complete, char shortName, const char* longName,
+                      const char* placeholder, const char* glossary, int minCount, int maxCount,
+                      std::vector<std::string>* list) {
+    cArgOption* option = addEntry(table, complete,
+                                  cArgOption_ctor(&cArgKind_text, shortName, longName, placeholder,
+                                                  glossary, minCount, maxCount));
+    if (option) {
+        option->checkFn = cLogReaderCLI_folderCheckFn;
+        option->errorFn = cLogReaderCLI_folderErrorFn;
+        option->user = list;
+    }
+    return option;
+}
+
+// Returns 0 when the table is complete, 1 when an entry could not be made, 2 when the
+// converter refused its options.
+int buildTable(cLogReaderCLI* cli, cArgTable* table, int argc, Entries* e) {
+    bool complete = true;
+    e->help = addEntry(
+        table, &complete,
+        cArgOption_ctor(&cArgKind_literal, 0, "help", "", "display this help and exit", 0, 1));
+    e->version = addEntry(table, &complete,
+                          cArgOption_ctor(&cArgKind_literal, 'v', "version", "",
+                                          "display tool version and exit", 0, 1));
+    e->verbosity = addEntry(
+        table, &complete,
+        cArgOption_ctor(&cArgKind_int, 0, "verbosity", "<n>",
+                        "verbosity of logging messages from 0 to 4, with 0 being fatal messages "
+                        "only 4 being all messages including debug information. defaults to 3",
+                        0, 1));
+    e->nonInteractive = addEntry(table, &complete,
+                                 cArgOption_ctor(&cArgKind_literal, 0, "non-interactive", "",
+                                                 "does not print any progress output", 0, 1));
+    e->deleteConverted =
+        addEntry(table, &complete,
+                 cArgOption_ctor(&cArgKind_literal, 'd', "delete-converted", "",
+                                 "deletes files after conversion if specified", 0, 1));
+    e->noAppendRoot =
+        addEntry(table, &complete,
+                 cArgOption_ctor(&cArgKind_literal, 'X', "no-append-root", "",
+                                 "do not add \"_out\" when converting folders", 0, 1));
+    e->buffer = addEntry(
+        table, &complete,
+        cArgOption_ctor(&cArgKind_int, 'b', "buffer", "<n>",
+                        "buffer size in bytes. 0 disables and -1 takes entire file", 0, 1));
+    e->passwordFile = pathEntry(
+        table, &complete, 'p', "password-file", "<file>",
+        "where to find device passwords for encrypted files, defaults to \"passwords.json\"", 0, 1,
+        &cli->passwordFiles);
+    if (cli->vt && cli->vt->addOptions && !cli->vt->addOptions(cli, table)) return 2;
+    e->outputDirectory =
+        pathEntry(table, &complete, 'O', "output-directory", "<file>",
+                  "where to place the converted files", 0, 1, &cli->outputDirectories);
+    e->inputFiles =
+        addEntry(table, &complete,
+                 cArgOption_ctor(&cArgKind_literal, 'i', "input-files=<file(s)/folder(s)>", "",
+                                 "list of input files/folders, must have common root", 0, 1));
+    e->inputs = pathEntry(table, &complete, 0, nullptr, "file(s)/folder(s)", "", 1,
+                          argc > 1 ? argc - 1 : 0, &cli->inputs);
+    return complete ? 0 : 1;
+}
+
+void printUsage(const cArgTable* table) {
+    std::string text = std::string("Usage: ") + cLogReaderCLI_programName +
+                       cArgTable_syntaxLine(table) + "\n\n" + cArgTable_glossary(table);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void printVersion() {
+    std::printf("Version: %s\n", kelvane_buildVersion);
+    std::printf("Build date: %s\n", kelvane_buildDate);
+    std::printf("GIT SHA: %s%s\n", kelvane_buildSha, kelvane_buildShaSuffix);
+    std::fflush(stdout);
+}
+
+// Verbosity 0..5 to the log's output level.
+int verbosityLevel(int32_t verbosity) {
+    static const int levels[] = {ZF_LOG_FATAL, ZF_LOG_ERROR,   ZF_LOG_WARN,
+                                 ZF_LOG_INFO,  ZF_LOG_VERBOSE, ZF_LOG_VERBOSE};
+    return levels[verbosity];
+}
+
+// Everything after the table is built: help, version, errors, then the settings.
+bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int argc,
+               int* status) {
+    if (e.help->count > 0 || argc <= 1) {
+        printUsage(table);
+        return false;
+    }
+    if (e.version->count > 0) {
+        printVersion();
+        *status = 0;
+        return false;
+    }
+    if (!table->errors.empty()) {
+        // Only the first error decides; the two value errors go unprinted.
+        const int first = table->errors.front().error;
+        if (first == cArg_ERR_BADINT) {
+            *status = cLogReaderCLI_STATUS_BAD_NUMBER;
+            return false;
+        }
+        if (first == cArg_ERR_MISSING_VALUE) {
+            *status = cLogReaderCLI_STATUS_MISSING_VALUE;
+            return false;
+        }
+        std::string text;
+        cArgTable_errorText(table, cLogReaderCLI_programName, &text);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+        *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
+        return false;
+    }
+    int level = ZF_LOG_INFO;
+    if (e.verbosity->count > 0) {
+        const int32_t verbosity = e.verbosity->ints.front();
+        if (verbosity < 0 || verbosity > 5) {
+            *status = cLogReaderCLI_STATUS_BAD_NUMBER;
+            return false;
+        }
+        level = verbosityLevel(verbosity);
+    }
+    zf_log_set_output_level(level);
+
+    cli->options.deleteConverted = e.deleteConverted->count > 0;
+    cli->options.noAppendRoot = e.noAppendRoot->count > 0;
+    cli->options.nonInteractive = e.nonInteractive->count > 0;
+    cli->options.bufferSize = e.buffer->count > 0 ? e.buffer->ints.front() : -1;
+
+    const bool explicitPasswords = !cli->passwordFiles.empty();
+    std::string passwordPath = explicitPasswords ? cli->passwordFiles.front() : "passwords.json";
+    if (!explicitPasswords) cFS_os_normalizePath(&passwordPath);
+    if (!cPasswordStore_load(&cli->options.passwords, passwordPath, explicitPasswords, status))
+        return false;
+    ZF_LOGI("%ld password(s) loaded",
+            static_cast<long>(cPasswordStore_count(&cli->options.passwords)));
+
+    if (!cLogReaderCLI_setupInputs(cli, status)) return false;
+    if (cli->vt && cli->vt->afterParse) return cli->vt->afterParse(cli);
+    return true;
+}
+
+} // namespace
+
+cLogReaderCLI* cLogReaderCLI_ctor() {
+    cLogReaderCLI* cli = new (std::nothrow) cLogReaderCLI{};
+    if (cli) cLogReaderCLI_init(cli);
+    return cli;
+}
+
+bool cLogReaderCLI_init(cLogReaderCLI* cli) {
+    if (!cli) return true;
+    cli->vt = &emptyTable;
+    cli->options.deleteConverted = false;
+    cli->options.noAppendRoot = false;
+    cli->options.nonInteractive = false;
+    cli->options.bufferSize = -1;
+    cli->options.passwords.entries.clear();
+    cli->root.clear();
+    cli->inputs.clear();
+    cli->passwordFiles.clear();
+    cli->outputDirectories.clear();
+    cli->inputFs = nullptr;
+    cli->outputFs = nullptr;
+    return true;
+}
+
+bool cLogReaderCLI_parse(cLogReaderCLI* cli, int argc, const char* const* argv, int* status) {
+    if (!cli || !status) return false;
+    try {
+        cArgTable table{};
+        Entries entries{};
+        const int built = buildTable(cli, &table, argc, &entries);
+        if (built == 2) return false;
+        if (built == 1) {
+            *status = cLogReaderCLI_STATUS_NO_MEMORY;
+            return false;
+        }
+        cArgTable_parse(&table, argc, argv);
+        return interpret(cli, &table, entries, argc, status);
+    } catch (const std::bad_alloc&) {
+        ZF_LOGF("Out of memory while reading the command line");
+        *status = cLogReaderCLI_STATUS_NO_MEMORY;
+        return false;
+    }
+}
+
+void cLogReaderCLI_drop(cLogReaderCLI* cli) {
+    if (!cli) return;
+    if (cli->vt && cli->vt->drop) cli->vt->drop(cli);
+    cPasswordStore_drop(&cli->options.passwords);
+    cli->root.clear();
+    cli->inputs.clear();
+    cli->passwordFiles.clear();
+    cli->outputDirectories.clear();
+    if (cli->outputFs && cli->outputFs != cli->inputFs) cFS_dtor(cli->outputFs);
+    if (cli->inputFs) cFS_dtor(cli->inputFs);
+    cli->inputFs = nullptr;
+    cli->outputFs = nullptr;
+}
+
+void cLogReaderCLI_dtor(cLogReaderCLI* cli) {
+    cLogReaderCLI_drop(cli);
+    delete cli;
+}
+
+int cLogReaderCLI_folderCheckFn(cArgOption* option, void* list) {
+    if (!option || !list) return 0;
+    auto* paths = static_cast<std::vector<std::string>*>(list);
+    int result = 0;
+    for (const std::string& value : option->values) {
+        try {
+            std::string path = value;
+            cFS_os_normalizePath(&path);
+            paths->push_back(std::move(path));
+        } catch (const std::bad_alloc&) {
+            result = folderNoMemory; // this path is lost; the others still go in
+        }
+    }
+    return result;
+}
+
+void cLogReaderCLI_folderErrorFn(cArgOption* option, void*, std::string* errorText, int code,
+                                 const char* value, const char*) {
+    if (!errorText) return;
+    if (code == folderNoMemory)
+        *errorText += "internal error, could not allocate memory";
+    else
+        cArgOption_defaultErrorText(option, code, value, errorText);
+    *errorText += '\n';
+}
+
+bool cLogReaderCLI_findRoot(std::string_view path, std::string_view* root) {
+    const ptrdiff_t n = static_cast<ptrdiff_t>(path.size());
+    ptrdiff_t i = n - 1;
+    if (n > 1 && path[n - 1] == '/') i = n - 2; // a final slash ends no component
+    if (i < 1) return false;
+    while (i > 0 && path[i] != '/')
+        --i;
+    if (i == 0) return false; // the character at 0 is never looked at
+    if (root) *root = path.substr(0, static_cast<size_t>(i) + 1);
+    return true;
+}
+
+bool cLogReaderCLI_setupInputs(cLogReaderCLI* cli, int* status) {
+    if (!cli || !status) return false;
+    std::set<std::string_view> roots;
+    for (const std::string& input : cli->inputs) {
+        std::string_view root;
+        if (!cLogReaderCLI_findRoot(input, &root)) {
+            ZF_LOGF("Could not find root for %.*s", static_cast<int>(input.size()), input.data());
+            *status = cLogReaderCLI_STATUS_NO_ROOT;
+            return false;
+        }
+        roots.insert(root);
+    }
+    if (roots.size() != 1) {
+        ZF_LOGF("No common root detected for all inputs");
+        *status = cLogReaderCLI_STATUS_NO_ROOT;
+        return false;
+    }
+    cli->root = std::string(*roots.begin());
+    for (std::string& input : cli->inputs)
+        input.erase(0, cli->root.size());
+
+    // Neither failure below may look like a successful run.
+    cli->inputFs = cFS_os_ctor(cli->root);
+    if (!cli->inputFs) {
+        *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
+        return false;
+    }
+    cli->outputFs = cli->inputFs;
+    if (!cli->outputDirectories.empty()) {
+        const std::string& output = cli->outputDirectories.front();
+        cFS* outputFs = cFS_os_ctor(output);
+        if (!outputFs) {
+            ZF_LOGE("Invalid output path: %s", output.c_str());
+            *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
+            return false;
+        }
+        cli->outputFs = outputFs;
+    }
+    return true;
+}

@@ -1,0 +1,219 @@
+#include "converter/cPeakConverter.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <new>
+
+#include "support/cstr_support.h"
+#include "support/log.h"
+
+namespace {
+
+constexpr uint32_t openForWriting = cFS_ACCESS_WRITE | cFS_ACCESS_FLAG4;
+constexpr double secondsPerDay = 86400.0;
+constexpr double unixEpochAsOleDate = 25569.0; // 1970-01-01 counted from 1899-12-30
+// Far beyond any real date, and safely inside the unsigned conversion.
+constexpr double latestDay = 1e15;
+
+bool writeLine(cPeakConverter* c) {
+    const int64_t length = static_cast<int64_t>(c->lineBuffer.size());
+    return cIO_write(c->output, c->lineBuffer.data(), c->lineBuffer.size()) == length;
+}
+
+void appendDataBytes(std::string* line, const cBusMsg* msg) {
+    cstr_support_append_hex_buffer(line, msg->DataBytes.data(), msg->DataBytes.size(), ' ', true);
+}
+
+bool writeHeaderV1(cPeakConverter* c, double startTime) {
+    c->lineBuffer.clear();
+    c->lineBuffer += ";$FILEVERSION=1.1\n;$STARTTIME=";
+    cPeakConverter_appendStartDate(&c->lineBuffer, startTime);
+    if (!writeLine(c)) {
+        ZF_LOGE("Could not write CAN header");
+        return false;
+    }
+    return true;
+}
+
+bool writeHeaderV2(cPeakConverter* c, double startTime) {
+    c->lineBuffer.clear();
+    c->lineBuffer += ";$FILEVERSION=2.1\n;$STARTTIME=";
+    cPeakConverter_appendStartDate(&c->lineBuffer, startTime);
+    c->lineBuffer += ";$COLUMNS=N,O,T,B,I,d,L,D\n";
+    if (!writeLine(c)) {
+        ZF_LOGE("Could not write CAN header");
+        return false;
+    }
+    return true;
+}
+
+// Record numbers are printed unsigned so that counts past 2^31 - 1 stay positive; smaller
+// numbers look exactly as a signed conversion prints them.
+bool writeRecordV1(cPeakConverter* c, const cBusMsg* msg) {
+    const cBusMsg_CAN& can = msg->CAN;
+    if (can.EDL) return true; // version 1.1 holds classic frames only, numbered without gaps
+    c->lineBuffer.clear();
+    const uint64_t number = c->messageNumber++;
+    const double offset = (msg->Timestamp - c->startTime) * 1000.0;
+    const char* direction = can.Dir ? "Tx" : "Rx";
+    if (can.IDE)
+        cstr_support_append_fmt(&c->lineBuffer, "%6" PRIu64 ") %11.1f %s    %08X %d  ", number,
+                                offset, direction, msg->ID, can.DLC);
+    else
+        cstr_support_append_fmt(&c->lineBuffer, "%6" PRIu64 ") %11.1f %s        %04X %d  ", number,
+                                offset, direction, msg->ID, can.DLC);
+    if (can.RTR)
+        c->lineBuffer += "RTR";
+    else
+        appendDataBytes(&c->lineBuffer, msg);
+    c->lineBuffer += '\n';
+    if (!writeLine(c)) {
+        ZF_LOGE("Could not write CAN data");
+        return false;
+    }
+    return true;
+}
+
+const char* frameTypeV2(const cBusMsg_CAN& can) {
+    if (can.EDL) {
+        if (can.BRS && can.ESI) return "BI";
+        if (can.BRS) return "FB";
+        if (can.ESI) return "FE";
+        return "FD";
+    }
+    return can.RTR ? "RR" : "DT";
+}
+
+bool writeRecordV2(cPeakConverter* c, const cBusMsg* msg) {
+    const cBusMsg_CAN& can = msg->CAN;
+    c->lineBuffer.clear();
+    const uint64_t number = c->messageNumber++;
+    const double offset = (msg->Timestamp - c->startTime) * 1000.0;
+    const char* direction = can.Dir ? "Tx" : "Rx";
+    if (can.IDE)
+        cstr_support_append_fmt(&c->lineBuffer, "%7" PRIu64 " %13.3f %s %d %08X %s %d", number,
+                                offset, frameTypeV2(can), msg->BusChannel, msg->ID, direction,
+                                can.DLC);
+    else
+        cstr_support_append_fmt(&c->lineBuffer, "%7" PRIu64 " %13.3f %s %d     %04X %s %d", number,
+                                offset, frameTypeV2(can), msg->BusChannel, msg->ID, direction,
+                                can.DLC);
+    // The data column starts one further right for one-digit lengths.
+    c->lineBuffer += can.DLC < 10 ? "    " : "   ";
+    if (!can.RTR) appendDataBytes(&c->lineBuffer, msg);
+    c->lineBuffer += '\n';
+    return writeLine(c); // the driver reports the failed record
+}
+
+cPeakConverter* fromLayer(cBusLayer* layer) {
+    return reinterpret_cast<cPeakConverter*>(layer);
+}
+
+bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
+    cPeakConverter* c = fromLayer(layer);
+    if (!c || !info) return false;
+    if (c->output) { // a file whose endFile never came
+        cIO_close(c->output);
+        c->output = nullptr;
+    }
+    c->outputCreated = false;
+    try {
+        c->outputName = info->outputPath + "_CAN" + ".trc";
+    } catch (const std::bad_alloc&) {
+        ZF_LOGE("Could not open output file for CAN: %s", info->outputPath.c_str());
+        return false;
+    }
+    c->output = cFS_open(c->outputFs, c->outputName, openForWriting);
+    if (!c->output) {
+        ZF_LOGE("Could not open output file for CAN: %s", c->outputName.c_str());
+        return false;
+    }
+    c->outputCreated = true;
+    c->headerWritten = false;
+    c->startTime = NAN;
+    c->messageNumber = 1;
+    return true;
+}
+
+bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
+    cPeakConverter* c = fromLayer(layer);
+    if (!c || !msg) return false;
+    if (msg->Type != BUS_MSG_CAN_DATA_FRAME && msg->Type != BUS_MSG_CAN_REMOTE_FRAME) return true;
+    if (!c->output) return false;
+    if (!c->headerWritten) {
+        c->startTime = msg->Timestamp;
+        if (!c->writeHeader(c, c->startTime)) return false;
+        c->headerWritten = true;
+    }
+    return c->writeRecord(c, msg);
+}
+
+bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
+    cPeakConverter* c = fromLayer(layer);
+    if (!c) return false;
+    bool closed = true;
+    if (c->output) {
+        if (cIO_close(c->output) != 0) {
+            ZF_LOGE("Could not close CAN file");
+            closed = false;
+        }
+        c->output = nullptr;
+    }
+    if (!c->outputCreated) return closed; // nothing of ours to keep or remove
+    c->outputCreated = false;
+    if (c->headerWritten && c->messageNumber != 1) return closed;
+    if (!cFS_remove(c->outputFs, c->outputName)) {
+        ZF_LOGE("Could not remove CAN file");
+        return false;
+    }
+    return closed;
+}
+
+const cBusLayer_vtable peakTable = {newMsg, newFile, endFile};
+
+} // namespace
+
+void cPeakConverter_appendStartDate(std::string* out, double startTime) {
+    if (!out) return;
+    double days = startTime / secondsPerDay + unixEpochAsOleDate;
+    if (!(days >= 0.0 && days <= latestDay)) days = 0.0; // no date, and no undefined conversion
+    double whole = 0.0;
+    double fraction = std::modf(days, &whole) * 1e10;
+    // A fraction that rounds to 1e10 belongs to the next day; printed as it is it would
+    // take eleven digits.
+    if (std::nearbyint(fraction) >= 1e10) {
+        whole += 1.0;
+        fraction = 0.0;
+    }
+    cstr_support_append_fmt(out, "%5lu.%010.0f\n", static_cast<unsigned long>(whole), fraction);
+}
+
+cPeakConverter* cPeakConverter_ctor(cFS* outputFs, uint32_t traceFormat) {
+    if (traceFormat != cPeakConverter_VERSION_1_1 && traceFormat != cPeakConverter_VERSION_2_1)
+        return nullptr;
+    cPeakConverter* c = new (std::nothrow) cPeakConverter{};
+    if (!c) return nullptr;
+    cBusLayer_init(&c->layer);
+    c->layer.vt = &peakTable;
+    c->outputFs = outputFs;
+    const bool v1 = traceFormat == cPeakConverter_VERSION_1_1;
+    c->writeHeader = v1 ? writeHeaderV1 : writeHeaderV2;
+    c->writeRecord = v1 ? writeRecordV1 : writeRecordV2;
+    c->output = nullptr;
+    c->headerWritten = false;
+    c->startTime = NAN;
+    c->messageNumber = 1;
+    try {
+        c->lineBuffer.reserve(256);
+    } catch (const std::bad_alloc&) {
+        delete c;
+        return nullptr;
+    }
+    return c;
+}
+
+void cPeakConverter_dtor(cPeakConverter* converter) {
+    if (!converter) return;
+    if (converter->output) cIO_close(converter->output);
+    delete converter;
+}

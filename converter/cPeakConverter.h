@@ -1,0 +1,48 @@
+#pragma once
+// Writes the CAN frames of each input file as a PEAK trace file (".trc"), version 1.1 or
+// 2.1: the header with the start date when the first CAN frame arrives, then one line per
+// data or remote frame. A trace file that received no frame is removed again at endFile.
+//
+// cPeakConverter:
+//   cBusLayer layer;            callback table (first member: a converter is a cBusLayer)
+//   cFS* outputFs;              where trace files go; borrowed
+//   writeHeader, writeRecord;   the writers of the chosen version
+//   cIO* output;                stream of the current trace file, or null
+//   std::string outputName;     current trace file, relative to the output root
+//   bool outputCreated;         newFile created outputName for the current input; only
+//                               such a file is ever removed (never one we failed to open)
+//   bool headerWritten;         the current file has its header
+//   double startTime;           Timestamp of the file's first frame (NaN before it)
+//   uint64_t messageNumber;     number of the next record line, 1 after newFile
+//   std::string lineBuffer;     reused for every header and record line
+
+#include <cstdint>
+#include <string>
+
+#include "converter/cBusLayer.h"
+#include "fs/cFS.h"
+#include "io/cIO.h"
+
+enum : uint32_t { cPeakConverter_VERSION_1_1 = 1, cPeakConverter_VERSION_2_1 = 2 };
+
+struct cPeakConverter {
+    cBusLayer layer;
+    cFS* outputFs;
+    bool (*writeHeader)(cPeakConverter* converter, double startTime);
+    bool (*writeRecord)(cPeakConverter* converter, const cBusMsg* msg);
+    cIO* output;
+    std::string outputName;
+    bool outputCreated;
+    bool headerWritten;
+    double startTime;
+    uint64_t messageNumber;
+    std::string lineBuffer;
+};
+
+// traceFormat 1 (version 1.1) or 2 (version 2.1); anything else, or no memory, gives null.
+cPeakConverter* cPeakConverter_ctor(cFS* outputFs, uint32_t traceFormat);
+// Closes an open stream (unchecked) and frees the object; null is accepted.
+void cPeakConverter_dtor(cPeakConverter* converter);
+
+// Appends the start time as an OLE automation date, "%5lu.%010.0f\n".
+void cPeakConverter_appendStartDate(std::string* out, double startTime);
