@@ -118,6 +118,27 @@ uint64_t fieldValue(const cMdfWriterRecordEncoder* enc, cMdfWriterField field,
     return 0;
 }
 
+// Big-endian channels get whole bytes each, members in chain order behind the Timestamp and
+// DataBytes last: tools number the bits of a packed big-endian field differently, while a
+// byte-aligned field of whole bytes is the same plain big-endian integer for all of them.
+void wholeBytes(cMdfWriterRecordLayout* layout) {
+    uint32_t at = 8;
+    for (uint32_t i = 1; i < layout->channelCount; ++i) {
+        cMdfWriterChannel& ch = layout->channels[i];
+        if (ch.field == MDFW_F_DATA_BYTES) continue;
+        ch.byteOffset = at;
+        ch.bitOffset = 0;
+        ch.bitCount = (ch.bitCount + 7) / 8 * 8;
+        at += ch.bitCount / 8;
+    }
+    if (layout->dataBytesChannel >= 0) {
+        cMdfWriterChannel& ch = layout->channels[layout->dataBytesChannel];
+        ch.byteOffset = at;
+        at += ch.bitCount / 8;
+    }
+    layout->dataBytes = at;
+}
+
 } // namespace
 
 bool cMdfWriterRecordLayout_init(cMdfWriterRecordLayout* layout, cMdfWriterFrameKind kind,
@@ -143,6 +164,7 @@ bool cMdfWriterRecordLayout_init(cMdfWriterRecordLayout* layout, cMdfWriterFrame
             layout->dataBytes = t.fixedBytes + width;
             layout->dataBytesChannel = (int)i;
         }
+        if (group->bigEndian) wholeBytes(layout);
         return true;
     }
     return false;

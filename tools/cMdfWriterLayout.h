@@ -13,6 +13,13 @@
 //   LIN_Frame       Timestamp 0 | BusChannel 8 | ID 9.0 (6) | Dir 9.6 | DataLength 10.0 (4)
 //                   ReceivedDataByteCount 10.4 (4) | DataBytes 11 (8 bytes or offset) -> 19
 // The structure channel named after the group spans bytes 8 to the record's end.
+// Big-endian groups give every member whole bytes, in chain order from byte 8, DataBytes last:
+//   CAN_DataFrame   ID 8 (32) | IDE 12 | DLC 13 | DataLength 14 | Dir 15 | EDL 16 | BRS 17
+//                   ESI 18 | BusChannel 19 | DataBytes 20             -> 20 + W bytes
+//   CAN_RemoteFrame BusChannel 8 | ID 9 (32) | IDE 13 | DLC 14 | DataLength 15 | Dir 16 -> 17
+//   CAN_ErrorFrame  as above                                           -> 10 bytes
+//   LIN_Frame       BusChannel 8 | ID 9 | Dir 10 | DataLength 11 | ReceivedDataByteCount 12
+//                   DataBytes 13                                       -> 21 bytes
 
 #include "tools/cMdfWriter.h"
 

@@ -332,6 +332,98 @@ TEST(MdfWriterLayout, FileAndStreamingSourceMatchMemory) {
     EXPECT_EQ(le(dt.data + 79, 8), 1250000u);
 }
 
+TEST(MdfWriterLayout, BigEndianGroupUsesWholeBytes) {
+    cMdfWriterGroup g = canGroup();
+    g.bigEndian = true;
+    cMdfWriterOptions o;
+    std::vector<cMdfWriterGroup> groups = {g};
+    std::vector<uint8_t> f = cMdfWriter_writeMemory(&o, &groups);
+    ASSERT_FALSE(f.empty());
+    View v(f);
+    v.walk(64);
+    Block dg = v.at(v.at(64).links[0]);
+    Block cg = v.at(dg.links[1]);
+    EXPECT_EQ(le(cg.data + 24, 4), 84u);
+    std::vector<Block> cns = v.chain(cg.links[1]);
+    EXPECT_EQ(cns[0].data[2], 5u); // float, big-endian
+    for (const Block& m : v.chain(cns[1].links[1])) {
+        std::string name = v.text(m.links[2]);
+        EXPECT_EQ(m.data[3], 0u) << name; // no bit offsets
+        EXPECT_EQ(le(m.data + 8, 4) % 8, 0u) << name;
+        EXPECT_EQ(m.data[2], name == "CAN_DataFrame.DataBytes" ? 10u : 1u) << name;
+    }
+    const uint8_t* r = v.at(dg.links[2]).data + 84;
+    const uint8_t time[8] = {0x3F, 0xF4, 0, 0, 0, 0, 0, 0}; // 1.25
+    EXPECT_EQ(memcmp(r, time, 8), 0);
+    const uint8_t id[4] = {0x1A, 0xBC, 0xDE, 0xF0};
+    EXPECT_EQ(memcmp(r + 8, id, 4), 0);
+    EXPECT_EQ(r[12], 1u);  // IDE
+    EXPECT_EQ(r[13], 15u); // DLC
+    EXPECT_EQ(r[14], 64u);
+    EXPECT_EQ(r[19], 2u); // BusChannel
+    EXPECT_EQ(memcmp(r + 20, payload, 64), 0);
+}
+
+TEST(MdfWriterLayout, ChannelAndMetadataOptions) {
+    cMdfWriterGroup g = canGroup();
+    g.flatChannels = true;
+    g.omitChannels = {"CAN_DataFrame.DataLength", "CAN_DataFrame.ESI"};
+    g.channelPrefix = "Foo";
+    g.busChannelTable = {{7, 1}, {9, 2}};
+    g.invalidationBytes = 3;
+    g.recordIdSize = 1;
+    g.recordIds = {42};
+    g.writeSource = false;
+    g.frames[1].esi = true;
+    cMdfWriterOptions o;
+    o.toolIds = {"Other", "VK"};
+    o.fhCommentAsTx = true;
+    o.hdXml = "<broken";
+    o.shareTexts = false;
+    std::vector<cMdfWriterGroup> groups = {g};
+    std::vector<uint8_t> f = cMdfWriter_writeMemory(&o, &groups);
+    ASSERT_FALSE(f.empty());
+    View v(f);
+    v.walk(64);
+    Block hd = v.at(64);
+    EXPECT_EQ(v.text(hd.links[5]), "<broken");
+    std::vector<Block> fhs = v.chain(hd.links[1]);
+    ASSERT_EQ(fhs.size(), 2u);
+    EXPECT_EQ(v.at(fhs[1].links[1]).id, "##TX");
+    EXPECT_NE(v.text(fhs[1].links[1]).find("<tool_id>VK</tool_id>"), std::string::npos);
+    Block dg = v.at(hd.links[0]);
+    Block cg = v.at(dg.links[1]);
+    EXPECT_EQ(le(cg.data, 8), 42u);
+    EXPECT_EQ(le(cg.data + 28, 4), 3u);
+    EXPECT_EQ(cg.links[3], 0u);
+    std::vector<std::string> names;
+    Block bus;
+    for (const Block& cn : v.chain(cg.links[1])) {
+        names.push_back(v.text(cn.links[2]));
+        if (names.back() == "Foo.BusChannel") bus = cn;
+        EXPECT_EQ(cn.links[1], 0u);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Timestamp", "Foo.ID", "Foo.IDE", "Foo.DLC",
+                                               "Foo.DataBytes", "Foo.Dir", "Foo.EDL", "Foo.BRS",
+                                               "Foo.BusChannel"}));
+    EXPECT_NE(v.text(cg.links[2]).size(), 0u);
+    EXPECT_NE(cg.links[2], v.chain(cg.links[1])[0].links[2]);
+    Block cc = v.at(bus.links[4]);
+    EXPECT_EQ(cc.data[0], 5u);
+    EXPECT_EQ(le(cc.data + 6, 2), 4u);
+    double params[4];
+    memcpy(params, cc.data + 24, sizeof params);
+    EXPECT_EQ(params[2], 9.0);
+    EXPECT_EQ(params[3], 2.0);
+    Block dt = v.at(dg.links[2]);
+    EXPECT_EQ(dt.length, 24u + 2 * (1 + 79 + 3));
+    const uint8_t* r = dt.data + 83;
+    EXPECT_EQ(r[0], 42u);
+    EXPECT_EQ(r[1 + 8], 9u);       // raw BusChannel whose table value is bus 2
+    EXPECT_EQ(r[1 + 14], 0u);      // DataLength left out
+    EXPECT_EQ(r[1 + 13] >> 7, 0u); // ESI left out
+}
+
 TEST(MdfWriterLayout, PutBitsOrders) {
     struct Case {
         uint32_t pos, bits;
