@@ -7,23 +7,9 @@
 #include <unistd.h>
 
 #include "app/cPasswordStore.h"
-#include "support/log.h"
+#include "logCapture.h"
 
 namespace {
-
-std::string logged;
-void captureLine(const char* line, int length) {
-    logged.append(line, length);
-}
-
-struct LogCapture {
-    LogCapture() {
-        logged.clear();
-        zf_log_set_output_callback(captureLine);
-        zf_log_set_output_level(ZF_LOG_VERBOSE);
-    }
-    ~LogCapture() { zf_log_set_output_callback(nullptr); }
-};
 
 std::string writeTemp(const std::string& content) {
     char name[] = "/tmp/kv_pw_XXXXXX";
@@ -55,8 +41,7 @@ TEST(cPasswordStore, FileCasesThatMatter) {
                        "\"12345678\"\n  :\n  \"split\\path\",\n"
                        "\"\":\"x\", \"87654321\":\"spans\nlines\", \"DEFAULT\":\"no\"}";
     cPasswordStore_scan(&store, text);
-    EXPECT_EQ(logged.substr(logged.find(" W ") + 3),
-              "Failed to insert key for \"0000ABCD\" in password storage\n");
+    EXPECT_EQ(LogCapture::lines(), "W Failed to insert key for \"0000ABCD\" in password storage\n");
     EXPECT_EQ(*cPasswordStore_get(&store, "0000ABCD"), "first");
     // Stored and counted, but a device look-up never finds them.
     EXPECT_EQ(*cPasswordStore_get(&store, "0000abcd"), "lower");
@@ -125,13 +110,12 @@ TEST(cPasswordStore, LoadingFiles) {
     EXPECT_TRUE(cPasswordStore_load(&none, path, false, &status));
     EXPECT_EQ(status, 0);
     EXPECT_EQ(cPasswordStore_count(&none), 0u);
-    EXPECT_EQ(logged, "");
+    EXPECT_EQ(LogCapture::lines(), "");
 
     // A named file that is missing stops the run with status 1.
     EXPECT_FALSE(cPasswordStore_load(&none, path, true, &status));
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(logged.substr(logged.find(" E ") + 3),
-              "Failed to open password file at " + path + "\n");
+    EXPECT_EQ(LogCapture::lines(), "E Failed to open password file at " + path + "\n");
 
     // A folder opens but reads nothing: empty store, run goes on.
     status = 0;
