@@ -96,7 +96,8 @@ struct cMdfWriterGroup {
     // Member channels directly in the CG's channel list instead of below a structure
     // channel named after the group.
     bool flatChannels = false;
-    // Channel names to leave out, e.g. "CAN_DataFrame.DataLength" (the bits stay reserved).
+    // Channel names to leave out, e.g. "CAN_DataFrame.DataLength" or "Timestamp" (the bits
+    // stay zero). Always the real group names, whatever channelPrefix says.
     std::vector<std::string> omitChannels;
     // When not empty, replaces the group prefix of member channel names (e.g. "LIN_SyncError"
     // makes "LIN_SyncError.ID"); acquisition names keep the real group name.
@@ -158,7 +159,7 @@ struct cMdfWriterResult {
 };
 
 // Writes the file at path (created or truncated). False on failure (reason in result->error
-// and on stderr); a partial file may remain. result may be null.
+// and on stderr); the partial file is removed. result may be null.
 bool cMdfWriter_writeFile(const char* path, const cMdfWriterOptions* options,
                           const std::vector<cMdfWriterGroup>* groups,
                           cMdfWriterResult* result = nullptr);
