@@ -100,6 +100,96 @@ Bytes recordLike(size_t n, uint32_t seed) {
     return b;
 }
 
+// The decoder taken literally, one bit at a time, as a yardstick for the fast one.
+struct RefDecoder {
+    Bytes input;
+    uint16_t inputSize = 0, inputIndex = 0, outputCount = 0, outputIndex = 0, headIndex = 0;
+    uint8_t state = 0, currentByte = 0, bitIndex = 0, W, L;
+    Bytes window;
+    RefDecoder(uint8_t w, uint8_t l) : input(1024), W(w), L(l), window(size_t(1) << w) {}
+
+    int getBits(unsigned n) { // -1: suspended
+        if (inputSize == 0 && bitIndex < (1u << (n - 1))) return -1;
+        int v = 0;
+        for (unsigned i = 0; i < n; i++) {
+            if (bitIndex == 0) {
+                currentByte = input[inputIndex++];
+                if (inputIndex == inputSize) inputIndex = inputSize = 0;
+                bitIndex = 0x80;
+            }
+            v = v << 1 | ((currentByte & bitIndex) ? 1 : 0);
+            bitIndex >>= 1;
+        }
+        return v;
+    }
+    size_t sink(const uint8_t* in, size_t n) {
+        n = std::min<size_t>(n, 1024 - inputSize);
+        std::copy(in, in + n, input.begin() + inputSize);
+        inputSize = uint16_t(inputSize + n);
+        return n;
+    }
+    int poll(uint8_t* out, size_t cap, size_t* got) {
+        size_t o = 0;
+        const uint32_t mask = (1u << W) - 1;
+        for (;;) {
+            uint8_t before = state;
+            int b;
+            switch (state) {
+            case 0:
+                if ((b = getBits(1)) < 0) break;
+                if (b)
+                    state = 1;
+                else if (W > 8)
+                    state = 2;
+                else
+                    outputIndex = 0, state = 3;
+                break;
+            case 1:
+                if (o == cap || (b = getBits(8)) < 0) break;
+                window[headIndex++ & mask] = uint8_t(b);
+                out[o++] = uint8_t(b);
+                state = 0;
+                break;
+            case 2:
+                if ((b = getBits(W - 8)) < 0) break;
+                outputIndex = uint16_t(b << 8), state = 3;
+                break;
+            case 3:
+                if ((b = getBits(std::min<unsigned>(W, 8))) < 0) break;
+                outputIndex = uint16_t((outputIndex | b) + 1), outputCount = 0;
+                state = L > 8 ? 4 : 5;
+                break;
+            case 4:
+                if ((b = getBits(L - 8)) < 0) break;
+                outputCount = uint16_t(b << 8), state = 5;
+                break;
+            case 5:
+                if ((b = getBits(std::min<unsigned>(L, 8))) < 0) break;
+                outputCount = uint16_t((outputCount | b) + 1), state = 6;
+                break;
+            case 6: {
+                size_t k = std::min<size_t>(cap - o, outputCount);
+                for (size_t i = 0; i < k; i++) {
+                    uint8_t c = window[uint16_t(headIndex - outputIndex) & mask];
+                    window[headIndex++ & mask] = c;
+                    out[o++] = c;
+                }
+                outputCount = uint16_t(outputCount - k);
+                if (outputCount == 0)
+                    state = 0;
+                else if (k > 0)
+                    continue;
+                break;
+            }
+            }
+            if (state == before) { // no step made progress
+                *got = o;
+                return o == cap ? HSDR_POLL_MORE : HSDR_POLL_EMPTY;
+            }
+        }
+    }
+};
+
 } // namespace
 
 TEST(HeatshrinkDecoder, BitLevelExampleW8L4) {
@@ -162,6 +252,50 @@ TEST(HeatshrinkDecoder, FinishReportsMoreWhileABackReferenceIsPending) {
     EXPECT_EQ(heatshrink_decoder_finish(hsd), HSDR_FINISH_DONE);
     EXPECT_EQ(hsd->headIndex, 5);
     heatshrink_decoder_free(hsd);
+}
+
+TEST(HeatshrinkDecoder, AgreesWithABitByBitDecoderOnArbitraryInput) {
+    // Random bytes are a valid but arbitrary token stream; every field of the state must
+    // match the literal reading after every call, whatever the sink and poll sizes.
+    std::mt19937 rng(42);
+    const std::pair<uint8_t, uint8_t> params[] = {{4, 3}, {8, 4}, {9, 5}, {12, 10}, {15, 14}};
+    for (auto [W, L] : params) {
+        for (int round = 0; round < 6; round++) {
+            Bytes in = randomBytes(3000, rng(), round % 2 ? 256 : 2);
+            heatshrink_decoder* hsd = heatshrink_decoder_alloc(1024, W, L);
+            RefDecoder ref(W, L);
+            Bytes fast, slow;
+            size_t pos = 0;
+            for (int step = 0; step < 100000; step++) {
+                size_t want = 1 + rng() % (round < 3 ? 5 : 3000);
+                uint8_t a[3000], b[3000];
+                size_t ga = 0, gb = 0;
+                int ra = heatshrink_decoder_poll(hsd, a, want, &ga);
+                int rb = ref.poll(b, want, &gb);
+                ASSERT_EQ(ra, rb);
+                fast.insert(fast.end(), a, a + ga);
+                slow.insert(slow.end(), b, b + gb);
+                ASSERT_EQ(hsd->state, ref.state);
+                ASSERT_EQ(hsd->inputSize, ref.inputSize);
+                ASSERT_EQ(hsd->inputIndex, ref.inputIndex);
+                ASSERT_EQ(hsd->bitIndex, ref.bitIndex);
+                if (hsd->bitIndex != 0) ASSERT_EQ(hsd->currentByte, ref.currentByte);
+                ASSERT_EQ(hsd->outputCount, ref.outputCount);
+                ASSERT_EQ(hsd->outputIndex, ref.outputIndex);
+                ASSERT_EQ(hsd->headIndex, ref.headIndex);
+                if (ra == HSDR_POLL_MORE) continue;
+                if (pos == in.size()) break;
+                size_t n = std::min<size_t>(1 + rng() % 1500, in.size() - pos), t = 0;
+                heatshrink_decoder_sink(hsd, in.data() + pos, n, &t);
+                ASSERT_EQ(t, ref.sink(in.data() + pos, n));
+                pos += t;
+            }
+            EXPECT_EQ(fast, slow);
+            EXPECT_EQ(heatshrink_decoder_finish(hsd),
+                      (ref.state == 6 || ref.inputSize != 0) ? HSDR_FINISH_MORE : HSDR_FINISH_DONE);
+            heatshrink_decoder_free(hsd);
+        }
+    }
 }
 
 TEST(HeatshrinkDecoder, ParameterLimits) {
