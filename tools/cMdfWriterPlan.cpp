@@ -1,5 +1,6 @@
 #include "tools/cMdfWriterPlan.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -36,6 +37,8 @@ constexpr uint32_t MAX_INVALIDATION_BYTES = 1u << 16;
 // Records are gathered into chunks of this size before they go to the sink.
 constexpr size_t CHUNK_BYTES = 8u << 20;
 constexpr uint32_t MAX_PAYLOAD = 64;
+// SD payloads beyond this many bytes go to a temporary file until the DT block is done.
+constexpr size_t SD_SPILL_BYTES = 64u << 20;
 
 int addConversion(cMdfWriterBlocks* b, uint8_t type, const std::vector<double>& params,
                   const std::string& label) {
@@ -258,6 +261,40 @@ uint64_t startBlock(cMdfWriterSink* sink, const char* id, uint64_t length) {
     return at;
 }
 
+// SD payloads of one data group: kept in memory up to a limit, beyond it spilled to a
+// temporary file, and copied behind the DT block once the records are done.
+struct SdSpool {
+    std::vector<uint8_t> mem;
+    FILE* spill = nullptr;
+    uint64_t size = 0; // bytes added: the offset of the next entry
+    SdSpool() = default;
+    SdSpool(const SdSpool&) = delete;
+    SdSpool& operator=(const SdSpool&) = delete;
+    ~SdSpool() {
+        if (spill) fclose(spill);
+    }
+    bool add(const uint8_t* p, size_t n) {
+        mem.insert(mem.end(), p, p + n);
+        size += n;
+        if (mem.size() < SD_SPILL_BYTES) return true;
+        if (!spill) spill = tmpfile();
+        if (!spill || fwrite(mem.data(), 1, mem.size(), spill) != mem.size()) return false;
+        mem.clear();
+        return true;
+    }
+    bool copyTo(cMdfWriterSink* sink) {
+        if (spill) {
+            if (fflush(spill) != 0 || fseeko(spill, 0, SEEK_SET) != 0) return false;
+            std::unique_ptr<uint8_t[]> buf(new uint8_t[CHUNK_BYTES]);
+            size_t n;
+            while ((n = fread(buf.get(), 1, CHUNK_BYTES, spill)) > 0)
+                if (!cMdfWriterSink_write(sink, buf.get(), n)) return false;
+            if (ferror(spill)) return false;
+        }
+        return cMdfWriterSink_write(sink, mem.data(), mem.size());
+    }
+};
+
 } // namespace
 
 bool cMdfWriterPlan_writeData(cMdfWriterPlan* plan, const cMdfWriterBlocks* blocks,
@@ -280,7 +317,7 @@ bool cMdfWriterPlan_writeData(cMdfWriterPlan* plan, const cMdfWriterBlocks* bloc
     maxRecord += 2 * idSize + g->invalidationBytes + 4 + MAX_PAYLOAD;
     std::unique_ptr<uint8_t[]> buf(new uint8_t[CHUNK_BYTES + maxRecord]);
     size_t pos = 0;
-    std::vector<uint8_t> sd;
+    SdSpool sd;
 
     size_t next = 0;
     cMdfWriterFrame local;
@@ -300,7 +337,7 @@ bool cMdfWriterPlan_writeData(cMdfWriterPlan* plan, const cMdfWriterBlocks* bloc
         cMdfWriterCgPlan& cg = plan->cgs[ci];
         bool vlsd = cg.layout.vlsd && !cg.enc.omit[cg.layout.dataBytesChannel];
         cMdfWriterVlsdPlan* v = vlsd && cg.vlsd >= 0 ? &plan->vlsd[cg.vlsd] : nullptr;
-        uint64_t vlsdOffset = v ? v->bytes : sd.size();
+        uint64_t vlsdOffset = v ? v->bytes : sd.size;
 
         putU64(buf.get() + pos, cg.recordId, idSize);
         pos += idSize;
@@ -321,8 +358,7 @@ bool cMdfWriterPlan_writeData(cMdfWriterPlan* plan, const cMdfWriterBlocks* bloc
             v->cycles++;
             v->bytes += 4 + payload;
         } else if (vlsd) {
-            sd.insert(sd.end(), len, len + 4);
-            sd.insert(sd.end(), f->data, f->data + payload);
+            if (!sd.add(len, 4) || !sd.add(f->data, payload)) return fail("spill file error");
         }
         cg.cycles++;
         plan->frames++;
@@ -338,14 +374,13 @@ bool cMdfWriterPlan_writeData(cMdfWriterPlan* plan, const cMdfWriterBlocks* bloc
         {"##DT", dt, keepDtLength24 ? HEADER_BYTES : dtLength, "DT" + std::to_string(index)});
 
     if (!plan->sdChannels.empty()) {
-        uint64_t at = startBlock(sink, "##SD", HEADER_BYTES + sd.size());
-        if (at == UINT64_MAX || !cMdfWriterSink_write(sink, sd.data(), sd.size()))
-            return fail("output error");
+        uint64_t at = startBlock(sink, "##SD", HEADER_BYTES + sd.size);
+        if (at == UINT64_MAX || !sd.copyTo(sink)) return fail("output error");
         for (int cn : plan->sdChannels)
             if (!patchU64(sink, cMdfWriterBlocks_linkOffset(blocks, cn, CN_L_DATA), at))
                 return fail("output error");
         result->blocks.push_back(
-            {"##SD", at, HEADER_BYTES + sd.size(), "SD" + std::to_string(index)});
+            {"##SD", at, HEADER_BYTES + sd.size, "SD" + std::to_string(index)});
     }
     for (const cMdfWriterCgPlan& cg : plan->cgs)
         if (!patchU64(sink, cMdfWriterBlocks_dataOffset(blocks, cg.block, CG_D_CYCLES), cg.cycles))

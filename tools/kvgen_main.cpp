@@ -2,6 +2,7 @@
 //
 //   kvgen example DIR
 //   kvgen bench FILE --frames N [--groups K] [--fd PERCENT] [--extended PERCENT] [--seed S]
+//               [--layout sorted|unsorted|vlsd-sd|vlsd-cg]
 
 #include "tools/cMdfWriter.h"
 
@@ -20,7 +21,8 @@ namespace {
 int usage() {
     fprintf(stderr, "usage: kvgen example DIR\n"
                     "       kvgen bench FILE --frames N [--groups K] [--fd PERCENT]"
-                    " [--extended PERCENT] [--seed S]\n");
+                    " [--extended PERCENT] [--seed S]\n"
+                    "                   [--layout sorted|unsorted|vlsd-sd|vlsd-cg]\n");
     return 2;
 }
 
@@ -165,6 +167,7 @@ bool number(const char* text, uint64_t* out, uint64_t max) {
 struct BenchSource {
     uint64_t next; // file-wide index of the group's next frame
     uint64_t total, groups, fd, extended, seed;
+    bool remote; // 2 % remote frames (the unsorted layout)
 
     bool operator()(cMdfWriterFrame* f) {
         if (next >= total) return false;
@@ -179,6 +182,12 @@ struct BenchSource {
         f->id = f->ide ? (uint32_t)(r >> 8) & 0x1FFFFFFF : (uint32_t)(r >> 8) & 0x7FF;
         f->dir = (r >> 40) % 10 == 0;
         uint64_t r2 = splitmix(r);
+        if (remote && (r >> 48) % 50 == 0) {
+            f->kind = MDFW_CAN_REMOTE;
+            f->dlc = (uint8_t)((r2 >> 9) % 9);
+            f->dataLength = f->dlc;
+            return true;
+        }
         if (r2 % 100 < fd) {
             f->edl = true;
             f->brs = (r2 >> 8) & 1;
@@ -199,8 +208,13 @@ int bench(int argc, char** argv) {
     std::string path = argv[2];
     uint64_t frames = 0, groups = 1, fd = 0, extended = 0, seed = 1;
     bool haveFrames = false;
+    std::string layout = "sorted";
     for (int i = 3; i < argc; ++i) {
         std::string opt = argv[i];
+        if (opt == "--layout" && i + 1 < argc) {
+            layout = argv[++i];
+            continue;
+        }
         uint64_t* slot = opt == "--frames"     ? &frames
                          : opt == "--groups"   ? &groups
                          : opt == "--fd"       ? &fd
@@ -217,12 +231,23 @@ int bench(int argc, char** argv) {
         haveFrames = haveFrames || slot == &frames;
         ++i;
     }
+    bool unsorted = layout == "unsorted";
+    cMdfWriterDataStorage storage = layout == "vlsd-sd"   ? MDFW_DATA_VLSD_SD
+                                    : layout == "vlsd-cg" ? MDFW_DATA_VLSD_CG
+                                                          : MDFW_DATA_FIXED;
+    if (!unsorted && layout != "sorted" && storage == MDFW_DATA_FIXED) {
+        fprintf(stderr, "kvgen: unknown layout: %s\n", layout.c_str());
+        return usage();
+    }
     if (!haveFrames || groups == 0) return usage();
     std::vector<cMdfWriterGroup> dgs(groups);
     for (uint64_t g = 0; g < groups; ++g) {
         dgs[g].kinds = {MDFW_CAN_DATA};
+        if (unsorted) dgs[g].kinds.push_back(MDFW_CAN_REMOTE);
+        dgs[g].recordIdSize = unsorted || storage == MDFW_DATA_VLSD_CG ? 1 : 0;
+        dgs[g].dataStorage = storage;
         dgs[g].canDataBytes = fd > 0 ? 64 : 8;
-        dgs[g].source = BenchSource{g, frames, groups, fd, extended, seed};
+        dgs[g].source = BenchSource{g, frames, groups, fd, extended, seed, unsorted};
     }
     cMdfWriterOptions o;
     o.serialNumber = "00000001";
