@@ -91,6 +91,16 @@ carc_cMdfBlock loadOne(cIO* stream, uint64_t offset, cMdfBlock_cache* cache, cde
     return block;
 }
 
+// Positions an output stream at a block's place; a place behind the current end is reached
+// by extending the stream from its end (memory streams only grow that way).
+bool seekForWrite(cIO* stream, uint64_t position) {
+    int64_t at = static_cast<int64_t>(position);
+    if (cIO_seek(stream, at, cIO_SEEK_SET) == at) return true;
+    int64_t size = cIO_seek(stream, 0, cIO_SEEK_END);
+    if (size < 0 || at <= size) return false;
+    return cIO_seek(stream, at - size, cIO_SEEK_END) == at;
+}
+
 } // namespace
 
 bool cMdfBlock_init(cMdfBlock_obj_t* block) {
@@ -265,10 +275,7 @@ bool cMdfBlock_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBloc
     // written twice.
     ctx->saved.insert(block);
     if (!block->ops || !block->ops->save) return false;
-    if (cIO_seek(ctx->stream, static_cast<int64_t>(block->position), cIO_SEEK_SET) !=
-        static_cast<int64_t>(block->position)) {
-        return false;
-    }
+    if (!seekForWrite(ctx->stream, block->position)) return false;
     return block->ops->save(block, ctx, next);
 }
 
@@ -294,8 +301,7 @@ uint64_t cMdfBlock_linkOf(const cMdfBlock_obj_t* block) {
 bool cMdfBlock_saveHeaderAndLinks(const cMdfBlock_obj_t* block, cIO* stream, const uint64_t* links,
                                   uint64_t count) {
     if (!block || !stream) return false;
-    int64_t at = static_cast<int64_t>(block->position);
-    if (cIO_seek(stream, at, cIO_SEEK_SET) != at) return false;
+    if (!seekForWrite(stream, block->position)) return false;
     if (!cMdfBlockHeader_save(&block->header, stream)) return false;
     cSerializer ser = cSerializer_ctor(stream);
     for (uint64_t i = 0; i < count; ++i) {

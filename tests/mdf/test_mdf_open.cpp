@@ -1,0 +1,378 @@
+// Opening logger files end to end: the tree of a written file, the product check, the
+// unfinalised repair, the XML metadata, and the reader's behaviour on damaged files.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mdf/cMdf.h"
+#include "mdf/cMdfBlock_CG.h"
+#include "mdf/cMdfBlock_CN.h"
+#include "mdf/cMdfBlock_DG.h"
+#include "mdf/cMdfBlock_DT.h"
+#include "mdf/cMdfBlock_FH.h"
+#include "mdf/cMdfBlock_HD.h"
+#include "mdf/cMdfBlock_ID.h"
+#include "mdf/cMdfBlock_MD.h"
+#include "mdf/cMdfBlock_SI.h"
+#include "mdf/cMdfBlock_TX.h"
+#include "mdf/cMdfParallelIter.h"
+#include "support/log.h"
+#include "test_blocks_builder.h"
+#include "tools/cMdfWriter.h"
+
+namespace {
+
+std::vector<std::string> gLines;
+void captureLine(const char* line, int length) {
+    gLines.emplace_back(line, length);
+}
+
+struct LogCapture {
+    LogCapture() {
+        gLines.clear();
+        zf_log_set_output_callback(captureLine);
+    }
+    ~LogCapture() { zf_log_set_output_callback(nullptr); }
+    bool has(const std::string& text) const {
+        for (const std::string& l : gLines)
+            if (l.find(text) != std::string::npos) return true;
+        return false;
+    }
+};
+
+std::vector<cMdfWriterGroup> canGroup(int frames, uint8_t recordIdSize = 0) {
+    cMdfWriterGroup g;
+    for (int i = 0; i < frames; ++i) {
+        uint8_t data[8] = {uint8_t(i), 1, 2, 3, 4, 5, 6, 7};
+        g.frames.push_back(cMdfWriterFrame_can(0.001 * i, 1, 0x100 + i, false, data, 8));
+    }
+    g.recordIdSize = recordIdSize;
+    return {g};
+}
+
+// A file in memory together with its stream and the opened reader.
+struct Opened {
+    std::vector<uint8_t> bytes;
+    cIO* io = nullptr;
+    cMdf* mdf = nullptr;
+    Opened(const cMdfWriterOptions& o, const std::vector<cMdfWriterGroup>& groups) {
+        bytes = cMdfWriter_writeMemory(&o, &groups);
+        open();
+    }
+    explicit Opened(std::vector<uint8_t> b) : bytes(std::move(b)) { open(); }
+    void open() {
+        io = TestMdf::memStream(bytes);
+        mdf = cMdf_open(io);
+    }
+    ~Opened() {
+        cMdf_close(mdf);
+        cIO_close(io);
+    }
+    const cMdfBlock_ID_obj_t* id() const {
+        return mdf ? carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root) : nullptr;
+    }
+    const cMdfBlock_HD_obj_t* hd() const {
+        return id() ? carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id()->hd) : nullptr;
+    }
+};
+
+// Counts the messages of the merge (bounded, so that a fault cannot hang the test).
+size_t countMessages(cMdf* mdf, std::vector<uint32_t>* ids = nullptr) {
+    cMdfParallelIter* it = cMdf_getIter(mdf);
+    size_t n = 0;
+    for (; it && it->current && n < 1000000; cMdfParallelIter_next(it), ++n)
+        if (ids) ids->push_back(it->current->ID);
+    cMdfParallelIter_dtor(it);
+    return n;
+}
+
+std::string metaValue(const cMdfMetaDataMap& map, const std::string& path) {
+    auto it = map.find(path);
+    return it == map.end() ? "<none>" : it->second.value;
+}
+
+TEST(MdfOpen, LoggerFileTreeLoadsWithItsTexts) {
+    cMdfWriterOptions o;
+    o.startTimeNs = 1600000000123456789ull;
+    std::vector<cMdfWriterGroup> groups = canGroup(5);
+    groups.push_back(canGroup(3, 1)[0]);
+    groups[1].kinds = {MDFW_CAN_DATA, MDFW_CAN_REMOTE};
+    groups[1].frames.push_back(cMdfWriterFrame_remote(0.5, 2, 0x7FF, false, 4));
+    groups[1].comment = "second group";
+    Opened f(o, groups);
+    ASSERT_NE(f.mdf, nullptr);
+    const cMdfBlock_HD_obj_t* hd = f.hd();
+    ASSERT_NE(hd, nullptr);
+    EXPECT_EQ(cMdfBlock_HD_getStartTimeNs(hd), 1600000000123456789ull);
+    EXPECT_NE(cMdfBlock_HD_getComment(hd).find("<HDcomment>"), std::string_view::npos);
+    ASSERT_EQ(hd->dataGroups.size(), 2u);
+    const auto* dg1 = carc_cMdfBlock_to_cMdfBlock_DG_obj_t(hd->dataGroups[1]);
+    ASSERT_NE(dg1, nullptr);
+    EXPECT_EQ(dg1->recordIdSize, 1);
+    EXPECT_EQ(cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(dg1->comment)),
+              "second group");
+    ASSERT_EQ(dg1->channelGroups.size(), 2u);
+    const auto* remote = carc_cMdfBlock_to_cMdfBlock_CG_obj_t(dg1->channelGroups[1]);
+    ASSERT_NE(remote, nullptr);
+    EXPECT_EQ(cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(remote->acquisitionName)),
+              "CAN_RemoteFrame");
+    EXPECT_EQ(remote->cycleCount, 1u);
+    EXPECT_NE(carc_cMdfBlock_to_cMdfBlock_SI_obj_t(remote->acquisitionSource), nullptr);
+    EXPECT_FALSE(remote->rules.empty());
+    EXPECT_EQ(dg1->recordMap.size(), 2u);
+    // Every channel name of the tree is readable.
+    cMdfBlock_set all;
+    cMdfBlock_getLinks(f.id(), &all);
+    size_t channels = 0;
+    for (const cMdfBlock_obj_t* b : all) {
+        if (const auto* cn = cMdfBlock_obj_t_to_cMdfBlock_CN_obj_t(b)) {
+            ++channels;
+            EXPECT_FALSE(
+                cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(cn->name)).empty());
+        }
+    }
+    EXPECT_GT(channels, 10u);
+    std::vector<uint32_t> ids;
+    EXPECT_EQ(countMessages(f.mdf, &ids), 9u);
+    ASSERT_EQ(ids.size(), 9u);
+    EXPECT_EQ(ids[0], 0x100u);
+    EXPECT_EQ(ids.back(), 0x7FFu);
+}
+
+TEST(MdfOpen, AcceptsOnlyTheLoggerToolIds) {
+    struct Case {
+        std::vector<std::string> tools;
+        bool asTx;
+        bool accepted;
+    } cases[] = {
+        {{"Veskar"}, false, true}, {{"VK"}, false, true},   {{"Other", "VK"}, false, true},
+        {{"Other"}, false, false}, {{"VKX"}, false, false}, {{}, false, false},
+        {{"Veskar"}, true, false}, // a text comment is not looked at
+    };
+    for (const Case& c : cases) {
+        cMdfWriterOptions o;
+        o.toolIds = c.tools;
+        o.fhCommentAsTx = c.asTx;
+        LogCapture log;
+        Opened f(o, canGroup(1));
+        EXPECT_EQ(f.mdf != nullptr, c.accepted) << c.tools.size();
+        EXPECT_EQ(log.has("Unsupported MF4 file"), !c.accepted);
+    }
+    EXPECT_EQ(cMdf_open(nullptr), nullptr);
+    cMdf_close(nullptr);
+    EXPECT_EQ(cMdf_getIter(nullptr), nullptr);
+    EXPECT_TRUE(cMdf_getMetaData(nullptr).empty());
+}
+
+TEST(MdfOpen, UnfinalisedFileReadsItsLastBlockToTheEnd) {
+    cMdfWriterOptions o;
+    o.unfinalised = true;
+    std::vector<cMdfWriterGroup> groups = canGroup(4);
+    groups.push_back(canGroup(6)[0]);
+    Opened f(o, groups);
+    ASSERT_NE(f.mdf, nullptr);
+    EXPECT_EQ(cMdfBlock_ID_getFinalizationFlags(f.id()), 0);
+    const auto* last = carc_cMdfBlock_to_cMdfBlock_DT_obj_t(
+        carc_cMdfBlock_to_cMdfBlock_DG_obj_t(f.hd()->dataGroups[1])->data);
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->header.length, f.bytes.size() - last->position);
+    EXPECT_EQ(countMessages(f.mdf), 10u);
+
+    // The same file finalised by hand but with the flag left set keeps its other blocks.
+    o.unfinalised = false;
+    Opened fin(o, groups);
+    ASSERT_NE(fin.mdf, nullptr);
+    EXPECT_EQ(countMessages(fin.mdf), 10u);
+}
+
+TEST(MdfMetaData, LoggerItemsByPath) {
+    cMdfWriterOptions o;
+    o.serialNumber = "0BADCAFE";
+    o.session = 17;
+    o.split = 4;
+    std::vector<cMdfWriterGroup> groups = canGroup(1);
+    groups[0].sourceComment = "<SIcomment><common_properties><e name=\"bus\" ro=\"true\">CAN1</e>"
+                              "</common_properties></SIcomment>";
+    Opened f(o, groups);
+    ASSERT_NE(f.mdf, nullptr);
+    cMdfMetaDataMap map = cMdf_getMetaData(f.mdf);
+    EXPECT_EQ(metaValue(map, "HDcomment.Device Information.serial number"), "0BADCAFE");
+    EXPECT_EQ(metaValue(map, "HDcomment.Log Information.session"), "17");
+    EXPECT_EQ(metaValue(map, "HDcomment.Log Information.split"), "4");
+    EXPECT_EQ(metaValue(map, "SIcomment.bus"), "CAN1");
+    const cMdfMetaData& serial = map.at("HDcomment.Device Information.serial number");
+    EXPECT_EQ(serial.name, "serial number");
+    EXPECT_EQ(serial.type, "string");
+    EXPECT_TRUE(serial.ro);
+    cMdfMetaData copy = cMdfMetaData_clone(&serial);
+    EXPECT_EQ(copy.value, "0BADCAFE");
+    cMdfMetaData_drop(&copy);
+    EXPECT_TRUE(copy.value.empty());
+}
+
+TEST(MdfMetaData, DocumentShapes) {
+    struct Case {
+        const char* what;
+        std::string xml;
+        std::vector<std::pair<std::string, std::string>> items; // path -> value
+        size_t count;
+    } cases[] = {
+        {"first of two equal paths wins",
+         "<A><common_properties><tree name=\"B\"><e name=\"C\">1</e><e name=\"C\">2</e></tree>"
+         "</common_properties></A>",
+         {{"A.B.C", "1"}},
+         1},
+        {"item directly in common_properties",
+         "<A><common_properties><e name=\"C\">x</e></common_properties></A>",
+         {{"A.C", "x"}},
+         1},
+        {"leading blanks go, a line break stays",
+         "<A><common_properties><e name=\"b\">  7</e><e name=\"n\">\n7</e>"
+         "<e name=\"t\">\t7 </e></common_properties></A>",
+         {{"A.b", "7"}, {"A.n", "\n7"}, {"A.t", "\t7 "}},
+         3},
+        {"entity split text is joined",
+         "<A><common_properties><e name=\"v\"> a&amp;b</e></common_properties></A>",
+         {{"A.v", "a&b"}},
+         1},
+        {"items outside common_properties are ignored",
+         "<A><e name=\"top\">1</e><other><e name=\"x\">2</e></other>"
+         "<other><common_properties><e name=\"y\">3</e></common_properties></other></A>",
+         {},
+         0},
+        {"nameless tree and item",
+         "<A><common_properties><tree><e name=\"k\">v</e><e>lost</e></tree><e/></common_properties>"
+         "</A>",
+         {{"A.tree.k", "v"}},
+         1},
+        {"text after a child element is not collected",
+         "<A><common_properties><e name=\"k\">v<b>x</b>tail</e></common_properties></A>",
+         {{"A.k", "vx"}},
+         1},
+        {"not well-formed", "<A><common_properties><e name=\"k\">v</common_properties></A>", {}, 0},
+        {"empty document", "<A/>", {}, 0},
+    };
+    for (const Case& c : cases) {
+        cMdfWriterOptions o;
+        o.hdXml = c.xml;
+        Opened f(o, canGroup(1));
+        ASSERT_NE(f.mdf, nullptr) << c.what;
+        cMdfMetaDataMap map = cMdf_getMetaData(f.mdf);
+        EXPECT_EQ(map.size(), c.count) << c.what;
+        for (const auto& item : c.items)
+            EXPECT_EQ(metaValue(map, item.first), item.second) << c.what;
+    }
+}
+
+TEST(MdfMetaData, AttributesAndWhichCommentsCount) {
+    cMdfWriterOptions o;
+    o.hdXml = "<A><common_properties><e name=\"a\" ro=\"True\" unit=\"s\" description=\"d\">1</e>"
+              "<e name=\"b\" ro=\"1\">2</e><e name=\"c\" ro=\"true\">3</e></common_properties></A>";
+    Opened f(o, canGroup(1));
+    ASSERT_NE(f.mdf, nullptr);
+    cMdfMetaDataMap map = cMdf_getMetaData(f.mdf);
+    ASSERT_EQ(map.size(), 3u);
+    EXPECT_FALSE(map["A.a"].ro);
+    EXPECT_EQ(map["A.a"].unit, "s");
+    EXPECT_EQ(map["A.a"].description, "d");
+    EXPECT_FALSE(map["A.b"].ro);
+    EXPECT_TRUE(map["A.c"].ro);
+
+    // Without an XML header comment nothing is gathered, whatever the sources hold; a broken
+    // source comment empties the whole map.
+    const std::string source = "<S><common_properties><e name=\"s\">1</e></common_properties></S>";
+    struct Case {
+        bool hdComment, hdAsTx;
+        std::string sourceXml;
+        bool empty;
+    } cases[] = {
+        {false, false, source, true},
+        {true, true, source, true},
+        {true, false, "<S><common_properties>", true},
+        {true, false, source, false},
+    };
+    for (const Case& c : cases) {
+        cMdfWriterOptions opt;
+        opt.hdComment = c.hdComment;
+        opt.hdCommentAsTx = c.hdAsTx;
+        std::vector<cMdfWriterGroup> groups = canGroup(1);
+        groups[0].sourceComment = c.sourceXml;
+        Opened g(opt, groups);
+        ASSERT_NE(g.mdf, nullptr);
+        cMdfMetaDataMap m = cMdf_getMetaData(g.mdf);
+        EXPECT_EQ(m.empty(), c.empty) << c.hdComment << c.hdAsTx << c.sourceXml;
+        if (!c.empty) EXPECT_EQ(metaValue(m, "S.s"), "1");
+    }
+}
+
+TEST(MdfOpen, SavedTreeReadsBackTheSame) {
+    cMdfWriterOptions o;
+    std::vector<cMdfWriterGroup> groups = canGroup(6);
+    groups.push_back(canGroup(4, 1)[0]);
+    groups[1].dataStorage = MDFW_DATA_VLSD_SD;
+    Opened f(o, groups);
+    ASSERT_NE(f.mdf, nullptr);
+    std::vector<uint32_t> before;
+    countMessages(f.mdf, &before);
+
+    cIO* out = cIO_memoryAlloc_ctor();
+    cMdfBlock_saveContext ctx;
+    cMdfBlock_saveContext_init(&ctx, out, 0);
+    ASSERT_TRUE(cMdfBlock_save(f.mdf->root.get(), &ctx, nullptr));
+    std::vector<uint8_t> saved(cIO_memoryAlloc_data(out),
+                               cIO_memoryAlloc_data(out) + cIO_memoryAlloc_size(out));
+    cIO_close(out);
+    EXPECT_EQ(saved.size(), f.bytes.size());
+    EXPECT_EQ(memcmp(saved.data(), "MDF     ", 8), 0);
+
+    Opened back(saved);
+    ASSERT_NE(back.mdf, nullptr);
+    std::vector<uint32_t> after;
+    countMessages(back.mdf, &after);
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(before.size(), 10u);
+    EXPECT_EQ(cMdf_getMetaData(back.mdf).size(), cMdf_getMetaData(f.mdf).size());
+}
+
+TEST(MdfOpen, DamagedFilesNeverCrash) {
+    cMdfWriterOptions o;
+    std::vector<cMdfWriterGroup> groups = canGroup(20, 1);
+    groups[0].kinds = {MDFW_CAN_DATA, MDFW_CAN_REMOTE};
+    groups[0].dataStorage = MDFW_DATA_VLSD_CG;
+    groups.push_back(canGroup(5)[0]);
+    std::vector<uint8_t> good = cMdfWriter_writeMemory(&o, &groups);
+    ASSERT_FALSE(good.empty());
+    zf_log_set_output_level(ZF_LOG_FATAL); // thousands of expected error lines
+    // Every cut through the file, and damaged bytes anywhere.
+    size_t opened = 0;
+    for (size_t cut = 0; cut < good.size(); cut += (cut < 4096 ? 3 : 97)) {
+        Opened f(std::vector<uint8_t>(good.begin(), good.begin() + cut));
+        if (f.mdf) {
+            ++opened;
+            countMessages(f.mdf);
+        }
+    }
+    uint32_t seed = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        std::vector<uint8_t> bad = good;
+        for (int k = 0; k < 3; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            size_t at = (seed >> 8) % bad.size();
+            seed = seed * 1103515245u + 12345u;
+            bad[at] = uint8_t(seed >> 16);
+        }
+        Opened f(bad);
+        if (f.mdf) {
+            countMessages(f.mdf);
+            cMdf_getMetaData(f.mdf);
+        }
+    }
+    zf_log_set_output_level(ZF_LOG_INFO);
+    // A cut file always loses part of its last data block, which then reaches past the end.
+    EXPECT_EQ(opened, 0u);
+}
+
+} // namespace
