@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The built program's exit status, standard output and log for each command line, run in a
+// scratch folder that holds a file that is no log and an empty folder.
+TEST(kelvaneBinary, StatusesOutputAndLog) {
+    char name[] = "/tmp/kv_bin_XXXXXX";
+    const std::string dir = mkdtemp(name);
+    mkdir((dir + "/empty").c_str(), 0700);
+    std::ofstream(dir + "/notes.txt") << "not a log";
+    const struct {
+        std::string args;
+        int status;
+        std::string out; // a regular expression for the whole standard output
+        std::string err; // a regular expression for the whole log
+    } cases[] = {
+        {"", 0,
+         "Usage: kelvane \\[--help\\] [^\\n]* file\\(s\\)/folder\\(s\\)\\n\\n(  [^\\n]+\\n){11}",
+         ""},
+        {"--version --bogus", 0,
+         "Version: \\d{2}\\.\\d{2}\\.\\d{2}\\.[0-9a-f]{8}\\n"
+         "Build date: [A-Z][a-z]{2} [ 123]\\d \\d{4} \\d{2}:\\d{2}:\\d{2}\\nGIT SHA: "
+         "[0-9a-f]{40}\\n",
+         ""},
+        {"--verbosity=abc notes.txt", 131, "", ""},
+        {"notes.txt --buffer", 130, "", ""},
+        {"-d -d notes.txt", 134, "kelvane: extraneous option -d\\|--delete-converted\\n", ""},
+        {"/x.MF4", 132, "",
+         ".* I 0 password\\(s\\) loaded\\n.* F Could not find root for /x.MF4\\n"},
+        // The log level is set before the password file is read.
+        {"--verbosity=0 -p missing.json notes.txt", 1, "", ""},
+        {"--verbosity=1 -p missing.json notes.txt", 1, "",
+         ".* E Failed to open password file at " + dir + "/missing.json\\n"},
+        {"-O nowhere notes.txt", 134, "", ".*\\n.* E Invalid output path: " + dir + "/nowhere\\n"},
+        // A file that is no log and an empty folder convert to nothing, successfully.
+        {"--buffer=1MB -f VERSION1 -i notes.txt empty", 0, "", ".* I 0 password\\(s\\) loaded\\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string command = "cd '" + dir + "' && '" KELVANE_BINARY "' " + c.args + " >'" +
+                                    dir + "/.out' 2>'" + dir + "/.err' </dev/null";
+        const int raw = std::system(command.c_str());
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << c.args;
+        const std::string out = slurp(dir + "/.out"), err = slurp(dir + "/.err");
+        EXPECT_TRUE(std::regex_match(out, std::regex(c.out))) << c.args << "\n" << out;
+        EXPECT_TRUE(std::regex_match(err, std::regex(c.err))) << c.args << "\n" << err;
+    }
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+} // namespace
