@@ -1,0 +1,296 @@
+#include "app/cLogReader.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/cLogReaderCLI.h"
+#include "app/cPasswordStore.h"
+#include "io/cGenericFile.h"
+#include "io/cGenericFileCompressed.h"
+#include "io/cGenericFileEncrypted.h"
+#include "io/cIO_readBuffer.h"
+#include "mdf/cMdf.h"
+#include "mdf/cMdfBlock_HD.h"
+#include "mdf/cMdfBlock_ID.h"
+#include "mdf/cMdfParallelIter.h"
+#include "support/log.h"
+
+struct cLogReader {
+    cFS* inputFs;
+    cFS* outputFs;
+    bool createDirs;
+    const cLogReaderOptions* options;
+    cBusLayer* converter;
+    cLogReaderFileInfo previous; // the last file whose header was read
+    cMdf* mdf;                   // the file being converted, or null
+};
+
+namespace {
+
+// Loggers name their files with these extensions; the content decides what is inside.
+bool isLogExtension(std::string_view ext) {
+    if (ext.size() != 3) return false;
+    char lower[3];
+    for (int i = 0; i < 3; ++i)
+        lower[i] = static_cast<char>(std::tolower((unsigned char)ext[i]));
+    std::string_view l(lower, 3);
+    return l == "mf4" || l == "mfc" || l == "mfe" || l == "mfm";
+}
+
+std::string childPath(const std::string& parent, const std::string& name) {
+    std::string child = parent;
+    if (!child.empty() && child.back() != '/') child += '/';
+    child += name;
+    return child;
+}
+
+// strtoul with base 10, truncated to 32 bits; text that is no number gives 0.
+uint32_t parseUnsigned(const std::string& text) {
+    return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+}
+
+bool isContinuation(const cLogReaderFileInfo& prev, const cLogReaderFileInfo& cur) {
+    if (prev.serialNumber.empty() || prev.serialNumber != cur.serialNumber) return false;
+    if (cur.session == prev.session) return cur.split == prev.split + 1;
+    // A session rolls over to the next one after a split count that is a multiple of 256.
+    if (cur.session == prev.session + 1)
+        return cur.split == prev.split + 1 && (prev.split & 0xFFu) == 0;
+    return false;
+}
+
+// Unwraps compressed and encrypted containers until the content is no container.
+// On failure *stream is closed and set to null and the result code is returned.
+uint32_t unwrapContainers(cLogReader* reader, cIO** stream) {
+    for (;;) {
+        cGenericFile header;
+        if (!cGenericFile_readHeader(*stream, &header)) return cLogReader_OK;
+        cIO* inner = nullptr;
+        uint32_t failure = cLogReader_OK;
+        if (header.type == cGenericFile_TYPE_COMPRESSED) {
+            ZF_LOGI("Found compressed file");
+            inner = cGenericFile_compressed_open(*stream, &header);
+            if (!inner) {
+                ZF_LOGE("Could not decompress file");
+                failure = cLogReader_DECOMPRESS_FAILED;
+            }
+        } else if (header.type == cGenericFile_TYPE_ENCRYPTED) {
+            ZF_LOGI("Found encrypted file");
+            const std::string* password =
+                cPasswordStore_getForDevice(&reader->options->passwords, header.serialNumber);
+            if (!password) {
+                ZF_LOGE("No password found for device %08X", header.serialNumber);
+                failure = cLogReader_DECRYPT_FAILED;
+            } else {
+                inner = cGenericFile_encrypted_open(*stream, &header, password->data(),
+                                                    password->size());
+                if (!inner) {
+                    ZF_LOGE("Could not decrypt file");
+                    failure = cLogReader_DECRYPT_FAILED;
+                }
+            }
+        } else {
+            failure = cLogReader_CONVERSION_FAILED;
+        }
+        cIO_close(*stream);
+        *stream = inner;
+        if (failure != cLogReader_OK) return failure;
+    }
+}
+
+// Reads serial number, session and split; false when one of them is missing.
+bool readFileHeader(cMdf* mdf, cLogReaderFileInfo* info) {
+    const cMdfBlock_ID_obj_t* id = carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root);
+    if (!id) {
+        ZF_LOGE("Could not read ID block");
+    } else {
+        const cMdfBlock_HD_obj_t* hd = carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id->hd);
+        if (!hd) {
+            ZF_LOGE("Could not read HD block");
+        } else {
+            info->startTime = static_cast<double>(cMdfBlock_HD_getStartTimeNs(hd) / 1000) * 1e-6;
+            cMdfMetaDataMap meta = cMdf_getMetaData(mdf);
+            for (const auto& [path, item] : meta) {
+                if (item.name == "serial number")
+                    info->serialNumber = item.value;
+                else if (item.name == "session")
+                    info->session = parseUnsigned(item.value);
+                else if (item.name == "split")
+                    info->split = parseUnsigned(item.value);
+            }
+        }
+    }
+    return !info->serialNumber.empty() && info->session != 0 && info->split != 0;
+}
+
+// Runs newFile, the messages and endFile; true when all of them succeeded.
+bool pumpMessages(cLogReader* reader, const cLogReaderFileInfo* info, bool continuation) {
+    cBusLayer* conv = reader->converter;
+    bool ok = conv->vt->newFile(conv, info, continuation);
+    if (!ok) {
+        ZF_LOGE("Error on new file");
+    } else {
+        cMdfParallelIter* it = cMdf_getIter(reader->mdf);
+        while (it && it->current) {
+            if (!conv->vt->newMsg(conv, it->current)) {
+                ZF_LOGE("Error during handle record callback");
+                ok = false;
+                break;
+            }
+            cMdfParallelIter_next(it);
+        }
+        if (!it) ok = false;
+        cMdfParallelIter_dtor(it);
+    }
+    if (!conv->vt->endFile(conv, info)) {
+        ZF_LOGE("Error during end file callback");
+        ok = false;
+    }
+    return ok;
+}
+
+uint32_t convertFile(cLogReader* reader, const std::string& input, const std::string& output) {
+    if (!isLogExtension(cFS_getExtension(input))) return cLogReader_OK;
+
+    std::string base = output;
+    std::string_view outExt = cFS_getExtension(output);
+    if (!outExt.empty())
+        base.resize(base.size() >= outExt.size() + 1 ? base.size() - outExt.size() - 1 : 0);
+    if (reader->createDirs) cFS_mkdirs(reader->outputFs, cFS_getParentFolder(base));
+
+    cLogReaderFileInfo info{input, base, std::string(), 0.0, 0, 0};
+    uint32_t code = cLogReader_CONVERSION_FAILED;
+    cIO* stream = cFS_open(reader->inputFs, input, cFS_ACCESS_READ | cFS_ACCESS_FLAG4);
+    if (!stream) {
+        ZF_LOGE("Could not open input file %.*s", (int)input.size(), input.data());
+        ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
+        return code;
+    }
+
+    int64_t bufferSize = reader->options->bufferSize;
+    if (bufferSize < 0) bufferSize = cIO_getSize(stream);
+    if (bufferSize > 0) {
+        cIO* buffered = cIO_bufferAlloc_ctor(stream, true, static_cast<size_t>(bufferSize));
+        if (!buffered) {
+            ZF_LOGE("Could not allocate buffer of size %zd", static_cast<ssize_t>(bufferSize));
+            cIO_close(stream);
+            ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
+            return code;
+        }
+        stream = buffered;
+    }
+
+    code = unwrapContainers(reader, &stream);
+    if (code != cLogReader_OK) {
+        ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
+        return code;
+    }
+
+    code = cLogReader_CONVERSION_FAILED;
+    reader->mdf = cMdf_open(stream);
+    if (!reader->mdf) {
+        ZF_LOGE("Could not open MDF");
+        cIO_close(stream);
+        ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
+        return code;
+    }
+
+    bool converted = false;
+    bool repeated = false;
+    if (!readFileHeader(reader->mdf, &info)) {
+        ZF_LOGE("Could not parse file header");
+    } else {
+        const cLogReaderFileInfo& prev = reader->previous;
+        repeated = !prev.serialNumber.empty() && prev.serialNumber == info.serialNumber &&
+                   prev.session == info.session && prev.split == info.split;
+        bool continuation = isContinuation(prev, info);
+        reader->previous = info;
+        if (repeated) {
+            ZF_LOGW("Repeated input file (%s, %08u, %08u)", info.serialNumber.c_str(), info.session,
+                    info.split);
+        } else {
+            converted = pumpMessages(reader, &info, continuation);
+        }
+    }
+
+    cMdf_close(reader->mdf);
+    reader->mdf = nullptr;
+    if (cIO_close(stream) != 0) {
+        ZF_LOGE("Could not close input file after conversion: %.*s", (int)input.size(),
+                input.data());
+        converted = false;
+    }
+    if (repeated) return cLogReader_OK;
+    if (!converted) {
+        ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
+        return cLogReader_CONVERSION_FAILED;
+    }
+    // Only a file whose conversion fully succeeded is ever deleted.
+    if (reader->options->deleteConverted && !cFS_remove(reader->inputFs, input))
+        ZF_LOGE("Could not remove input file after conversion: %.*s", (int)input.size(),
+                input.data());
+    return cLogReader_OK;
+}
+
+uint32_t handleInputPath(cLogReader* reader, const std::string& input, const std::string& output) {
+    cFS_statRecord st{};
+    if (!cFS_stat(reader->inputFs, input, &st)) {
+        ZF_LOGF("Error during stat of %.*s, exiting", (int)input.size(), input.data());
+        // The path was not converted: say so in the exit status.
+        return cLogReader_BAD_PATH;
+    }
+    switch (st.type) {
+    case cFS_TYPE_FOLDER: {
+        cFS_entrySet entries;
+        cFS_ls(reader->inputFs, input, &entries);
+        uint32_t code = cLogReader_OK;
+        for (const cFS_entry& e : entries)
+            code |= handleInputPath(reader, childPath(input, e.name), childPath(output, e.name));
+        return code;
+    }
+    case cFS_TYPE_MISSING:
+        ZF_LOGW("Could not find input file/folder %.*s", (int)input.size(), input.data());
+        return cLogReader_MISSING;
+    case cFS_TYPE_FILE:
+        return convertFile(reader, input, output);
+    default:
+        return cLogReader_BAD_PATH;
+    }
+}
+
+} // namespace
+
+cLogReader* cLogReader_ctor(cFS* inputFs, cFS* outputFs, bool createDirs,
+                            const cLogReaderOptions* options, cBusLayer* converter) {
+    if (!inputFs || !outputFs || !options || !converter) return nullptr;
+    return new (std::nothrow) cLogReader{
+        inputFs, outputFs, createDirs, options, converter, {{}, {}, {}, 0.0, 0, 0}, nullptr};
+}
+
+void cLogReader_dtor(cLogReader* reader) {
+    delete reader;
+}
+
+uint32_t cLogReader_process(cLogReader* reader, const std::vector<std::string>& inputs) {
+    if (!reader) return cLogReader_OK;
+    uint32_t total = cLogReader_OK;
+    for (const std::string& input : inputs) {
+        std::string output = input;
+        if (!reader->options->noAppendRoot) {
+            cFS_statRecord st{};
+            if (!cFS_stat(reader->inputFs, input, &st)) {
+                ZF_LOGF("Could not query %.*s for information", (int)input.size(), input.data());
+                return cLogReader_BAD_PATH;
+            }
+            if (st.type == cFS_TYPE_FOLDER) {
+                size_t slash = output.find('/');
+                if (slash == std::string::npos)
+                    output += "_out";
+                else
+                    output.insert(slash, "_out");
+            }
+        }
+        total |= handleInputPath(reader, input, output);
+    }
+    return total;
+}
