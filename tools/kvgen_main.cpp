@@ -72,10 +72,10 @@ std::vector<cMdfWriterGroup> mixedTraffic(uint64_t seed, double t0) {
             break;
         }
         case 4: // the unsorted group: remote, error and LIN frames, and some data frames
-            if (i % 4 == 0)
+            if (i / 6 % 3 == 0)
                 g[2].frames.push_back(
                     cMdfWriterFrame_remote(t, 1, 0x300 + (r & 0x7F), false, (uint8_t)(r % 9)));
-            else if (i % 4 == 1)
+            else if (i / 6 % 3 == 1)
                 g[2].frames.push_back(cMdfWriterFrame_error(t, 1, (uint8_t)(1 + r % 5)));
             else
                 g[2].frames.push_back(
