@@ -38,11 +38,7 @@ TEST(kelvaneBinary, StatusesOutputAndLog) {
          "Build date: [A-Z][a-z]{2} [ 123]\\d \\d{4} \\d{2}:\\d{2}:\\d{2}\\nGIT SHA: "
          "[0-9a-f]{40}\\n",
          ""},
-        {"--verbosity=abc notes.txt", 131, "", ""},
         {"notes.txt --buffer", 130, "", ""},
-        {"-d -d notes.txt", 134, "kelvane: extraneous option -d\\|--delete-converted\\n", ""},
-        {"/x.MF4", 132, "",
-         ".* I 0 password\\(s\\) loaded\\n.* F Could not find root for /x.MF4\\n"},
         // The log level is set before the password file is read.
         {"--verbosity=0 -p missing.json notes.txt", 1, "", ""},
         {"--verbosity=1 -p missing.json notes.txt", 1, "",

@@ -1,41 +1,29 @@
 #pragma once
-// Collects the log lines of a test and gives them back as "L message" lines, without the
-// time and process columns.
+// Collects the log lines of a test; lines() gives them back as "L message" lines, without
+// the time and process columns.
 
-#include <cstdio>
 #include <sstream>
 #include <string>
 
 #include "support/log.h"
 
-inline std::string& capturedLog() {
-    static std::string text;
-    return text;
-}
-
+inline std::string capturedLog;
 inline void captureLogLine(const char* line, int length) {
-    capturedLog().append(line, length);
+    capturedLog.append(line, length);
 }
 
 struct LogCapture {
-    explicit LogCapture(int level = ZF_LOG_VERBOSE) {
-        capturedLog().clear();
+    LogCapture() {
+        capturedLog.clear();
         zf_log_set_output_callback(captureLogLine);
-        zf_log_set_output_level(level);
+        zf_log_set_output_level(ZF_LOG_VERBOSE);
     }
     ~LogCapture() { zf_log_set_output_callback(nullptr); }
     static std::string lines() {
         std::string out;
-        std::istringstream in(capturedLog());
-        for (std::string line; std::getline(in, line);) {
-            int pid = 0, tid = 0, skip = 0;
-            char level = 0;
-            if (line.size() > 18 &&
-                std::sscanf(line.c_str() + 18, " %d %d %c %n", &pid, &tid, &level, &skip) == 3)
-                out += std::string(1, level) + " " + line.substr(18 + skip) + "\n";
-            else
-                out += "? " + line + "\n";
-        }
+        std::istringstream in(capturedLog);
+        for (std::string line; std::getline(in, line);) // "MM-DD hh:mm:ss.mmm pid tid L text"
+            out += line.substr(line.find_first_not_of("0123456789 ", 18)) + "\n";
         return out;
     }
 };
