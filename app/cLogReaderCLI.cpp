@@ -285,8 +285,9 @@ bool cLogReaderCLI_findRoot(std::string_view path, std::string_view* root) {
     return true;
 }
 
-bool cLogReaderCLI_setupInputs(cLogReaderCLI* cli, int* status) {
-    if (!cli || !status) return false;
+namespace {
+
+bool setupInputs(cLogReaderCLI* cli, int* status) {
     std::set<std::string_view> roots;
     for (const std::string& input : cli->inputs) {
         std::string_view root;
@@ -324,4 +325,17 @@ bool cLogReaderCLI_setupInputs(cLogReaderCLI* cli, int* status) {
         cli->outputFs = outputFs;
     }
     return true;
+}
+
+} // namespace
+
+bool cLogReaderCLI_setupInputs(cLogReaderCLI* cli, int* status) {
+    if (!cli || !status) return false;
+    try {
+        return setupInputs(cli, status);
+    } catch (const std::bad_alloc&) {
+        ZF_LOGF("Out of memory while reading the command line");
+        *status = cLogReaderCLI_STATUS_NO_MEMORY;
+        return false;
+    }
 }

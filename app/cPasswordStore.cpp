@@ -87,12 +87,11 @@ size_t cPasswordStore_scan(cPasswordStore* store, std::string_view text) {
         } catch (const std::exception&) {
             inserted = false;
         }
-        if (inserted) {
+        if (inserted)
             ++added;
-        } else {
-            const std::string shown(key);
-            ZF_LOGW("Failed to insert key for \"%s\" in password storage", shown.c_str());
-        }
+        else
+            ZF_LOGW("Failed to insert key for \"%.*s\" in password storage",
+                    static_cast<int>(key.size()), key.data());
         from = end;
     }
     return added;
@@ -129,8 +128,12 @@ bool cPasswordStore_load(cPasswordStore* store, const std::string& path, bool ex
 
 const std::string* cPasswordStore_get(const cPasswordStore* store, std::string_view key) {
     if (!store) return nullptr;
-    auto found = store->entries.find(std::string(key));
-    return found == store->entries.end() ? nullptr : &found->second;
+    try {
+        auto found = store->entries.find(std::string(key));
+        return found == store->entries.end() ? nullptr : &found->second;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
 }
 
 const std::string* cPasswordStore_getForDevice(const cPasswordStore* store, uint32_t serialNumber) {

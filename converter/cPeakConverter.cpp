@@ -140,12 +140,17 @@ bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
     if (!c || !msg) return false;
     if (msg->Type != BUS_MSG_CAN_DATA_FRAME && msg->Type != BUS_MSG_CAN_REMOTE_FRAME) return true;
     if (!c->output) return false;
-    if (!c->headerWritten) {
-        c->startTime = msg->Timestamp;
-        if (!c->writeHeader(c, c->startTime)) return false;
-        c->headerWritten = true;
+    try {
+        if (!c->headerWritten) {
+            c->startTime = msg->Timestamp;
+            if (!c->writeHeader(c, c->startTime)) return false;
+            c->headerWritten = true;
+        }
+        return c->writeRecord(c, msg);
+    } catch (const std::bad_alloc&) { // a line that cannot be built cannot be written
+        ZF_LOGE("Could not write CAN data");
+        return false;
     }
-    return c->writeRecord(c, msg);
 }
 
 bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
