@@ -177,6 +177,28 @@ TEST(BlockTree, BlockBehindTwoLinksIsReadOnceAndShared) {
     EXPECT_TRUE(weak.expired()); // the whole tree went with its root
 }
 
+TEST(BlockTree, SharedSubTreesAreWalkedOnce) {
+    // Two channels per level, each composed of both channels of the next level: 2^60 paths
+    // lead to the deepest level, but the walk visits every block once.
+    const int levels = 60;
+    std::vector<carc_cMdfBlock> a(levels), b(levels);
+    for (int i = levels - 1; i >= 0; --i) {
+        a[i] = cMdfBlock_CN_ctor();
+        b[i] = cMdfBlock_CN_ctor();
+        if (i + 1 < levels) {
+            for (auto* cn : {carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(a[i]),
+                             carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(b[i])}) {
+                cn->composition = {a[i + 1], b[i + 1]};
+            }
+        }
+    }
+    cMdfBlock_set set;
+    cMdfBlock_getLinks(a[0].get(), &set);
+    EXPECT_EQ(set.size(), size_t(2 * levels - 1));
+    cMdfBlock_getLinks(nullptr, &set);
+    EXPECT_EQ(set.size(), size_t(2 * levels - 1));
+}
+
 TEST(BlockTypes, TextIsCutAtItsTerminator) {
     struct Case {
         std::string data;

@@ -181,11 +181,20 @@ TEST(MdfOpen, UnfinalisedFileReadsItsLastBlockToTheEnd) {
     EXPECT_EQ(last->header.length, f.bytes.size() - last->position);
     EXPECT_EQ(countMessages(f.mdf), 10u);
 
-    // The same file finalised by hand but with the flag left set keeps its other blocks.
-    o.unfinalised = false;
-    Opened fin(o, groups);
+    // A length field left at 0 (below the block's own header) is repaired the same way.
+    std::vector<uint8_t> zeroed = f.bytes;
+    memset(&zeroed[last->position + 8], 0, 8);
+    Opened z(zeroed);
+    ASSERT_NE(z.mdf, nullptr);
+    EXPECT_EQ(countMessages(z.mdf), 10u);
+
+    // Without the flag a length of 24 means an empty data block.
+    std::vector<uint8_t> finalised = f.bytes;
+    memcpy(&finalised[0], "MDF     ", 8);
+    memset(&finalised[60], 0, 2);
+    Opened fin(finalised);
     ASSERT_NE(fin.mdf, nullptr);
-    EXPECT_EQ(countMessages(fin.mdf), 10u);
+    EXPECT_EQ(countMessages(fin.mdf), 4u);
 }
 
 TEST(MdfMetaData, LoggerItemsByPath) {
