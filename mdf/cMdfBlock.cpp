@@ -1,5 +1,6 @@
 #include "mdf/cMdfBlock.h"
 
+#include <algorithm>
 #include <new>
 
 #include "io/cSerializer.h"
@@ -171,7 +172,8 @@ void cMdfBlock_cache_init(cMdfBlock_cache* cache, cIO* stream) {
 bool cMdfBlock_loadLinks(cIO* stream, const cMdfBlockHeader* header, std::vector<uint64_t>* links) {
     if (!stream || !header || !links) return false;
     cSerializer ser = cSerializer_ctor(stream);
-    links->reserve(links->size() + header->linkCount);
+    // The count comes from the file: reserve only what a sound block could hold.
+    links->reserve(links->size() + std::min<uint64_t>(header->linkCount, 4096));
     for (uint64_t i = 0; i < header->linkCount; ++i) {
         uint64_t link;
         if (!cSerializer_readU64(&ser, &link)) return false;
