@@ -64,8 +64,11 @@ void cFS_dtor(cFS* fs);
 
 bool cFS_stat(cFS* fs, std::string_view path, cFS_statRecord* out);
 void cFS_ls(cFS* fs, std::string_view path, cFS_entrySet* set);
+// Files and folders below path, named "path/name"; stops 64 folders deep (link loops).
 void cFS_ls_recursive(cFS* fs, std::string_view path, cFS_entrySet* set);
 bool cFS_mkdir(cFS* fs, std::string_view path);
+// Creates "/a" then "/a/b" (joined to the root) for "a/b"; without a root a relative path
+// gives the relative prefixes "a", "a/b".
 bool cFS_mkdirs(cFS* fs, std::string_view path);
 bool cFS_remove(cFS* fs, std::string_view path);
 cIO* cFS_open(cFS* fs, std::string_view path, uint32_t flags);

@@ -1,6 +1,7 @@
 #pragma once
 // Operating-system backend of cFS (POSIX stat, opendir, mkdir 0700, remove, stdio files)
-// and path normalisation.
+// and path normalisation. A path holding a NUL byte is refused by every backend operation
+// (it would name a different file at the system call).
 
 #include <string>
 #include <string_view>

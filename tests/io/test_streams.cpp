@@ -12,6 +12,11 @@
 #include "io/cIO_readBuffer.h"
 #include "io/cIO_scoped.h"
 
+// A refused allocation must come back as null under the address sanitizer too.
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+
 namespace {
 
 // Passes calls on to a memory stream, counting them; can fail seeks or cut writes.
@@ -89,6 +94,7 @@ TEST(MemoryStream, FailedSeeksAndWritesChangeNothing) {
     }
     EXPECT_EQ(cIO_write(m, "x", UINT64_MAX - 1), -1); // the size would pass 64 bits
     EXPECT_EQ(cIO_write(m, "x", (uint64_t)INT64_MAX + 1), -1);
+    EXPECT_EQ(cIO_write(m, "x", (uint64_t)1 << 62), -1); // realloc refuses
     EXPECT_EQ(cIO_write(m, "x", 1), 1);
     EXPECT_EQ(cIO_memoryAlloc_size(m), 5u);
     EXPECT_EQ(std::memcmp(cIO_memoryAlloc_data(m), "\0\1\2x\4", 5), 0);
