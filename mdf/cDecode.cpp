@@ -70,8 +70,8 @@ uint64_t extract(const uint8_t* bytes, uint64_t byteCount, uint64_t start, uint6
 
 } // namespace
 
-uint64_t cDecode_getRawBits(const uint8_t* bytes, uint64_t byteCount, uint64_t start,
-                            uint64_t bitLength, bool littleEndian) {
+uint64_t cDecode_getRawBitsSlow(const uint8_t* bytes, uint64_t byteCount, uint64_t start,
+                                uint64_t bitLength, bool littleEndian) {
     if (!bytes || bitLength == 0 || !fits(byteCount, start, bitLength)) return 0;
     return extract(bytes, byteCount, start, bitLength, littleEndian);
 }

@@ -27,7 +27,7 @@ double halfToDouble(uint16_t h) {
 }
 
 // The rule's physical value: raw bits, as float or unsigned integer, then converted.
-double ruleValue(const cMdfDecodeRule& rule, const cMdfRecord* rec) {
+inline double ruleValue(const cMdfDecodeRule& rule, const cMdfRecord* rec) {
     uint64_t raw = cDecode_getRawBits(rec->data, rec->dataLength, rule.bitPosition, rule.bitLength,
                                       rule.littleEndian != 0);
     double v;
@@ -44,6 +44,8 @@ double ruleValue(const cMdfDecodeRule& rule, const cMdfRecord* rec) {
     } else {
         v = static_cast<double>(raw);
     }
+    // Most channels carry no conversion: spare them the call.
+    if (!rule.conversion.vt || !rule.conversion.vt->convert) return v;
     return cMdfConversionRule_convert(&rule.conversion, v);
 }
 
@@ -113,24 +115,25 @@ bool decodeLinCommon(const cMdfRecord* rec, cBusMsg* msg, cBusMsgType type) {
             }
             continue;
         }
+        double v = ruleValue(r, rec);
         switch (r.field) {
         case FIELD_TIMESTAMP:
-            msg->Timestamp = ruleValue(r, rec);
+            msg->Timestamp = v;
             break;
         case FIELD_LIN_BUS_CHANNEL:
-            msg->BusChannel = toU8(ruleValue(r, rec));
+            msg->BusChannel = toU8(v);
             break;
         case FIELD_LIN_ID:
-            msg->ID = toU32(ruleValue(r, rec));
+            msg->ID = toU32(v);
             break;
         case FIELD_LIN_DIR:
-            msg->LIN.Dir = ruleValue(r, rec) != 0.0 ? 1 : 0;
+            msg->LIN.Dir = v != 0.0 ? 1 : 0;
             break;
         case FIELD_LIN_RECEIVED_DATA_BYTE_COUNT:
-            msg->LIN.ReceivedDataByteCount = toU8(ruleValue(r, rec));
+            msg->LIN.ReceivedDataByteCount = toU8(v);
             break;
         case FIELD_LIN_DATA_LENGTH:
-            dataLength = toU8(ruleValue(r, rec));
+            dataLength = toU8(v);
             break;
         default:
             ok = false;
@@ -151,12 +154,13 @@ bool decodeLinError(const cMdfRecord* rec, cBusMsg* msg, cBusMsgType type, bool 
     if (noRules(rec, msg)) return false;
     bool ok = true;
     for (const cMdfDecodeRule& r : *rec->rules) {
+        double v = ruleValue(r, rec);
         if (r.field == FIELD_TIMESTAMP) {
-            msg->Timestamp = ruleValue(r, rec);
+            msg->Timestamp = v;
         } else if (r.field == FIELD_LIN_BUS_CHANNEL) {
-            msg->BusChannel = toU8(ruleValue(r, rec));
+            msg->BusChannel = toU8(v);
         } else if (withId && r.field == FIELD_LIN_ID) {
-            msg->ID = toU32(ruleValue(r, rec));
+            msg->ID = toU32(v);
         } else {
             ok = false;
         }
@@ -179,36 +183,37 @@ bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
             if (r.field == FIELD_DATA_BYTES) copyDataBytes(r, rec, &msg->DataBytes);
             continue;
         }
+        double v = ruleValue(r, rec);
         switch (r.field) {
         case FIELD_TIMESTAMP:
-            msg->Timestamp = ruleValue(r, rec);
+            msg->Timestamp = v;
             break;
         case FIELD_BUS_CHANNEL:
-            msg->BusChannel = toU8(ruleValue(r, rec));
+            msg->BusChannel = toU8(v);
             break;
         case FIELD_ID:
-            msg->ID = toU32(ruleValue(r, rec));
+            msg->ID = toU32(v);
             break;
         case FIELD_IDE:
-            msg->CAN.IDE = toCanFlag(ruleValue(r, rec));
+            msg->CAN.IDE = toCanFlag(v);
             break;
         case FIELD_DIR:
-            msg->CAN.Dir = toCanFlag(ruleValue(r, rec));
+            msg->CAN.Dir = toCanFlag(v);
             break;
         case FIELD_EDL:
-            msg->CAN.EDL = toCanFlag(ruleValue(r, rec));
+            msg->CAN.EDL = toCanFlag(v);
             break;
         case FIELD_ESI:
-            msg->CAN.ESI = toCanFlag(ruleValue(r, rec));
+            msg->CAN.ESI = toCanFlag(v);
             break;
         case FIELD_BRS:
-            msg->CAN.BRS = toCanFlag(ruleValue(r, rec));
+            msg->CAN.BRS = toCanFlag(v);
             break;
         case FIELD_DLC:
-            msg->CAN.DLC = toU8(ruleValue(r, rec));
+            msg->CAN.DLC = toU8(v);
             break;
         case FIELD_DATA_LENGTH:
-            dataLength = toU8(ruleValue(r, rec));
+            dataLength = toU8(v);
             break;
         default:
             ok = false;
@@ -230,29 +235,29 @@ bool cMdfDecoders_decodeCanRemoteFrame(const cMdfRecord* rec, cBusMsg* msg) {
     msg->CAN.RTR = 1;
     bool ok = true;
     for (const cMdfDecodeRule& r : *rec->rules) {
+        double v = ruleValue(r, rec);
         switch (r.field) {
         case FIELD_TIMESTAMP:
-            msg->Timestamp = ruleValue(r, rec);
+            msg->Timestamp = v;
             break;
         case FIELD_BUS_CHANNEL:
-            msg->BusChannel = toU8(ruleValue(r, rec));
+            msg->BusChannel = toU8(v);
             break;
         case FIELD_ID:
-            msg->ID = toU32(ruleValue(r, rec));
+            msg->ID = toU32(v);
             break;
         case FIELD_IDE:
-            msg->CAN.IDE = toCanFlag(ruleValue(r, rec));
+            msg->CAN.IDE = toCanFlag(v);
             break;
         case FIELD_DIR:
-            msg->CAN.Dir = toCanFlag(ruleValue(r, rec));
+            msg->CAN.Dir = toCanFlag(v);
             break;
         case FIELD_DLC:
-            msg->CAN.DLC = toU8(ruleValue(r, rec));
+            msg->CAN.DLC = toU8(v);
             break;
         case FIELD_DATA_LENGTH: {
             // A remote frame carries no payload; the zero bytes stand for the requested
             // length, which a CAN frame cannot make longer than 64.
-            double v = ruleValue(r, rec);
             size_t n = v >= 64.0 ? 64 : (v >= 1.0 ? static_cast<size_t>(v) : 0);
             msg->DataBytes.assign(n, '\0');
             break;
@@ -275,15 +280,16 @@ bool cMdfDecoders_decodeCanErrorFrame(const cMdfRecord* rec, cBusMsg* msg) {
     clearVariant(msg);
     bool ok = true;
     for (const cMdfDecodeRule& r : *rec->rules) {
+        double v = ruleValue(r, rec);
         switch (r.field) {
         case FIELD_TIMESTAMP:
-            msg->Timestamp = ruleValue(r, rec);
+            msg->Timestamp = v;
             break;
         case FIELD_BUS_CHANNEL:
-            msg->CANError.BusChannel = toU8(ruleValue(r, rec));
+            msg->CANError.BusChannel = toU8(v);
             break;
         case FIELD_ERROR_TYPE: {
-            uint8_t t = toU8(ruleValue(r, rec));
+            uint8_t t = toU8(v);
             msg->CANError.ErrorType = (t >= 1 && t <= 5) ? t : 0;
             break;
         }
