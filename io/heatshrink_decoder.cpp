@@ -50,6 +50,105 @@ HSD_sink_res heatshrink_decoder_sink(heatshrink_decoder* hsd, const uint8_t* in,
     return HSDR_SINK_OK;
 }
 
+namespace {
+
+// The registers of the whole-token loop, handed in and out in one piece.
+struct FastState {
+    uint64_t acc;
+    unsigned nb;
+    const uint8_t* in;
+    const uint8_t* inEnd;
+    uint8_t* out;
+    uint8_t* outEnd;
+    uint32_t head, dist, count;
+};
+
+// Decodes whole tokens, starting at a tag bit, while the bits of the longest token and room
+// for one byte are at hand. Kept apart from the step-by-step machine so that its few
+// counters stay in registers. True when it stops inside a back-reference (out is full).
+__attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsigned W, unsigned L) {
+    const unsigned tokenBits = 1 + W + L;
+    const unsigned fastBits = tokenBits > 9 ? tokenBits : 9; // also a whole literal
+    const uint32_t mask = (uint32_t(1) << W) - 1;
+    const uint32_t lengthMask = (uint32_t(1) << L) - 1;
+    uint64_t acc = f->acc;
+    unsigned nb = f->nb;
+    const uint8_t* in = f->in;
+    const uint8_t* const inEnd = f->inEnd;
+    uint8_t* out = f->out;
+    uint8_t* const outEnd = f->outEnd;
+    uint32_t head = f->head;
+    uint32_t dist = f->dist, count = f->count; // the last back-reference stays on record
+    bool pending = false;
+    for (;;) {
+        if (nb < 32) {
+            if (inEnd - in >= 8) {
+                // Whole bytes up to 56 bits from one big-endian load.
+                unsigned k = (63 - nb) / 8;
+                uint64_t v;
+                std::memcpy(&v, in, sizeof v);
+                v = __builtin_bswap64(v);
+                acc = (acc << (8 * k)) | (v >> (64 - 8 * k));
+                nb += 8 * k;
+                in += k;
+            } else {
+                while (nb <= 56 && in < inEnd) {
+                    acc = (acc << 8) | *in++;
+                    nb += 8;
+                }
+            }
+        }
+        if (nb < fastBits || out == outEnd) break;
+        if ((acc >> (nb - 1)) & 1) {
+            nb -= 9;
+            uint8_t b = uint8_t(acc >> nb);
+            window[head & mask] = b;
+            head++;
+            *out++ = b;
+            continue;
+        }
+        nb -= tokenBits;
+        dist = (uint32_t(acc >> (nb + L)) & mask) + 1;
+        count = (uint32_t(acc >> nb) & lengthMask) + 1;
+        uint32_t k = count;
+        if (size_t(outEnd - out) < k) k = uint32_t(outEnd - out);
+        const uint32_t src = head - dist;
+        const uint32_t from = src & mask, to = head & mask;
+        uint32_t i = 0;
+        if (dist >= k && from + k <= mask + 1 && to + k <= mask + 1) {
+            // The copy reads nothing it writes: eight bytes at a time.
+            for (; i + 8 <= k; i += 8) {
+                uint64_t v;
+                std::memcpy(&v, window + from + i, 8);
+                std::memcpy(window + to + i, &v, 8);
+                std::memcpy(out + i, &v, 8);
+            }
+        }
+        for (; i < k; i++) {
+            uint8_t b = window[(src + i) & mask];
+            window[(head + i) & mask] = b;
+            out[i] = b;
+        }
+        head += k;
+        out += k;
+        count -= k;
+        if (count != 0) {
+            pending = true;
+            break;
+        }
+    }
+    f->acc = acc;
+    f->nb = nb;
+    f->in = in;
+    f->out = out;
+    f->head = head;
+    f->dist = dist;
+    f->count = count;
+    return pending;
+}
+
+} // namespace
+
 // The bit reader works on a 64-bit accumulator that loads input bytes ahead of need; on the
 // way out the bytes that were loaded but not started go back to the input buffer, so the
 // stored state (current byte, bit mask, input index) is exactly what taking the bits one by
@@ -62,9 +161,6 @@ HSD_poll_res heatshrink_decoder_poll(heatshrink_decoder* hsd, uint8_t* out, size
 
     const unsigned W = hsd->windowBits;
     const unsigned L = hsd->lookaheadBits;
-    const unsigned tokenBits = 1 + W + L;
-    // The fast path needs room for a back-reference and for a literal (9 bits).
-    const unsigned fastBits = tokenBits > 9 ? tokenBits : 9;
     const uint32_t mask = (uint32_t(1) << W) - 1;
     const uint8_t* in = hsd->buffers;
     uint8_t* window = hsd->buffers + hsd->inputBufferSize;
@@ -82,63 +178,76 @@ HSD_poll_res heatshrink_decoder_poll(heatshrink_decoder* hsd, uint8_t* out, size
     uint32_t head = hsd->headIndex;
     size_t o = 0;
 
-    auto refill = [&]() {
-        while (nb <= 56 && inIdx < inSize) {
-            acc = (acc << 8) | in[inIdx++];
-            nb += 8;
-        }
-    };
-    auto take = [&](unsigned n) -> uint32_t {
-        nb -= n;
-        return uint32_t(acc >> nb) & ((uint32_t(1) << n) - 1);
-    };
-    auto emit = [&](uint32_t k) {
-        uint32_t src = head - dist;
-        for (uint32_t i = 0; i < k; i++) {
-            uint8_t b = window[(src + i) & mask];
-            window[(head + i) & mask] = b;
-            out[o + i] = b;
-        }
-        head += k;
-        o += k;
-        count -= k;
-    };
+    // Macros rather than lambdas keep every counter of the loop in a register.
+#define HSD_REFILL()                                                                               \
+    do {                                                                                           \
+        if (nb <= 56 && inSize - inIdx >= 8) {                                                     \
+            /* whole bytes up to 56 bits from one big-endian load */                               \
+            unsigned k_ = (63 - nb) / 8;                                                           \
+            uint64_t v_;                                                                           \
+            std::memcpy(&v_, in + inIdx, sizeof v_);                                               \
+            v_ = __builtin_bswap64(v_);                                                            \
+            acc = (acc << (8 * k_)) | (v_ >> (64 - 8 * k_));                                       \
+            nb += 8 * k_;                                                                          \
+            inIdx += k_;                                                                           \
+        } else {                                                                                   \
+            while (nb <= 56 && inIdx < inSize) {                                                   \
+                acc = (acc << 8) | in[inIdx++];                                                    \
+                nb += 8;                                                                           \
+            }                                                                                      \
+        }                                                                                          \
+    } while (0)
+#define HSD_TAKE(n) (nb -= (n), uint32_t(acc >> nb) & ((uint32_t(1) << (n)) - 1))
+    // Each byte of a back-reference is also written back at the head, so a copy may
+    // overlap itself.
+#define HSD_EMIT(kk)                                                                               \
+    do {                                                                                           \
+        const uint32_t k_ = (kk);                                                                  \
+        const uint32_t src_ = head - dist;                                                         \
+        const uint32_t from_ = src_ & mask, to_ = head & mask;                                     \
+        uint32_t i_ = 0;                                                                           \
+        if (dist >= k_ && from_ + k_ <= mask + 1 && to_ + k_ <= mask + 1) {                        \
+            /* the copy reads nothing it writes: eight bytes at a time */                          \
+            for (; i_ + 8 <= k_; i_ += 8) {                                                        \
+                uint64_t v_;                                                                       \
+                std::memcpy(&v_, window + from_ + i_, 8);                                          \
+                std::memcpy(window + to_ + i_, &v_, 8);                                            \
+                std::memcpy(out + o + i_, &v_, 8);                                                 \
+            }                                                                                      \
+        }                                                                                          \
+        for (; i_ < k_; i_++) {                                                                    \
+            uint8_t b_ = window[(src_ + i_) & mask];                                               \
+            window[(head + i_) & mask] = b_;                                                       \
+            out[o + i_] = b_;                                                                      \
+        }                                                                                          \
+        head += k_;                                                                                \
+        o += k_;                                                                                   \
+        count -= k_;                                                                               \
+    } while (0)
 
 #define NEED_BITS(n)                                                                               \
     if (nb < (n)) {                                                                                \
-        refill();                                                                                  \
+        HSD_REFILL();                                                                              \
         if (nb < (n)) goto stop;                                                                   \
     }
 
     for (;;) {
         if (state == HSDS_TAG_BIT) {
-            // Whole tokens while enough bits for the longest one are at hand.
-            for (;;) {
-                if (nb < 32) refill();
-                if (nb < fastBits || o == outSize) break;
-                if ((acc >> (nb - 1)) & 1) {
-                    nb -= 9;
-                    uint8_t b = uint8_t(acc >> nb);
-                    window[head & mask] = b;
-                    head++;
-                    out[o++] = b;
-                } else {
-                    nb -= tokenBits;
-                    dist = (uint32_t(acc >> (nb + L)) & mask) + 1;
-                    count = (uint32_t(acc >> nb) & ((uint32_t(1) << L) - 1)) + 1;
-                    size_t room = outSize - o;
-                    emit(count < room ? count : uint32_t(room));
-                    if (count != 0) {
-                        state = HSDS_YIELD_BACKREF;
-                        break;
-                    }
-                }
-            }
+            FastState f{acc,           nb,   in + inIdx, in + inSize, out + o,
+                        out + outSize, head, dist,       count};
+            if (decodeTokens(&f, window, W, L)) state = HSDS_YIELD_BACKREF;
+            acc = f.acc;
+            nb = f.nb;
+            inIdx = size_t(f.in - in);
+            o = size_t(f.out - out);
+            head = f.head;
+            dist = f.dist;
+            count = f.count;
         }
         switch (state) {
         case HSDS_TAG_BIT:
             NEED_BITS(1);
-            if (take(1)) {
+            if (HSD_TAKE(1)) {
                 state = HSDS_YIELD_LITERAL;
             } else if (W > 8) {
                 state = HSDS_BACKREF_INDEX_MSB;
@@ -150,7 +259,7 @@ HSD_poll_res heatshrink_decoder_poll(heatshrink_decoder* hsd, uint8_t* out, size
         case HSDS_YIELD_LITERAL: {
             if (o == outSize) goto stop;
             NEED_BITS(8);
-            uint8_t b = uint8_t(take(8));
+            uint8_t b = uint8_t(HSD_TAKE(8));
             window[head & mask] = b;
             head++;
             out[o++] = b;
@@ -159,39 +268,42 @@ HSD_poll_res heatshrink_decoder_poll(heatshrink_decoder* hsd, uint8_t* out, size
         }
         case HSDS_BACKREF_INDEX_MSB:
             NEED_BITS(W - 8);
-            dist = take(W - 8) << 8;
+            dist = HSD_TAKE(W - 8) << 8;
             state = HSDS_BACKREF_INDEX_LSB;
             break;
         case HSDS_BACKREF_INDEX_LSB: {
             unsigned n = W < 8 ? W : 8;
             NEED_BITS(n);
-            dist = (dist | take(n)) + 1;
+            dist = (dist | HSD_TAKE(n)) + 1;
             count = 0;
             state = L > 8 ? HSDS_BACKREF_COUNT_MSB : HSDS_BACKREF_COUNT_LSB;
             break;
         }
         case HSDS_BACKREF_COUNT_MSB:
             NEED_BITS(L - 8);
-            count = take(L - 8) << 8;
+            count = HSD_TAKE(L - 8) << 8;
             state = HSDS_BACKREF_COUNT_LSB;
             break;
         case HSDS_BACKREF_COUNT_LSB: {
             unsigned n = L < 8 ? L : 8;
             NEED_BITS(n);
-            count = (count | take(n)) + 1;
+            count = (count | HSD_TAKE(n)) + 1;
             state = HSDS_YIELD_BACKREF;
             break;
         }
         default: { // HSDS_YIELD_BACKREF
             size_t room = outSize - o;
             if (room == 0) goto stop;
-            emit(count < room ? count : uint32_t(room));
+            HSD_EMIT(count < room ? count : uint32_t(room));
             if (count == 0) state = HSDS_TAG_BIT;
             break;
         }
         }
     }
 #undef NEED_BITS
+#undef HSD_REFILL
+#undef HSD_TAKE
+#undef HSD_EMIT
 
 stop:
     // Give back the bytes the accumulator loaded but did not start.
