@@ -7,183 +7,168 @@
 #include <vector>
 
 #include "mdf/cDecode.h"
+#include "mdf/cMdfBlock_CC.h"
 #include "mdf/cMdfConversionRule.h"
 #include "support/log.h"
 
 namespace {
 
-std::vector<std::string> g_lines;
+std::string g_log;
 void captureLine(const char* line, int length) {
-    g_lines.emplace_back(line, length);
+    g_log.append(line, length);
 }
 
-struct LogCapture {
-    LogCapture() {
-        g_lines.clear();
-        zf_log_set_output_callback(captureLine);
-    }
-    ~LogCapture() { zf_log_set_output_callback(nullptr); }
-    bool saw(const char* text) const {
-        for (const auto& l : g_lines)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
-};
-
-struct RawCase {
-    std::vector<uint8_t> bytes;
-    uint64_t start;
-    uint64_t length;
-    bool le;
-    uint64_t expected;
-};
-
-TEST(DecodeRawBits, TableOfFields) {
-    const RawCase cases[] = {
+TEST(DecodeRawBits, FieldsInBothOrders) {
+    const struct {
+        std::vector<uint8_t> bytes;
+        uint64_t start, length;
+        bool le;
+        uint64_t expected;
+    } cases[] = {
         {{0x34, 0x12}, 0, 16, true, 0x1234},
         {{0x34, 0x12}, 0, 16, false, 0x3412},
         {{0xAB, 0xCD}, 4, 8, true, 0xDA},
         {{0xAB, 0xCD}, 4, 8, false, 0xBC},
-        {{0x34, 0x12}, 8, 16, true, 0},  // needs 3 bytes
-        {{0x34, 0x12}, 8, 16, false, 0}, // needs 3 bytes
+        {{0x34, 0x12}, 8, 16, true, 0}, // needs 3 bytes
+        {{0x34, 0x12}, 8, 16, false, 0},
         {{0xFF, 0xFF}, 0, 0, true, 0},
-        {{0xFF}, 7, 1, true, 1},
         {{0x80}, 0, 1, false, 1},
-        {{0x01}, 0, 1, false, 0},
-        // a 9-byte buffer read at the very end: the load must not run past it
-        {{0, 0, 0, 0, 0, 0, 0, 0, 0xA5}, 64, 8, true, 0xA5},
-        {{0, 0, 0, 0, 0, 0, 0, 0, 0xA5}, 64, 8, false, 0xA5},
-        {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, 0, 64, true, 0x8877665544332211ull},
-        {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, 0, 64, false, 0x1122334455667788ull},
-        // 64 bits at an odd position spill into a ninth byte
+        {{0, 0, 0, 0, 0, 0, 0, 0, 0xA5}, 64, 8, true, 0xA5}, // last byte: no load past it
         {{0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}, 4, 64, true, ~0ull},
         {{0x0F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0}, 4, 64, false, ~0ull},
-        // 60-bit field: beyond the one-load path
         {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 2, 60, true, (1ull << 60) - 1},
-        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 2, 60, false, (1ull << 60) - 1},
-        // a field longer than 64 bits gives its 64 least significant bits
-        {{0x01, 0, 0, 0, 0, 0, 0, 0, 0x02}, 0, 72, true, 1},
+        {{0x01, 0, 0, 0, 0, 0, 0, 0, 0x02}, 0, 72, true, 1}, // longer: the low 64 bits
         {{0x02, 0, 0, 0, 0, 0, 0, 0, 0x01}, 0, 72, false, 1},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(cDecode_getRawBits(c.bytes.data(), c.bytes.size(), c.start, c.length, c.le),
                   c.expected)
-            << "start " << c.start << " length " << c.length << " le " << c.le;
-    }
-}
-
-TEST(DecodeRawBits, HugeOrNullInputsReadNothing) {
-    uint8_t b[4] = {1, 2, 3, 4};
+            << c.start << "/" << c.length << "/" << c.le;
+    uint8_t b[16] = {};
+    b[4] = 0x7F, b[8] = 0xE0; // neighbours of the field must not leak in
+    for (int i = 0; i < 29; ++i)
+        if ((0x1ABCDEF5u >> i) & 1) b[(40 + i) / 8] |= uint8_t(1u << ((40 + i) % 8));
+    EXPECT_EQ(cDecode_getRawBits(b, 16, 40, 29, true), 0x1ABCDEF5u);
     EXPECT_EQ(cDecode_getRawBits(nullptr, 4, 0, 8, true), 0u);
     EXPECT_EQ(cDecode_getRawBits(b, 4, UINT64_MAX - 3, 8, true), 0u);
     EXPECT_EQ(cDecode_getRawBits(b, 4, 0, UINT64_MAX, false), 0u);
-    EXPECT_EQ(cDecode_getRawBits(b, 4, 1ull << 62, 8, true), 0u);
 }
 
-TEST(DecodeRawBits, TwentyNineBitIdAtBit40) {
-    // bits 40..68 of a little-endian record
-    uint8_t rec[16] = {};
-    uint64_t id = 0x1ABCDEF5;
-    for (int i = 0; i < 29; ++i)
-        if ((id >> i) & 1) rec[(40 + i) / 8] |= uint8_t(1u << ((40 + i) % 8));
-    rec[8] |= 0xE0; // neighbours beyond the field must not leak in
-    rec[4] |= 0x7F;
-    EXPECT_EQ(cDecode_getRawBits(rec, sizeof rec, 40, 29, true), id);
-}
-
-TEST(DecodeSignal, FailuresLogTheirMessage) {
-    uint8_t b[8] = {};
+TEST(DecodeSignal, ChecksValueTypesFactorAndOffset) {
+    uint8_t b[8] = {0x0F};
     double v = 123;
-    struct {
+    const struct {
         cDecodeSignal sig;
         const char* message;
-    } cases[] = {
-        {{1, 1, 0, 0, 1, 0}, "Invalid signal bit length (zero)"},
-        {{1, 1, 60, 8, 1, 0}, "Invalid signal bit length (exceeds payload)"},
-        {{1, 3, 0, 16, 1, 0}, "Invalid signal bit length (float != 32)"},
-        {{1, 4, 0, 32, 1, 0}, "Invalid signal bit length (double != 64)"},
+    } failures[] = {
+        {{1, 1, 0, 0, 1, 0}, "W Invalid signal bit length (zero)"},
+        {{1, 1, 60, 8, 1, 0}, "W Invalid signal bit length (exceeds payload)"},
+        {{1, 3, 0, 16, 1, 0}, "W Invalid signal bit length (float != 32)"},
+        {{1, 4, 0, 32, 1, 0}, "W Invalid signal bit length (double != 64)"},
     };
-    for (const auto& c : cases) {
-        LogCapture log;
-        EXPECT_FALSE(cDecode_decode(b, sizeof b, &c.sig, &v));
-        EXPECT_TRUE(log.saw(c.message)) << c.message;
-        EXPECT_EQ(v, 123);
+    zf_log_set_output_callback(captureLine);
+    for (const auto& f : failures) {
+        g_log.clear();
+        EXPECT_FALSE(cDecode_decode(b, 8, &f.sig, &v));
+        EXPECT_NE(g_log.find(f.message), std::string::npos) << f.message;
     }
-}
-
-TEST(DecodeSignal, ValueTypesFactorAndOffset) {
-    uint8_t b[8] = {0x0F};
-    double v = 0;
-    cDecodeSignal s{1, 2, 0, 4, 1, 0};
-    ASSERT_TRUE(cDecode_decode(b, 8, &s, &v));
-    EXPECT_EQ(v, -1.0);
-    s.factor = 0.5;
-    s.offset = 10;
-    ASSERT_TRUE(cDecode_decode(b, 8, &s, &v));
-    EXPECT_EQ(v, 9.5);
-    s = {1, 1, 0, 4, 1, 0};
-    ASSERT_TRUE(cDecode_decode(b, 8, &s, &v));
-    EXPECT_EQ(v, 15.0);
-
+    zf_log_set_output_callback(nullptr);
+    EXPECT_EQ(v, 123);
+    const struct {
+        cDecodeSignal sig;
+        double expected;
+    } values[] = {
+        {{1, 2, 0, 4, 1, 0}, -1}, {{1, 2, 0, 4, 0.5, 10}, 9.5}, {{1, 1, 0, 4, 1, 0}, 15},
+        {{0, 2, 4, 4, 1, 0}, -1}, {{1, 9, 0, 8, 3, 7}, 7},
+    };
+    for (const auto& c : values) {
+        ASSERT_TRUE(cDecode_decode(b, 8, &c.sig, &v));
+        EXPECT_EQ(v, c.expected);
+    }
     float f = -2.25f;
     std::memcpy(b, &f, 4);
-    s = {1, 3, 0, 32, 2, 1};
-    ASSERT_TRUE(cDecode_decode(b, 8, &s, &v));
+    cDecodeSignal single{1, 3, 0, 32, 2, 1};
+    ASSERT_TRUE(cDecode_decode(b, 8, &single, &v));
     EXPECT_EQ(v, -3.5);
-    double d = 1e300;
-    std::memcpy(b, &d, 8);
-    s = {1, 4, 0, 64, 1, 0};
-    ASSERT_TRUE(cDecode_decode(b, 8, &s, &v));
-    EXPECT_EQ(v, 1e300);
-    // a signed 64-bit value needs no extension
     std::memset(b, 0xFF, 8);
-    s = {1, 2, 0, 64, 1, 0};
-    ASSERT_TRUE(cDecode_decode(b, 8, &s, &v));
-    EXPECT_EQ(v, -1.0);
-    // unknown value type: 0 before factor and offset
-    s = {1, 9, 0, 8, 3, 7};
-    ASSERT_TRUE(cDecode_decode(b, 8, &s, &v));
-    EXPECT_EQ(v, 7.0);
-}
-
-TEST(DecodeSignal, DbcBitPosition) {
+    cDecodeSignal s64{1, 2, 0, 64, 1, 0};
+    ASSERT_TRUE(cDecode_decode(b, 8, &s64, &v));
+    EXPECT_EQ(v, -1);
     EXPECT_EQ(cDecode_dbcBitPosition2Internal(7, false), 0);
     EXPECT_EQ(cDecode_dbcBitPosition2Internal(12, false), 11);
     EXPECT_EQ(cDecode_dbcBitPosition2Internal(12, true), 12);
 }
 
-TEST(ConversionRule, IdentityLinearLookup) {
-    cMdfConversionRule id = cMdfConversionRule_default();
-    EXPECT_EQ(cMdfConversionRule_convert(&id, 42), 42);
-    EXPECT_EQ(cMdfConversionRule_convert(nullptr, 42), 42);
+cMdfConversionRule ruleOfBlock(uint8_t type, std::vector<double> values) {
+    carc_cMdfBlock b = cMdfBlock_CC_ctor();
+    auto* cc = carc_cMdfBlock_to_cMdfBlock_CC_obj_t_mut(b);
+    cc->conversionType = type;
+    cc->valueCount = uint16_t(values.size());
+    cc->values = values;
+    return cMdfBlock_CC_getConversionRule(cc);
+}
 
+TEST(ConversionRule, FromConversionBlocks) {
+    const struct {
+        uint8_t type;
+        std::vector<double> params;
+        double in, out;
+    } cases[] = {
+        {1, {2, 0.5}, 10, 7},
+        {5, {1, 100, 2, 200, 1, 999}, 1, 100},
+        {5, {1, 100, 2, 200, 1, 999}, 2, 200},
+        {5, {1, 100, 2, 200, 1, 999}, 3, NAN},
+        {5, {1, 10, 2, 20, 3}, 3, NAN}, // odd count: two pairs
+        {5, {}, 0, NAN},
+        {0, {}, 42, 42},
+        {2, {1, 2, 3, 4, 5, 6}, 42, 42},
+        {7, {1, 2}, 42, 42},
+        {1, {2}, 42, 42}, // too few parameters for a line
+    };
+    for (const auto& c : cases) {
+        cMdfConversionRule r = ruleOfBlock(c.type, c.params);
+        double got = cMdfConversionRule_convert(&r, c.in);
+        if (std::isnan(c.out))
+            EXPECT_TRUE(std::isnan(got)) << int(c.type) << " " << c.in;
+        else
+            EXPECT_EQ(got, c.out) << int(c.type) << " " << c.in;
+        cMdfConversionRule_drop(&r);
+    }
+    cMdfConversionRule none = cMdfBlock_CC_getConversionRule(nullptr);
+    EXPECT_EQ(cMdfConversionRule_convert(&none, 5), 5);
+    EXPECT_EQ(cMdfConversionRule_convert(nullptr, 5), 5);
+}
+
+TEST(ConversionRule, ClonesOwnTheirDataAndBlocksRoundTrip) {
     cMdfConversionRule lin = cMdfConversionRule_linear(0.5, 2);
-    EXPECT_EQ(cMdfConversionRule_convert(&lin, 10), 7);
-
     cMdfConversionRule lut = cMdfConversionRule_lookupTable({{1, 100}, {2, 200}});
-    EXPECT_EQ(cMdfConversionRule_convert(&lut, 1), 100);
-    EXPECT_EQ(cMdfConversionRule_convert(&lut, 2), 200);
-    EXPECT_TRUE(std::isnan(cMdfConversionRule_convert(&lut, 3)));
-
-    cMdfConversionRule empty = cMdfConversionRule_lookupTable({});
-    EXPECT_TRUE(std::isnan(cMdfConversionRule_convert(&empty, 0)));
-
-    // clones own their data: dropping the original leaves the clone working
     cMdfConversionRule lin2 = cMdfConversionRule_clone(&lin);
     cMdfConversionRule lut2 = cMdfConversionRule_clone(&lut);
     EXPECT_NE(lin2.data, lin.data);
-    EXPECT_NE(lut2.data, lut.data);
     cMdfConversionRule_drop(&lin);
     cMdfConversionRule_drop(&lut);
+    cMdfConversionRule_drop(&lin); // twice is harmless, and leaves the identity
+    EXPECT_EQ(cMdfConversionRule_convert(&lin, 10), 10);
     EXPECT_EQ(cMdfConversionRule_convert(&lin2, 10), 7);
     EXPECT_EQ(cMdfConversionRule_convert(&lut2, 2), 200);
-    // a dropped rule is the identity again, and dropping twice is harmless
-    EXPECT_EQ(cMdfConversionRule_convert(&lin, 10), 10);
-    cMdfConversionRule_drop(&lin);
     cMdfConversionRule_drop(&lin2);
     cMdfConversionRule_drop(&lut2);
-    cMdfConversionRule_drop(&empty);
-    cMdfConversionRule_drop(nullptr);
+
+    carc_cMdfBlock b = cMdfBlock_CC_ctor();
+    auto* cc = carc_cMdfBlock_to_cMdfBlock_CC_obj_t_mut(b);
+    cMdfBlock_CC_setLinear(cc, 2, 0.5);
+    EXPECT_EQ(cc->header.length, 96u);
+    cMdfConversionRule r = cMdfBlock_CC_getConversionRule(cc);
+    EXPECT_EQ(cMdfConversionRule_convert(&r, 10), 7);
+    cMdfConversionRule_drop(&r);
+    std::map<double, double> table = {{3, 30}, {1, 10}};
+    cMdfBlock_CC_setLookup(cc, &table);
+    EXPECT_EQ(cc->conversionType, 5);
+    EXPECT_EQ(cc->valueCount, 4);
+    EXPECT_EQ(cc->values, (std::vector<double>{1, 10, 3, 30}));
+    EXPECT_EQ(cc->header.length, 112u);
+    cMdfBlock_CC_setLookup(cc, nullptr);
+    EXPECT_EQ(cc->valueCount, 4);
 }
 
 } // namespace
