@@ -190,6 +190,15 @@ void cMdfWriter_putBits(uint8_t* buf, uint32_t pos, uint32_t bitCount, uint64_t 
                         bool littleEndian) {
     if (bitCount == 0) return;
     if (bitCount < 64) value &= (uint64_t(1) << bitCount) - 1;
+    if (littleEndian && (pos & 7) + bitCount <= 64) {
+        // One shifted word spread over the bytes it covers.
+        uint32_t shift = pos & 7, bytes = (shift + bitCount + 7) >> 3;
+        uint64_t v = value << shift;
+        uint8_t* p = buf + (pos >> 3);
+        for (uint32_t i = 0; i < bytes; ++i)
+            p[i] |= (uint8_t)(v >> (8 * i));
+        return;
+    }
     if (littleEndian) {
         uint32_t byte = pos >> 3, shift = pos & 7, left = bitCount;
         while (left > 0) {
