@@ -1,12 +1,11 @@
-// Reading the records of a data group: record map, single- and multi-group mode, VLSD data
-// through SD blocks and VLSD channel groups, damaged layouts.
+// Reading the records of a data group: record map, modes, VLSD data through SD blocks and
+// VLSD channel groups, damaged layouts.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "io/cIO.h"
 #include "io/cIO_memoryAlloc.h"
 #include "mdf/cMdfBlock_CG.h"
 #include "mdf/cMdfBlock_CN.h"
@@ -14,29 +13,14 @@
 #include "mdf/cMdfBlock_DT.h"
 #include "mdf/cMdfBlock_SD.h"
 #include "mdf/cMdfBlock_TX.h"
-#include "mdf/cMdfRecordGroupInfo.h"
 #include "support/log.h"
 
 namespace {
 
-std::vector<std::string> g_lines;
+std::string g_log;
 void captureLine(const char* line, int length) {
-    g_lines.emplace_back(line, length);
+    g_log.append(line, length);
 }
-
-struct LogCapture {
-    LogCapture() {
-        g_lines.clear();
-        zf_log_set_output_callback(captureLine);
-    }
-    ~LogCapture() { zf_log_set_output_callback(nullptr); }
-    int count(const char* text) const {
-        int n = 0;
-        for (const auto& l : g_lines)
-            n += l.find(text) != std::string::npos;
-        return n;
-    }
-};
 
 cIO* memoryWith(const std::string& bytes) {
     cIO* io = cIO_memoryAlloc_ctor();
@@ -45,24 +29,16 @@ cIO* memoryWith(const std::string& bytes) {
     return io;
 }
 
-carc_cMdfBlock makeDT(const std::string& bytes) {
-    return cMdfBlock_DT_ctor_fromIO(memoryWith(bytes));
-}
-carc_cMdfBlock makeSD(const std::string& bytes) {
-    return cMdfBlock_SD_ctor_fromIO(memoryWith(bytes));
-}
-
 carc_cMdfBlock makeCN(const char* name, uint32_t byteOffset, uint32_t bits, uint8_t fileDataType,
-                      uint8_t channelType = 0, carc_cMdfBlock signalData = {}) {
-    carc_cMdfBlock b = cMdfBlock_CN_ctor();
-    auto* cn = carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(b);
-    carc_cMdfBlock tx = cMdfBlock_TX_ctor();
+                      carc_cMdfBlock signalData = {}) {
+    carc_cMdfBlock b = cMdfBlock_CN_ctor(), tx = cMdfBlock_TX_ctor();
     cMdfBlock_TX_setData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t_mut(tx), name, std::strlen(name));
+    auto* cn = carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(b);
     cn->name = tx;
     cn->byteOffset = byteOffset;
     cn->bitCount = bits;
     cn->dataType = fileDataType;
-    cn->channelType = channelType;
+    cn->channelType = signalData ? 1 : 0;
     cn->signalData = signalData;
     return b;
 }
@@ -75,315 +51,210 @@ carc_cMdfBlock makeCG(uint64_t recordId, uint32_t dataBytes, std::vector<carc_cM
     cg->dataBytes = dataBytes;
     cg->invalidationBytes = invalidation;
     cg->flags = flags;
-    for (auto& c : cns)
-        cg->channels.push_back(c);
+    cg->channels.assign(cns.begin(), cns.end());
     return b;
 }
 
 struct Group {
-    carc_cMdfBlock block;
-    cMdfBlock_DG_obj_t* dg;
+    carc_cMdfBlock block = cMdfBlock_DG_ctor();
+    cMdfBlock_DG_obj_t* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t_mut(block);
     cMdfBlock_DG_iteratorState state;
-    Group(uint8_t idSize, std::vector<carc_cMdfBlock> cgs, carc_cMdfBlock dt) {
-        block = cMdfBlock_DG_ctor();
-        dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t_mut(block);
+    Group(uint8_t idSize, std::vector<carc_cMdfBlock> cgs, const std::string& data) {
         dg->recordIdSize = idSize;
-        for (auto& c : cgs)
-            dg->channelGroups.push_back(c);
-        dg->data = dt;
+        dg->channelGroups.assign(cgs.begin(), cgs.end());
+        dg->data = cMdfBlock_DT_ctor_fromIO(memoryWith(data));
         cMdfBlock_DG_updateRecordMap(dg);
         cMdfBlock_DG_iteratorState_init(&state);
     }
     ~Group() { cMdfBlock_DG_iteratorState_drop(&state); }
-    const cMdfRecord* at() { return cMdfBlock_DG_at(dg, &state); }
+    // Data bytes of the next record ("<end>" when there is none), "|" and its VLSD data.
+    std::string next(bool withVlsd = false) {
+        const cMdfRecord* r = cMdfBlock_DG_at(dg, &state);
+        if (!r) return "<end>";
+        std::string s((const char*)r->data, r->dataLength);
+        return withVlsd ? s + "|" + std::string((const char*)r->vlsdData, r->vlsdLength) : s;
+    }
 };
 
-std::string bytesOf(const cMdfRecord* r) {
-    return std::string(reinterpret_cast<const char*>(r->data), r->dataLength);
-}
-std::string vlsdOf(const cMdfRecord* r) {
-    return std::string(reinterpret_cast<const char*>(r->vlsdData), r->vlsdLength);
-}
 std::string u32(uint32_t n) {
-    return std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
+    return {char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
 }
 std::string u64(uint64_t n) {
     return u32(uint32_t(n)) + u32(uint32_t(n >> 32));
 }
+std::string b(std::initializer_list<int> v) {
+    return std::string(v.begin(), v.end());
+}
 
-TEST(Records, SingleGroupReadsFixedRecordsToTheEnd) {
+TEST(Records, SingleAndMultiGroupModes) {
     std::string data;
     for (int i = 0; i < 30; ++i)
-        data += char(i);
-    Group g(0, {makeCG(7, 10)}, makeDT(data + "xyz")); // 3 stray bytes: a short last record
-    ASSERT_EQ(g.dg->recordMap.size(), 1u);
-    EXPECT_EQ(g.dg->recordMap.count(0), 1u); // looked up as record id 0
-    EXPECT_TRUE(cMdfBlock_DG_isSorted(g.dg));
+        data += char('a' + i % 26);
+    Group one(0, {makeCG(7, 10)}, data + "xyz"); // three records and a short remainder
+    EXPECT_EQ(one.dg->recordMap.count(0), 1u);
+    EXPECT_TRUE(cMdfBlock_DG_isSorted(one.dg));
     for (int i = 0; i < 3; ++i) {
-        const cMdfRecord* r = g.at();
-        ASSERT_NE(r, nullptr) << i;
-        EXPECT_EQ(bytesOf(r), data.substr(10 * i, 10));
-        EXPECT_EQ(r->vlsdLength, 0u);
-        EXPECT_EQ(g.state.position, 10u * (i + 1));
+        EXPECT_EQ(one.next(), data.substr(10 * i, 10));
+        EXPECT_EQ(one.state.position, 10u * (i + 1));
     }
-    EXPECT_EQ(g.at(), nullptr);
-    EXPECT_EQ(g.at(), nullptr);
-}
+    EXPECT_EQ(one.next(), "<end>");
 
-TEST(Records, MultiGroupByRecordId) {
-    std::string data = std::string("\x02") + "ABCDEFGHIJKLMNOP" + "\x01" + "abcdefgh" + "\x09" +
-                       "12345678" + "\x01" + "abcdefgh";
-    Group g(1, {makeCG(1, 8), makeCG(2, 16)}, makeDT(data));
-    EXPECT_FALSE(cMdfBlock_DG_isSorted(g.dg));
-    const cMdfRecord* r = g.at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(bytesOf(r), "ABCDEFGHIJKLMNOP");
-    EXPECT_EQ(g.state.position, 17u);
-    r = g.at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(bytesOf(r), "abcdefgh");
-    EXPECT_EQ(g.state.position, 26u);
-    // an unknown id ends the reading; nothing is skipped
-    EXPECT_EQ(g.at(), nullptr);
-    EXPECT_EQ(g.state.position, 26u);
-}
+    Group two(1, {makeCG(1, 8), makeCG(2, 16)},
+              "\x02"
+              "ABCDEFGHIJKLMNOP"
+              "\x01"
+              "abcdefgh"
+              "\x09"
+              "12345678");
+    EXPECT_FALSE(cMdfBlock_DG_isSorted(two.dg));
+    EXPECT_EQ(two.next(), "ABCDEFGHIJKLMNOP");
+    EXPECT_EQ(two.state.position, 17u);
+    EXPECT_EQ(two.next(), "abcdefgh");
+    EXPECT_EQ(two.next(), "<end>"); // an unknown id ends the reading; nothing skipped
+    EXPECT_EQ(two.state.position, 26u);
 
-TEST(Records, SingleChannelGroupWithRecordIdsIsReadById) {
-    std::string data = std::string("\x05\x00", 2) + "abcd" + std::string("\x05\x00", 2) + "efgh";
-    Group g(2, {makeCG(5, 4)}, makeDT(data));
-    const cMdfRecord* r = g.at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(bytesOf(r), "abcd");
-    r = g.at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(bytesOf(r), "efgh");
-    EXPECT_EQ(g.at(), nullptr);
-}
+    // one channel group with record ids: read by id; invalidation bytes in the record
+    Group ids(2, {makeCG(5, 3, {}, 0, 1)}, b({5, 0}) + "abc!" + b({5, 0}) + "def?");
+    EXPECT_EQ(ids.next(), "abc!");
+    EXPECT_EQ(ids.next(), "def?");
+    EXPECT_EQ(ids.next(), "<end>");
 
-TEST(Records, InvalidationBytesBelongToTheRecord) {
-    // group 1: 3 data bytes + 1 invalidation byte; group 2: 2 data bytes
-    std::string data = std::string("\x01") + "abc" + "\xFF" + "\x02" + "xy" + "\x01" + "def" +
-                       std::string(1, '\0');
-    Group g(1, {makeCG(1, 3, {}, 0, 1), makeCG(2, 2)}, makeDT(data));
-    std::vector<std::string> got;
-    while (const cMdfRecord* r = g.at())
-        got.push_back(bytesOf(r));
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0], "abc\xFF");
-    EXPECT_EQ(got[1], "xy");
-    EXPECT_EQ(got[2], std::string("def\0", 4));
-}
-
-TEST(Records, DuplicateRecordIdKeepsTheFirstAndStops) {
-    Group g(1, {makeCG(1, 2), makeCG(1, 4), makeCG(2, 8)}, makeDT("\x01xy"));
-    ASSERT_EQ(g.dg->recordMap.size(), 1u);
-    EXPECT_EQ(g.dg->recordMap.at(1).recordLength, 2u);
+    Group dup(1, {makeCG(1, 2), makeCG(1, 4), makeCG(2, 8)}, "\x01xy");
+    ASSERT_EQ(dup.dg->recordMap.size(), 1u); // the first entry, and no later group
+    EXPECT_EQ(dup.dg->recordMap.at(1).recordLength, 2u);
 }
 
 TEST(Records, DamagedLayoutsEndCleanly) {
-    {
-        LogCapture log;
-        Group g(9, {makeCG(1, 2), makeCG(2, 2)}, makeDT("\x01\0\0\0\0\0\0\0\0xy"));
-        EXPECT_TRUE(g.dg->recordMap.empty());
-        EXPECT_EQ(log.count("record id of 9 bytes"), 1);
-        EXPECT_EQ(g.at(), nullptr);
-    }
-    {
-        Group g(0, {makeCG(0, 0)}, makeDT("abcdef")); // records of no bytes never move on
-        EXPECT_EQ(g.at(), nullptr);
-    }
-    {
-        Group g(0, {makeCG(0, 4)}, carc_cMdfBlock{}); // no data block
-        EXPECT_EQ(g.at(), nullptr);
-    }
-    {
-        Group g(0, {makeCG(0, 4)}, makeCG(1, 1)); // data link to a block of another kind
-        EXPECT_EQ(g.at(), nullptr);
-    }
-    {
-        // a record length far beyond the data: no read, no allocation of that size
-        Group g(1, {makeCG(1, 0xFFFFFF00u), makeCG(2, 1)}, makeDT("\x01xyz"));
-        EXPECT_EQ(g.at(), nullptr);
-        EXPECT_LT(g.state.recordBuffer.capacity(), 4096u);
-    }
-    {
-        LogCapture log;
-        Group g(1, {makeCG(1, 0xFFFFFFF0u, {}, 0, 0x100), makeCG(2, 1)}, makeDT("\x02z"));
-        EXPECT_EQ(log.count("its records are skipped"), 1);
-        EXPECT_EQ(g.dg->recordMap.count(1), 0u);
-        ASSERT_NE(g.at(), nullptr);
-    }
-    {
-        Group g(0, {}, makeDT("abc")); // no channel group at all
-        EXPECT_EQ(g.at(), nullptr);
-        EXPECT_EQ(cMdfBlock_DG_at(nullptr, &g.state), nullptr);
-        EXPECT_EQ(cMdfBlock_DG_at(g.dg, nullptr), nullptr);
-    }
-}
+    g_log.clear();
+    zf_log_set_output_callback(captureLine);
+    Group wide(9, {makeCG(1, 2), makeCG(2, 2)}, std::string(11, '\x01'));
+    Group huge(1, {makeCG(1, 0xFFFFFFF0u, {}, 0, 0x100), makeCG(2, 1)}, "\x02z");
+    zf_log_set_output_callback(nullptr);
+    EXPECT_TRUE(wide.dg->recordMap.empty());
+    EXPECT_NE(g_log.find("record id of 9 bytes"), std::string::npos) << g_log;
+    EXPECT_EQ(wide.next(), "<end>");
+    EXPECT_NE(g_log.find("records of 4294967536 bytes"), std::string::npos) << g_log;
+    EXPECT_EQ(huge.next(), "z");
 
-// A group whose DataBytes channel (bytes 0..7 of the record) is an offset into an SD block.
-struct SdGroup {
-    carc_cMdfBlock sd;
-    Group* g;
-    SdGroup(const std::string& records, const std::string& entries) {
-        sd = makeSD(entries);
-        g = new Group(0, {makeCG(0, 8, {makeCN("CAN_DataFrame.DataBytes", 0, 64, 10, 1, sd)})},
-                      makeDT(records));
-    }
-    ~SdGroup() { delete g; }
-};
+    Group empty(0, {makeCG(0, 0)}, "abcdef"); // records of no bytes would never move on
+    EXPECT_EQ(empty.next(), "<end>");
+    Group beyond(1, {makeCG(1, 0xFFFFFF00u), makeCG(2, 1)}, "\x01xyz");
+    EXPECT_EQ(beyond.next(), "<end>");
+    EXPECT_LT(beyond.state.recordBuffer.capacity(), 4096u); // nothing allocated for it
+    Group noData(0, {makeCG(0, 4)}, "abcd");
+    noData.dg->data.reset();
+    EXPECT_EQ(noData.next(), "<end>");
+    noData.dg->data = makeCG(1, 1); // a data link to another kind of block
+    EXPECT_EQ(noData.next(), "<end>");
+    Group noGroups(0, {}, "abc");
+    EXPECT_EQ(noGroups.next(), "<end>");
+    EXPECT_EQ(cMdfBlock_DG_at(nullptr, &noGroups.state), nullptr);
+}
 
 TEST(Records, VlsdEntriesFromAnSdBlock) {
     std::string entries = u32(5) + "hello" + u32(128) + std::string(128, 'L') + u32(129) +
-                          std::string(129, 'M') + u32(0);
-    uint64_t at5 = 0, at128 = 9, at129 = 9 + 132, atEnd = at129 + 133;
-    SdGroup s(u64(at5) + u64(at128) + u64(at129) + u64(atEnd) + u64(1u << 30), entries);
-    ASSERT_EQ(s.g->dg->recordMap.at(0).rules->size(), 1u);
-    LogCapture log;
-    const cMdfRecord* r = s.g->at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(vlsdOf(r), u32(5) + "hello");
-    r = s.g->at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(vlsdOf(r), u32(128) + std::string(128, 'L'));
-    EXPECT_EQ(log.count("Unexpectedly large record"), 0);
-    // too long: logged, its bytes neither read nor claimed
-    r = s.g->at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(log.count(" E Unexpectedly large record: 129"), 1);
-    EXPECT_EQ(vlsdOf(r), u32(129));
-    r = s.g->at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(vlsdOf(r), u32(0));
-    // an offset beyond the SD data: a length of 0, the record itself still read
-    r = s.g->at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(vlsdOf(r), u32(0));
-    EXPECT_EQ(s.g->at(), nullptr);
+                          std::string(129, 'M') + u32(10) + "abc";
+    carc_cMdfBlock sd = cMdfBlock_SD_ctor_fromIO(memoryWith(entries));
+    uint64_t offsets[] = {0, 9, 141, 274, 1u << 30};
+    std::string data;
+    for (uint64_t o : offsets)
+        data += u64(o);
+    Group g(0, {makeCG(0, 8, {makeCN("CAN_DataFrame.DataBytes", 0, 64, 10, sd)})}, data);
+    g_log.clear();
+    zf_log_set_output_callback(captureLine);
+    EXPECT_EQ(g.next(true), u64(0) + "|" + u32(5) + "hello");
+    EXPECT_EQ(g.next(true), u64(9) + "|" + u32(128) + std::string(128, 'L'));
+    EXPECT_EQ(g_log, "");
+    EXPECT_EQ(g.next(true), u64(141) + "|" + u32(129)); // logged; bytes neither read nor claimed
+    EXPECT_NE(g_log.find(" E Unexpectedly large record: 129\n"), std::string::npos) << g_log;
+    zf_log_set_output_callback(nullptr);
+    EXPECT_EQ(g.next(true), u64(274) + "|" + u32(10) + "abc"); // cut at the end of the block
+    EXPECT_EQ(g.next(true), u64(1u << 30) + "|" + u32(0));     // beyond the block: length 0
+    EXPECT_EQ(g.next(true), "<end>");
 }
 
-TEST(Records, VlsdEntryCutAtTheEndOfTheSdBlock) {
-    SdGroup s(u64(0), u32(10) + "abc");
-    const cMdfRecord* r = s.g->at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(vlsdOf(r), u32(10) + "abc"); // only what was there
-}
-
-// Parent group 1 (8-byte offset), VLSD group 2, other group 3 (2 bytes); 1-byte ids.
-struct VlsdCgGroup {
-    carc_cMdfBlock vcg = makeCG(2, 0, {}, cMdfBlock_CG_FLAG_VLSD);
-    Group* g;
-    explicit VlsdCgGroup(const std::string& data) {
-        g = new Group(1,
-                      {makeCG(1, 8, {makeCN("CAN_DataFrame.DataBytes", 0, 64, 10, 1, vcg)}),
-                       makeCG(3, 2), vcg},
-                      makeDT(data));
-    }
-    ~VlsdCgGroup() { delete g; }
+// Parent group 1 (8-byte offset channel), other group 3 (2 bytes), VLSD group 2; 1-byte ids.
+struct VlsdCgGroup : Group {
+    explicit VlsdCgGroup(const std::string& data, carc_cMdfBlock vcg = makeCG(2, 0, {}, 1))
+        : Group(1,
+                {makeCG(1, 8, {makeCN("CAN_DataFrame.DataBytes", 0, 64, 10, vcg)}), makeCG(3, 2),
+                 vcg},
+                data) {}
 };
 
 TEST(Records, VlsdChannelGroupRecordsFollowTheirParent) {
-    std::string data = "\x01" + u64(0) + "\x02" + u32(3) + "abc" + // parent + its VLSD record
-                       "\x01" + u64(7) + "\x03" + "zz" +           // parent, then another group
-                       "\x02" + u32(2) + "qq" +                    // a VLSD record on its own
-                       "\x03" + "yy";
-    VlsdCgGroup v(data);
-    EXPECT_EQ(v.g->dg->recordMap.at(2).recordLength, cMdfRecordInfo_VLSD);
-    const cMdfRecord* r = v.g->at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(vlsdOf(r), u32(3) + "abc");
-    EXPECT_EQ(v.g->state.position, 9u + 8u);
-    r = v.g->at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->vlsdLength, 0u);
-    EXPECT_EQ(v.g->state.position, 26u);
-    r = v.g->at();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(bytesOf(r), "zz");
-    r = v.g->at(); // the lone VLSD record is stepped over
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(bytesOf(r), "yy");
-    EXPECT_EQ(v.g->at(), nullptr);
-}
+    VlsdCgGroup v("\x01" + u64(0) + "\x02" + u32(3) + "abc" + // parent and its VLSD record
+                  "\x01" + u64(7) +
+                  "\x03"
+                  "zz" + // parent, then another group
+                  "\x02" +
+                  u32(2) +
+                  "qq"
+                  "\x03"
+                  "yy"); // a VLSD record on its own
+    EXPECT_EQ(v.dg->recordMap.at(2).recordLength, cMdfRecordInfo_VLSD);
+    EXPECT_EQ(v.next(true), u64(0) + "|" + u32(3) + "abc");
+    EXPECT_EQ(v.state.position, 17u);
+    EXPECT_EQ(v.next(true), u64(7) + "|");
+    EXPECT_EQ(v.state.position, 26u);
+    EXPECT_EQ(v.next(), "zz");
+    EXPECT_EQ(v.next(), "yy"); // the lone VLSD record was stepped over
+    EXPECT_EQ(v.next(), "<end>");
 
-TEST(Records, VlsdChannelGroupRecordTruncatedOrTooLong) {
-    {
-        LogCapture log;
-        VlsdCgGroup v("\x01" + u64(0) + "\x02" + u32(200) + std::string(200, 'x') + "\x03" + "ok");
-        const cMdfRecord* r = v.g->at();
-        ASSERT_NE(r, nullptr);
-        EXPECT_EQ(log.count("Unexpectedly large record: 200"), 1);
-        EXPECT_EQ(vlsdOf(r), u32(200));
-        r = v.g->at(); // the long record was consumed with its parent
-        ASSERT_NE(r, nullptr);
-        EXPECT_EQ(bytesOf(r), "ok");
-    }
-    {
-        VlsdCgGroup v("\x01" + u64(0) + "\x02" + u32(50) + "abc");
-        const cMdfRecord* r = v.g->at();
-        ASSERT_NE(r, nullptr);
-        EXPECT_EQ(vlsdOf(r), u32(50) + "abc");
-        EXPECT_EQ(v.g->at(), nullptr);
-    }
-    {
-        VlsdCgGroup v("\x01" + u64(0) + "\x02\x01"); // VLSD id but no room for its length
-        const cMdfRecord* r = v.g->at();
-        ASSERT_NE(r, nullptr);
-        EXPECT_EQ(r->vlsdLength, 0u);
-        EXPECT_EQ(v.g->at(), nullptr);
-    }
+    zf_log_set_output_callback(captureLine);
+    VlsdCgGroup big("\x01" + u64(0) + "\x02" + u32(200) + std::string(200, 'x') +
+                    "\x03"
+                    "ok");
+    EXPECT_EQ(big.next(true), u64(0) + "|" + u32(200));
+    zf_log_set_output_callback(nullptr);
+    EXPECT_EQ(big.next(), "ok"); // the long record went with its parent
+    VlsdCgGroup cut("\x01" + u64(0) + "\x02" + u32(50) + "abc");
+    EXPECT_EQ(cut.next(true), u64(0) + "|" + u32(50) + "abc");
+    EXPECT_EQ(cut.next(), "<end>");
+    VlsdCgGroup stub("\x01" + u64(0) + "\x02\x01"); // no room for the VLSD length
+    EXPECT_EQ(stub.next(true), u64(0) + "|");
+    EXPECT_EQ(stub.next(), "<end>");
 }
 
 TEST(Records, RawRecordsAndSettings) {
     VlsdCgGroup v("\x01" + u64(0x55) + "\x02" + u32(3) + "abc" + "\x07");
     uint64_t id = 0;
     std::string out;
-    EXPECT_EQ(cMdfBlock_DG_getRecordDataRaw(v.g->dg, 0, &id, &out), 9u);
+    EXPECT_EQ(cMdfBlock_DG_getRecordDataRaw(v.dg, 0, &id, &out), 9u);
     EXPECT_EQ(id, 1u);
     EXPECT_EQ(out, u64(0x55));
-    EXPECT_EQ(cMdfBlock_DG_getRecordDataRaw(v.g->dg, 9, &id, &out), 8u);
+    EXPECT_EQ(cMdfBlock_DG_getRecordDataRaw(v.dg, 9, &id, &out), 8u);
     EXPECT_EQ(id, 2u);
     EXPECT_EQ(out, u32(3) + "abc");
-    EXPECT_EQ(cMdfBlock_DG_getRecordDataRaw(v.g->dg, 17, &id, &out), 0xFFFFFFFFu); // unknown id
-    EXPECT_EQ(cMdfBlock_DG_getRecordDataRaw(v.g->dg, 18, &id, &out), 0xFFFFFFFFu); // at the end
-    EXPECT_EQ(cMdfBlock_DG_getRecordDataRaw(v.g->dg, 5, &id, &out), 0xFFFFFFFFu);
-
-    cMdfBlock_DG_setRecordIDSize(v.g->dg, 9);
-    EXPECT_EQ(v.g->dg->recordIdSize, 1);
-    cMdfBlock_DG_setRecordIDSize(v.g->dg, 8);
-    EXPECT_EQ(v.g->dg->recordIdSize, 8);
-    EXPECT_FALSE(cMdfBlock_DG_isSorted(nullptr));
+    for (uint64_t bad : {17, 18, 5, 1000})
+        EXPECT_EQ(cMdfBlock_DG_getRecordDataRaw(v.dg, bad, &id, &out), 0xFFFFFFFFu) << bad;
+    cMdfBlock_DG_setRecordIDSize(v.dg, 9);
+    EXPECT_EQ(v.dg->recordIdSize, 1);
+    cMdfBlock_DG_setRecordIDSize(v.dg, 8);
+    EXPECT_EQ(v.dg->recordIdSize, 8);
 }
 
 TEST(Records, RulesAndDecoderFromChannels) {
-    carc_cMdfBlock inner1 = makeCN("CAN_DataFrame.ID", 8, 29, 0);
-    carc_cMdfBlock inner2 = makeCN("CAN_DataFrame.DLC", 12, 4, 1);
-    carc_cMdfBlock parent = makeCN("CAN_DataFrame", 8, 0, 10);
-    auto* p = carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(parent);
-    p->composition.push_back(inner1);
-    p->composition.push_back(inner2);
-    carc_cMdfBlock ts = makeCN("Timestamp", 0, 64, 4);
-    auto* ic = carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(inner1);
-    ic->bitOffset = 3;
-    LogCapture log;
-    Group g(0, {makeCG(0, 16, {ts, parent, makeCN("X", 0, 8, 2)})}, makeDT(""));
+    carc_cMdfBlock id = makeCN("CAN_DataFrame.ID", 8, 29, 0),
+                   parent = makeCN("CAN_DataFrame", 8, 0, 10);
+    carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(id)->bitOffset = 3;
+    carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(parent)->composition = {
+        id, makeCN("CAN_DataFrame.DLC", 12, 4, 1)};
+    g_log.clear();
+    zf_log_set_output_callback(captureLine);
+    Group g(0, {makeCG(0, 16, {makeCN("Timestamp", 0, 64, 4), parent, makeCN("X", 0, 8, 2)})}, "");
+    zf_log_set_output_callback(nullptr);
     const cMdfRecordInfo& info = g.dg->recordMap.at(0);
-    ASSERT_NE(info.rules, nullptr);
     ASSERT_EQ(info.rules->size(), 4u); // leaves only, depth first
     const auto& r = *info.rules;
-    EXPECT_EQ(r[0].name, "Timestamp");
     EXPECT_EQ(r[0].valueKind, VALUE_FLOAT);
-    EXPECT_EQ(r[0].littleEndian, 1);
-    EXPECT_EQ(r[1].name, "CAN_DataFrame.ID");
+    EXPECT_EQ(r[0].field, FIELD_TIMESTAMP);
     EXPECT_EQ(r[1].field, FIELD_ID);
     EXPECT_EQ(r[1].bitPosition, 67u);
-    EXPECT_EQ(r[1].bitLength, 29u);
+    EXPECT_EQ(r[1].littleEndian, 1);
     EXPECT_EQ(r[2].littleEndian, 0);
-    EXPECT_EQ(r[2].valueKind, VALUE_UNSIGNED);
-    EXPECT_EQ(r[3].field, FIELD_NONE);
-    // data type 2 (signed, file numbering) is read as unsigned big-endian
-    EXPECT_EQ(log.count(" W Unsupported channel data type: 3"), 1);
-    // "X" has no prefix, so the group's one prefix chooses the decoder
+    EXPECT_EQ(r[3].name, "X");
+    EXPECT_NE(g_log.find(" W Unsupported channel data type: 3\n"), std::string::npos) << g_log;
     EXPECT_EQ(info.decoder, cMdfDecoders_decodeCanDataFrame);
 }
 
