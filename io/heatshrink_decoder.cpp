@@ -65,14 +65,15 @@ struct FastState {
 
 // Decodes whole tokens, starting at a tag bit, while the bits of the longest token and room
 // for one byte are at hand. Kept apart from the step-by-step machine so that its few
-// counters stay in registers. True when it stops inside a back-reference (out is full).
+// counters stay in registers; inside, the unread bits sit at the top of the accumulator so
+// fields come out with constant shifts. True when it stops inside a back-reference.
 __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsigned W, unsigned L) {
     const unsigned tokenBits = 1 + W + L;
     const unsigned fastBits = tokenBits > 9 ? tokenBits : 9; // also a whole literal
+    const unsigned distShift = 64 - W, countShift = 64 - L;
     const uint32_t mask = (uint32_t(1) << W) - 1;
-    const uint32_t lengthMask = (uint32_t(1) << L) - 1;
-    uint64_t acc = f->acc;
     unsigned nb = f->nb;
+    uint64_t acc = nb == 0 ? 0 : f->acc << (64 - nb);
     const uint8_t* in = f->in;
     const uint8_t* const inEnd = f->inEnd;
     uint8_t* out = f->out;
@@ -81,35 +82,36 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
     uint32_t dist = f->dist, count = f->count; // the last back-reference stays on record
     bool pending = false;
     for (;;) {
-        if (nb < 32) {
-            if (inEnd - in >= 8) {
-                // Whole bytes up to 56 bits from one big-endian load.
-                unsigned k = (63 - nb) / 8;
-                uint64_t v;
-                std::memcpy(&v, in, sizeof v);
-                v = __builtin_bswap64(v);
-                acc = (acc << (8 * k)) | (v >> (64 - 8 * k));
-                nb += 8 * k;
-                in += k;
-            } else {
-                while (nb <= 56 && in < inEnd) {
-                    acc = (acc << 8) | *in++;
-                    nb += 8;
-                }
+        if (nb > 56) {
+            // full enough
+        } else if (inEnd - in >= 8) {
+            // Tops the accumulator up to 56..63 bits; the bits below the count are the
+            // true next bits, so or-ing them in again on the next load changes nothing.
+            uint64_t v;
+            std::memcpy(&v, in, sizeof v);
+            acc |= __builtin_bswap64(v) >> nb;
+            in += (63 - nb) >> 3;
+            nb |= 56;
+        } else {
+            while (nb <= 56 && in < inEnd) {
+                acc |= uint64_t(*in++) << (56 - nb);
+                nb += 8;
             }
         }
         if (nb < fastBits || out == outEnd) break;
-        if ((acc >> (nb - 1)) & 1) {
+        if (int64_t(acc) < 0) {
+            const uint8_t b = uint8_t(acc >> 55);
+            acc <<= 9;
             nb -= 9;
-            uint8_t b = uint8_t(acc >> nb);
             window[head & mask] = b;
             head++;
             *out++ = b;
             continue;
         }
+        dist = uint32_t((acc << 1) >> distShift) + 1;
+        count = uint32_t((acc << (1 + W)) >> countShift) + 1;
+        acc <<= tokenBits;
         nb -= tokenBits;
-        dist = (uint32_t(acc >> (nb + L)) & mask) + 1;
-        count = (uint32_t(acc >> nb) & lengthMask) + 1;
         uint32_t k = count;
         if (size_t(outEnd - out) < k) k = uint32_t(outEnd - out);
         const uint32_t src = head - dist;
@@ -137,7 +139,7 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
             break;
         }
     }
-    f->acc = acc;
+    f->acc = nb == 0 ? 0 : acc >> (64 - nb);
     f->nb = nb;
     f->in = in;
     f->out = out;
