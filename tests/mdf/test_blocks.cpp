@@ -142,6 +142,24 @@ TEST(BlockTree, FileHistoryChainInOrderAndStartTime) {
     EXPECT_EQ(set.size(), 8u); // ID, HD, three FH, three comments
 }
 
+TEST(BlockTree, IdentificationFieldsAndAnyVersionNumber) {
+    TestMdf m("UnFinMF ", 0x0105);
+    memcpy(&m.data[8], "3.30    ", 8);
+    m.data[28] = 330 & 0xFF;
+    m.data[29] = 330 >> 8;
+    m.data[62] = 7;
+    m.hd(0, 0);
+    carc_cMdfBlock root = loadTree(m);
+    const auto* id = carc_cMdfBlock_to_cMdfBlock_ID_obj_t(root);
+    ASSERT_NE(id, nullptr);
+    EXPECT_EQ(id->version, "3.30    ");
+    EXPECT_EQ(id->program, "kvtest  ");
+    EXPECT_EQ(id->versionNumber, 330);
+    EXPECT_EQ(cMdfBlock_ID_getFinalizationFlags(id), 0x0105);
+    EXPECT_EQ(cMdfBlock_ID_getFinalizationFlagsCustom(id), 7);
+    EXPECT_NE(hdOf(root), nullptr);
+}
+
 TEST(BlockTree, BlockBehindTwoLinksIsReadOnceAndShared) {
     TestMdf m;
     m.hd(0, 0);
