@@ -191,7 +191,9 @@ bool withFiles(const char* inPath, const char* outPath, const Options* o, Fn fn)
     Sink sink;
     sink.file = out.get();
     bool ok = fn(&src, &sink, o);
-    return std::fclose(out.release()) == 0 && ok;
+    ok = std::fclose(out.release()) == 0 && ok;
+    if (!ok) std::remove(outPath); // no half-written container left behind
+    return ok;
 }
 
 } // namespace

@@ -48,13 +48,16 @@ uint32_t findMatch(heatshrink_encoder* hse, uint64_t end, uint32_t* distance) {
         uint64_t c = uint64_t(cand);
         if (c >= pos || pos - c > windowSize || c < hse->bufferBase) break;
         const uint8_t* old = &hse->buffer[c - hse->bufferBase];
-        uint32_t len = 0;
-        while (len < maxLen && old[len] == cur[len])
-            len++;
-        if (len > best) {
-            best = len;
-            *distance = uint32_t(pos - c);
-            if (len == maxLen) break;
+        // Only a candidate that also matches at the current best length can beat it.
+        if (best == 0 || old[best] == cur[best]) {
+            uint32_t len = 0;
+            while (len < maxLen && old[len] == cur[len])
+                len++;
+            if (len > best) {
+                best = len;
+                *distance = uint32_t(pos - c);
+                if (len == maxLen) break;
+            }
         }
         int64_t next = hse->prev[c & wmask];
         if (next >= cand) break;

@@ -8,6 +8,7 @@
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
+#include "io/cIO_file.h"
 #include "io/cIO_memoryAlloc.h"
 #include "support/log.h"
 #include "tools/cContainerWriter.h"
@@ -495,4 +496,42 @@ TEST(NestedContainers, CompressedInsideEncryptedAndTheOtherWayRound) {
         EXPECT_EQ(contentOf(cur), plain);
         cIO_close(cur);
     }
+}
+
+TEST(ContainerWriterFiles, StreamingWritersMatchTheReaders) {
+    // Above the writers' 1 MiB piece size, so the streaming paths run more than once.
+    const Bytes plain = sampleData((5 << 20) / 2 + 123, 9);
+    const std::string dir = ::testing::TempDir();
+    const std::string plainPath = dir + "/kv_cont_plain.mf4", packed = dir + "/kv_cont_packed";
+    FILE* f = std::fopen(plainPath.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(plain.data(), 1, plain.size(), f), plain.size());
+    std::fclose(f);
+    auto readBack = [&](const std::string& password) {
+        cIO* in = cIO_file_open(packed.c_str(), 0);
+        cGenericFile h{};
+        EXPECT_TRUE(cGenericFile_readHeader(in, &h));
+        cIO* c = h.type == cGenericFile_TYPE_COMPRESSED
+                     ? cGenericFile_compressed_open(in, &h)
+                     : cGenericFile_encrypted_open(in, &h, password.data(), password.size());
+        cIO_close(in);
+        Bytes out = contentOf(c);
+        cIO_close(c);
+        return out;
+    };
+    cContainerWriter_compressOptions co;
+    co.serialNumber = 0xCAFE;
+    ASSERT_TRUE(cContainerWriter_compressFile(plainPath.c_str(), packed.c_str(), &co));
+    EXPECT_EQ(readBack(""), plain);
+    cContainerWriter_encryptOptions eo;
+    eo.password = "pw";
+    eo.iterations = 10;
+    ASSERT_TRUE(cContainerWriter_encryptFile(plainPath.c_str(), packed.c_str(), &eo));
+    EXPECT_EQ(readBack("pw"), plain);
+    EXPECT_FALSE(
+        cContainerWriter_compressFile((dir + "/kv_cont_missing").c_str(), packed.c_str(), &co));
+    co.windowBits = 3;
+    EXPECT_FALSE(cContainerWriter_compressFile(plainPath.c_str(), packed.c_str(), &co));
+    std::remove(plainPath.c_str());
+    std::remove(packed.c_str());
 }
