@@ -59,6 +59,10 @@ carc_cMdfBlock loadOne(cIO* stream, uint64_t offset, cMdfBlock_cache* cache, cde
         uint64_t fixed = cMdfBlockHeader_SIZE;
         if (header.linkCount <= (cache->fileSize / 8)) fixed += 8 * header.linkCount;
         if (header.length < fixed) header.length = fixed;
+        if (cache->clampData && header.length > cache->fileSize - offset &&
+            fixed <= cache->fileSize - offset) {
+            header.length = cache->fileSize - offset;
+        }
     }
     if (header.length < cMdfBlockHeader_SIZE ||
         header.linkCount > (header.length - cMdfBlockHeader_SIZE) / 8 ||
@@ -166,6 +170,7 @@ void cMdfBlock_cache_init(cMdfBlock_cache* cache, cIO* stream) {
     cache->next = cMdfBlock_NIL;
     int64_t size = cIO_getSize(stream);
     cache->fileSize = size > 0 ? static_cast<uint64_t>(size) : 0;
+    cache->clampData = false;
     cache->budget = cache->fileSize;
 }
 
@@ -247,6 +252,7 @@ carc_cMdfBlock cMdfBlock_loadTree(cIO* stream) {
     carc_cMdfBlock id = cMdfBlock_loadAtSingle(stream, kIdOffset, &cache);
     cMdfBlock_ID_obj_t* idObj = carc_cMdfBlock_to_cMdfBlock_ID_obj_t_mut(id);
     if (!idObj) return {};
+    cache.clampData = (idObj->finalizationFlags & cMdfBlock_ID_UNFIN_DT_LENGTH) != 0;
     carc_cMdfBlock hd = cMdfBlock_loadAtSingle(stream, kHdOffset, &cache);
     if (!hd) return {};
     idObj->hd = std::move(hd);

@@ -27,6 +27,9 @@
 //               the stack (next links are walked in a loop and do not count)
 //   next      - the next link the block being loaded handed to cMdfBlock_setNext
 //   fileSize  - size of the stream, taken when the cache is made; no block may reach past it
+//   clampData - the file is unfinalised with its last data block's length unwritten: a
+//               DT or SD block whose length reaches past the end is cut at the end instead of
+//               failing (the file open then lets the last one run to the end)
 //   budget    - block bytes still allowed in this load. Blocks of a sound file do not
 //               overlap, so their lengths add up to at most the file size; a damaged file
 //               whose links point into the middle of other blocks would otherwise make the
@@ -63,6 +66,7 @@ struct cMdfBlock_cache {
     uint32_t depth;
     uint64_t next;
     uint64_t fileSize;
+    bool clampData;
     uint64_t budget;
 };
 

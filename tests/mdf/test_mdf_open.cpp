@@ -181,12 +181,15 @@ TEST(MdfOpen, UnfinalisedFileReadsItsLastBlockToTheEnd) {
     EXPECT_EQ(last->header.length, f.bytes.size() - last->position);
     EXPECT_EQ(countMessages(f.mdf), 10u);
 
-    // A length field left at 0 (below the block's own header) is repaired the same way.
-    std::vector<uint8_t> zeroed = f.bytes;
-    memset(&zeroed[last->position + 8], 0, 8);
-    Opened z(zeroed);
-    ASSERT_NE(z.mdf, nullptr);
-    EXPECT_EQ(countMessages(z.mdf), 10u);
+    // A length field left at 0 (below the block's own header) or at any value past the end
+    // is repaired the same way.
+    for (uint64_t length : {uint64_t{0}, uint64_t{1} << 40}) {
+        std::vector<uint8_t> patched = f.bytes;
+        memcpy(&patched[last->position + 8], &length, 8);
+        Opened z(patched);
+        ASSERT_NE(z.mdf, nullptr) << length;
+        EXPECT_EQ(countMessages(z.mdf), 10u) << length;
+    }
 
     // Without the flag a length of 24 means an empty data block.
     std::vector<uint8_t> finalised = f.bytes;
