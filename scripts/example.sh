@@ -11,10 +11,11 @@ ex=example
 rm -rf "$ex"
 mkdir -p "$ex"
 ./build/tools/kvgen example "$ex/logs"
+mkdir -p "$ex/logs/compressed" "$ex/logs/encrypted"
 # One compressed and one encrypted log beside the plain ones; the encrypted one's device
 # password is in the example's password file.
 ./build/tools/kvpack compress "$ex/logs/00000001.MF4" "$ex/logs/compressed/00000001.MFC" --serial=0000ABCD
-./build/tools/kvpack encrypt "$ex/logs/00000001.MF4" "$ex/logs/encrypted/00000001.MFE" \
+./build/tools/kvpack encrypt "$ex/logs/00000002.MF4" "$ex/logs/encrypted/00000002.MFE" \
     --serial=0000ABCD --password=example-password --iterations=1000
 cat > "$ex/passwords.json" <<'JSON'
 {

@@ -22,20 +22,6 @@ e2e_tempDir::~e2e_tempDir() {
     if (!path.empty()) std::filesystem::remove_all(path, ec);
 }
 
-namespace {
-
-std::string slurpFd(int fd) {
-    std::string text;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0) break;
-        text.append(buf, static_cast<size_t>(n));
-    }
-    return text;
-}
-
-} // namespace
 
 e2e_run e2e_runKelvane(const std::vector<std::string>& args, const std::string& cwd) {
     e2e_run run;
