@@ -91,6 +91,13 @@ int64_t cIO_buffer_seek(cIO* io, int64_t offset, int32_t origin) {
         return target;
     }
     if (cIO_buffer_refill(b, target)) return target;
+    // The very end of the inner data is a valid place to stand although a refill there
+    // reads nothing; without this, a size taken by seeking to the end would come out as
+    // the current position.
+    if (target == cIO_getSize(b->inner)) {
+        b->windowStart = target;
+        return target;
+    }
     return b->windowStart + (int64_t)b->cursor;
 }
 

@@ -198,6 +198,13 @@ TEST_F(Streams, BufferSeekPastTheDataKeepsThePosition) {
     uint8_t v[3];
     cIO_read(b, v, 3);
     EXPECT_EQ(cIO_seek(b, 40, cIO_SEEK_SET), 3);
+    // The size is right whatever part of the data is buffered, and the end itself is a
+    // place to stand on.
+    EXPECT_EQ(cIO_getSize(b), 30);
+    EXPECT_EQ(cIO_tell(b), 3);
+    EXPECT_EQ(cIO_seek(b, 30, cIO_SEEK_SET), 30);
+    EXPECT_EQ(cIO_read(b, v, 3), 0);
+    EXPECT_EQ(cIO_seek(b, 3, cIO_SEEK_SET), 3);
     int64_t slot = 40;
     EXPECT_FALSE(cIO_popLocation(b, &slot));
     EXPECT_EQ(cIO_read(b, v, 3), 3);
