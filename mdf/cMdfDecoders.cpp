@@ -26,43 +26,58 @@ double halfToDouble(uint16_t h) {
     return (h & 0x8000) ? -v : v;
 }
 
-// The rule's physical value: raw bits, as float or unsigned integer, then converted.
-inline double ruleValue(const cMdfDecodeRule& rule, const cMdfRecord* rec) {
-    uint64_t raw = cDecode_getRawBits(rec->data, rec->dataLength, rule.bitPosition, rule.bitLength,
-                                      rule.littleEndian != 0);
-    double v;
+// The floating-point value of raw bits read as the rule's kind, before conversion.
+double rawToDouble(const cMdfDecodeRule& rule, uint64_t raw) {
     if (rule.valueKind == VALUE_FLOAT) {
-        if (rule.bitLength == 32) {
-            v = std::bit_cast<float>(static_cast<uint32_t>(raw));
-        } else if (rule.bitLength == 64) {
-            v = std::bit_cast<double>(raw);
-        } else if (rule.bitLength == 16) {
-            v = halfToDouble(static_cast<uint16_t>(raw));
-        } else {
-            v = static_cast<double>(raw);
-        }
-    } else {
-        v = static_cast<double>(raw);
+        if (rule.bitLength == 32) return std::bit_cast<float>(static_cast<uint32_t>(raw));
+        if (rule.bitLength == 64) return std::bit_cast<double>(raw);
+        if (rule.bitLength == 16) return halfToDouble(static_cast<uint16_t>(raw));
     }
-    // Most channels carry no conversion: spare them the call.
-    if (!rule.conversion.vt || !rule.conversion.vt->convert) return v;
-    return cMdfConversionRule_convert(&rule.conversion, v);
+    return static_cast<double>(raw);
 }
 
-// Truncation toward zero, saturating; NaN gives 0.
-uint32_t toU32(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= 4294967296.0) return UINT32_MAX;
-    return static_cast<uint32_t>(v);
+// A rule's value in a record. A channel read as an unsigned integer without conversion (the
+// common case) keeps its integer, which gives the same field values as the round trip
+// through double would.
+struct Num {
+    bool plain;
+    uint64_t raw;
+    double value; // physical value; set when !plain
+};
+
+inline Num numOf(const cMdfDecodeRule& r, const cMdfRecord* rec) {
+    Num n;
+    n.raw = cDecode_getRawBits(rec->data, rec->dataLength, r.bitPosition, r.bitLength,
+                               r.littleEndian != 0);
+    n.plain = r.valueKind != VALUE_FLOAT && (!r.conversion.vt || !r.conversion.vt->convert);
+    n.value = n.plain ? 0.0 : cMdfConversionRule_convert(&r.conversion, rawToDouble(r, n.raw));
+    return n;
 }
 
-uint8_t toU8(double v) {
-    return static_cast<uint8_t>(toU32(v));
+inline double real(const Num& n) {
+    return n.plain ? static_cast<double>(n.raw) : n.value;
+}
+
+// Integer fields: truncation toward zero, saturating; negative values and NaN give 0.
+inline uint32_t u32(const Num& n) {
+    if (n.plain) return static_cast<uint32_t>(std::min<uint64_t>(n.raw, UINT32_MAX));
+    if (!(n.value > 0.0)) return 0;
+    if (n.value >= 4294967296.0) return UINT32_MAX;
+    return static_cast<uint32_t>(n.value);
+}
+
+inline uint8_t u8(const Num& n) {
+    return static_cast<uint8_t>(u32(n));
 }
 
 // A CAN flag is set when the value truncates to a nonzero integer.
-uint8_t toCanFlag(double v) {
-    return v >= 1.0 ? 1 : 0;
+inline uint8_t canFlag(const Num& n) {
+    return n.plain ? n.raw != 0 : n.value >= 1.0;
+}
+
+// The LIN direction is set by any value other than 0.0 (NaN included).
+inline uint8_t linDir(const Num& n) {
+    return n.plain ? n.raw != 0 : n.value != 0.0;
 }
 
 // Appends a DataBytes channel's bytes, never more than the record holds.
@@ -115,25 +130,25 @@ bool decodeLinCommon(const cMdfRecord* rec, cBusMsg* msg, cBusMsgType type) {
             }
             continue;
         }
-        double v = ruleValue(r, rec);
+        Num n = numOf(r, rec);
         switch (r.field) {
         case FIELD_TIMESTAMP:
-            msg->Timestamp = v;
+            msg->Timestamp = real(n);
             break;
         case FIELD_LIN_BUS_CHANNEL:
-            msg->BusChannel = toU8(v);
+            msg->BusChannel = u8(n);
             break;
         case FIELD_LIN_ID:
-            msg->ID = toU32(v);
+            msg->ID = u32(n);
             break;
         case FIELD_LIN_DIR:
-            msg->LIN.Dir = v != 0.0 ? 1 : 0;
+            msg->LIN.Dir = linDir(n);
             break;
         case FIELD_LIN_RECEIVED_DATA_BYTE_COUNT:
-            msg->LIN.ReceivedDataByteCount = toU8(v);
+            msg->LIN.ReceivedDataByteCount = u8(n);
             break;
         case FIELD_LIN_DATA_LENGTH:
-            dataLength = toU8(v);
+            dataLength = u8(n);
             break;
         default:
             ok = false;
@@ -154,13 +169,13 @@ bool decodeLinError(const cMdfRecord* rec, cBusMsg* msg, cBusMsgType type, bool 
     if (noRules(rec, msg)) return false;
     bool ok = true;
     for (const cMdfDecodeRule& r : *rec->rules) {
-        double v = ruleValue(r, rec);
+        Num n = numOf(r, rec);
         if (r.field == FIELD_TIMESTAMP) {
-            msg->Timestamp = v;
+            msg->Timestamp = real(n);
         } else if (r.field == FIELD_LIN_BUS_CHANNEL) {
-            msg->BusChannel = toU8(v);
+            msg->BusChannel = u8(n);
         } else if (withId && r.field == FIELD_LIN_ID) {
-            msg->ID = toU32(v);
+            msg->ID = u32(n);
         } else {
             ok = false;
         }
@@ -183,37 +198,37 @@ bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
             if (r.field == FIELD_DATA_BYTES) copyDataBytes(r, rec, &msg->DataBytes);
             continue;
         }
-        double v = ruleValue(r, rec);
+        Num n = numOf(r, rec);
         switch (r.field) {
         case FIELD_TIMESTAMP:
-            msg->Timestamp = v;
+            msg->Timestamp = real(n);
             break;
         case FIELD_BUS_CHANNEL:
-            msg->BusChannel = toU8(v);
+            msg->BusChannel = u8(n);
             break;
         case FIELD_ID:
-            msg->ID = toU32(v);
+            msg->ID = u32(n);
             break;
         case FIELD_IDE:
-            msg->CAN.IDE = toCanFlag(v);
+            msg->CAN.IDE = canFlag(n);
             break;
         case FIELD_DIR:
-            msg->CAN.Dir = toCanFlag(v);
+            msg->CAN.Dir = canFlag(n);
             break;
         case FIELD_EDL:
-            msg->CAN.EDL = toCanFlag(v);
+            msg->CAN.EDL = canFlag(n);
             break;
         case FIELD_ESI:
-            msg->CAN.ESI = toCanFlag(v);
+            msg->CAN.ESI = canFlag(n);
             break;
         case FIELD_BRS:
-            msg->CAN.BRS = toCanFlag(v);
+            msg->CAN.BRS = canFlag(n);
             break;
         case FIELD_DLC:
-            msg->CAN.DLC = toU8(v);
+            msg->CAN.DLC = u8(n);
             break;
         case FIELD_DATA_LENGTH:
-            dataLength = toU8(v);
+            dataLength = u8(n);
             break;
         default:
             ok = false;
@@ -235,29 +250,30 @@ bool cMdfDecoders_decodeCanRemoteFrame(const cMdfRecord* rec, cBusMsg* msg) {
     msg->CAN.RTR = 1;
     bool ok = true;
     for (const cMdfDecodeRule& r : *rec->rules) {
-        double v = ruleValue(r, rec);
+        Num n = numOf(r, rec);
         switch (r.field) {
         case FIELD_TIMESTAMP:
-            msg->Timestamp = v;
+            msg->Timestamp = real(n);
             break;
         case FIELD_BUS_CHANNEL:
-            msg->BusChannel = toU8(v);
+            msg->BusChannel = u8(n);
             break;
         case FIELD_ID:
-            msg->ID = toU32(v);
+            msg->ID = u32(n);
             break;
         case FIELD_IDE:
-            msg->CAN.IDE = toCanFlag(v);
+            msg->CAN.IDE = canFlag(n);
             break;
         case FIELD_DIR:
-            msg->CAN.Dir = toCanFlag(v);
+            msg->CAN.Dir = canFlag(n);
             break;
         case FIELD_DLC:
-            msg->CAN.DLC = toU8(v);
+            msg->CAN.DLC = u8(n);
             break;
         case FIELD_DATA_LENGTH: {
             // A remote frame carries no payload; the zero bytes stand for the requested
             // length, which a CAN frame cannot make longer than 64.
+            double v = real(n);
             size_t n = v >= 64.0 ? 64 : (v >= 1.0 ? static_cast<size_t>(v) : 0);
             msg->DataBytes.assign(n, '\0');
             break;
@@ -280,16 +296,16 @@ bool cMdfDecoders_decodeCanErrorFrame(const cMdfRecord* rec, cBusMsg* msg) {
     clearVariant(msg);
     bool ok = true;
     for (const cMdfDecodeRule& r : *rec->rules) {
-        double v = ruleValue(r, rec);
+        Num n = numOf(r, rec);
         switch (r.field) {
         case FIELD_TIMESTAMP:
-            msg->Timestamp = v;
+            msg->Timestamp = real(n);
             break;
         case FIELD_BUS_CHANNEL:
-            msg->CANError.BusChannel = toU8(v);
+            msg->CANError.BusChannel = u8(n);
             break;
         case FIELD_ERROR_TYPE: {
-            uint8_t t = toU8(v);
+            uint8_t t = u8(n);
             msg->CANError.ErrorType = (t >= 1 && t <= 5) ? t : 0;
             break;
         }

@@ -9,10 +9,12 @@
 
 namespace {
 
-// Strict order of heap entries: Timestamp first, then file order of the data group.
-bool before(const cMdfParallelIter_entry& a, const cMdfParallelIter_entry& b) {
-    int c = cMdfBusMsgContainer_iter_cmp(&a.it, &b.it);
-    if (c != 0) return c < 0;
+// The order of cMdfBusMsgContainer_iter_cmp for the entries of the heap, which all hold a
+// message (NaN times compare equal), then the file order of the data groups.
+inline bool before(const cMdfParallelIter_entry& a, const cMdfParallelIter_entry& b) {
+    double x = a.it.msg->Timestamp, y = b.it.msg->Timestamp;
+    if (x < y) return true;
+    if (y < x) return false;
     return a.order < b.order;
 }
 

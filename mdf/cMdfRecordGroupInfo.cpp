@@ -1,5 +1,7 @@
 #include "mdf/cMdfRecordGroupInfo.h"
 
+#include <algorithm>
+
 #include "io/cIO.h"
 #include "io/cSerializer.h"
 #include "mdf/cDecode.h"
@@ -53,11 +55,10 @@ void appendVlsdEntry(cIO* io, uint32_t n, std::string* out) {
 }
 
 // The VLSD data of an SD entry whose offset the rule's value gives.
-void fetchSdEntry(const cMdfDecodeRule& rule, cMdfBlock_SD_obj_t* sd, const std::string& record,
-                  std::string* out) {
-    uint64_t offset =
-        cDecode_getRawBits(reinterpret_cast<const uint8_t*>(record.data()), record.size(),
-                           rule.bitPosition, rule.bitLength, rule.littleEndian != 0);
+void fetchSdEntry(const cMdfDecodeRule& rule, cMdfBlock_SD_obj_t* sd, const uint8_t* record,
+                  uint64_t length, std::string* out) {
+    uint64_t offset = cDecode_getRawBits(record, length, rule.bitPosition, rule.bitLength,
+                                         rule.littleEndian != 0);
     cIO* io = cMdfBlock_SD_getIOInterface(sd);
     uint32_t n = 0;
     if (!seekTo(io, offset) || !readU32(io, &n)) n = 0;
@@ -79,23 +80,62 @@ uint64_t dataSizeOf(const cMdfBlock_DT_obj_t* dt) {
     return cMdfBlockHeader_getDataSize(&dt->header);
 }
 
+// Refills the state's window with the data section from `from` on: at least up to `to`,
+// cMdfRecordInfo_WINDOW bytes when there are so many, never past the data size. False when
+// the section or the stream ends before `to`.
+__attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, cIO* io, uint64_t dataSize,
+                                      uint64_t from, uint64_t to) {
+    std::string& buf = st->recordBuffer;
+    if (from > to || to > dataSize) return false;
+    uint64_t want = std::min(std::max(to - from, cMdfRecordInfo_WINDOW), dataSize - from);
+    buf.clear();
+    st->bufferStart = from;
+    if (!seekTo(io, from)) return false;
+    // Grown piece by piece, so that a data size the stream cannot back costs no more memory
+    // than the bytes that really arrive.
+    uint64_t got = 0;
+    while (got < want) {
+        uint64_t piece = std::min<uint64_t>(want - got, uint64_t{1} << 20);
+        buf.resize(got + piece);
+        int64_t n = cIO_read(io, buf.data() + got, piece);
+        if (n <= 0) break;
+        got += static_cast<uint64_t>(n);
+    }
+    buf.resize(got);
+    return to <= from + got;
+}
+
+// Makes the window hold bytes [from, to) of the data section; every caller reading one record
+// passes the record's start as `from`, so that all its pieces stay in the window together.
+inline bool cover(cMdfBlock_DG_iteratorState* st, cIO* io, uint64_t dataSize, uint64_t from,
+                  uint64_t to) {
+    if (from >= st->bufferStart && to <= st->bufferStart + st->recordBuffer.size() && from <= to)
+        return true;
+    return refill(st, io, dataSize, from, to);
+}
+
+// The window's bytes at offset `at` of the data section; the caller has covered them.
+inline const uint8_t* windowAt(const cMdfBlock_DG_iteratorState* st, uint64_t at) {
+    return reinterpret_cast<const uint8_t*>(st->recordBuffer.data()) + (at - st->bufferStart);
+}
+
+inline uint64_t leValue(const uint8_t* p, uint8_t n) {
+    uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
 const cMdfRecord* finish(cMdfBlock_DG_iteratorState* state, const cMdfRecordInfo& info,
-                         uint64_t extent) {
-    state->position += extent;
-    state->view.data = reinterpret_cast<const uint8_t*>(state->recordBuffer.data());
-    state->view.dataLength = state->recordBuffer.size();
+                         uint64_t dataAt, uint64_t extent) {
+    state->view.data = windowAt(state, dataAt);
+    state->view.dataLength = info.recordLength;
     state->view.vlsdData = reinterpret_cast<const uint8_t*>(state->vlsdBuffer.data());
     state->view.vlsdLength = state->vlsdBuffer.size();
     state->view.rules = info.rules;
+    state->position += extent;
     state->decoder = info.decoder;
     return &state->view;
-}
-
-// Reads the record's data bytes; false when the data section cannot hold them.
-bool readRecordBytes(cIO* io, uint64_t left, uint32_t length, std::string* buffer) {
-    if (length > left) return false;
-    buffer->resize(length);
-    return length == 0 || cIO_read(io, buffer->data(), length) == length;
 }
 
 } // namespace
@@ -120,6 +160,7 @@ bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state) {
     state->recordBuffer.clear();
     state->vlsdBuffer.clear();
     state->decoder = nullptr;
+    state->bufferStart = 0;
     return true;
 }
 
@@ -191,65 +232,77 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
         auto it = dg->recordMap.find(0);
         if (it == dg->recordMap.end()) return nullptr;
         const cMdfRecordInfo& info = it->second;
-        if (info.recordLength == 0 || info.recordLength == cMdfRecordInfo_VLSD) return nullptr;
-        if (state->position >= dataSize || !seekTo(io, state->position)) return nullptr;
-        if (!readRecordBytes(io, dataSize - state->position, info.recordLength,
-                             &state->recordBuffer))
+        const uint64_t pos = state->position;
+        if (info.recordLength == 0 || info.recordLength == cMdfRecordInfo_VLSD ||
+            !cover(state, io, dataSize, pos, pos + info.recordLength))
             return nullptr;
         state->vlsdBuffer.clear();
-        const cMdfDecodeRule* vr = firstVlsdRule(info.rules);
-        if (vr) {
+        if (const cMdfDecodeRule* vr = firstVlsdRule(info.rules)) {
             cMdfBlock_SD_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(vr->vlsdBlock);
             if (sd) {
-                fetchSdEntry(*vr, sd, state->recordBuffer, &state->vlsdBuffer);
+                fetchSdEntry(*vr, sd, windowAt(state, pos), info.recordLength, &state->vlsdBuffer);
             } else {
                 state->vlsdBuffer.append(4, '\0');
             }
         }
-        return finish(state, info, info.recordLength);
+        return finish(state, info, pos, info.recordLength);
     }
 
     // With record ids. A VLSD record met on its own (its parent was not right before it) is
     // stepped over; every step moves forward, so this ends.
     for (;;) {
-        if (state->position >= dataSize || !seekTo(io, state->position)) return nullptr;
-        uint64_t id = 0;
-        if (!readRecordId(io, idSize, &id)) return nullptr;
-        auto it = dg->recordMap.find(id);
+        const uint64_t pos = state->position;
+        if (!cover(state, io, dataSize, pos, pos + idSize)) return nullptr;
+        auto it = dg->recordMap.find(leValue(windowAt(state, pos), idSize));
         if (it == dg->recordMap.end()) return nullptr;
         const cMdfRecordInfo& info = it->second;
-        uint64_t left = dataSize - state->position - idSize;
         if (info.recordLength == cMdfRecordInfo_VLSD) {
-            uint32_t n = 0;
-            if (left < 4 || !readU32(io, &n) || n > left - 4) return nullptr;
-            state->position += idSize + 4 + uint64_t{n};
+            if (!cover(state, io, dataSize, pos, pos + idSize + 4)) return nullptr;
+            uint64_t n = leValue(windowAt(state, pos + idSize), 4);
+            if (n > dataSize - pos - idSize - 4) return nullptr;
+            state->position += idSize + 4 + n;
             continue;
         }
-        if (!readRecordBytes(io, left, info.recordLength, &state->recordBuffer)) return nullptr;
         uint64_t extent = idSize + uint64_t{info.recordLength};
+        if (!cover(state, io, dataSize, pos, pos + extent)) return nullptr;
         state->vlsdBuffer.clear();
-        const cMdfDecodeRule* vr = firstVlsdRule(info.rules);
-        if (vr) {
-            cMdfBlock_obj_t* target = vr->vlsdBlock;
-            const cMdfBlock_CG_obj_t* vcg = cMdfBlock_obj_t_to_cMdfBlock_CG_obj_t(target);
-            cMdfBlock_SD_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(target);
+        if (const cMdfDecodeRule* vr = firstVlsdRule(info.rules)) {
+            const cMdfBlock_CG_obj_t* vcg = cMdfBlock_obj_t_to_cMdfBlock_CG_obj_t(vr->vlsdBlock);
+            cMdfBlock_SD_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(vr->vlsdBlock);
+            const uint64_t next = pos + extent;
             if (vcg) {
-                uint64_t nextId = 0;
-                uint32_t n = 0;
                 // The VLSD record that belongs to this one follows it directly.
-                if (extent + idSize + 4 <= dataSize - state->position &&
-                    readRecordId(io, idSize, &nextId) && nextId == cMdfBlock_CG_getRecordID(vcg) &&
-                    readU32(io, &n)) {
-                    appendVlsdEntry(io, n, &state->vlsdBuffer);
-                    extent += idSize + 4 + uint64_t{n};
+                if (cMdfBlock_CG_isVLSD(vcg) &&
+                    cover(state, io, dataSize, pos, next + idSize + 4) &&
+                    leValue(windowAt(state, next), idSize) == cMdfBlock_CG_getRecordID(vcg)) {
+                    uint64_t n = leValue(windowAt(state, next + idSize), 4);
+                    const uint64_t body = next + idSize + 4;
+                    state->vlsdBuffer.append(
+                        reinterpret_cast<const char*>(windowAt(state, next + idSize)), 4);
+                    if (n > cMdfRecordInfo_VLSD_MAX) {
+                        ZF_LOGE("Unexpectedly large record: %u", static_cast<unsigned>(n));
+                    } else {
+                        // A record cut short by the end of the data gives what is there.
+                        uint64_t end = std::min(body + n, dataSize);
+                        cover(state, io, dataSize, pos, end);
+                        uint64_t have = state->bufferStart + state->recordBuffer.size();
+                        uint64_t take = have > body ? std::min(n, have - body) : 0;
+                        if (take)
+                            state->vlsdBuffer.append(
+                                reinterpret_cast<const char*>(windowAt(state, body)), take);
+                    }
+                    extent += idSize + 4 + n;
                 }
             } else if (sd) {
-                fetchSdEntry(*vr, sd, state->recordBuffer, &state->vlsdBuffer);
+                fetchSdEntry(*vr, sd, windowAt(state, pos + idSize), info.recordLength,
+                             &state->vlsdBuffer);
             } else {
                 state->vlsdBuffer.append(4, '\0');
             }
         }
-        return finish(state, info, extent);
+        // Reading ahead for the VLSD data must not have lost the record (a failing stream).
+        if (!cover(state, io, dataSize, pos, pos + idSize + info.recordLength)) return nullptr;
+        return finish(state, info, pos + idSize, extent);
     }
 }
 

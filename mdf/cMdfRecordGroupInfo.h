@@ -11,9 +11,12 @@
 // cMdfBlock_DG_iteratorState, the read position carried from record to record:
 //   position     - offset of the next record from the start of the DT data section
 //   view         - the record view handed out by the last successful read
-//   recordBuffer - holds the last record's data bytes (reused, never shrunk)
-//   vlsdBuffer   - holds the last record's VLSD data (reused, never shrunk)
+//   recordBuffer - a window of the data section read ahead (up to cMdfRecordInfo_WINDOW
+//                  bytes, never more than the section holds), so that records are not read
+//                  one stream call at a time; holds the last record's data bytes
+//   vlsdBuffer   - holds the last record's VLSD data (reused)
 //   decoder      - the decoder of the last record's channel group (may be null)
+//   bufferStart  - offset in the data section of recordBuffer's first byte
 // A state is a plain value embedded in its user; _init before use, _drop after.
 
 #include <cstdint>
@@ -26,6 +29,8 @@
 struct cMdfBlock_DG_obj_t;
 
 constexpr uint32_t cMdfRecordInfo_VLSD = 0xFFFFFFFFu;
+// Bytes of a data section read ahead at a time.
+constexpr uint64_t cMdfRecordInfo_WINDOW = 65536;
 // Longest VLSD entry whose bytes are read; a longer one is logged and zero-filled.
 constexpr uint32_t cMdfRecordInfo_VLSD_MAX = 128;
 
@@ -46,6 +51,7 @@ struct cMdfBlock_DG_iteratorState {
     std::string recordBuffer;
     std::string vlsdBuffer;
     cMdfDecoderFn decoder;
+    uint64_t bufferStart;
 };
 
 bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state);

@@ -42,7 +42,9 @@ struct Loaded {
         for (; it && it->current && out.size() < limit; cMdfParallelIter_next(it))
             out.push_back(*it->current);
         cMdfParallelIter_next(it); // past the end it stays at the end
-        if (it && out.size() < limit) EXPECT_EQ(it->current, nullptr);
+        if (it && out.size() < limit) {
+            EXPECT_EQ(it->current, nullptr);
+        }
         cMdfParallelIter_dtor(it);
         return out;
     }
