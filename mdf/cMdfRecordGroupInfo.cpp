@@ -201,7 +201,9 @@ bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg) {
                 continue;
             }
             info.recordLength = static_cast<uint32_t>(length);
-            info.rules = cMdfBlock_CG_getDecodingRules(cg);
+            // The group's load built its rules already; building them again would only
+            // repeat their warnings.
+            info.rules = cg->rules.empty() ? cMdfBlock_CG_getDecodingRules(cg) : &cg->rules;
             getOptimalDecoder(info.rules, &info.decoder);
         }
         if (!dg->recordMap.emplace(info.recordID, info).second) break;

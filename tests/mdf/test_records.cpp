@@ -216,6 +216,37 @@ TEST(Records, VlsdChannelGroupRecordsFollowTheirParent) {
     EXPECT_EQ(stub.next(), "<end>");
 }
 
+TEST(Records, RecordsAcrossReadAheadWindows) {
+    // 7-byte records over several windows; one record larger than a window
+    std::string data;
+    for (uint32_t i = 0; i < 30000; ++i)
+        data += u32(i) + "abc";
+    Group small(0, {makeCG(0, 7)}, data);
+    for (uint32_t i = 0; i < 30000; ++i)
+        ASSERT_EQ(small.next(), u32(i) + "abc") << i;
+    EXPECT_EQ(small.next(), "<end>");
+    std::string huge(200000, 'h');
+    Group big(1, {makeCG(1, 200000), makeCG(2, 3)}, "\x02xyz\x01" + huge + "\x02" "end");
+    EXPECT_EQ(big.next(), "xyz");
+    EXPECT_EQ(big.next(), huge);
+    EXPECT_EQ(big.next(), "end");
+    // parents with VLSD records of growing length, so that pairs straddle window ends
+    std::string mixed, expect;
+    for (uint32_t i = 0; i < 6000; ++i) {
+        std::string bytes(i % 40, char('a' + i % 26));
+        mixed += "\x01" + u64(i) + "\x02" + u32(bytes.size()) + bytes +
+                 "\x03"
+                 "zz";
+    }
+    VlsdCgGroup v(mixed);
+    for (uint32_t i = 0; i < 6000; ++i) {
+        std::string bytes(i % 40, char('a' + i % 26));
+        ASSERT_EQ(v.next(true), u64(i) + "|" + u32(bytes.size()) + bytes) << i;
+        ASSERT_EQ(v.next(), "zz") << i;
+    }
+    EXPECT_EQ(v.next(), "<end>");
+}
+
 TEST(Records, RawRecordsAndSettings) {
     VlsdCgGroup v("\x01" + u64(0x55) + "\x02" + u32(3) + "abc" + "\x07");
     uint64_t id = 0;
