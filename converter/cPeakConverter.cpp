@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include "support/cstr_support.h"
@@ -20,8 +21,32 @@ bool writeLine(cPeakConverter* c) {
     return cIO_write(c->output, c->lineBuffer.data(), c->lineBuffer.size()) == length;
 }
 
-void appendDataBytes(std::string* line, const cBusMsg* msg) {
-    cstr_support_append_hex_buffer(line, msg->DataBytes.data(), msg->DataBytes.size(), ' ', true);
+// The longest record line without its data bytes: number, offset (the C library's text of
+// a huge double), the fixed columns and blanks, with room to spare.
+constexpr size_t kLineFixedPart = 64 + 20 + cstr_support_FIXED_MAX;
+
+// Record lines are built in place: the line buffer is kept large enough for the longest
+// line the frame can give, the writers put the columns at a raw pointer, and the buffer is
+// cut to the line's length only for the write. No printf, no growth per column.
+char* lineStart(cPeakConverter* c, const cBusMsg* msg) {
+    const size_t room = kLineFixedPart + 3 * msg->DataBytes.size();
+    if (c->lineBuffer.capacity() < room) c->lineBuffer.reserve(room);
+    c->lineBuffer.resize(c->lineBuffer.capacity());
+    return c->lineBuffer.data();
+}
+
+bool writeLineUpTo(cPeakConverter* c, const char* end) {
+    const size_t length = static_cast<size_t>(end - c->lineBuffer.data());
+    return cIO_write(c->output, c->lineBuffer.data(), length) == static_cast<int64_t>(length);
+}
+
+inline char* put(char* out, const char* text, size_t length) {
+    std::memcpy(out, text, length);
+    return out + length;
+}
+
+inline char* putDataBytes(char* out, const cBusMsg* msg) {
+    return cstr_support_put_hex_bytes(out, msg->DataBytes.data(), msg->DataBytes.size());
 }
 
 bool writeHeaderV1(cPeakConverter* c, double startTime) {
@@ -52,22 +77,29 @@ bool writeHeaderV2(cPeakConverter* c, double startTime) {
 bool writeRecordV1(cPeakConverter* c, const cBusMsg* msg) {
     const cBusMsg_CAN& can = msg->CAN;
     if (can.EDL) return true; // version 1.1 holds classic frames only, numbered without gaps
-    c->lineBuffer.clear();
     const uint64_t number = c->messageNumber++;
     const double offset = (msg->Timestamp - c->startTime) * 1000.0;
-    const char* direction = can.Dir ? "Tx" : "Rx";
-    if (can.IDE)
-        cstr_support_append_fmt(&c->lineBuffer, "%6" PRIu64 ") %11.1f %s    %08X %d  ", number,
-                                offset, direction, msg->ID, can.DLC);
-    else
-        cstr_support_append_fmt(&c->lineBuffer, "%6" PRIu64 ") %11.1f %s        %04X %d  ", number,
-                                offset, direction, msg->ID, can.DLC);
+    // "%6" PRIu64 ") %11.1f %s    %08X %d  " (extended) or "...%s        %04X %d  "
+    char* p = lineStart(c, msg);
+    p = cstr_support_put_uint(p, number, 6);
+    p = put(p, ") ", 2);
+    p = cstr_support_put_fixed(p, offset, 11, 1);
+    p = put(p, can.Dir ? " Tx    " : " Rx    ", 7);
+    if (can.IDE) {
+        p = cstr_support_put_hex32(p, msg->ID, 8);
+    } else {
+        p = put(p, "    ", 4);
+        p = cstr_support_put_hex32(p, msg->ID, 4);
+    }
+    *p++ = ' ';
+    p = cstr_support_put_uint(p, can.DLC, 0);
+    p = put(p, "  ", 2);
     if (can.RTR)
-        c->lineBuffer += "RTR";
+        p = put(p, "RTR", 3);
     else
-        appendDataBytes(&c->lineBuffer, msg);
-    c->lineBuffer += '\n';
-    if (!writeLine(c)) {
+        p = putDataBytes(p, msg);
+    *p++ = '\n';
+    if (!writeLineUpTo(c, p)) {
         ZF_LOGE("Could not write CAN data");
         return false;
     }
@@ -86,23 +118,31 @@ const char* frameTypeV2(const cBusMsg_CAN& can) {
 
 bool writeRecordV2(cPeakConverter* c, const cBusMsg* msg) {
     const cBusMsg_CAN& can = msg->CAN;
-    c->lineBuffer.clear();
     const uint64_t number = c->messageNumber++;
     const double offset = (msg->Timestamp - c->startTime) * 1000.0;
-    const char* direction = can.Dir ? "Tx" : "Rx";
-    if (can.IDE)
-        cstr_support_append_fmt(&c->lineBuffer, "%7" PRIu64 " %13.3f %s %d %08X %s %d", number,
-                                offset, frameTypeV2(can), msg->BusChannel, msg->ID, direction,
-                                can.DLC);
-    else
-        cstr_support_append_fmt(&c->lineBuffer, "%7" PRIu64 " %13.3f %s %d     %04X %s %d", number,
-                                offset, frameTypeV2(can), msg->BusChannel, msg->ID, direction,
-                                can.DLC);
+    // "%7" PRIu64 " %13.3f %s %d %08X %s %d" (extended) or "... %d     %04X %s %d"
+    char* p = lineStart(c, msg);
+    p = cstr_support_put_uint(p, number, 7);
+    *p++ = ' ';
+    p = cstr_support_put_fixed(p, offset, 13, 3);
+    *p++ = ' ';
+    p = put(p, frameTypeV2(can), 2);
+    *p++ = ' ';
+    p = cstr_support_put_uint(p, msg->BusChannel, 0);
+    if (can.IDE) {
+        *p++ = ' ';
+        p = cstr_support_put_hex32(p, msg->ID, 8);
+    } else {
+        p = put(p, "     ", 5);
+        p = cstr_support_put_hex32(p, msg->ID, 4);
+    }
+    p = put(p, can.Dir ? " Tx " : " Rx ", 4);
+    p = cstr_support_put_uint(p, can.DLC, 0);
     // The data column starts one further right for one-digit lengths.
-    c->lineBuffer += can.DLC < 10 ? "    " : "   ";
-    if (!can.RTR) appendDataBytes(&c->lineBuffer, msg);
-    c->lineBuffer += '\n';
-    return writeLine(c); // the driver reports the failed record
+    p = can.DLC < 10 ? put(p, "    ", 4) : put(p, "   ", 3);
+    if (!can.RTR) p = putDataBytes(p, msg);
+    *p++ = '\n';
+    return writeLineUpTo(c, p); // the driver reports the failed record
 }
 
 cPeakConverter* fromLayer(cBusLayer* layer) {

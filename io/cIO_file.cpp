@@ -14,7 +14,13 @@ struct cIO_file {
     FILE* handle;
     int64_t position;
     uint8_t lastOp;
+    char* writeBuffer;
 };
+
+// Writers hand over one short line at a time (a trace line is some 80 bytes): a large
+// buffer turns them into few system calls. Reading needs none, as the read-ahead buffer
+// asks for large blocks, which the C library passes straight on.
+constexpr size_t kWriteBufferSize = size_t{1} << 20;
 
 // A direction change on an update stream needs an fseek even to the same place.
 void cIO_file_turn(cIO_file* f, uint8_t op) {
@@ -59,6 +65,7 @@ int64_t cIO_file_seek(cIO* io, int64_t offset, int32_t origin) {
 int32_t cIO_file_close(cIO* io) {
     cIO_file* f = (cIO_file*)io;
     int rc = fclose(f->handle);
+    delete[] f->writeBuffer;
     delete f;
     return rc;
 }
@@ -102,5 +109,14 @@ cIO* cIO_file_open(const char* path, int mode) {
     f->base.vt = vt;
     f->position = 0;
     f->lastOp = kOpNone;
+    f->writeBuffer = nullptr;
+    if (mode != 0) {
+        // Without the buffer the stream still works, with the library's own small one.
+        f->writeBuffer = new (std::nothrow) char[kWriteBufferSize];
+        if (f->writeBuffer && setvbuf(f->handle, f->writeBuffer, _IOFBF, kWriteBufferSize) != 0) {
+            delete[] f->writeBuffer;
+            f->writeBuffer = nullptr;
+        }
+    }
     return &f->base;
 }

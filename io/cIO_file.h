@@ -2,7 +2,8 @@
 // File stream over the standard I/O library.
 //   FILE* handle; int64_t position (cached, lets a seek to the current place skip fseek);
 //   uint8_t lastOp (0 none, 1 read, 2 write: a change of direction on a read-and-write
-//   stream gets the positioning call the C library asks for).
+//   stream gets the positioning call the C library asks for); char* writeBuffer (the
+//   stream's 1 MiB buffer when it can write, freed after fclose; null otherwise).
 // close always releases the object; a nonzero result means fclose reported a failure.
 
 #include "io/cIO.h"

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 void cstr_support_append_fmt(std::string* str, const char* format, ...) {
     if (!str || !format) return;
@@ -56,4 +57,131 @@ void cstr_support_strftime(std::string* str, const char* format, const struct tm
             return;
         }
     }
+}
+
+namespace {
+
+// "00" to "99": two digits per table step halve the divisions.
+constexpr char kDigitPairs[] = "00010203040506070809"
+                               "10111213141516171819"
+                               "20212223242526272829"
+                               "30313233343536373839"
+                               "40414243444546474849"
+                               "50515253545556575859"
+                               "60616263646566676869"
+                               "70717273747576777879"
+                               "80818283848586878889"
+                               "90919293949596979899";
+constexpr char kHexUpper[] = "0123456789ABCDEF";
+
+// Decimal digits of value, written backwards ending at end; returns the first digit.
+inline char* digitsBackwards(char* end, uint64_t value) {
+    while (value >= 100) {
+        const unsigned pair = static_cast<unsigned>(value % 100) * 2;
+        value /= 100;
+        *--end = kDigitPairs[pair + 1];
+        *--end = kDigitPairs[pair];
+    }
+    if (value >= 10) {
+        *--end = kDigitPairs[value * 2 + 1];
+        *--end = kDigitPairs[value * 2];
+    } else {
+        *--end = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
+inline char* padded(char* out, const char* text, size_t length, unsigned width, char pad) {
+    for (size_t i = length; i < width; ++i)
+        *out++ = pad;
+    std::memcpy(out, text, length);
+    return out + length;
+}
+
+// Up to 10^3: a 53-bit significand times the scale stays below 2^63.
+constexpr uint64_t kPowersOfTen[] = {1, 10, 100, 1000};
+
+} // namespace
+
+char* cstr_support_put_uint(char* out, uint64_t value, unsigned width) {
+    char tmp[20];
+    const char* first = digitsBackwards(tmp + sizeof tmp, value);
+    return padded(out, first, static_cast<size_t>(tmp + sizeof tmp - first), width, ' ');
+}
+
+char* cstr_support_put_hex32(char* out, uint32_t value, unsigned digits) {
+    char tmp[8];
+    char* p = tmp + sizeof tmp;
+    do {
+        *--p = kHexUpper[value & 0xF];
+        value >>= 4;
+    } while (value);
+    return padded(out, p, static_cast<size_t>(tmp + sizeof tmp - p), digits, '0');
+}
+
+char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned decimals) {
+    // value = m * 2^e exactly; m * 10^decimals stays below 2^63 for m < 2^53.
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const bool negative = bits >> 63;
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    uint64_t m = bits & ((uint64_t{1} << 52) - 1);
+    int e;
+    if (biased == 0) {
+        e = -1074;
+    } else {
+        m |= uint64_t{1} << 52;
+        e = biased - 1075;
+    }
+    if (biased == 0x7FF || e > 0 || decimals >= sizeof kPowersOfTen / sizeof kPowersOfTen[0]) {
+        // Infinities, NaN and values of 2^53 and more: rare enough for the C library.
+        char tmp[cstr_support_FIXED_MAX + 1];
+        int n = snprintf(tmp, sizeof tmp, "%*.*f", static_cast<int>(width),
+                         static_cast<int>(decimals), value);
+        if (n < 0) return out;
+        size_t length =
+            static_cast<size_t>(n) < sizeof tmp ? static_cast<size_t>(n) : sizeof tmp - 1;
+        std::memcpy(out, tmp, length);
+        return out + length;
+    }
+    const uint64_t scale = kPowersOfTen[decimals];
+    const uint64_t scaled = m * scale;
+    uint64_t q;
+    if (e == 0) {
+        q = scaled;
+    } else if (-e >= 64) {
+        q = 0; // scaled < 2^63 <= 2^(-e-1): below one half of the last place
+    } else {
+        const unsigned shift = static_cast<unsigned>(-e);
+        q = scaled >> shift;
+        const uint64_t rest = scaled & ((uint64_t{1} << shift) - 1);
+        const uint64_t half = uint64_t{1} << (shift - 1);
+        if (rest > half || (rest == half && (q & 1))) ++q;
+    }
+    // Sign, whole part, point, decimals: built backwards, then padded in front.
+    char tmp[40];
+    char* end = tmp + sizeof tmp;
+    char* p = end;
+    if (decimals) {
+        uint64_t fraction = q % scale;
+        for (unsigned i = 0; i < decimals; ++i) {
+            *--p = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
+        *--p = '.';
+    }
+    p = digitsBackwards(p, q / scale);
+    if (negative) *--p = '-';
+    return padded(out, p, static_cast<size_t>(end - p), width, ' ');
+}
+
+char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count) {
+    const unsigned char* b = static_cast<const unsigned char*>(bytes);
+    for (size_t i = 0; i < count; ++i) {
+        out[0] = kHexUpper[b[i] >> 4];
+        out[1] = kHexUpper[b[i] & 0x0F];
+        out[2] = ' ';
+        out += 3;
+    }
+    return count ? out - 1 : out;
 }

@@ -3,6 +3,7 @@
 // hold any byte value and is always NUL-terminated through c_str().
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -12,5 +13,24 @@ void cstr_support_append_fmt(std::string* str, const char* format, ...)
 // Two hex digits per byte, high nibble first; separator 0 means none between bytes.
 void cstr_support_append_hex_buffer(std::string* str, const void* bytes, size_t count,
                                     char separator, bool uppercase);
+
+// Writers for the hot output paths. Each writes into a caller's buffer at out, which has
+// room for what the call can produce, and returns the end of what it wrote. The text is
+// exactly what printf gives for the conversion named; no NUL is written.
+//
+// "%*" PRIu64 with the given minimum width (blanks in front); at most max(width, 20) bytes.
+char* cstr_support_put_uint(char* out, uint64_t value, unsigned width);
+// "%0*X": upper-case hexadecimal, at least digits digits (zeros in front), at most
+// max(digits, 8) bytes.
+char* cstr_support_put_hex32(char* out, uint32_t value, unsigned digits);
+// "%*.*f", rounded as printf rounds (the exact binary value, ties to even). Finite values
+// below 2^53 with 0 to 3 decimals take an exact integer path; everything else (more
+// decimals, larger values, infinities, NaN) goes through snprintf. width is at most
+// cstr_support_FIXED_MAX; the text takes at most cstr_support_FIXED_MAX bytes.
+constexpr unsigned cstr_support_FIXED_MAX = 330;
+char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned decimals);
+// Two upper-case hex digits per byte, one blank between bytes: 3 * count - 1 bytes (none
+// for count 0); the buffer needs room for 3 * count, as one blank lands behind the end.
+char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count);
 // strftime expansion appended; an empty expansion appends nothing.
 void cstr_support_strftime(std::string* str, const char* format, const struct tm* time);

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "support/cstr_support.h"
+
+namespace {
+
+std::string printfText(const char* format, auto... args) {
+    char buf[400];
+    int n = snprintf(buf, sizeof buf, format, args...);
+    return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::string fixedText(double v, unsigned width, unsigned decimals) {
+    char buf[400];
+    return std::string(buf, cstr_support_put_fixed(buf, v, width, decimals));
+}
+
+// The trace writer's widths and precisions, and a few around them.
+const struct {
+    unsigned width, decimals;
+} kFixedShapes[] = {{11, 1}, {13, 3}, {0, 0}, {1, 2}, {5, 6}};
+
+void expectFixedLikePrintf(double v) {
+    for (const auto& s : kFixedShapes)
+        ASSERT_EQ(fixedText(v, s.width, s.decimals), printfText("%*.*f", s.width, s.decimals, v))
+            << "value " << printfText("%a", v) << " width " << s.width << " decimals "
+            << s.decimals;
+}
+
+TEST(NumberFormat, FixedPointMatchesPrintfOnEdges) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double values[] = {0.0,
+                             -0.0,
+                             1.5,
+                             0.05,
+                             0.15,
+                             0.25,
+                             0.0625,
+                             1.0625,
+                             2.5,
+                             0.5,
+                             -0.5,
+                             0.0005,
+                             0.00049,
+                             -0.00001,
+                             9999999.95,
+                             99999999.95,
+                             1e9,
+                             123456789.0125,
+                             4503599627370495.5,
+                             4503599627370496.0,
+                             9007199254740991.0,
+                             9007199254740992.0,
+                             1e16,
+                             1e22,
+                             1e300,
+                             -1e300,
+                             std::numeric_limits<double>::max(),
+                             std::numeric_limits<double>::min(),
+                             std::numeric_limits<double>::denorm_min(),
+                             inf,
+                             -inf,
+                             NAN,
+                             -NAN,
+                             (1700000000.5 - 1700000000.0) * 1000.0,
+                             (1700000123.456789 - 1700000000.5) * 1000.0};
+    for (double v : values)
+        expectFixedLikePrintf(v);
+    // Ties in binary at the last printed place: k / 2^n round to even exactly as printf.
+    for (int k = -4096; k <= 4096; ++k)
+        expectFixedLikePrintf(std::ldexp(k, -4));
+}
+
+TEST(NumberFormat, FixedPointMatchesPrintfOnRandomValues) {
+    std::mt19937_64 rng(12345);
+    std::uniform_real_distribution<double> ms(-1e7, 1e10);
+    std::uniform_int_distribution<uint64_t> any;
+    for (int i = 0; i < 20000; ++i) {
+        expectFixedLikePrintf(ms(rng));
+        double raw; // every exponent and sign, NaN payloads included
+        uint64_t bits = any(rng);
+        std::memcpy(&raw, &bits, sizeof raw);
+        expectFixedLikePrintf(raw);
+        // Time offsets as the trace writer computes them from microsecond timestamps.
+        const double t0 = 1.6e9 + static_cast<double>(any(rng) % 100000000) * 1e-6;
+        const double t1 = t0 + static_cast<double>(any(rng) % 10000000000) * 1e-6;
+        expectFixedLikePrintf((t1 - t0) * 1000.0);
+    }
+}
+
+TEST(NumberFormat, IntegersMatchPrintf) {
+    const uint64_t values[] = {0,          1,          9,          10,         99,
+                               100,        999999,     1000000,    9999999,    10000000,
+                               2147483647, 2147483648, 4294967295, 4294967296, UINT64_MAX};
+    for (uint64_t v : values) {
+        for (unsigned width : {0u, 6u, 7u, 20u, 22u}) {
+            char buf[32];
+            EXPECT_EQ(std::string(buf, cstr_support_put_uint(buf, v, width)),
+                      printfText("%*" PRIu64, width, v));
+        }
+        const auto v32 = static_cast<uint32_t>(v);
+        for (unsigned digits : {0u, 1u, 4u, 8u, 9u}) {
+            char buf[32];
+            EXPECT_EQ(std::string(buf, cstr_support_put_hex32(buf, v32, digits)),
+                      printfText("%0*X", digits, v32));
+        }
+    }
+}
+
+TEST(NumberFormat, HexBytesLikeTheAppendingHelper) {
+    std::string bytes;
+    for (int i = 0; i < 64; ++i)
+        bytes += static_cast<char>(i * 37 + 11);
+    for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{8}, size_t{64}}) {
+        std::string expected;
+        cstr_support_append_hex_buffer(&expected, bytes.data(), n, ' ', true);
+        char buf[3 * 64];
+        EXPECT_EQ(std::string(buf, cstr_support_put_hex_bytes(buf, bytes.data(), n)), expected);
+    }
+}
+
+} // namespace
