@@ -62,7 +62,11 @@ void cMdfBlock_DG_iteratorState_drop(cMdfBlock_DG_iteratorState* state);
 // a null data group.
 bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg);
 // Reads the record at the state's position, advances past it and sets the state's decoder.
-// Null at the end of the records or at a record that cannot be read.
+// Without record ids every record is one of the first channel group; with them each record
+// is read by its id, a parent record together with the VLSD record right behind it, and a
+// VLSD record met on its own is stepped over. Null at the end of the records, at an unknown
+// record id and at a record that does not fit in the data section. A state reads one data
+// group only.
 const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorState* state);
 // Reads one record at position without following VLSD references: its id into *recordID and
 // its bytes (with the 4 length bytes for a VLSD record) into *out. Returns the record's size
