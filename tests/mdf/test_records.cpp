@@ -284,6 +284,23 @@ TEST(Records, RulesAndDecoderFromChannels) {
     EXPECT_EQ(r[3].name, "X");
     EXPECT_NE(g_log.find(" W Unsupported channel data type: 3\n"), std::string::npos) << g_log;
     EXPECT_EQ(info.decoder, cMdfDecoders_decodeCanDataFrame);
+
+    // shared sub-trees that would multiply to 2^20 leaves, and a channel composed of itself
+    carc_cMdfBlock tree = makeCN("CAN_DataFrame.ID", 0, 8, 0);
+    for (int i = 0; i < 20; ++i) {
+        carc_cMdfBlock up = makeCN("S", 0, 0, 0);
+        carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(up)->composition = {tree, tree};
+        tree = up;
+    }
+    carc_cMdfBlock self = makeCN("S", 0, 0, 0);
+    carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(self)->composition = {self};
+    zf_log_set_output_callback(captureLine);
+    Group many(0, {makeCG(0, 1, {tree, self})}, "");
+    zf_log_set_output_callback(nullptr);
+    EXPECT_EQ(many.dg->recordMap.at(0).rules->size(), cMdfDecodeRule_MAX_PER_GROUP);
+    EXPECT_NE(g_log.find("Too many channels in one channel group"), std::string::npos);
+    EXPECT_NE(g_log.find("Channel composition nested too deeply"), std::string::npos);
+    carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(self)->composition.clear();
 }
 
 } // namespace
