@@ -74,8 +74,37 @@ constexpr char kDigitPairs[] = "00010203040506070809"
                                "90919293949596979899";
 constexpr char kHexUpper[] = "0123456789ABCDEF";
 
-// Decimal digits of value, written backwards ending at end; returns the first digit.
-inline char* digitsBackwards(char* end, uint64_t value) {
+constexpr uint64_t kPowersOfTen[20] = {1ull,
+                                       10ull,
+                                       100ull,
+                                       1000ull,
+                                       10000ull,
+                                       100000ull,
+                                       1000000ull,
+                                       10000000ull,
+                                       100000000ull,
+                                       1000000000ull,
+                                       10000000000ull,
+                                       100000000000ull,
+                                       1000000000000ull,
+                                       10000000000000ull,
+                                       100000000000000ull,
+                                       1000000000000000ull,
+                                       10000000000000000ull,
+                                       100000000000000000ull,
+                                       1000000000000000000ull,
+                                       10000000000000000000ull};
+
+// Number of decimal digits of value (1 for 0): the bit length times log10(2) is the count
+// or one more, which the table settles.
+inline unsigned decimalDigits(uint64_t value) {
+    if (value < 10) return 1;
+    const unsigned t = static_cast<unsigned>((64 - __builtin_clzll(value)) * 1233) >> 12;
+    return t + 1 - (value < kPowersOfTen[t]);
+}
+
+// Decimal digits of value, written backwards ending at end.
+inline void digitsBackwards(char* end, uint64_t value) {
     while (value >= 100) {
         const unsigned pair = static_cast<unsigned>(value % 100) * 2;
         value /= 100;
@@ -88,39 +117,43 @@ inline char* digitsBackwards(char* end, uint64_t value) {
     } else {
         *--end = static_cast<char>('0' + value);
     }
-    return end;
 }
 
-inline char* padded(char* out, const char* text, size_t length, unsigned width, char pad) {
-    for (size_t i = length; i < width; ++i)
-        *out++ = pad;
-    std::memcpy(out, text, length);
-    return out + length;
+// Fills the first n bytes with c. The trace widths are short: a fixed 16-byte store covers
+// them without a library call (the callers' buffers have that room).
+inline void fill(char* out, char c, size_t n) {
+    if (n <= 16) {
+        std::memset(out, c, 16);
+        return;
+    }
+    std::memset(out, c, n);
 }
-
-// Up to 10^3: a 53-bit significand times the scale stays below 2^63.
-constexpr uint64_t kPowersOfTen[] = {1, 10, 100, 1000};
 
 } // namespace
 
 char* cstr_support_put_uint(char* out, uint64_t value, unsigned width) {
-    char tmp[20];
-    const char* first = digitsBackwards(tmp + sizeof tmp, value);
-    return padded(out, first, static_cast<size_t>(tmp + sizeof tmp - first), width, ' ');
+    const unsigned digits = decimalDigits(value);
+    const unsigned total = digits < width ? width : digits;
+    if (total > digits) fill(out, ' ', total - digits);
+    digitsBackwards(out + total, value);
+    return out + total;
 }
 
 char* cstr_support_put_hex32(char* out, uint32_t value, unsigned digits) {
-    char tmp[8];
-    char* p = tmp + sizeof tmp;
-    do {
+    const unsigned n = (32 - static_cast<unsigned>(__builtin_clz(value | 1)) + 3) / 4;
+    const unsigned total = n < digits ? digits : n;
+    if (total > n) fill(out, '0', total - n);
+    char* p = out + total;
+    for (unsigned i = 0; i < n; ++i) {
         *--p = kHexUpper[value & 0xF];
         value >>= 4;
-    } while (value);
-    return padded(out, p, static_cast<size_t>(tmp + sizeof tmp - p), digits, '0');
+    }
+    return out + total;
 }
 
 char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned decimals) {
-    // value = m * 2^e exactly; m * 10^decimals stays below 2^63 for m < 2^53.
+    // value = m * 2^e exactly; m * 10^decimals stays below 2^63 for m < 2^53 and up to
+    // three decimals.
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     const bool negative = bits >> 63;
@@ -133,7 +166,7 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
         m |= uint64_t{1} << 52;
         e = biased - 1075;
     }
-    if (biased == 0x7FF || e > 0 || decimals >= sizeof kPowersOfTen / sizeof kPowersOfTen[0]) {
+    if (biased == 0x7FF || e > 0 || decimals > 3 || width > cstr_support_FIXED_MAX) {
         // Infinities, NaN and values of 2^53 and more: rare enough for the C library.
         char tmp[cstr_support_FIXED_MAX + 1];
         int n = snprintf(tmp, sizeof tmp, "%*.*f", static_cast<int>(width),
@@ -158,21 +191,22 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
         const uint64_t half = uint64_t{1} << (shift - 1);
         if (rest > half || (rest == half && (q & 1))) ++q;
     }
-    // Sign, whole part, point, decimals: built backwards, then padded in front.
-    char tmp[40];
-    char* end = tmp + sizeof tmp;
-    char* p = end;
-    if (decimals) {
-        uint64_t fraction = q % scale;
-        for (unsigned i = 0; i < decimals; ++i) {
-            *--p = static_cast<char>('0' + fraction % 10);
-            fraction /= 10;
-        }
-        *--p = '.';
+    // [blanks][-]whole[.decimals], written from the end.
+    const uint64_t whole = q / scale;
+    uint64_t fraction = q % scale;
+    const unsigned wholeDigits = decimalDigits(whole);
+    const unsigned length = negative + wholeDigits + (decimals ? decimals + 1 : 0);
+    const unsigned total = length < width ? width : length;
+    if (total > length) fill(out, ' ', total - length);
+    char* p = out + total;
+    for (unsigned i = 0; i < decimals; ++i) {
+        *--p = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
     }
-    p = digitsBackwards(p, q / scale);
-    if (negative) *--p = '-';
-    return padded(out, p, static_cast<size_t>(end - p), width, ' ');
+    if (decimals) *--p = '.';
+    digitsBackwards(p, whole);
+    if (negative) out[total - length] = '-';
+    return out + total;
 }
 
 char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count) {

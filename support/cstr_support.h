@@ -14,11 +14,12 @@ void cstr_support_append_fmt(std::string* str, const char* format, ...)
 void cstr_support_append_hex_buffer(std::string* str, const void* bytes, size_t count,
                                     char separator, bool uppercase);
 
-// Writers for the hot output paths. Each writes into a caller's buffer at out, which has
-// room for what the call can produce, and returns the end of what it wrote. The text is
-// exactly what printf gives for the conversion named; no NUL is written.
+// Writers for the hot output paths. Each writes into a caller's buffer at out and returns
+// the end of the text, exactly what printf gives for the conversion named; no NUL is
+// written. The buffer needs room for the longest text of the call plus 16 bytes: blanks
+// and zeros in front are filled 16 bytes at a time, and may land behind the end.
 //
-// "%*" PRIu64 with the given minimum width (blanks in front); at most max(width, 20) bytes.
+// "%*" PRIu64 with the given minimum width (blanks in front); max(width, 20) bytes at most.
 char* cstr_support_put_uint(char* out, uint64_t value, unsigned width);
 // "%0*X": upper-case hexadecimal, at least digits digits (zeros in front), at most
 // max(digits, 8) bytes.
