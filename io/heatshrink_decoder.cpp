@@ -63,6 +63,32 @@ struct FastState {
     uint32_t head, dist, count;
 };
 
+// Copies n bytes of s to both a and b, none of the three ranges overlapping, in a few
+// word-sized pieces (the last piece may overlap the one before).
+template <size_t N> inline void copyPiece(uint8_t* a, uint8_t* b, const uint8_t* s) {
+    uint8_t v[N];
+    std::memcpy(v, s, N);
+    std::memcpy(a, v, N);
+    std::memcpy(b, v, N);
+}
+inline void copyDisjoint(uint8_t* a, uint8_t* b, const uint8_t* s, size_t n) {
+    if (n >= 16) {
+        size_t i = 0;
+        for (; i + 16 <= n; i += 16)
+            copyPiece<16>(a + i, b + i, s + i);
+        if (i < n) copyPiece<16>(a + n - 16, b + n - 16, s + n - 16);
+    } else if (n >= 8) {
+        copyPiece<8>(a, b, s);
+        copyPiece<8>(a + n - 8, b + n - 8, s + n - 8);
+    } else if (n >= 4) {
+        copyPiece<4>(a, b, s);
+        copyPiece<4>(a + n - 4, b + n - 4, s + n - 4);
+    } else {
+        for (size_t i = 0; i < n; i++)
+            a[i] = b[i] = s[i];
+    }
+}
+
 // Decodes whole tokens, starting at a tag bit, while the bits of the longest token and room
 // for one byte are at hand. Kept apart from the step-by-step machine so that its few
 // counters stay in registers; inside, the unread bits sit at the top of the accumulator so
@@ -116,20 +142,17 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
         if (size_t(outEnd - out) < k) k = uint32_t(outEnd - out);
         const uint32_t src = head - dist;
         const uint32_t from = src & mask, to = head & mask;
-        uint32_t i = 0;
-        if (dist >= k && from + k <= mask + 1 && to + k <= mask + 1) {
-            // The copy reads nothing it writes: eight bytes at a time.
-            for (; i + 8 <= k; i += 8) {
-                uint64_t v;
-                std::memcpy(&v, window + from + i, 8);
-                std::memcpy(window + to + i, &v, 8);
-                std::memcpy(out + i, &v, 8);
+        const uint32_t size = mask + 1;
+        if (dist >= k && size - dist >= k && from + k <= size && to + k <= size) {
+            // Source and target do not meet and do not wrap: the copy reads nothing it
+            // writes, so it may go in overlapping pieces.
+            copyDisjoint(window + to, out, window + from, k);
+        } else {
+            for (uint32_t i = 0; i < k; i++) {
+                uint8_t b = window[(src + i) & mask];
+                window[(head + i) & mask] = b;
+                out[i] = b;
             }
-        }
-        for (; i < k; i++) {
-            uint8_t b = window[(src + i) & mask];
-            window[(head + i) & mask] = b;
-            out[i] = b;
         }
         head += k;
         out += k;

@@ -258,6 +258,12 @@ TEST(HeatshrinkRoundTrip, EncoderOutputDecodesExactlyForManyParameters) {
         randomBytes(20000, 1),    // incompressible
         randomBytes(30000, 2, 3), // short alphabet: many short matches
         recordLike(100000, 3),
+        [] { // a random block three times: long copies from far back
+            Bytes b = randomBytes(5000, 4);
+            b.insert(b.end(), b.begin(), b.end());
+            b.insert(b.end(), b.begin(), b.begin() + 5000);
+            return b;
+        }(),
     };
     for (auto [W, L] : params) {
         for (size_t i = 0; i < inputs.size(); i++) {
