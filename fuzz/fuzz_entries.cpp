@@ -86,6 +86,13 @@ bool drain(cIO* io) {
     }
 }
 
+// The iteration count of an encrypted container's key derivation, 0 when there is none.
+uint32_t iterationCount(const uint8_t* data, size_t size) {
+    if (size < 36) return 0;
+    return (uint32_t(data[32]) << 24) | (uint32_t(data[33]) << 16) | (uint32_t(data[34]) << 8) |
+           uint32_t(data[35]);
+}
+
 // Header read and open of one container type over the bytes; the content is read back.
 bool openContainer(const uint8_t* data, size_t size, uint8_t type) {
     cIO* input = memoryStreamOf(data, size);
@@ -97,11 +104,7 @@ bool openContainer(const uint8_t* data, size_t size, uint8_t type) {
         if (type == cGenericFile_TYPE_COMPRESSED) {
             content = cGenericFile_compressed_open(input, &header);
         } else {
-            uint32_t iterations = 0;
-            if (size >= 36)
-                iterations = (uint32_t(data[32]) << 24) | (uint32_t(data[33]) << 16) |
-                             (uint32_t(data[34]) << 8) | uint32_t(data[35]);
-            if (iterations <= cFuzz_MAX_ITERATIONS)
+            if (iterationCount(data, size) <= cFuzz_MAX_ITERATIONS)
                 content = cGenericFile_encrypted_open(input, &header, cFuzz_PASSWORD,
                                                       std::strlen(cFuzz_PASSWORD));
         }
@@ -121,6 +124,10 @@ void cFuzz_quiet() {
 }
 
 uint32_t cFuzz_convert(const uint8_t* data, size_t size, bool version1) {
+    if (size >= cGenericFile_HEADER_SIZE && std::memcmp(data, cGenericFile_MAGIC, 12) == 0 &&
+        data[14] == cGenericFile_TYPE_ENCRYPTED &&
+        iterationCount(data, size) > cFuzz_MAX_ITERATIONS)
+        return cLogReader_DECRYPT_FAILED;
     memoryFs input{{&memTable, std::string()}, data, size};
     memoryFs output{{&memTable, std::string()}, nullptr, 0};
     cLogReaderOptions options{false, false, true, -1, {}};

@@ -53,14 +53,14 @@ carc_cMdfBlock loadOne(cIO* stream, uint64_t offset, cMdfBlock_cache* cache, cde
     }
     cMdfBlockHeader header;
     if (!cMdfBlockHeader_load(stream, &header)) return {};
-    if (header.type == MDF_BLOCK_DT || header.type == MDF_BLOCK_SD) {
+    if (cache->clampData && (header.type == MDF_BLOCK_DT || header.type == MDF_BLOCK_SD)) {
         // The last data block of an unfinalised file may carry a length that was never
-        // written; read it as empty here, the file open repairs it.
+        // written; read it as empty here, the file open repairs it. In a finalised file
+        // such a length is damage: reading the block as empty would drop its records.
         uint64_t fixed = cMdfBlockHeader_SIZE;
         if (header.linkCount <= (cache->fileSize / 8)) fixed += 8 * header.linkCount;
         if (header.length < fixed) header.length = fixed;
-        if (cache->clampData && header.length > cache->fileSize - offset &&
-            fixed <= cache->fileSize - offset) {
+        if (header.length > cache->fileSize - offset && fixed <= cache->fileSize - offset) {
             header.length = cache->fileSize - offset;
         }
     }

@@ -1,5 +1,7 @@
 #include "mdf/cMdfBlock_DT.h"
 
+#include "support/log.h"
+
 #include <new>
 
 namespace {
@@ -46,9 +48,14 @@ bool cMdfBlock_DT_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache*,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock*) {
     cMdfBlock_DT_obj_t* dt = cMdfBlock_obj_t_to_cMdfBlock_DT_obj_t_mut(block);
     if (!dt || !header) return false;
+    // A data block has no links; a link count read from one is damage, and taking it would
+    // silently drop the records it covers.
+    if (header->linkCount != 0) {
+        ZF_LOGE("Data block at offset %lu claims %lu links", (unsigned long)dt->position,
+                (unsigned long)header->linkCount);
+        return false;
+    }
     dt->header = *header;
-    // The data start behind the links too, so that data start and data size agree on a
-    // block that (against the format) carries links.
     dt->dataOffset = dt->position + cMdfBlockHeader_SIZE + 8 * header->linkCount;
     dt->source = stream;
     dt->ownsSource = false;

@@ -1,5 +1,7 @@
 #include "mdf/cMdfBlock_SD.h"
 
+#include "support/log.h"
+
 #include <new>
 
 namespace {
@@ -46,9 +48,14 @@ bool cMdfBlock_SD_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache*,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock*) {
     cMdfBlock_SD_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(block);
     if (!sd || !header) return false;
+    // A data block has no links; a link count read from one is damage, and taking it would
+    // silently drop the records it covers.
+    if (header->linkCount != 0) {
+        ZF_LOGE("Data block at offset %lu claims %lu links", (unsigned long)sd->position,
+                (unsigned long)header->linkCount);
+        return false;
+    }
     sd->header = *header;
-    // The data start behind the links too, so that data start and data size agree on a
-    // block that (against the format) carries links.
     sd->dataOffset = sd->position + cMdfBlockHeader_SIZE + 8 * header->linkCount;
     sd->source = stream;
     sd->ownsSource = false;
