@@ -175,11 +175,17 @@ bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
     return true;
 }
 
-bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
-    cPeakConverter* c = fromLayer(layer);
-    if (!c || !msg) return false;
-    if (msg->Type != BUS_MSG_CAN_DATA_FRAME && msg->Type != BUS_MSG_CAN_REMOTE_FRAME) return true;
-    if (!c->output) return false;
+// A trace whose writing failed is incomplete: it is removed at once, so that nobody takes it
+// for the conversion of the whole file (endFile then finds nothing of ours).
+void discardOutput(cPeakConverter* c) {
+    if (c->output) cIO_close(c->output);
+    c->output = nullptr;
+    if (c->outputCreated && !cFS_remove(c->outputFs, c->outputName))
+        ZF_LOGE("Could not remove CAN file");
+    c->outputCreated = false;
+}
+
+bool writeMsg(cPeakConverter* c, const cBusMsg* msg) {
     try {
         if (!c->headerWritten) {
             c->startTime = msg->Timestamp;
@@ -191,6 +197,16 @@ bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
         ZF_LOGE("Could not write CAN data");
         return false;
     }
+}
+
+bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
+    cPeakConverter* c = fromLayer(layer);
+    if (!c || !msg) return false;
+    if (msg->Type != BUS_MSG_CAN_DATA_FRAME && msg->Type != BUS_MSG_CAN_REMOTE_FRAME) return true;
+    if (!c->output) return false;
+    if (writeMsg(c, msg)) return true;
+    discardOutput(c);
+    return false;
 }
 
 bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
@@ -206,7 +222,8 @@ bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
     }
     if (!c->outputCreated) return closed; // nothing of ours to keep or remove
     c->outputCreated = false;
-    if (c->headerWritten && c->messageNumber != 1) return closed;
+    // A trace that did not close may lack its last lines: removed like an empty one.
+    if (closed && c->headerWritten && c->messageNumber != 1) return true;
     if (!cFS_remove(c->outputFs, c->outputName)) {
         ZF_LOGE("Could not remove CAN file");
         return false;

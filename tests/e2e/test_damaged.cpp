@@ -152,7 +152,80 @@ void damageEverywhere(
     moreVariants(check);
 }
 
+// An output folder whose trace streams take `budget` bytes, then fail (or fail to close).
+struct FailingOutput {
+    cFS base;
+    uint64_t budget;
+    bool failClose;
+    std::vector<std::string> removed;
+};
+struct FailingStream {
+    cIO base;
+    uint64_t budget;
+    bool failClose;
+};
+
+int64_t failingWrite(cIO* io, const void*, uint64_t n) {
+    FailingStream* s = reinterpret_cast<FailingStream*>(io);
+    if (n > s->budget) return -1;
+    s->budget -= n;
+    return static_cast<int64_t>(n);
+}
+int32_t failingClose(cIO* io) {
+    FailingStream* s = reinterpret_cast<FailingStream*>(io);
+    const int32_t result = s->failClose ? -1 : 0;
+    delete s;
+    return result;
+}
+const cIO_vtable failingStreamTable = {nullptr, failingWrite, nullptr, nullptr, failingClose};
+
+void outDtor(cFS*) {}
+bool outMkdir(cFS*, std::string_view) {
+    return true;
+}
+bool outRm(cFS* fs, std::string_view path) {
+    reinterpret_cast<FailingOutput*>(fs)->removed.emplace_back(path);
+    return true;
+}
+cIO* outOpen(cFS* fs, std::string_view, uint32_t) {
+    FailingOutput* out = reinterpret_cast<FailingOutput*>(fs);
+    return &(new FailingStream{{&failingStreamTable}, out->budget, out->failClose})->base;
+}
+const cFS_vtable failingOutputTable = {outDtor, nullptr, nullptr, outMkdir, outRm, outOpen};
+
 } // namespace
+
+// A trace that could not be written or closed whole is removed and the file fails.
+TEST(DamagedFiles, TraceThatFailsToWriteIsRemoved) {
+    e2e_tempDir dir;
+    cMdfWriterResult layout;
+    e2e_writeBytes(dir / "in.mf4", plainLog(&layout));
+    cFS* input = cFS_os_ctor(dir.path);
+    cLogReaderOptions options{true, true, true, -1, {}};
+    struct {
+        uint64_t budget;
+        bool failClose;
+        const char* message;
+    } cases[] = {{0, false, "Could not write CAN header"},
+                 {400, false, "Error during handle record callback"},
+                 {1 << 20, true, "Could not close CAN file"}};
+    for (const auto& c : cases) {
+        FailingOutput output{{&failingOutputTable, ""}, c.budget, c.failClose, {}};
+        cPeakConverter* converter = cPeakConverter_ctor(&output.base, cPeakConverter_VERSION_2_1);
+        cLogReader* reader =
+            cLogReader_ctor(input, &output.base, true, &options, &converter->layer);
+        damagedLog.clear();
+        zf_log_set_output_callback(collectLine);
+        EXPECT_EQ(cLogReader_process(reader, {"in.mf4"}), cLogReader_CONVERSION_FAILED);
+        zf_log_set_output_callback(nullptr);
+        EXPECT_NE(damagedLog.find(c.message), std::string::npos) << damagedLog;
+        EXPECT_EQ(output.removed, std::vector<std::string>{"in_CAN.trc"}) << c.message;
+        EXPECT_TRUE(e2e_exists(dir / "in.mf4"));
+        cLogReader_dtor(reader);
+        cPeakConverter_dtor(converter);
+    }
+    cFS_dtor(input);
+}
 
 TEST(DamagedFiles, PlainLogsFailCleanly) {
     Bench bench;
