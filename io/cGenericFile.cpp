@@ -2,12 +2,25 @@
 
 #include <cstring>
 
+#include <unistd.h>
+
 #include "io/cSerializer.h"
 #include "support/log.h"
 
 namespace {
-uint64_t outputLimit = cGenericFile_DEFAULT_OUTPUT_LIMIT;
+
+// 0 until first use or set: the default then depends on the machine.
+uint64_t outputLimit = 0;
+
+uint64_t defaultOutputLimit() {
+    long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return cGenericFile_DEFAULT_OUTPUT_LIMIT;
+    // The memory stream grows by doubling, so half the memory is what it can surely hold.
+    uint64_t half = uint64_t(pages) * uint64_t(pageSize) / 2;
+    return half < cGenericFile_DEFAULT_OUTPUT_LIMIT ? half : cGenericFile_DEFAULT_OUTPUT_LIMIT;
 }
+
+} // namespace
 
 bool cGenericFile_readHeader(cIO* io, cGenericFile* header) {
     if (io == nullptr || header == nullptr) return false;
@@ -23,11 +36,12 @@ bool cGenericFile_readHeader(cIO* io, cGenericFile* header) {
 }
 
 uint64_t cGenericFile_getOutputLimit() {
+    if (outputLimit == 0) outputLimit = defaultOutputLimit();
     return outputLimit;
 }
 
 uint64_t cGenericFile_setOutputLimit(uint64_t limit) {
-    uint64_t previous = outputLimit;
+    uint64_t previous = cGenericFile_getOutputLimit();
     outputLimit = limit;
     return previous;
 }
@@ -35,9 +49,10 @@ uint64_t cGenericFile_setOutputLimit(uint64_t limit) {
 bool cGenericFile_storeOutput(cIO* memory, const void* src, uint64_t n, uint64_t* stored) {
     if (memory == nullptr || stored == nullptr) return false;
     if (n == 0) return true;
-    if (n > outputLimit || *stored > outputLimit - n) {
+    const uint64_t limit = cGenericFile_getOutputLimit();
+    if (n > limit || *stored > limit - n) {
         ZF_LOGE("Unwrapped data exceeds the limit of %llu bytes",
-                static_cast<unsigned long long>(outputLimit));
+                static_cast<unsigned long long>(limit));
         return false;
     }
     int64_t written = cIO_write(memory, src, n);

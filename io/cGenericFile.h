@@ -38,8 +38,9 @@ bool cGenericFile_readHeader(cIO* io, cGenericFile* header);
 
 // Upper bound on the bytes a container may unwrap into memory (decompressed or decrypted).
 // An open whose output would pass it fails with a logged message instead of exhausting
-// memory on a decompression bomb. Default cGenericFile_DEFAULT_OUTPUT_LIMIT (16 GiB); the
-// setter returns the previous value (tests lower it).
+// memory on a decompression bomb. Default: half the machine's physical memory, at most
+// cGenericFile_DEFAULT_OUTPUT_LIMIT (16 GiB). The setter returns the previous value; a
+// limit of 0 restores the default.
 inline constexpr uint64_t cGenericFile_DEFAULT_OUTPUT_LIMIT = 16ull << 30;
 uint64_t cGenericFile_getOutputLimit();
 uint64_t cGenericFile_setOutputLimit(uint64_t limit);

@@ -256,7 +256,9 @@ TEST(CompressedContainer, DecompressionBombStopsAtTheOutputLimit) {
     EXPECT_EQ(unwrap(enc), zeros);
     cGenericFile_setOutputLimit(zeros.size() - 1);
     EXPECT_EQ(unwrap(enc), std::nullopt);
-    cGenericFile_setOutputLimit(previous);
+    cGenericFile_setOutputLimit(0); // back to the default: half the memory, 16 GiB at most
+    EXPECT_EQ(cGenericFile_getOutputLimit(), previous);
+    EXPECT_LE(previous, cGenericFile_DEFAULT_OUTPUT_LIMIT);
 }
 
 TEST(CompressedContainer, PayloadEndIsNotCutTo32BitsAndReadErrorsFail) {
