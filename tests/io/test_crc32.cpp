@@ -56,8 +56,6 @@ TEST(Crc32Stream, CarriesTheJamcrcRegisterThroughReadsAndWrites) {
     EXPECT_EQ(cIO_read(crc, buf, 16), 0);
     EXPECT_EQ(std::memcmp(buf, "123456789", 4), 0);
     EXPECT_EQ(cIO_crc32_getCRC(crc), 0x340BC6D9u);
-    EXPECT_EQ(cIO_tell(crc), cIO_UNSUPPORTED);
-    EXPECT_EQ(cIO_seek(crc, 0, cIO_SEEK_SET), cIO_UNSUPPORTED);
     EXPECT_EQ(cIO_close(crc), 0);
     EXPECT_EQ(cIO_crc32_getCRC(mem), 0u); // not a CRC stream
     cIO_close(mem);
@@ -68,6 +66,4 @@ TEST(Crc32Stream, CarriesTheJamcrcRegisterThroughReadsAndWrites) {
     EXPECT_EQ(cIO_write(crc, buf, 4), -1);
     EXPECT_EQ(cIO_crc32_getCRC(crc), 0xFFFFFFFFu);
     cIO_close(crc);
-    EXPECT_EQ(cIO_crc32_ctor(nullptr), nullptr);
-    EXPECT_EQ(cIO_crc32_getCRC(nullptr), 0u);
 }
