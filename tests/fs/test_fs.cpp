@@ -24,29 +24,28 @@ struct Fake {
 Fake* fake(cFS* fs) {
     return reinterpret_cast<Fake*>(fs);
 }
-bool fakeStat(cFS* fs, std::string_view p, cFS_statRecord* out) {
-    fake(fs)->calls.push_back("stat " + std::string(p));
-    auto it = fake(fs)->types.find(std::string(p));
-    *out = {it == fake(fs)->types.end() ? cFS_TYPE_MISSING : it->second, 0};
-    return !fake(fs)->failStat;
-}
-void fakeLs(cFS* fs, std::string_view p, cFS_entrySet* set) {
-    for (const cFS_entry& e : fake(fs)->listings[std::string(p)])
-        set->insert(e);
-}
-bool fakeMkdir(cFS* fs, std::string_view p) {
-    fake(fs)->calls.push_back("mkdir " + std::string(p));
-    fake(fs)->types[std::string(p)] = cFS_TYPE_FOLDER;
-    return true;
-}
-bool fakeRm(cFS* fs, std::string_view p) {
-    fake(fs)->calls.push_back("rm " + std::string(p));
-    return true;
-}
-void fakeDtor(cFS* fs) {
-    fake(fs)->calls.push_back("dtor");
-}
-const cFS_vtable kFakeTable = {fakeDtor, fakeStat, fakeLs, fakeMkdir, fakeRm, nullptr};
+const cFS_vtable kFakeTable = {
+    [](cFS* fs) { fake(fs)->calls.push_back("dtor"); },
+    [](cFS* fs, std::string_view p, cFS_statRecord* out) {
+        fake(fs)->calls.push_back("stat " + std::string(p));
+        auto it = fake(fs)->types.find(std::string(p));
+        *out = {it == fake(fs)->types.end() ? cFS_TYPE_MISSING : it->second, 0};
+        return !fake(fs)->failStat;
+    },
+    [](cFS* fs, std::string_view p, cFS_entrySet* set) {
+        for (const cFS_entry& e : fake(fs)->listings[std::string(p)])
+            set->insert(e);
+    },
+    [](cFS* fs, std::string_view p) {
+        fake(fs)->calls.push_back("mkdir " + std::string(p));
+        fake(fs)->types[std::string(p)] = cFS_TYPE_FOLDER;
+        return true;
+    },
+    [](cFS* fs, std::string_view p) {
+        fake(fs)->calls.push_back("rm " + std::string(p));
+        return true;
+    },
+    nullptr};
 
 struct FakeFs : ::testing::Test {
     Fake f;
@@ -55,6 +54,7 @@ struct FakeFs : ::testing::Test {
         f.fs.vt = &kFakeTable;
         f.calls.clear();
     }
+    // The folders that cFS_mkdirs created, in order.
     Names mkdirs(std::string_view path, bool want = true) {
         f.calls.clear();
         EXPECT_EQ(cFS_mkdirs(&f.fs, path), want) << path;
@@ -119,13 +119,12 @@ TEST_F(FakeFs, MkdirsCreatesOutermostFirstAndSkipsWhatExists) {
     EXPECT_EQ(mkdirs("/x/y"), (Names{"/x", "/x/y"}));
 }
 
-TEST_F(FakeFs, ListingsAreByteOrderedAndMadeRelative) {
+TEST_F(FakeFs, ListingsAreMadeRelativeAndLoopsEnd) {
     root("base");
-    f.listings["base/d"] = {{"b.MF4", 1, 3}, {"A.MF4", 1, 1},   {"a.mf4", 1, 2}, {"a.b", 1, 0},
-                            {"B", 2, 0},     {"base/in", 1, 9}, {"a.mf4", 1, 99}};
+    f.listings["base/d"] = {{"b", 1, 3}, {"a.mf4", 1, 2}, {"base/in", 1, 9}, {"a.mf4", 1, 99}};
     cFS_entrySet set{{"0kept", 1, 0}};
     cFS_ls(&f.fs, "d", &set);
-    EXPECT_EQ(names(set), (Names{"0kept", "A.MF4", "B", "a.b", "a.mf4", "b.MF4", "in"}));
+    EXPECT_EQ(names(set), (Names{"0kept", "a.mf4", "b", "in"}));
     EXPECT_EQ(set.find({"a.mf4", 0, 0})->size, 2u); // the first one stays
 
     root("/r");
@@ -143,36 +142,30 @@ TEST_F(FakeFs, ListingsAreByteOrderedAndMadeRelative) {
     EXPECT_LT(loop.size(), 100u);
 }
 
-TEST(FsPath, RelativeToAbsoluteAppends) {
-    cFS* fs = cFS_ctor("/root");
-    std::string out = "x:";
-    cFS_relativeToAbsolutePath(fs, "a/b", &out);
-    cFS_relativeToAbsolutePath(fs, "..", &out);
-    cFS_relativeToAbsolutePath(fs, "", &out);
-    EXPECT_EQ(out, "x:/root/a/b/root");
-    cFS_dtor(fs);
-}
-
-TEST(FsPath, TextPieces) {
-    // path, file name, extension, base name, parent folder
-    const char* cases[][5] = {
-        {"a/b/c.mf4", "c.mf4", "mf4", "c", "a/b/"},
-        {"a/b/", "", "", "", "a/b/"},
-        {"", "", "", "", ""},
-        {"c.tar.gz", "c.tar.gz", "gz", "c.tar", ""},
-        {"name.", "name.", "", "name.", ""},
-        {"MF4", "MF4", "MF4", "MF4", ""},
-        {"/abc", "abc", "abc", "abc", "/"},
-        {"d.ir/f", "f", "f", "f", "d.ir/"},
-        {".hidden", ".hidden", "hidden", "", ""},
-        {"x.mf4", "x.mf4", "mf4", "x", ""},
-    };
-    for (auto& c : cases) {
-        EXPECT_EQ(cFS_getFileName(c[0]), c[1]) << c[0];
-        EXPECT_EQ(cFS_getExtension(c[0]), c[2]) << c[0];
-        EXPECT_EQ(cFS_getBaseName(c[0]), c[3]) << c[0];
-        EXPECT_EQ(cFS_getParentFolder(c[0]), c[4]) << c[0];
+TEST(FsPath, TextPiecesAndAbsolutePaths) {
+    // Pairs of a path and its file name|extension|base name|parent folder.
+    const char* cases[] = {"a/b/c.mf4", "c.mf4|mf4|c|a/b/",
+                           "a/b/",      "|||a/b/",
+                           "",          "|||",
+                           "c.tar.gz",  "c.tar.gz|gz|c.tar|",
+                           "name.",     "name.||name.|",
+                           "MF4",       "MF4|MF4|MF4|",
+                           "/abc",      "abc|abc|abc|/",
+                           "d.ir/f",    "f|f|f|d.ir/",
+                           ".hidden",   ".hidden|hidden||"};
+    for (size_t i = 0; i < std::size(cases); i += 2) {
+        const char* path = cases[i];
+        std::string got = std::string(cFS_getFileName(path)) + "|";
+        got += std::string(cFS_getExtension(path)) + "|" + std::string(cFS_getBaseName(path));
+        EXPECT_EQ(got + "|" + std::string(cFS_getParentFolder(path)), cases[i + 1]) << path;
     }
     std::string_view src = "p/q.r";
     EXPECT_EQ(cFS_getExtension(src).data(), src.data() + 4); // a view into the argument
+
+    cFS* fs = cFS_ctor("/root");
+    std::string out = "x:";
+    for (const char* p : {"a/b", "..", ""})
+        cFS_relativeToAbsolutePath(fs, p, &out);
+    EXPECT_EQ(out, "x:/root/a/b/root");
+    cFS_dtor(fs);
 }
