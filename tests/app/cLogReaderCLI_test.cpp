@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,10 +47,8 @@ struct Scratch {
         dir += "/";
         std::ofstream(dir + "a.MF4") << "x";
         std::ofstream(dir + "b.MF4") << "x";
-        mkdir((dir + "logs").c_str(), 0700);
-        mkdir((dir + "out").c_str(), 0700);
-        mkdir((dir + "x").c_str(), 0700);
-        mkdir((dir + "y").c_str(), 0700);
+        for (const char* folder : {"logs", "out", "x", "y"})
+            mkdir((dir + folder).c_str(), 0700);
         std::ofstream(dir + "pw.json") << "{\"default\": \"one\", \"0000ABCD\": \"two\"}";
         char cwd[4096];
         oldCwd = getcwd(cwd, sizeof cwd);
@@ -163,47 +162,47 @@ TEST(cLogReaderCLI, ParseErrorsAndTheirStatuses) {
               "I 0 password(s) loaded\nE Invalid output path: " + s.dir + "a.MF4\n");
 }
 
-TEST(cLogReaderCLI, SettingsOfASuccessfulParse) {
-    Scratch s;
-    cPeakConverterCLI* cli = cPeakConverterCLI_ctor();
-    EXPECT_EQ(cPeakConverterCLI_getFormat(cli), 0u);
-    // Values attached, after "=" and as the next argument; flags clustered; "--" ends options.
-    Outcome o = parse(cli, {"--buffer=1MB", "-i", "a.MF4", "-dX", "--non-interactive", "-fVERSION1",
-                            "--verbosity=5", "-p", "pw.json", "--", s.dir + "b.MF4"});
-    ASSERT_TRUE(o.result) << o.out << o.log;
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, "");
-    EXPECT_EQ(o.log, "I 2 password(s) loaded\n");
+// What a successful parse set, in one line: options, trace format, log level, root, inputs
+// and where the output file system points ("input" when it is the input one).
+std::string settings(cPeakConverterCLI* cli) {
     const cLogReaderCLI& c = cli->cli;
-    EXPECT_EQ(c.options.bufferSize, 1048576);
-    EXPECT_TRUE(c.options.deleteConverted);
-    EXPECT_TRUE(c.options.noAppendRoot);
-    EXPECT_TRUE(c.options.nonInteractive);
-    EXPECT_EQ(cPeakConverterCLI_getFormat(cli), 1u);
-    EXPECT_EQ(zf_log_get_output_level(), ZF_LOG_VERBOSE);
-    EXPECT_EQ(*cPasswordStore_getForDevice(&c.options.passwords, 0xABCD), "two");
-    EXPECT_EQ(c.root, s.dir);
-    EXPECT_EQ(c.inputs, (std::vector<std::string>{"a.MF4", "b.MF4"}));
-    ASSERT_NE(c.inputFs, nullptr);
-    EXPECT_EQ(c.outputFs, c.inputFs);
-    cPeakConverterCLI_dtor(cli);
+    std::ostringstream s;
+    s << c.options.bufferSize << " d" << c.options.deleteConverted << " X" << c.options.noAppendRoot
+      << " n" << c.options.nonInteractive << " f" << cPeakConverterCLI_getFormat(cli) << " level"
+      << zf_log_get_output_level() << " " << c.root << " [";
+    for (const std::string& input : c.inputs)
+        s << input << ",";
+    if (!c.inputFs || !c.outputFs) return s.str() + "] no file system";
+    return s.str() + "] " + (c.outputFs == c.inputFs ? "input" : c.outputFs->root);
 }
 
-TEST(cLogReaderCLI, DefaultsFoldersAndOutputDirectory) {
+TEST(cLogReaderCLI, SettingsOfSuccessfulParses) {
     Scratch s;
-    cPeakConverterCLI* cli = cPeakConverterCLI_ctor();
-    Outcome o = parse(cli, {"logs", "a.MF4", "-O", "out"});
-    ASSERT_TRUE(o.result) << o.out << o.log;
-    const cLogReaderCLI& c = cli->cli;
-    EXPECT_EQ(c.options.bufferSize, -1);
-    EXPECT_FALSE(c.options.deleteConverted || c.options.noAppendRoot || c.options.nonInteractive);
-    EXPECT_EQ(cPeakConverterCLI_getFormat(cli), 2u);
-    EXPECT_EQ(zf_log_get_output_level(), ZF_LOG_INFO);
-    EXPECT_EQ(c.inputs, (std::vector<std::string>{"logs/", "a.MF4"}));
-    ASSERT_NE(c.outputFs, nullptr);
-    EXPECT_NE(c.outputFs, c.inputFs);
-    EXPECT_EQ(c.outputFs->root, s.dir + "out/");
-    cPeakConverterCLI_dtor(cli);
+    const struct {
+        std::vector<std::string> args;
+        std::string log, settings;
+    } cases[] = {
+        // Values attached, after "=" and as the next argument; flags clustered; "--" ends
+        // options.
+        {{"--buffer=1MB", "-i", "a.MF4", "-dX", "--non-interactive", "-fVERSION1", "--verbosity=5",
+          "-p", "pw.json", "--", s.dir + "b.MF4"},
+         "I 2 password(s) loaded\n",
+         "1048576 d1 X1 n1 f1 level1 " + s.dir + " [a.MF4,b.MF4,] input"},
+        {{"logs", "a.MF4", "-O", "out"},
+         "I 0 password(s) loaded\n",
+         "-1 d0 X0 n0 f2 level3 " + s.dir + " [logs/,a.MF4,] " + s.dir + "out/"},
+    };
+    for (const auto& c : cases) {
+        cPeakConverterCLI* cli = cPeakConverterCLI_ctor();
+        EXPECT_EQ(cPeakConverterCLI_getFormat(cli), 0u);
+        Outcome o = parse(cli, c.args);
+        EXPECT_TRUE(o.result && o.status == 0 && o.out.empty()) << o.out << o.log;
+        EXPECT_EQ(o.log, c.log);
+        EXPECT_EQ(settings(cli), c.settings);
+        if (c.log[2] == '2')
+            EXPECT_EQ(*cPasswordStore_getForDevice(&cli->cli.options.passwords, 0xABCD), "two");
+        cPeakConverterCLI_dtor(cli);
+    }
 
     // The default password file is read from the working directory when it is there.
     std::ofstream("passwords.json") << "\"default\":\"p\"";
@@ -213,26 +212,16 @@ TEST(cLogReaderCLI, DefaultsFoldersAndOutputDirectory) {
 }
 
 TEST(cLogReaderCLI, RootOfOneInput) {
-    const struct {
-        const char* path;
-        const char* root;
-    } cases[] = {
-        {"/data/logs/a.MF4", "/data/logs/"},
-        {"/data/logs/", "/data/"},
-        {"/data/logs", "/data/"},
-        {"//a", "//"},
-        {"/x.MF4", nullptr},
-        {"/logs/", nullptr},
-        {"/", nullptr},
-        {"", nullptr},
-        {"ab", nullptr},
-        {"a/", nullptr},
-        {"a/b", "a/"},
-    };
-    for (const auto& c : cases) {
-        std::string_view root = "unset";
-        EXPECT_EQ(cLogReaderCLI_findRoot(c.path, &root), c.root != nullptr) << c.path;
-        if (c.root) EXPECT_EQ(root, c.root) << c.path;
+    // Pairs of a path and its root ("-": none).
+    // clang-format off
+    const char* cases[] = {"/data/logs/a.MF4", "/data/logs/", "/data/logs/", "/data/",
+                           "/data/logs", "/data/", "//a", "//", "/x.MF4", "-", "/logs/", "-",
+                           "/", "-", "", "-", "ab", "-", "a/", "-", "a/b", "a/"};
+    // clang-format on
+    for (size_t i = 0; i < std::size(cases); i += 2) {
+        std::string_view root = "-";
+        EXPECT_EQ(cLogReaderCLI_findRoot(cases[i], &root), cases[i + 1][0] != '-') << cases[i];
+        EXPECT_EQ(root, cases[i + 1]) << cases[i];
     }
 }
 

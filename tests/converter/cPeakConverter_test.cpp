@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "app/logCapture.h"
@@ -69,38 +70,35 @@ struct Trace {
     bool endFile() { return c->layer.vt->endFile(&c->layer, &info); }
 };
 
-cBusMsg frame(double t, uint32_t id, std::string data, uint8_t dlc,
-              cBusMsgType type = BUS_MSG_CAN_DATA_FRAME) {
+// A CAN data frame, or with the kind and flags given: kinds "L" LIN, "R" remote, "X" error;
+// flags I IDE, D Dir, E EDL, B BRS, S ESI.
+cBusMsg frame(double t, uint32_t id, std::string data, uint8_t dlc, const char* what = "") {
     cBusMsg msg{};
     msg.Timestamp = 1700000000.5 + t;
     msg.BusChannel = 1;
     msg.ID = id;
     msg.DataBytes = std::move(data);
-    msg.Type = type;
-    msg.CAN.DLC = dlc;
+    auto has = [what](char c) -> uint8_t { return std::strchr(what, c) != nullptr; };
+    msg.Type = has('L')   ? BUS_MSG_LIN_FRAME
+               : has('R') ? BUS_MSG_CAN_REMOTE_FRAME
+               : has('X') ? BUS_MSG_CAN_ERROR_FRAME
+                          : BUS_MSG_CAN_DATA_FRAME;
+    msg.CAN = {has('I'), has('D'), has('E'), has('S'), has('B'), has('R'), dlc};
     return msg;
 }
 
 // Frames of every kind in time order: CAN, LIN and error records, classic and FD frames.
 std::vector<cBusMsg> mixedFrames() {
-    std::vector<cBusMsg> f;
-    f.push_back(frame(0, 0x123, std::string("\x01\xAB\xFF\x00\x10\x20\x30\x40", 8), 8));
-    f.push_back(frame(0.001, 0x10, "\x01", 1, BUS_MSG_LIN_FRAME));
-    f.push_back(frame(0.0015, 0x18DAF110, "\x02\x10\x03", 3));
-    f.back().CAN.IDE = f.back().CAN.Dir = 1;
-    f.push_back(frame(0.002, 0x7FF, std::string(24, '\x55'), 12));
-    f.back().CAN.EDL = f.back().CAN.BRS = f.back().CAN.ESI = 1;
-    f.push_back(frame(0.0025, 0x456, "", 2, BUS_MSG_CAN_REMOTE_FRAME));
-    f.back().CAN.RTR = 1;
-    f.push_back(frame(0.003, 0, "", 0, BUS_MSG_CAN_ERROR_FRAME));
-    f.push_back(frame(0.004, 0x1, "\xAA", 1));
-    f.back().CAN.EDL = f.back().CAN.BRS = 1;
-    f.push_back(frame(0.005, 0x1, "\xAA", 1));
-    f.back().CAN.EDL = f.back().CAN.ESI = 1;
-    f.push_back(frame(1.0, 0x1, "\xAA", 1));
-    f.back().CAN.EDL = f.back().CAN.IDE = 1;
-    f.push_back(frame(2.0, 0x7, "", 0));
-    return f;
+    return {frame(0, 0x123, std::string("\x01\xAB\xFF\x00\x10\x20\x30\x40", 8), 8),
+            frame(0.001, 0x10, "\x01", 1, "L"),
+            frame(0.0015, 0x18DAF110, "\x02\x10\x03", 3, "ID"),
+            frame(0.002, 0x7FF, std::string(24, '\x55'), 12, "EBS"),
+            frame(0.0025, 0x456, "", 2, "R"),
+            frame(0.003, 0, "", 0, "X"),
+            frame(0.004, 0x1, "\xAA", 1, "EB"),
+            frame(0.005, 0x1, "\xAA", 1, "ES"),
+            frame(1.0, 0x1, "\xAA", 1, "EI"),
+            frame(2.0, 0x7, "", 0)};
 }
 
 TEST(cPeakConverter, RoundTripOfBothVersions) {
@@ -158,11 +156,11 @@ TEST(cPeakConverter, StartDates) {
         double time;
         const char* text;
     } cases[] = {
-        {1700000000.5, "45244.9259317130\n"},
-        {0.0, "25569.0000000000\n"},
+        // clang-format off
+        {1700000000.5, "45244.9259317130\n"}, {0.0, "25569.0000000000\n"},
         {86400.0 * 2 - 1e-7, "25571.0000000000\n"}, // rounds up into the next day
-        {-2209161600.0 - 86400.0, "    0.0000000000\n"},
-        {NAN, "    0.0000000000\n"},
+        {-2209161600.0 - 86400.0, "    0.0000000000\n"}, {NAN, "    0.0000000000\n"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         std::string text;
@@ -191,10 +189,10 @@ TEST(cPeakConverter, WriteFailuresAreReported) {
         int64_t room;
         const char* message;
     } cases[] = {
-        {1, 10, "E Could not write CAN header\n"},
-        {2, 10, "E Could not write CAN header\n"},
-        {1, 50, "E Could not write CAN data\n"},
-        {2, 80, ""}, // the driver names the failed record
+        // clang-format off
+        {1, 10, "E Could not write CAN header\n"}, {2, 10, "E Could not write CAN header\n"},
+        {1, 50, "E Could not write CAN data\n"}, {2, 80, ""}, // the driver names the failed record
+        // clang-format on
     };
     for (const auto& c : cases) {
         Trace t(c.format);
