@@ -159,3 +159,12 @@ cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size) {
     cIO_buffer_setup(b, inner, ownsInner, (uint8_t*)(b + 1), capacity);
     return &b->base;
 }
+
+const uint8_t* cIO_buffer_peek(cIO* io, int64_t at, uint64_t n) {
+    if (!io || io->vt != &kBufferTable) return nullptr;
+    const cIO_buffer* b = (const cIO_buffer*)io;
+    if (at < b->windowStart) return nullptr;
+    const uint64_t offset = (uint64_t)(at - b->windowStart);
+    if (offset > b->filled || n > b->filled - offset) return nullptr;
+    return b->buffer + offset;
+}

@@ -9,6 +9,7 @@
 // inner stream's close result when it owns it.
 
 #include <cstddef>
+#include <cstdint>
 
 #include "io/cIO.h"
 
@@ -17,3 +18,7 @@
 cIO* cIO_buffer_ctor(cIO* inner, bool ownsInner, void* buffer, size_t size);
 // Rounds size up to a multiple of 8 and allocates record and zeroed buffer in one block.
 cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size);
+// The n bytes at inner position at, in place, when the buffer holds them now (the bytes a
+// read there would deliver); null otherwise and for any other kind of stream. Nothing is
+// read or moved. Valid until the next operation on the stream.
+const uint8_t* cIO_buffer_peek(cIO* io, int64_t at, uint64_t n);

@@ -4,6 +4,9 @@
 
 #include <new>
 
+#include "io/cIO_memoryAlloc.h"
+#include "io/cIO_readBuffer.h"
+
 namespace {
 
 const cMdfBlock_vtable kOps = {cMdfBlock_DT_load, cMdfBlock_DT_save, cMdfBlock_DT_getLinks,
@@ -93,6 +96,20 @@ void cMdfBlock_DT_dtor(cMdfBlock_obj_t* block) {
 
 uint64_t cMdfBlock_DT_getDataOffset(const cMdfBlock_DT_obj_t* dt) {
     return dt ? dt->dataOffset : 0;
+}
+
+const uint8_t* cMdfBlock_DT_peek(const cMdfBlock_DT_obj_t* dt, uint64_t offset, uint64_t n) {
+    if (!dt || !dt->source) return nullptr;
+    const uint64_t dataSize = cMdfBlockHeader_getDataSize(&dt->header);
+    if (offset > dataSize || n > dataSize - offset) return nullptr;
+    if (dt->dataOffset > static_cast<uint64_t>(INT64_MAX) - dataSize) return nullptr;
+    const uint64_t at = dt->dataOffset + offset;
+    if (const uint8_t* p = cIO_buffer_peek(dt->source, static_cast<int64_t>(at), n)) return p;
+    // A decrypted or decompressed log lies in a memory stream.
+    const uint8_t* data = cIO_memoryAlloc_data(dt->source);
+    const uint64_t size = cIO_memoryAlloc_size(dt->source);
+    if (!data || at > size || n > size - at) return nullptr;
+    return data + at;
 }
 
 cIO* cMdfBlock_DT_getIOInterface(cMdfBlock_DT_obj_t* dt) {

@@ -82,14 +82,25 @@ uint64_t dataSizeOf(const cMdfBlock_DT_obj_t* dt) {
 
 // Refills the state's window with the data section from `from` on: at least up to `to`,
 // cMdfRecordInfo_WINDOW bytes when there are so many, never past the data size. False when
-// the section or the stream ends before `to`.
-__attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, cIO* io, uint64_t dataSize,
-                                      uint64_t from, uint64_t to) {
+// the section or the stream ends before `to`. A section the source holds in memory (the
+// whole-file read-ahead buffer, a decoded container) is used in place, all of it at once,
+// instead of being copied window by window.
+__attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, const cMdfBlock_DT_obj_t* dt,
+                                      cIO* io, uint64_t dataSize, uint64_t from, uint64_t to) {
     std::string& buf = st->recordBuffer;
     if (from > to || to > dataSize) return false;
+    st->bufferStart = from;
+    if (const uint8_t* inPlace = cMdfBlock_DT_peek(dt, from, dataSize - from)) {
+        st->window = inPlace;
+        st->windowSize = dataSize - from;
+        st->inPlace = true;
+        return true;
+    }
     uint64_t want = std::min(std::max(to - from, cMdfRecordInfo_WINDOW), dataSize - from);
     buf.clear();
-    st->bufferStart = from;
+    st->window = nullptr;
+    st->windowSize = 0;
+    st->inPlace = false;
     if (!seekTo(io, from)) return false;
     // Grown piece by piece, so that a data size the stream cannot back costs no more memory
     // than the bytes that really arrive.
@@ -102,21 +113,26 @@ __attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, cIO* io, u
         got += static_cast<uint64_t>(n);
     }
     buf.resize(got);
+    st->window = reinterpret_cast<const uint8_t*>(buf.data());
+    st->windowSize = got;
     return to <= from + got;
 }
 
 // Makes the window hold bytes [from, to) of the data section; every caller reading one record
 // passes the record's start as `from`, so that all its pieces stay in the window together.
-inline bool cover(cMdfBlock_DG_iteratorState* st, cIO* io, uint64_t dataSize, uint64_t from,
-                  uint64_t to) {
-    if (from >= st->bufferStart && to <= st->bufferStart + st->recordBuffer.size() && from <= to)
+// A window in place is checked each time: a read of another block on the shared stream may
+// have moved the source's buffer, and then the bytes are fetched anew.
+inline bool cover(cMdfBlock_DG_iteratorState* st, const cMdfBlock_DT_obj_t* dt, cIO* io,
+                  uint64_t dataSize, uint64_t from, uint64_t to) {
+    if (from >= st->bufferStart && to <= st->bufferStart + st->windowSize && from <= to &&
+        (!st->inPlace || cMdfBlock_DT_peek(dt, st->bufferStart, st->windowSize) == st->window))
         return true;
-    return refill(st, io, dataSize, from, to);
+    return refill(st, dt, io, dataSize, from, to);
 }
 
 // The window's bytes at offset `at` of the data section; the caller has covered them.
 inline const uint8_t* windowAt(const cMdfBlock_DG_iteratorState* st, uint64_t at) {
-    return reinterpret_cast<const uint8_t*>(st->recordBuffer.data()) + (at - st->bufferStart);
+    return st->window + (at - st->bufferStart);
 }
 
 inline uint64_t leValue(const uint8_t* p, uint8_t n) {
@@ -161,12 +177,18 @@ bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state) {
     state->vlsdBuffer.clear();
     state->decoder = nullptr;
     state->bufferStart = 0;
+    state->window = nullptr;
+    state->windowSize = 0;
+    state->inPlace = false;
     return true;
 }
 
 void cMdfBlock_DG_iteratorState_drop(cMdfBlock_DG_iteratorState* state) {
     if (!state) return;
     std::string().swap(state->recordBuffer);
+    state->window = nullptr;
+    state->windowSize = 0;
+    state->inPlace = false;
     std::string().swap(state->vlsdBuffer);
     state->view = cMdfRecord{nullptr, 0, nullptr, 0, nullptr};
 }
@@ -236,7 +258,7 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
         const cMdfRecordInfo& info = it->second;
         const uint64_t pos = state->position;
         if (info.recordLength == 0 || info.recordLength == cMdfRecordInfo_VLSD ||
-            !cover(state, io, dataSize, pos, pos + info.recordLength))
+            !cover(state, dt, io, dataSize, pos, pos + info.recordLength))
             return nullptr;
         state->vlsdBuffer.clear();
         if (const cMdfDecodeRule* vr = firstVlsdRule(info.rules)) {
@@ -254,19 +276,19 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
     // stepped over; every step moves forward, so this ends.
     for (;;) {
         const uint64_t pos = state->position;
-        if (!cover(state, io, dataSize, pos, pos + idSize)) return nullptr;
+        if (!cover(state, dt, io, dataSize, pos, pos + idSize)) return nullptr;
         auto it = dg->recordMap.find(leValue(windowAt(state, pos), idSize));
         if (it == dg->recordMap.end()) return nullptr;
         const cMdfRecordInfo& info = it->second;
         if (info.recordLength == cMdfRecordInfo_VLSD) {
-            if (!cover(state, io, dataSize, pos, pos + idSize + 4)) return nullptr;
+            if (!cover(state, dt, io, dataSize, pos, pos + idSize + 4)) return nullptr;
             uint64_t n = leValue(windowAt(state, pos + idSize), 4);
             if (n > dataSize - pos - idSize - 4) return nullptr;
             state->position += idSize + 4 + n;
             continue;
         }
         uint64_t extent = idSize + uint64_t{info.recordLength};
-        if (!cover(state, io, dataSize, pos, pos + extent)) return nullptr;
+        if (!cover(state, dt, io, dataSize, pos, pos + extent)) return nullptr;
         state->vlsdBuffer.clear();
         if (const cMdfDecodeRule* vr = firstVlsdRule(info.rules)) {
             const cMdfBlock_CG_obj_t* vcg = cMdfBlock_obj_t_to_cMdfBlock_CG_obj_t(vr->vlsdBlock);
@@ -275,7 +297,7 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
             if (vcg) {
                 // The VLSD record that belongs to this one follows it directly.
                 if (cMdfBlock_CG_isVLSD(vcg) &&
-                    cover(state, io, dataSize, pos, next + idSize + 4) &&
+                    cover(state, dt, io, dataSize, pos, next + idSize + 4) &&
                     leValue(windowAt(state, next), idSize) == cMdfBlock_CG_getRecordID(vcg)) {
                     uint64_t n = leValue(windowAt(state, next + idSize), 4);
                     const uint64_t body = next + idSize + 4;
@@ -286,8 +308,8 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
                     } else {
                         // A record cut short by the end of the data gives what is there.
                         uint64_t end = std::min(body + n, dataSize);
-                        cover(state, io, dataSize, pos, end);
-                        uint64_t have = state->bufferStart + state->recordBuffer.size();
+                        cover(state, dt, io, dataSize, pos, end);
+                        uint64_t have = state->bufferStart + state->windowSize;
                         uint64_t take = have > body ? std::min(n, have - body) : 0;
                         if (take)
                             state->vlsdBuffer.append(
@@ -303,7 +325,7 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
             }
         }
         // Reading ahead for the VLSD data must not have lost the record (a failing stream).
-        if (!cover(state, io, dataSize, pos, pos + idSize + info.recordLength)) return nullptr;
+        if (!cover(state, dt, io, dataSize, pos, pos + idSize + info.recordLength)) return nullptr;
         return finish(state, info, pos + idSize, extent);
     }
 }

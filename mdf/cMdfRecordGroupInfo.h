@@ -16,7 +16,11 @@
 //                  one stream call at a time; holds the last record's data bytes
 //   vlsdBuffer   - holds the last record's VLSD data (reused)
 //   decoder      - the decoder of the last record's channel group (may be null)
-//   bufferStart  - offset in the data section of recordBuffer's first byte
+//   bufferStart  - offset in the data section of the window's first byte
+//   window       - the window's bytes: recordBuffer's, or the source's own memory (inPlace)
+//   windowSize   - bytes in the window
+//   inPlace      - the window points into the source (the whole rest of the data section
+//                  held in memory), so nothing was copied; checked again before each use
 // A state is a plain value embedded in its user; _init before use, _drop after.
 
 #include <cstdint>
@@ -52,6 +56,9 @@ struct cMdfBlock_DG_iteratorState {
     std::string vlsdBuffer;
     cMdfDecoderFn decoder;
     uint64_t bufferStart;
+    const uint8_t* window;
+    uint64_t windowSize;
+    bool inPlace;
 };
 
 bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state);
