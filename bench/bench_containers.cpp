@@ -36,12 +36,14 @@ Bytes generated(size_t size) {
         payload[id][0]++;
         payload[id][1 + rng() % 7] = uint8_t(rng());
         uint8_t rec[24] = {0x01};
-        for (int i = 0; i < 8; i++) rec[1 + i] = uint8_t(t >> (8 * i));
+        for (int i = 0; i < 8; i++)
+            rec[1 + i] = uint8_t(t >> (8 * i));
         rec[9] = uint8_t(0x100 + id * 7);
         rec[10] = uint8_t((0x100 + id * 7) >> 8);
         rec[13] = 1;
         rec[14] = 8;
-        for (int i = 0; i < 8; i++) rec[16 + i] = payload[id][i];
+        for (int i = 0; i < 8; i++)
+            rec[16 + i] = payload[id][i];
         out.insert(out.end(), rec, rec + sizeof rec);
     }
     out.resize(size);
@@ -55,7 +57,8 @@ const Bytes& plain() {
             if (FILE* f = std::fopen(path, "rb")) {
                 uint8_t buf[1 << 16];
                 size_t n;
-                while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
+                while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+                    b.insert(b.end(), buf, buf + n);
                 std::fclose(f);
                 return b;
             }
