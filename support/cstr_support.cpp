@@ -1,5 +1,7 @@
 #include "support/cstr_support.h"
 
+#include <array>
+#include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -191,9 +193,25 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
         const uint64_t half = uint64_t{1} << (shift - 1);
         if (rest > half || (rest == half && (q & 1))) ++q;
     }
-    // [blanks][-]whole[.decimals], written from the end.
-    const uint64_t whole = q / scale;
-    uint64_t fraction = q % scale;
+    // [blanks][-]whole[.decimals], written from the end. Constant divisors compile to
+    // multiplications.
+    uint64_t whole = q, fraction = 0;
+    switch (decimals) {
+    case 1:
+        whole = q / 10;
+        fraction = q % 10;
+        break;
+    case 2:
+        whole = q / 100;
+        fraction = q % 100;
+        break;
+    case 3:
+        whole = q / 1000;
+        fraction = q % 1000;
+        break;
+    default:
+        break;
+    }
     const unsigned wholeDigits = decimalDigits(whole);
     const unsigned length = negative + wholeDigits + (decimals ? decimals + 1 : 0);
     const unsigned total = length < width ? width : length;
@@ -209,12 +227,28 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
     return out + total;
 }
 
+namespace {
+
+// Per byte value its two digits and a blank, in the order of the bytes in memory, so that
+// one 4-byte store writes them (its fourth byte is overwritten by the next store).
+constexpr std::array<uint32_t, 256> kHexTriples = [] {
+    std::array<uint32_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        const uint32_t hi = static_cast<unsigned char>(kHexUpper[i >> 4]);
+        const uint32_t lo = static_cast<unsigned char>(kHexUpper[i & 0xF]);
+        t[i] = std::endian::native == std::endian::little
+                   ? hi | lo << 8 | uint32_t{' '} << 16
+                   : hi << 24 | lo << 16 | uint32_t{' '} << 8;
+    }
+    return t;
+}();
+
+} // namespace
+
 char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count) {
     const unsigned char* b = static_cast<const unsigned char*>(bytes);
     for (size_t i = 0; i < count; ++i) {
-        out[0] = kHexUpper[b[i] >> 4];
-        out[1] = kHexUpper[b[i] & 0x0F];
-        out[2] = ' ';
+        std::memcpy(out, &kHexTriples[b[i]], 4);
         out += 3;
     }
     return count ? out - 1 : out;

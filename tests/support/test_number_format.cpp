@@ -122,7 +122,7 @@ TEST(NumberFormat, HexBytesLikeTheAppendingHelper) {
     for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{8}, size_t{64}}) {
         std::string expected;
         cstr_support_append_hex_buffer(&expected, bytes.data(), n, ' ', true);
-        char buf[3 * 64];
+        char buf[3 * 64 + 16];
         EXPECT_EQ(std::string(buf, cstr_support_put_hex_bytes(buf, bytes.data(), n)), expected);
     }
 }
