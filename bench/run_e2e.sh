@@ -14,12 +14,15 @@
 # Every time is the best of ${REPEAT:-3} runs, so that a busy machine disturbs it less;
 # "frames/s" counts the frames of the log, whichever trace version keeps them.
 # Environment: BUILD_DIR (default build) holds kelvane and tools/kvgen, tools/kvpack;
-# KELVANE_BIN picks another binary; GROUPS_PER_FILE (default 4) data groups per log;
+# KELVANE_BIN picks another binary; COMPARE_BIN names a second one (say, an older build)
+# measured on the same files in the same run, on the rows marked "*"; GROUPS_PER_FILE (default 4) data groups per log;
 # BENCH_DIR (default /tmp/kelvane-bench) takes the scratch files, removed per frame count.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 bin=$(realpath "${KELVANE_BIN:-$build/kelvane}")
+bins=("$bin")
+[ -z "${COMPARE_BIN:-}" ] || bins+=("$(realpath "$COMPARE_BIN")")
 gen=$build/tools/kvgen
 pack=$build/tools/kvpack
 work=${BENCH_DIR:-/tmp/kelvane-bench}
@@ -60,7 +63,7 @@ baseline() { # input bytes
   echo "$best"
 }
 
-printf "%-10s %-10s %-3s %9s %11s %9s %9s %9s %9s %9s\n" frames input fmt seconds frames/s \
+printf "%-10s %-11s %-3s %9s %11s %9s %9s %9s %9s %9s\n" frames input fmt seconds frames/s \
   "in MB/s" "out MB/s" "peak MiB" "base s" "x limit"
 for n in "${counts[@]}"; do
   d="$work/$n"
@@ -76,19 +79,23 @@ for n in "${counts[@]}"; do
     in=$(ls "$d/$kind"/*)
     insize=$(stat -c %s "$in")
     for fmt in version2 version1; do
-      cat "$in" >/dev/null # hot page cache
-      rm -rf "$d/out"
-      mkdir -p "$d/out"
-      read -r secs rss < <(cd "$d" && measure "$bin" -p passwords.json -f "$fmt" -O out "$kind")
-      trc=$(find "$d/out" -name '*.trc' | head -1)
-      [ -n "$trc" ] || { echo "no trace written for $kind $fmt" >&2; exit 1; }
-      outsize=$(stat -c %s "$trc")
-      base=$(baseline "$in" "$outsize")
-      awk -v n="$n" -v s="$secs" -v i="$insize" -v o="$outsize" -v r="$rss" -v b="$base" \
-        -v k="$kind" -v f="${fmt#version}" 'BEGIN {
-        printf "%-10d %-10s %-3s %9.3f %11.0f %9.1f %9.1f %9.1f %9.3f %9.2f\n",
-               n, k, f, s, n / s, i / s / 1048576, o / s / 1048576, r / 1024, b, b / s }'
-      rm -rf "$d/out"
+      for b in "${bins[@]}"; do
+        mark=" "
+        [ "$b" = "$bin" ] || mark="*"
+        cat "$in" >/dev/null # hot page cache
+        rm -rf "$d/out"
+        mkdir -p "$d/out"
+        read -r secs rss < <(cd "$d" && measure "$b" -p passwords.json -f "$fmt" -O out "$kind")
+        trc=$(find "$d/out" -name '*.trc' | head -1)
+        [ -n "$trc" ] || { echo "no trace written for $kind $fmt" >&2; exit 1; }
+        outsize=$(stat -c %s "$trc")
+        base=$(baseline "$in" "$outsize")
+        awk -v n="$n" -v s="$secs" -v i="$insize" -v o="$outsize" -v r="$rss" -v b="$base" \
+          -v k="$kind$mark" -v f="${fmt#version}" 'BEGIN {
+          printf "%-10d %-11s %-3s %9.3f %11.0f %9.1f %9.1f %9.1f %9.3f %9.2f\n",
+                 n, k, f, s, n / s, i / s / 1048576, o / s / 1048576, r / 1024, b, b / s }'
+        rm -rf "$d/out"
+      done
     done
   done
   echo "  input $(mb "$(stat -c %s "$d/plain/00000001.MF4")") MiB plain," \
