@@ -229,21 +229,15 @@ HSD_poll_res heatshrink_decoder_poll(heatshrink_decoder* hsd, uint8_t* out, size
     do {                                                                                           \
         const uint32_t k_ = (kk);                                                                  \
         const uint32_t src_ = head - dist;                                                         \
-        const uint32_t from_ = src_ & mask, to_ = head & mask;                                     \
-        uint32_t i_ = 0;                                                                           \
-        if (dist >= k_ && from_ + k_ <= mask + 1 && to_ + k_ <= mask + 1) {                        \
-            /* the copy reads nothing it writes: eight bytes at a time */                          \
-            for (; i_ + 8 <= k_; i_ += 8) {                                                        \
-                uint64_t v_;                                                                       \
-                std::memcpy(&v_, window + from_ + i_, 8);                                          \
-                std::memcpy(window + to_ + i_, &v_, 8);                                            \
-                std::memcpy(out + o + i_, &v_, 8);                                                 \
+        const uint32_t from_ = src_ & mask, to_ = head & mask, size_ = mask + 1;                   \
+        if (dist >= k_ && size_ - dist >= k_ && from_ + k_ <= size_ && to_ + k_ <= size_) {        \
+            copyDisjoint(window + to_, out + o, window + from_, k_);                               \
+        } else {                                                                                   \
+            for (uint32_t i_ = 0; i_ < k_; i_++) {                                                 \
+                uint8_t b_ = window[(src_ + i_) & mask];                                           \
+                window[(head + i_) & mask] = b_;                                                   \
+                out[o + i_] = b_;                                                                  \
             }                                                                                      \
-        }                                                                                          \
-        for (; i_ < k_; i_++) {                                                                    \
-            uint8_t b_ = window[(src_ + i_) & mask];                                               \
-            window[(head + i_) & mask] = b_;                                                       \
-            out[o + i_] = b_;                                                                      \
         }                                                                                          \
         head += k_;                                                                                \
         o += k_;                                                                                   \
