@@ -16,7 +16,9 @@
 # Environment: BUILD_DIR (default build) holds kelvane and tools/kvgen, tools/kvpack;
 # KELVANE_BIN picks another binary; COMPARE_BIN names a second one (say, an older build)
 # measured on the same files in the same run, on the rows marked "*"; GROUPS_PER_FILE (default 4) data groups per log;
-# BENCH_DIR (default /tmp/kelvane-bench) takes the scratch files, removed per frame count.
+# BENCH_DIR (default /tmp/kelvane-bench) takes the scratch files, removed per frame count;
+# KINDS (default "plain compressed encrypted") limits the inputs, e.g. KINDS=plain for a
+# 100M-frame run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
@@ -28,6 +30,7 @@ pack=$build/tools/kvpack
 work=${BENCH_DIR:-/tmp/kelvane-bench}
 groups=${GROUPS_PER_FILE:-4}
 repeat=${REPEAT:-3}
+kinds=${KINDS:-plain compressed encrypted}
 mkdir -p "$work"
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1000000 10000000)
@@ -71,11 +74,16 @@ for n in "${counts[@]}"; do
   mkdir -p "$d/plain" "$d/compressed" "$d/encrypted" "$d/out"
   "$gen" bench "$d/plain/00000001.MF4" --frames "$n" --groups "$groups" --fd 30 --extended 40 \
     --seed 7 >/dev/null
-  "$pack" compress "$d/plain/00000001.MF4" "$d/compressed/00000001.MFC" --serial=00000001 >/dev/null
-  "$pack" encrypt "$d/plain/00000001.MF4" "$d/encrypted/00000001.MFE" --serial=00000001 \
-    --password=bench --iterations=1000 >/dev/null
+  case " $kinds " in *" compressed "*)
+    "$pack" compress "$d/plain/00000001.MF4" "$d/compressed/00000001.MFC" --serial=00000001 \
+      >/dev/null ;;
+  esac
+  case " $kinds " in *" encrypted "*)
+    "$pack" encrypt "$d/plain/00000001.MF4" "$d/encrypted/00000001.MFE" --serial=00000001 \
+      --password=bench --iterations=1000 >/dev/null ;;
+  esac
   printf '{ "default": "bench" }\n' >"$d/passwords.json"
-  for kind in plain compressed encrypted; do
+  for kind in $kinds; do
     in=$(ls "$d/$kind"/*)
     insize=$(stat -c %s "$in")
     for fmt in version2 version1; do
@@ -98,8 +106,7 @@ for n in "${counts[@]}"; do
       done
     done
   done
-  echo "  input $(mb "$(stat -c %s "$d/plain/00000001.MF4")") MiB plain," \
-    "$(mb "$(stat -c %s "$d/compressed/00000001.MFC")") MiB compressed"
+  echo "  input $(mb "$(stat -c %s "$d/plain/00000001.MF4")") MiB plain"
   rm -rf "$d"
 done
 rm -f "$work/time.txt"

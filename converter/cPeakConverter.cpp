@@ -45,6 +45,15 @@ inline char* put(char* out, const char* text, size_t length) {
     return out + length;
 }
 
+// "%d" of a bus channel or a length code (0 to 255): mostly one digit, done here.
+inline char* putSmall(char* out, uint8_t value) {
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    return cstr_support_put_uint(out, value, 0);
+}
+
 inline char* putDataBytes(char* out, const cBusMsg* msg) {
     return cstr_support_put_hex_bytes(out, msg->DataBytes.data(), msg->DataBytes.size());
 }
@@ -92,7 +101,7 @@ bool writeRecordV1(cPeakConverter* c, const cBusMsg* msg) {
         p = cstr_support_put_hex32(p, msg->ID, 4);
     }
     *p++ = ' ';
-    p = cstr_support_put_uint(p, can.DLC, 0);
+    p = putSmall(p, can.DLC);
     p = put(p, "  ", 2);
     if (can.RTR)
         p = put(p, "RTR", 3);
@@ -128,7 +137,7 @@ bool writeRecordV2(cPeakConverter* c, const cBusMsg* msg) {
     *p++ = ' ';
     p = put(p, frameTypeV2(can), 2);
     *p++ = ' ';
-    p = cstr_support_put_uint(p, msg->BusChannel, 0);
+    p = putSmall(p, msg->BusChannel);
     if (can.IDE) {
         *p++ = ' ';
         p = cstr_support_put_hex32(p, msg->ID, 8);
@@ -137,7 +146,7 @@ bool writeRecordV2(cPeakConverter* c, const cBusMsg* msg) {
         p = cstr_support_put_hex32(p, msg->ID, 4);
     }
     p = put(p, can.Dir ? " Tx " : " Rx ", 4);
-    p = cstr_support_put_uint(p, can.DLC, 0);
+    p = putSmall(p, can.DLC);
     // The data column starts one further right for one-digit lengths.
     p = can.DLC < 10 ? put(p, "    ", 4) : put(p, "   ", 3);
     if (!can.RTR) p = putDataBytes(p, msg);

@@ -217,9 +217,15 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
     const unsigned total = length < width ? width : length;
     if (total > length) fill(out, ' ', total - length);
     char* p = out + total;
-    for (unsigned i = 0; i < decimals; ++i) {
-        *--p = static_cast<char>('0' + fraction % 10);
-        fraction /= 10;
+    if (decimals == 3) { // the version 2.1 offset: a digit and a pair
+        p -= 3;
+        p[0] = static_cast<char>('0' + fraction / 100);
+        std::memcpy(p + 1, kDigitPairs + fraction % 100 * 2, 2);
+    } else {
+        for (unsigned i = 0; i < decimals; ++i) {
+            *--p = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
     }
     if (decimals) *--p = '.';
     digitsBackwards(p, whole);
