@@ -9,14 +9,9 @@
 #include "mdf/cDecode.h"
 #include "mdf/cMdfBlock_CC.h"
 #include "mdf/cMdfConversionRule.h"
-#include "support/log.h"
+#include "mdf_test_support.h"
 
 namespace {
-
-std::string g_log;
-void captureLine(const char* line, int length) {
-    g_log.append(line, length);
-}
 
 TEST(DecodeRawBits, FieldsInBothOrders) {
     const struct {
@@ -25,20 +20,18 @@ TEST(DecodeRawBits, FieldsInBothOrders) {
         bool le;
         uint64_t expected;
     } cases[] = {
-        {{0x34, 0x12}, 0, 16, true, 0x1234},
-        {{0x34, 0x12}, 0, 16, false, 0x3412},
-        {{0xAB, 0xCD}, 4, 8, true, 0xDA},
-        {{0xAB, 0xCD}, 4, 8, false, 0xBC},
-        {{0x34, 0x12}, 8, 16, true, 0}, // needs 3 bytes
-        {{0x34, 0x12}, 8, 16, false, 0},
-        {{0xFF, 0xFF}, 0, 0, true, 0},
-        {{0x80}, 0, 1, false, 1},
+        // clang-format off
+        {{0x34, 0x12}, 0, 16, true, 0x1234}, {{0x34, 0x12}, 0, 16, false, 0x3412},
+        {{0xAB, 0xCD}, 4, 8, true, 0xDA}, {{0xAB, 0xCD}, 4, 8, false, 0xBC},
+        {{0x34, 0x12}, 8, 16, true, 0}, {{0x34, 0x12}, 8, 16, false, 0}, // needs 3 bytes
+        {{0xFF, 0xFF}, 0, 0, true, 0}, {{0x80}, 0, 1, false, 1},
         {{0, 0, 0, 0, 0, 0, 0, 0, 0xA5}, 64, 8, true, 0xA5}, // last byte: no load past it
         {{0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}, 4, 64, true, ~0ull},
         {{0x0F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0}, 4, 64, false, ~0ull},
         {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 2, 60, true, (1ull << 60) - 1},
         {{0x01, 0, 0, 0, 0, 0, 0, 0, 0x02}, 0, 72, true, 1}, // longer: the low 64 bits
         {{0x02, 0, 0, 0, 0, 0, 0, 0, 0x01}, 0, 72, false, 1},
+        // clang-format on
     };
     for (const auto& c : cases)
         EXPECT_EQ(cDecode_getRawBits(c.bytes.data(), c.bytes.size(), c.start, c.length, c.le),
@@ -49,9 +42,10 @@ TEST(DecodeRawBits, FieldsInBothOrders) {
     for (int i = 0; i < 29; ++i)
         if ((0x1ABCDEF5u >> i) & 1) b[(40 + i) / 8] |= uint8_t(1u << ((40 + i) % 8));
     EXPECT_EQ(cDecode_getRawBits(b, 16, 40, 29, true), 0x1ABCDEF5u);
-    EXPECT_EQ(cDecode_getRawBits(nullptr, 4, 0, 8, true), 0u);
-    EXPECT_EQ(cDecode_getRawBits(b, 4, UINT64_MAX - 3, 8, true), 0u);
-    EXPECT_EQ(cDecode_getRawBits(b, 4, 0, UINT64_MAX, false), 0u);
+    EXPECT_EQ(cDecode_getRawBits(nullptr, 4, 0, 8, true) |
+                  cDecode_getRawBits(b, 4, UINT64_MAX - 3, 8, true) |
+                  cDecode_getRawBits(b, 4, 0, UINT64_MAX, false),
+              0u);
 }
 
 TEST(DecodeSignal, ChecksValueTypesFactorAndOffset) {
@@ -66,13 +60,11 @@ TEST(DecodeSignal, ChecksValueTypesFactorAndOffset) {
         {{1, 3, 0, 16, 1, 0}, "W Invalid signal bit length (float != 32)"},
         {{1, 4, 0, 32, 1, 0}, "W Invalid signal bit length (double != 64)"},
     };
-    zf_log_set_output_callback(captureLine);
     for (const auto& f : failures) {
-        g_log.clear();
+        LogCapture log;
         EXPECT_FALSE(cDecode_decode(b, 8, &f.sig, &v));
-        EXPECT_NE(g_log.find(f.message), std::string::npos) << f.message;
+        EXPECT_TRUE(log.has(f.message)) << f.message;
     }
-    zf_log_set_output_callback(nullptr);
     EXPECT_EQ(v, 123);
     cDecodeSignal sig{1, 2, 0, 4, 0.5, 10}; // signed 4 bits 0xF: -1
     ASSERT_TRUE(cDecode_decode(b, 8, &sig, &v));
@@ -82,9 +74,10 @@ TEST(DecodeSignal, ChecksValueTypesFactorAndOffset) {
     sig = {1, 3, 0, 32, 2, 1};
     ASSERT_TRUE(cDecode_decode(b, 8, &sig, &v));
     EXPECT_EQ(v, -3.5);
-    EXPECT_EQ(cDecode_dbcBitPosition2Internal(7, false), 0);
-    EXPECT_EQ(cDecode_dbcBitPosition2Internal(12, false), 11);
-    EXPECT_EQ(cDecode_dbcBitPosition2Internal(12, true), 12);
+    EXPECT_EQ((std::vector<int>{cDecode_dbcBitPosition2Internal(7, false),
+                                cDecode_dbcBitPosition2Internal(12, false),
+                                cDecode_dbcBitPosition2Internal(12, true)}),
+              (std::vector<int>{0, 11, 12}));
 }
 
 cMdfConversionRule ruleOfBlock(uint8_t type, std::vector<double> values) {
@@ -102,16 +95,14 @@ TEST(ConversionRule, FromConversionBlocks) {
         std::vector<double> params;
         double in, out;
     } cases[] = {
+        // clang-format off
         {1, {2, 0.5}, 10, 7},
-        {5, {1, 100, 2, 200, 1, 999}, 1, 100},
-        {5, {1, 100, 2, 200, 1, 999}, 2, 200},
+        {5, {1, 100, 2, 200, 1, 999}, 1, 100}, {5, {1, 100, 2, 200, 1, 999}, 2, 200},
         {5, {1, 100, 2, 200, 1, 999}, 3, NAN},
         {5, {1, 10, 2, 20, 3}, 3, NAN}, // odd count: two pairs
-        {5, {}, 0, NAN},
-        {0, {}, 42, 42},
-        {2, {1, 2, 3, 4, 5, 6}, 42, 42},
-        {7, {1, 2}, 42, 42},
+        {5, {}, 0, NAN}, {0, {}, 42, 42}, {2, {1, 2, 3, 4, 5, 6}, 42, 42}, {7, {1, 2}, 42, 42},
         {1, {2}, 42, 42}, // too few parameters for a line
+        // clang-format on
     };
     for (const auto& c : cases) {
         cMdfConversionRule r = ruleOfBlock(c.type, c.params);
@@ -123,8 +114,9 @@ TEST(ConversionRule, FromConversionBlocks) {
         cMdfConversionRule_drop(&r);
     }
     cMdfConversionRule none = cMdfBlock_CC_getConversionRule(nullptr);
-    EXPECT_EQ(cMdfConversionRule_convert(&none, 5), 5);
-    EXPECT_EQ(cMdfConversionRule_convert(nullptr, 5), 5);
+    EXPECT_EQ((std::vector<double>{cMdfConversionRule_convert(&none, 5),
+                                   cMdfConversionRule_convert(nullptr, 5)}),
+              (std::vector<double>{5, 5}));
 }
 
 TEST(ConversionRule, ClonesOwnTheirDataAndBlocksRoundTrip) {
@@ -144,10 +136,10 @@ TEST(ConversionRule, ClonesOwnTheirDataAndBlocksRoundTrip) {
     cMdfConversionRule_drop(&r);
     std::map<double, double> table = {{3, 30}, {1, 10}};
     cMdfBlock_CC_setLookup(cc, &table);
-    EXPECT_EQ(cc->conversionType, 5);
-    EXPECT_EQ(cc->valueCount, 4);
+    EXPECT_EQ((std::vector<double>{double(cc->conversionType), double(cc->valueCount),
+                                   double(cc->header.length)}),
+              (std::vector<double>{5, 4, 112}));
     EXPECT_EQ(cc->values, (std::vector<double>{1, 10, 3, 30}));
-    EXPECT_EQ(cc->header.length, 112u);
     cMdfBlock_CC_setLookup(cc, nullptr);
     EXPECT_EQ(cc->valueCount, 4);
 }

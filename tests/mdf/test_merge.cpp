@@ -225,33 +225,4 @@ TEST(Container, UndecodableRecordsAreSkippedNotRepeated) {
     EXPECT_EQ(cMdfBusMsgContainer_ctor(nullptr), nullptr);
 }
 
-// Flipped bytes behind the metadata: whatever still loads must iterate inside its buffers
-// and end.
-TEST(Merge, DamagedDataNeverCrashes) {
-    std::vector<cMdfWriterGroup> groups = {groupOf(mixedFrames()), groupOf(mixedFrames())};
-    groups[0].recordIdSize = 1;
-    groups[0].dataStorage = MDFW_DATA_VLSD_CG;
-    groups[1].recordIdSize = 2;
-    groups[1].dataStorage = MDFW_DATA_VLSD_SD;
-    cMdfWriterResult res;
-    cMdfWriterOptions opt;
-    std::vector<uint8_t> clean = cMdfWriter_writeMemory(&opt, &groups, &res);
-    uint64_t dataStart = clean.size();
-    for (const auto& b : res.blocks)
-        if (std::strcmp(b.id, "##DT") == 0) dataStart = std::min(dataStart, b.offset + 24);
-    ASSERT_LT(dataStart, clean.size());
-    std::mt19937 rng(11);
-    int iterated = 0;
-    for (int round = 0; round < 300; ++round) {
-        std::vector<uint8_t> bytes = clean;
-        for (int i = 1 + rng() % 8; i > 0; --i)
-            bytes[dataStart + rng() % (bytes.size() - dataStart)] = uint8_t(rng());
-        Loaded f(bytes);
-        size_t n = f.drain(1000).size();
-        EXPECT_LT(n, 1000u);
-        iterated += n > 0;
-    }
-    EXPECT_GT(iterated, 150);
-}
-
 } // namespace

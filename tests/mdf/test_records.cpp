@@ -13,20 +13,12 @@
 #include "mdf/cMdfBlock_DT.h"
 #include "mdf/cMdfBlock_SD.h"
 #include "mdf/cMdfBlock_TX.h"
-#include "support/log.h"
+#include "mdf_test_support.h"
 
 namespace {
 
-std::string g_log;
-void captureLine(const char* line, int length) {
-    g_log.append(line, length);
-}
-
 cIO* memoryWith(const std::string& bytes) {
-    cIO* io = cIO_memoryAlloc_ctor();
-    cIO_write(io, bytes.data(), bytes.size());
-    cIO_seek(io, 0, cIO_SEEK_SET);
-    return io;
+    return TestMdf::memStream(std::vector<uint8_t>(bytes.begin(), bytes.end()));
 }
 
 carc_cMdfBlock makeCN(const char* name, uint32_t byteOffset, uint32_t bits, uint8_t fileDataType,
@@ -97,7 +89,7 @@ TEST(Records, SingleAndMultiGroupModes) {
         EXPECT_EQ(one.next(), data.substr(10 * i, 10));
         EXPECT_EQ(one.state.position, 10u * (i + 1));
     }
-    EXPECT_EQ(one.next(), "<end>");
+    EXPECT_EQ(one.next(), "<end>"); // the short remainder is no record
 
     Group two(1, {makeCG(1, 8), makeCG(2, 16)},
               "\x02"
@@ -125,16 +117,13 @@ TEST(Records, SingleAndMultiGroupModes) {
 }
 
 TEST(Records, DamagedLayoutsEndCleanly) {
-    g_log.clear();
-    zf_log_set_output_callback(captureLine);
+    LogCapture log;
     Group wide(9, {makeCG(1, 2), makeCG(2, 2)}, std::string(11, '\x01'));
     Group huge(1, {makeCG(1, 0xFFFFFFF0u, {}, 0, 0x100), makeCG(2, 1)}, "\x02z");
-    zf_log_set_output_callback(nullptr);
     EXPECT_TRUE(wide.dg->recordMap.empty());
-    EXPECT_NE(g_log.find("record id of 9 bytes"), std::string::npos) << g_log;
-    EXPECT_EQ(wide.next(), "<end>");
-    EXPECT_NE(g_log.find("records of 4294967536 bytes"), std::string::npos) << g_log;
-    EXPECT_EQ(huge.next(), "z");
+    EXPECT_TRUE(log.has("record id of 9 bytes") && log.has("records of 4294967536 bytes"))
+        << LogCapture::text;
+    EXPECT_EQ(wide.next() + huge.next(), "<end>z");
 
     Group empty(0, {makeCG(0, 0)}, "abcdef"); // records of no bytes would never move on
     EXPECT_EQ(empty.next(), "<end>");
@@ -160,14 +149,12 @@ TEST(Records, VlsdEntriesFromAnSdBlock) {
     for (uint64_t o : offsets)
         data += u64(o);
     Group g(0, {makeCG(0, 8, {makeCN("CAN_DataFrame.DataBytes", 0, 64, 10, sd)})}, data);
-    g_log.clear();
-    zf_log_set_output_callback(captureLine);
+    LogCapture log;
     EXPECT_EQ(g.next(true), u64(0) + "|" + u32(5) + "hello");
     EXPECT_EQ(g.next(true), u64(9) + "|" + u32(128) + std::string(128, 'L'));
-    EXPECT_EQ(g_log, "");
+    EXPECT_EQ(LogCapture::text, "");
     EXPECT_EQ(g.next(true), u64(141) + "|" + u32(129)); // logged; bytes neither read nor claimed
-    EXPECT_NE(g_log.find(" E Unexpectedly large record: 129\n"), std::string::npos) << g_log;
-    zf_log_set_output_callback(nullptr);
+    EXPECT_TRUE(log.has(" E Unexpectedly large record: 129\n")) << LogCapture::text;
     EXPECT_EQ(g.next(true), u64(274) + "|" + u32(10) + "abc"); // cut at the end of the block
     EXPECT_EQ(g.next(true), u64(1u << 30) + "|" + u32(0));     // beyond the block: length 0
     EXPECT_EQ(g.next(true), "<end>");
@@ -201,12 +188,11 @@ TEST(Records, VlsdChannelGroupRecordsFollowTheirParent) {
     EXPECT_EQ(v.next(), "yy"); // the lone VLSD record was stepped over
     EXPECT_EQ(v.next(), "<end>");
 
-    zf_log_set_output_callback(captureLine);
+    LogCapture log;
     VlsdCgGroup big("\x01" + u64(0) + "\x02" + u32(200) + std::string(200, 'x') +
                     "\x03"
                     "ok");
     EXPECT_EQ(big.next(true), u64(0) + "|" + u32(200));
-    zf_log_set_output_callback(nullptr);
     EXPECT_EQ(big.next(), "ok"); // the long record went with its parent
     VlsdCgGroup cut("\x01" + u64(0) + "\x02" + u32(50) + "abc");
     EXPECT_EQ(cut.next(true), u64(0) + "|" + u32(50) + "abc");
@@ -268,21 +254,16 @@ TEST(Records, RulesAndDecoderFromChannels) {
     carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(id)->bitOffset = 3;
     carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(parent)->composition = {
         id, makeCN("CAN_DataFrame.DLC", 12, 4, 1)};
-    g_log.clear();
-    zf_log_set_output_callback(captureLine);
+    LogCapture log;
     Group g(0, {makeCG(0, 16, {makeCN("Timestamp", 0, 64, 4), parent, makeCN("X", 0, 8, 2)})}, "");
-    zf_log_set_output_callback(nullptr);
     const cMdfRecordInfo& info = g.dg->recordMap.at(0);
     ASSERT_EQ(info.rules->size(), 4u); // leaves only, depth first
     const auto& r = *info.rules;
-    EXPECT_EQ(r[0].valueKind, VALUE_FLOAT);
-    EXPECT_EQ(r[0].field, FIELD_TIMESTAMP);
-    EXPECT_EQ(r[1].field, FIELD_ID);
-    EXPECT_EQ(r[1].bitPosition, 67u);
-    EXPECT_EQ(r[1].littleEndian, 1);
-    EXPECT_EQ(r[2].littleEndian, 0);
+    EXPECT_EQ((std::vector<uint64_t>{r[0].valueKind, r[0].field, r[1].field, r[1].bitPosition,
+                                     r[1].littleEndian, r[2].littleEndian}),
+              (std::vector<uint64_t>{VALUE_FLOAT, FIELD_TIMESTAMP, FIELD_ID, 67, 1, 0}));
     EXPECT_EQ(r[3].name, "X");
-    EXPECT_NE(g_log.find(" W Unsupported channel data type: 3\n"), std::string::npos) << g_log;
+    EXPECT_TRUE(log.has(" W Unsupported channel data type: 3\n")) << LogCapture::text;
     EXPECT_EQ(info.decoder, cMdfDecoders_decodeCanDataFrame);
 
     // shared sub-trees that would multiply to 2^20 leaves, and a channel composed of itself
@@ -294,12 +275,10 @@ TEST(Records, RulesAndDecoderFromChannels) {
     }
     carc_cMdfBlock self = makeCN("S", 0, 0, 0);
     carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(self)->composition = {self};
-    zf_log_set_output_callback(captureLine);
     Group many(0, {makeCG(0, 1, {tree, self})}, "");
-    zf_log_set_output_callback(nullptr);
     EXPECT_EQ(many.dg->recordMap.at(0).rules->size(), cMdfDecodeRule_MAX_PER_GROUP);
-    EXPECT_NE(g_log.find("Too many channels in one channel group"), std::string::npos);
-    EXPECT_NE(g_log.find("Channel composition nested too deeply"), std::string::npos);
+    EXPECT_TRUE(log.has("Too many channels in one channel group") &&
+                log.has("Channel composition nested too deeply"));
     carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(self)->composition.clear();
 }
 
