@@ -24,6 +24,11 @@ struct cLogReader {
     cBusLayer* converter;
     cLogReaderFileInfo previous; // the last file whose header was read
     cMdf* mdf;                   // the file being converted, or null
+    // The memory of the read-ahead buffers, kept from file to file and grown to the largest
+    // one: fresh memory for each file would have the system clear every page of it again,
+    // which costs as much as reading the file. free()d by the destructor.
+    uint8_t* readAhead;
+    size_t readAheadSize;
 };
 
 namespace {
@@ -149,6 +154,19 @@ bool pumpMessages(cLogReader* reader, const cLogReaderFileInfo* info, bool conti
     return ok;
 }
 
+// Makes the kept read-ahead memory hold at least size bytes. The old block goes first, so
+// that the two never exist at once.
+bool growReadAhead(cLogReader* reader, uint64_t size) {
+    if (size > SIZE_MAX) return false;
+    if (reader->readAheadSize >= size) return true;
+    free(reader->readAhead);
+    reader->readAheadSize = 0;
+    reader->readAhead = static_cast<uint8_t*>(cIO_buffer_allocBlock(static_cast<size_t>(size)));
+    if (!reader->readAhead) return false;
+    reader->readAheadSize = static_cast<size_t>(size);
+    return true;
+}
+
 uint32_t convertFile(cLogReader* reader, const std::string& input, const std::string& output) {
     if (!isLogExtension(cFS_getExtension(input))) return cLogReader_OK;
 
@@ -170,7 +188,10 @@ uint32_t convertFile(cLogReader* reader, const std::string& input, const std::st
     int64_t bufferSize = reader->options->bufferSize;
     if (bufferSize < 0) bufferSize = cIO_getSize(stream);
     if (bufferSize > 0) {
-        cIO* buffered = cIO_bufferAlloc_ctor(stream, true, static_cast<size_t>(bufferSize));
+        cIO* buffered = nullptr;
+        if (growReadAhead(reader, static_cast<uint64_t>(bufferSize)))
+            buffered =
+                cIO_buffer_ctor(stream, true, reader->readAhead, static_cast<size_t>(bufferSize));
         if (!buffered) {
             ZF_LOGE("Could not allocate buffer of size %zd", static_cast<ssize_t>(bufferSize));
             cIO_close(stream);
@@ -263,11 +284,13 @@ uint32_t handleInputPath(cLogReader* reader, const std::string& input, const std
 cLogReader* cLogReader_ctor(cFS* inputFs, cFS* outputFs, bool createDirs,
                             const cLogReaderOptions* options, cBusLayer* converter) {
     if (!inputFs || !outputFs || !options || !converter) return nullptr;
-    return new (std::nothrow) cLogReader{
-        inputFs, outputFs, createDirs, options, converter, {{}, {}, {}, 0.0, 0, 0}, nullptr};
+    return new (std::nothrow)
+        cLogReader{inputFs, outputFs, createDirs, options, converter, {{}, {}, {}, 0.0, 0, 0},
+                   nullptr, nullptr,  0};
 }
 
 void cLogReader_dtor(cLogReader* reader) {
+    if (reader) free(reader->readAhead);
     delete reader;
 }
 

@@ -160,6 +160,12 @@ cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size) {
     return &b->base;
 }
 
+void* cIO_buffer_allocBlock(size_t size) {
+    void* block = calloc(1, size ? size : 1);
+    if (block) adviseHugePages(block, size);
+    return block;
+}
+
 const uint8_t* cIO_buffer_peek(cIO* io, int64_t at, uint64_t n) {
     if (!io || io->vt != &kBufferTable) return nullptr;
     const cIO_buffer* b = (const cIO_buffer*)io;

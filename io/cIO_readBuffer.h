@@ -18,6 +18,9 @@
 cIO* cIO_buffer_ctor(cIO* inner, bool ownsInner, void* buffer, size_t size);
 // Rounds size up to a multiple of 8 and allocates record and zeroed buffer in one block.
 cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size);
+// A zeroed block of size bytes for cIO_buffer_ctor, set up as cIO_bufferAlloc_ctor sets up
+// its own (large blocks in huge pages); released with free(). Null when memory is short.
+void* cIO_buffer_allocBlock(size_t size);
 // The n bytes at inner position at, in place, when the buffer holds them now (the bytes a
 // read there would deliver); null otherwise and for any other kind of stream. Nothing is
 // read or moved. Valid until the next operation on the stream.
