@@ -112,6 +112,13 @@ struct TestMdf {
         d.u64(recordId).u64(0).u16(flags).u16(0).zeros(4).u32(bytes).u32(invalidation);
         return block("##CG", {next, firstCN, name, source, 0, 0}, d);
     }
+    // A data group with one channel group of 8-byte records over the given channels, linked
+    // as the header's first data group. Returns the channel group's offset.
+    uint64_t group(uint64_t firstCN, uint64_t data = 0) {
+        uint64_t at = cg(0, firstCN, 0, 0, 8);
+        setLink(64, 0, dg(0, at, data));
+        return at;
+    }
     uint64_t cn(uint64_t next, uint64_t name, uint8_t channelType, uint8_t dataType,
                 uint32_t byteOffset, uint32_t bits, uint64_t conversion = 0, uint64_t data = 0,
                 uint64_t composition = 0) {

@@ -241,8 +241,7 @@ TEST(BlockTypes, ConversionParameters) {
         uint64_t cc = m.cc(1, c.values);
         if (c.claimedCount != 0xFFFF) m.data[cc + 24 + 32 + 6] = uint8_t(c.claimedCount);
         m.tx("padding behind the conversion block");
-        uint64_t cg = m.cg(0, m.cn(0, name, 2, 4, 0, 64, cc), 0, 0, 8);
-        m.setLink(64, 0, m.dg(0, cg, 0));
+        m.group(m.cn(0, name, 2, 4, 0, 64, cc));
         carc_cMdfBlock root = loadTree(m);
         ASSERT_EQ(root != nullptr, c.claimedCount == 0xFFFF) << c.values.size();
         if (!root) continue;
@@ -264,8 +263,7 @@ TEST(DataBlocks, StreamViewsClampAndShareTheFileStream) {
     uint64_t dt = m.block("##DT", {}, records);
     ASSERT_EQ(dt, 1000u);
     uint64_t sd = m.block("##SD", {}, TestBytes().u32(5).str("hello").u32(3).str("abc"));
-    uint64_t cn = m.cn(0, m.tx("CAN_DataFrame.DataBytes"), 1, 10, 0, 64, 0, sd);
-    m.setLink(64, 0, m.dg(0, m.cg(0, cn, 0, 0, 8), dt));
+    m.group(m.cn(0, m.tx("CAN_DataFrame.DataBytes"), 1, 10, 0, 64, 0, sd), dt);
 
     cIO* file = m.stream();
     carc_cMdfBlock root = cMdfBlock_loadTree(file);
@@ -315,21 +313,14 @@ TEST(BlockTree, DamagedImagesFailTheWholeLoad) {
          "Unsupported parameter present in file"},
         {"data list as data block",
          [](TestMdf& m) {
-             uint64_t dl = m.block("##DL", {0}, TestBytes().zeros(16));
-             m.setLink(64, 0, m.dg(0, 0, dl));
+             m.setLink(64, 0, m.dg(0, 0, m.block("##DL", {0}, TestBytes().zeros(16))));
          },
          "Unable to load block header for type ##DL"},
-        {"sample reduction",
-         [](TestMdf& m) {
-             uint64_t cg = m.cg(0, 0, 0, 0, 8);
-             m.setLink(cg, 4, m.tx("sr"));
-             m.setLink(64, 0, m.dg(0, cg, 0));
-         },
+        {"sample reduction", [](TestMdf& m) { m.setLink(m.group(0), 4, m.tx("sr")); },
          "Unsupported parameter present in file"},
         {"channel with a ninth link",
          [](TestMdf& m) {
-             uint64_t cn = m.block("##CN", {0, 0, 0, 0, 0, 0, 0, 0, 0}, TestBytes().zeros(72));
-             m.setLink(64, 0, m.dg(0, m.cg(0, cn, 0, 0, 8), 0));
+             m.group(m.block("##CN", std::vector<uint64_t>(9), TestBytes().zeros(72)));
          },
          nullptr},
         {"link past the end", [](TestMdf& m) { m.setLink(64, 5, 1u << 20); },
@@ -350,8 +341,7 @@ TEST(BlockTree, DamagedImagesFailTheWholeLoad) {
          "does not fit in the file"},
         {"fixed block shorter than its fields",
          [](TestMdf& m) {
-             uint64_t dg = m.block("##DG", {0, 0, 0, 0}, TestBytes());
-             m.setLink(64, 0, dg);
+             m.setLink(64, 0, m.block("##DG", {0, 0, 0, 0}, TestBytes()));
          },
          nullptr},
         {"next link back to the chain's start",
@@ -374,8 +364,7 @@ TEST(BlockTree, DamagedImagesFailTheWholeLoad) {
              uint64_t a = m.cc(0, {});
              uint64_t b = m.cc(0, {}, a);
              m.setLink(a, 3, b);
-             uint64_t cn = m.cn(0, 0, 0, 0, 0, 8, a);
-             m.setLink(64, 0, m.dg(0, m.cg(0, cn, 0, 0, 8), 0));
+             m.group(m.cn(0, 0, 0, 0, 0, 8, a));
          },
          "Cyclic block reference"},
         {"comment link to its own header block", [](TestMdf& m) { m.setLink(64, 5, 64); },
@@ -383,9 +372,7 @@ TEST(BlockTree, DamagedImagesFailTheWholeLoad) {
         {"channel composed of its own group",
          [](TestMdf& m) {
              uint64_t cn = m.cn(0, 0, 0, 0, 0, 8);
-             uint64_t cg = m.cg(0, cn, 0, 0, 8);
-             m.setLink(cn, 1, cg);
-             m.setLink(64, 0, m.dg(0, cg, 0));
+             m.setLink(cn, 1, m.group(cn));
          },
          "Cyclic block reference"},
         {"conversions nested beyond any real file",
@@ -393,8 +380,7 @@ TEST(BlockTree, DamagedImagesFailTheWholeLoad) {
              uint64_t inner = 0;
              for (int i = 0; i < 200; ++i)
                  inner = m.cc(0, {}, inner);
-             uint64_t cn = m.cn(0, 0, 0, 0, 0, 8, inner);
-             m.setLink(64, 0, m.dg(0, m.cg(0, cn, 0, 0, 8), 0));
+             m.group(m.cn(0, 0, 0, 0, 0, 8, inner));
          },
          "nested too deeply"},
         {"overlapping blocks claiming more than the file",

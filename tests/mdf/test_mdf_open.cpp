@@ -1,5 +1,5 @@
-// Opening logger files end to end: the tree of a written file, the product check, the
-// unfinalised repair, the XML metadata, and the reader's behaviour on damaged files.
+// Opening logger files end to end: the product check, the unfinalised repair, the XML
+// metadata, saving the tree, and the reader's behaviour on damaged files.
 
 #include <gtest/gtest.h>
 
@@ -8,16 +8,10 @@
 #include <vector>
 
 #include "mdf/cMdf.h"
-#include "mdf/cMdfBlock_CG.h"
-#include "mdf/cMdfBlock_CN.h"
 #include "mdf/cMdfBlock_DG.h"
 #include "mdf/cMdfBlock_DT.h"
-#include "mdf/cMdfBlock_FH.h"
 #include "mdf/cMdfBlock_HD.h"
 #include "mdf/cMdfBlock_ID.h"
-#include "mdf/cMdfBlock_MD.h"
-#include "mdf/cMdfBlock_SI.h"
-#include "mdf/cMdfBlock_TX.h"
 #include "mdf/cMdfParallelIter.h"
 #include "mdf_test_support.h"
 #include "tools/cMdfWriter.h"
@@ -73,41 +67,6 @@ size_t countMessages(cMdf* mdf, std::vector<uint32_t>* ids = nullptr) {
 std::string metaValue(const cMdfMetaDataMap& map, const std::string& path) {
     auto it = map.find(path);
     return it == map.end() ? "<none>" : it->second.value;
-}
-
-TEST(MdfOpen, LoggerFileTreeLoadsWithItsTexts) {
-    cMdfWriterOptions o;
-    o.startTimeNs = 1600000000123456789ull;
-    std::vector<cMdfWriterGroup> groups = canGroup(5);
-    groups.push_back(canGroup(3, 1)[0]);
-    groups[1].kinds = {MDFW_CAN_DATA, MDFW_CAN_REMOTE};
-    groups[1].frames.push_back(cMdfWriterFrame_remote(0.5, 2, 0x7FF, false, 4));
-    groups[1].comment = "second group";
-    Opened f(o, groups);
-    const cMdfBlock_HD_obj_t* hd = f.hd();
-    ASSERT_NE(hd, nullptr);
-    EXPECT_EQ(cMdfBlock_HD_getStartTimeNs(hd), 1600000000123456789ull);
-    EXPECT_NE(cMdfBlock_HD_getComment(hd).find("<HDcomment>"), std::string_view::npos);
-    ASSERT_EQ(hd->dataGroups.size(), 2u);
-    const auto* dg1 = carc_cMdfBlock_to_cMdfBlock_DG_obj_t(hd->dataGroups[1]);
-    ASSERT_TRUE(dg1 && dg1->channelGroups.size() == 2);
-    const auto* remote = carc_cMdfBlock_to_cMdfBlock_CG_obj_t(dg1->channelGroups[1]);
-    ASSERT_NE(remote, nullptr);
-    EXPECT_EQ(
-        std::string(cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(dg1->comment))) +
-            "," +
-            std::string(cMdfBlock_TX_getData(
-                carc_cMdfBlock_to_cMdfBlock_TX_obj_t(remote->acquisitionName))),
-        "second group,CAN_RemoteFrame");
-    // record id size, cycles, record map entries
-    EXPECT_EQ((std::vector<uint64_t>{dg1->recordIdSize, remote->cycleCount, dg1->recordMap.size()}),
-              (std::vector<uint64_t>{1, 1, 2}));
-    EXPECT_NE(carc_cMdfBlock_to_cMdfBlock_SI_obj_t(remote->acquisitionSource), nullptr);
-    EXPECT_FALSE(remote->rules.empty());
-    std::vector<uint32_t> ids;
-    EXPECT_EQ(countMessages(f.mdf, &ids), 9u);
-    ASSERT_EQ(ids.size(), 9u);
-    EXPECT_EQ(ids[0] * 0x1000 + ids.back(), 0x1007FFu);
 }
 
 TEST(MdfOpen, AcceptsOnlyTheLoggerToolIds) {
