@@ -7,44 +7,38 @@
 #include <string>
 #include <vector>
 
-#include "io/cIO_memoryAlloc.h"
 #include "mdf/cMdfBlock_CG.h"
 #include "mdf/cMdfBlock_DG.h"
 #include "mdf/cMdfBlock_DT.h"
 #include "mdf/cMdfBlock_ID.h"
 #include "mdf/cMdfParallelIter.h"
+#include "mdf_test_support.h"
 #include "tools/cMdfWriter.h"
 
 namespace {
 
 constexpr double kStart = 1700000000.0; // the writer's default start time
 
-// The bytes as a block tree over a memory stream; every message of the merge, copied.
+// The written file as a block tree over a memory stream; every message of the merge, copied.
 struct Loaded {
-    cIO* io = cIO_memoryAlloc_ctor();
+    cIO* io;
     carc_cMdfBlock root;
-    explicit Loaded(const std::vector<uint8_t>& bytes) {
-        cIO_write(io, bytes.data(), bytes.size());
-        cIO_seek(io, 0, cIO_SEEK_SET);
-        root = cMdfBlock_loadTree(io);
-    }
     Loaded(const cMdfWriterOptions& opt, const std::vector<cMdfWriterGroup>& groups)
-        : Loaded(cMdfWriter_writeMemory(&opt, &groups)) {
+        : io(TestMdf::memStream(cMdfWriter_writeMemory(&opt, &groups))),
+          root(cMdfBlock_loadTree(io)) {
         EXPECT_TRUE(root);
     }
     ~Loaded() {
         root.reset();
         cIO_close(io);
     }
-    std::vector<cBusMsg> drain(size_t limit = SIZE_MAX) {
+    std::vector<cBusMsg> drain() {
         std::vector<cBusMsg> out;
         cMdfParallelIter* it = cMdfParallelIter_ctor(carc_cMdfBlock_to_cMdfBlock_ID_obj_t(root));
-        for (; it && it->current && out.size() < limit; cMdfParallelIter_next(it))
+        for (; it && it->current; cMdfParallelIter_next(it))
             out.push_back(*it->current);
         cMdfParallelIter_next(it); // past the end it stays at the end
-        if (it && out.size() < limit) {
-            EXPECT_EQ(it->current, nullptr);
-        }
+        EXPECT_TRUE(!it || !it->current);
         cMdfParallelIter_dtor(it);
         return out;
     }
