@@ -65,14 +65,14 @@ TEST_F(OsFs, StatAndConstruction) {
         bool ok;
         cFS_statRecord st; // {9, 9}: left as it was
     } cases[] = {
-        {"file.MF4", true, {cFS_TYPE_FILE, 3}},
-        {"", true, {cFS_TYPE_FOLDER, 0}},
-        {"nothing", true, {cFS_TYPE_MISSING, 0}},
-        {"/../../dev/null", true, {cFS_TYPE_OTHER, 0}},
+        // clang-format off
+        {"file.MF4", true, {cFS_TYPE_FILE, 3}}, {"", true, {cFS_TYPE_FOLDER, 0}},
+        {"nothing", true, {cFS_TYPE_MISSING, 0}}, {"/../../dev/null", true, {cFS_TYPE_OTHER, 0}},
         // Below a regular file the system reports "not a directory": a failure.
         {"file.MF4/below", false, {9, 9}},
         // A NUL byte would name another path at the system call.
         {std::string_view("file.MF4\0x", 10), false, {9, 9}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         cFS_statRecord st{9, 9};
@@ -137,14 +137,11 @@ TEST_F(OsFs, NormalizePath) {
     touch("x/y.MF4");
     touch("file.MF4");
     const std::string cases[][2] = {
-        {"logs\\dev1", cwd + "/logs/dev1/"},
-        {"logs/dev1/", cwd + "/logs/dev1/"},
-        {cwd + "//x///y.MF4", cwd + "/x//y.MF4"},
-        {"no dir/a.mf4", cwd + "/no dir/a.mf4"},
-        {"a//b/../c", cwd + "/a/b/../c"},
-        {"", cwd + "/"},
-        {"..", ""},
-        {"/", "/"},
+        // clang-format off
+        {"logs\\dev1", cwd + "/logs/dev1/"}, {"logs/dev1/", cwd + "/logs/dev1/"},
+        {cwd + "//x///y.MF4", cwd + "/x//y.MF4"}, {"no dir/a.mf4", cwd + "/no dir/a.mf4"},
+        {"a//b/../c", cwd + "/a/b/../c"}, {"", cwd + "/"}, {"..", ""}, {"/", "/"},
+        // clang-format on
     };
     for (auto& c : cases)
         EXPECT_EQ(normalized(c[0]), c[1]) << c[0];
