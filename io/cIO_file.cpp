@@ -1,6 +1,7 @@
 #include "io/cIO_file.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -15,12 +16,43 @@ struct cIO_file {
     int64_t position;
     uint8_t lastOp;
     char* writeBuffer;
+    size_t pending;
 };
 
 // Writers hand over one short line at a time (a trace line is some 80 bytes): a large
 // buffer turns them into few system calls. Reading needs none, as the read-ahead buffer
 // asks for large blocks, which the C library passes straight on.
 constexpr size_t kWriteBufferSize = size_t{1} << 20;
+
+// A write-only stream gathers the writes in writeBuffer itself, which costs a copy per
+// line instead of a library call, and hands them on in whole blocks. False when the
+// library took fewer bytes (the stream has failed; the bytes are dropped).
+bool cIO_file_flush(cIO_file* f) {
+    if (f->pending == 0) return true;
+    const size_t n = f->pending;
+    f->pending = 0;
+    return fwrite(f->writeBuffer, 1, n, f->handle) == n;
+}
+
+int64_t cIO_file_writeGathered(cIO* io, const void* src, uint64_t n) {
+    cIO_file* f = (cIO_file*)io;
+    if (n <= kWriteBufferSize - f->pending) {
+        std::memcpy(f->writeBuffer + f->pending, src, (size_t)n);
+        f->pending += (size_t)n;
+        f->position += (int64_t)n;
+        return (int64_t)n;
+    }
+    if (!cIO_file_flush(f)) return 0;
+    if (n >= kWriteBufferSize) {
+        size_t put = fwrite(src, 1, (size_t)n, f->handle);
+        f->position += (int64_t)put;
+        return (int64_t)put;
+    }
+    std::memcpy(f->writeBuffer, src, (size_t)n);
+    f->pending = (size_t)n;
+    f->position += (int64_t)n;
+    return (int64_t)n;
+}
 
 // A direction change on an update stream needs an fseek even to the same place.
 void cIO_file_turn(cIO_file* f, uint8_t op) {
@@ -46,6 +78,7 @@ int64_t cIO_file_write(cIO* io, const void* src, uint64_t n) {
 
 int64_t cIO_file_tell(cIO* io) {
     cIO_file* f = (cIO_file*)io;
+    if (!cIO_file_flush(f)) return -1;
     return (int64_t)ftello(f->handle);
 }
 
@@ -53,6 +86,7 @@ int64_t cIO_file_seek(cIO* io, int64_t offset, int32_t origin) {
     cIO_file* f = (cIO_file*)io;
     if (origin < 0 || origin > 2) return -1;
     if (origin == cIO_SEEK_SET && offset == f->position) return offset;
+    if (!cIO_file_flush(f)) return -1;
     int rc = fseeko(f->handle, (off_t)offset, origin);
     if (rc != 0) return (int64_t)rc;
     f->lastOp = kOpNone;
@@ -64,7 +98,9 @@ int64_t cIO_file_seek(cIO* io, int64_t offset, int32_t origin) {
 // the object goes too: keeping it would invite a second fclose of a dead handle.
 int32_t cIO_file_close(cIO* io) {
     cIO_file* f = (cIO_file*)io;
+    const bool flushed = cIO_file_flush(f);
     int rc = fclose(f->handle);
+    if (!flushed && rc == 0) rc = EOF;
     delete[] f->writeBuffer;
     delete f;
     return rc;
@@ -74,6 +110,8 @@ const cIO_vtable kReadTable = {cIO_file_read, nullptr, cIO_file_tell, cIO_file_s
                                cIO_file_close};
 const cIO_vtable kWriteTable = {nullptr, cIO_file_write, cIO_file_tell, cIO_file_seek,
                                 cIO_file_close};
+const cIO_vtable kGatheringTable = {nullptr, cIO_file_writeGathered, cIO_file_tell, cIO_file_seek,
+                                    cIO_file_close};
 const cIO_vtable kUpdateTable = {cIO_file_read, cIO_file_write, cIO_file_tell, cIO_file_seek,
                                  cIO_file_close};
 
@@ -110,10 +148,14 @@ cIO* cIO_file_open(const char* path, int mode) {
     f->position = 0;
     f->lastOp = kOpNone;
     f->writeBuffer = nullptr;
+    f->pending = 0;
     if (mode != 0) {
         // Without the buffer the stream still works, with the library's own small one.
         f->writeBuffer = new (std::nothrow) char[kWriteBufferSize];
-        if (f->writeBuffer && setvbuf(f->handle, f->writeBuffer, _IOFBF, kWriteBufferSize) != 0) {
+        if (mode == 1 && f->writeBuffer) {
+            f->base.vt = &kGatheringTable;
+        } else if (f->writeBuffer &&
+                   setvbuf(f->handle, f->writeBuffer, _IOFBF, kWriteBufferSize) != 0) {
             delete[] f->writeBuffer;
             f->writeBuffer = nullptr;
         }

@@ -2,8 +2,12 @@
 // File stream over the standard I/O library.
 //   FILE* handle; int64_t position (cached, lets a seek to the current place skip fseek);
 //   uint8_t lastOp (0 none, 1 read, 2 write: a change of direction on a read-and-write
-//   stream gets the positioning call the C library asks for); char* writeBuffer (the
-//   stream's 1 MiB buffer when it can write, freed after fclose; null otherwise).
+//   stream gets the positioning call the C library asks for); char* writeBuffer (1 MiB
+//   when the stream can write, freed after fclose; null otherwise); size_t pending (bytes
+//   of writeBuffer not yet handed to the library). A write-only stream gathers its writes
+//   in writeBuffer and hands them on in whole blocks (before a tell, a seek elsewhere and
+//   the close, whose result then also reports a failed hand-over); a read-and-write
+//   stream gives writeBuffer to the library as its buffer.
 // close always releases the object; a nonzero result means fclose reported a failure.
 
 #include "io/cIO.h"
