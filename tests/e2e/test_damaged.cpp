@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include "app/cLogReader.h"
 #include "app/cLogReaderCLI.h"
@@ -237,15 +238,16 @@ TEST(DamagedFiles, PlainLogsFailCleanly) {
             b[i] ^= 0x5A;
             check(b, "ID byte " + std::to_string(i));
         }
+        std::map<std::string, int> seen; // the first few blocks of each type, for time
         for (const cMdfWriterBlock& block : layout.blocks) {
-            if (std::strcmp(block.id, "ID") == 0) continue;
+            if (std::strcmp(block.id, "ID") == 0 || ++seen[block.id] > 4) continue;
             const uint64_t at = block.offset;
             const std::string name = std::string(block.id) + " at " + std::to_string(at);
             // A data block length changed by a few bytes still looks sound (the file has no
             // checksum, and the reader does not hold the data against the cycle counts):
             // such a file converts to fewer or other frames, so those bytes are left out.
             const bool dataBlock = name.rfind("##DT", 0) == 0 || name.rfind("##SD", 0) == 0;
-            for (size_t i : {0, 2, 3, 4, 8, 9, 14, 15, 16, 17, 23}) {
+            for (size_t i : {0, 3, 4, 8, 9, 15, 16, 23}) {
                 if (dataBlock && (i == 8 || i == 9)) continue;
                 Bytes b = good;
                 b[at + i] ^= 0x5A;
@@ -258,7 +260,7 @@ TEST(DamagedFiles, PlainLogsFailCleanly) {
             for (uint64_t l = 0; l < links && at + 24 + 8 * l + 8 <= good.size(); ++l) {
                 const uint64_t link = at + 24 + 8 * l;
                 const std::string which = name + ", link " + std::to_string(l);
-                for (size_t i : {0, 1, 7}) {
+                for (size_t i : {0, 7}) {
                     Bytes b = good;
                     b[link + i] ^= 0x5A;
                     check(b, which + " byte " + std::to_string(i));
