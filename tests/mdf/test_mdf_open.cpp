@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,17 @@ size_t countMessages(cMdf* mdf, std::vector<uint32_t>* ids = nullptr) {
 std::string metaValue(const cMdfMetaDataMap& map, const std::string& path) {
     auto it = map.find(path);
     return it == map.end() ? "<none>" : it->second.value;
+}
+
+// Every item of the metadata as "path=value;", in path order.
+std::string render(const cMdfMetaDataMap& map) {
+    std::map<std::string, std::string> sorted;
+    for (const auto& [path, item] : map)
+        sorted[path] = item.value;
+    std::string out;
+    for (const auto& [path, value] : sorted)
+        out += path + "=" + value + ";";
+    return out;
 }
 
 TEST(MdfOpen, AcceptsOnlyTheLoggerToolIds) {
@@ -138,66 +150,44 @@ TEST(MdfMetaData, LoggerItemsByPath) {
     Opened f(o, groups);
     ASSERT_NE(f.mdf, nullptr);
     cMdfMetaDataMap map = cMdf_getMetaData(f.mdf);
-    EXPECT_EQ(metaValue(map, "HDcomment.Device Information.serial number"), "0BADCAFE");
-    EXPECT_EQ(metaValue(map, "HDcomment.Log Information.session"), "17");
-    EXPECT_EQ(metaValue(map, "HDcomment.Log Information.split"), "4");
-    EXPECT_EQ(metaValue(map, "SIcomment.bus"), "CAN1");
+    EXPECT_EQ(render(map), "HDcomment.Device Information.serial number=0BADCAFE;"
+                           "HDcomment.Log Information.session=17;"
+                           "HDcomment.Log Information.split=4;SIcomment.bus=CAN1;");
     const cMdfMetaData& serial = map.at("HDcomment.Device Information.serial number");
     EXPECT_EQ(serial.name + "," + serial.type + "," + std::to_string(serial.ro),
               "serial number,string,1");
 }
 
 TEST(MdfMetaData, DocumentShapes) {
-    struct Case {
-        const char* what;
-        std::string xml;
-        std::vector<std::pair<std::string, std::string>> items; // path -> value
-        size_t count;
-    } cases[] = {
-        {"first of two equal paths wins",
-         "<A><common_properties><tree name=\"B\"><e name=\"C\">1</e><e name=\"C\">2</e></tree>"
-         "</common_properties></A>",
-         {{"A.B.C", "1"}},
-         1},
-        {"item directly in common_properties",
-         "<A><common_properties><e name=\"C\">x</e></common_properties></A>",
-         {{"A.C", "x"}},
-         1},
-        {"leading blanks go, a line break stays",
-         "<A><common_properties><e name=\"b\">  7</e><e name=\"n\">\n7</e>"
-         "<e name=\"t\">\t7 </e></common_properties></A>",
-         {{"A.b", "7"}, {"A.n", "\n7"}, {"A.t", "\t7 "}},
-         3},
-        {"entity split text is joined",
-         "<A><common_properties><e name=\"v\"> a&amp;b</e></common_properties></A>",
-         {{"A.v", "a&b"}},
-         1},
-        {"items outside common_properties are ignored",
-         "<A><e name=\"top\">1</e><other><e name=\"x\">2</e></other>"
-         "<other><common_properties><e name=\"y\">3</e></common_properties></other></A>",
-         {},
-         0},
-        {"nameless tree and item",
-         "<A><common_properties><tree><e name=\"k\">v</e><e>lost</e></tree><e/></common_properties>"
-         "</A>",
-         {{"A.tree.k", "v"}},
-         1},
-        {"text after a child element is not collected",
-         "<A><common_properties><e name=\"k\">v<b>x</b>tail</e></common_properties></A>",
-         {{"A.k", "vx"}},
-         1},
-        {"not well-formed", "<A><common_properties><e name=\"k\">v</common_properties></A>", {}, 0},
-        {"empty document", "<A/>", {}, 0},
+    // clang-format off
+    const std::pair<const char*, const char*> cases[] = { // header comment XML, items
+        // the first of two equal paths wins
+        {"<A><common_properties><tree name=\"B\"><e name=\"C\">1</e><e name=\"C\">2</e></tree>"
+         "</common_properties></A>", "A.B.C=1;"},
+        {"<A><common_properties><e name=\"C\">x</e></common_properties></A>", "A.C=x;"},
+        // leading blanks go, a line break stays
+        {"<A><common_properties><e name=\"b\">  7</e><e name=\"n\">\n7</e>"
+         "<e name=\"t\">\t7 </e></common_properties></A>", "A.b=7;A.n=\n7;A.t=\t7 ;"},
+        // entity split text is joined
+        {"<A><common_properties><e name=\"v\"> a&amp;b</e></common_properties></A>", "A.v=a&b;"},
+        // items outside common_properties are ignored
+        {"<A><e name=\"top\">1</e><other><e name=\"x\">2</e></other>"
+         "<other><common_properties><e name=\"y\">3</e></common_properties></other></A>", ""},
+        // nameless tree and item
+        {"<A><common_properties><tree><e name=\"k\">v</e><e>lost</e></tree><e/>"
+         "</common_properties></A>", "A.tree.k=v;"},
+        // text after a child element is not collected
+        {"<A><common_properties><e name=\"k\">v<b>x</b>tail</e></common_properties></A>", "A.k=vx;"},
+        {"<A><common_properties><e name=\"k\">v</common_properties></A>", ""}, // not well-formed
+        {"<A/>", ""},
     };
-    for (const Case& c : cases) {
+    // clang-format on
+    for (const auto& [xml, items] : cases) {
         cMdfWriterOptions o;
-        o.hdXml = c.xml;
+        o.hdXml = xml;
         Opened f(o, canGroup(1));
-        ASSERT_NE(f.mdf, nullptr) << c.what;
-        cMdfMetaDataMap map = cMdf_getMetaData(f.mdf);
-        EXPECT_EQ(map.size(), c.count) << c.what;
-        for (const auto& item : c.items)
-            EXPECT_EQ(metaValue(map, item.first), item.second) << c.what;
+        ASSERT_NE(f.mdf, nullptr) << xml;
+        EXPECT_EQ(render(cMdf_getMetaData(f.mdf)), items) << xml;
     }
 }
 
@@ -220,12 +210,10 @@ TEST(MdfMetaData, AttributesAndWhichCommentsCount) {
         bool hdComment, hdAsTx;
         std::string sourceXml;
         bool empty;
-    } cases[] = {
-        {false, false, source, true},
-        {true, true, source, true},
-        {true, false, "<S><common_properties>", true},
-        {true, false, source, false},
-    };
+    } cases[] = {{false, false, source, true},
+                 {true, true, source, true},
+                 {true, false, "<S><common_properties>", true},
+                 {true, false, source, false}};
     for (const Case& c : cases) {
         cMdfWriterOptions opt;
         opt.hdComment = c.hdComment;

@@ -66,6 +66,13 @@ struct Group {
         std::string s((const char*)r->data, r->dataLength);
         return withVlsd ? s + "|" + std::string((const char*)r->vlsdData, r->vlsdLength) : s;
     }
+    // Every further record, each followed by ",".
+    std::string rest(bool withVlsd = false) {
+        std::string out;
+        for (std::string r; (r = next(withVlsd)) != "<end>" && out.size() < 1000000;)
+            out += r + ",";
+        return out;
+    }
 };
 
 std::string u32(uint32_t n) {
@@ -92,24 +99,16 @@ TEST(Records, SingleAndMultiGroupModes) {
     EXPECT_EQ(one.next(), "<end>"); // the short remainder is no record
 
     Group two(1, {makeCG(1, 8), makeCG(2, 16)},
-              "\x02"
-              "ABCDEFGHIJKLMNOP"
-              "\x01"
-              "abcdefgh"
-              "\x09"
-              "12345678");
+              b({2}) + "ABCDEFGHIJKLMNOP" + b({1}) + "abcdefgh" + b({9}) + "12345678");
     EXPECT_FALSE(cMdfBlock_DG_isSorted(two.dg));
     EXPECT_EQ(two.next(), "ABCDEFGHIJKLMNOP");
     EXPECT_EQ(two.state.position, 17u);
-    EXPECT_EQ(two.next(), "abcdefgh");
-    EXPECT_EQ(two.next(), "<end>"); // an unknown id ends the reading; nothing skipped
+    EXPECT_EQ(two.rest(), "abcdefgh,"); // an unknown id ends the reading; nothing skipped
     EXPECT_EQ(two.state.position, 26u);
 
     // one channel group with record ids: read by id; invalidation bytes in the record
     Group ids(2, {makeCG(5, 3, {}, 0, 1)}, b({5, 0}) + "abc!" + b({5, 0}) + "def?");
-    EXPECT_EQ(ids.next(), "abc!");
-    EXPECT_EQ(ids.next(), "def?");
-    EXPECT_EQ(ids.next(), "<end>");
+    EXPECT_EQ(ids.rest(), "abc!,def?,");
 
     Group dup(1, {makeCG(1, 2), makeCG(1, 4), makeCG(2, 8)}, "\x01xy");
     ASSERT_EQ(dup.dg->recordMap.size(), 1u); // the first entry, and no later group
@@ -126,17 +125,15 @@ TEST(Records, DamagedLayoutsEndCleanly) {
     EXPECT_EQ(wide.next() + huge.next(), "<end>z");
 
     Group empty(0, {makeCG(0, 0)}, "abcdef"); // records of no bytes would never move on
-    EXPECT_EQ(empty.next(), "<end>");
     Group beyond(1, {makeCG(1, 0xFFFFFF00u), makeCG(2, 1)}, "\x01xyz");
-    EXPECT_EQ(beyond.next(), "<end>");
+    Group noGroups(0, {}, "abc");
+    EXPECT_EQ(empty.rest() + beyond.rest() + noGroups.rest(), "");
     EXPECT_LT(beyond.state.recordBuffer.capacity(), 4096u); // nothing allocated for it
     Group noData(0, {makeCG(0, 4)}, "abcd");
     noData.dg->data.reset();
     EXPECT_EQ(noData.next(), "<end>");
     noData.dg->data = makeCG(1, 1); // a data link to another kind of block
     EXPECT_EQ(noData.next(), "<end>");
-    Group noGroups(0, {}, "abc");
-    EXPECT_EQ(noGroups.next(), "<end>");
     EXPECT_EQ(cMdfBlock_DG_at(nullptr, &noGroups.state), nullptr);
 }
 
@@ -170,36 +167,24 @@ struct VlsdCgGroup : Group {
 };
 
 TEST(Records, VlsdChannelGroupRecordsFollowTheirParent) {
-    VlsdCgGroup v("\x01" + u64(0) + "\x02" + u32(3) + "abc" + // parent and its VLSD record
-                  "\x01" + u64(7) +
-                  "\x03"
-                  "zz" + // parent, then another group
-                  "\x02" +
-                  u32(2) +
-                  "qq"
-                  "\x03"
-                  "yy"); // a VLSD record on its own
+    VlsdCgGroup v(b({1}) + u64(0) + b({2}) + u32(3) + "abc" + // parent and its VLSD record
+                  b({1}) + u64(7) + b({3}) + "zz" +           // parent, then another group
+                  b({2}) + u32(2) + "qq" + b({3}) + "yy");    // a VLSD record on its own
     EXPECT_EQ(v.dg->recordMap.at(2).recordLength, cMdfRecordInfo_VLSD);
     EXPECT_EQ(v.next(true), u64(0) + "|" + u32(3) + "abc");
     EXPECT_EQ(v.state.position, 17u);
     EXPECT_EQ(v.next(true), u64(7) + "|");
     EXPECT_EQ(v.state.position, 26u);
-    EXPECT_EQ(v.next(), "zz");
-    EXPECT_EQ(v.next(), "yy"); // the lone VLSD record was stepped over
-    EXPECT_EQ(v.next(), "<end>");
+    EXPECT_EQ(v.rest(), "zz,yy,"); // the lone VLSD record was stepped over
 
     LogCapture log;
-    VlsdCgGroup big("\x01" + u64(0) + "\x02" + u32(200) + std::string(200, 'x') +
-                    "\x03"
-                    "ok");
+    VlsdCgGroup big(b({1}) + u64(0) + b({2}) + u32(200) + std::string(200, 'x') + b({3}) + "ok");
     EXPECT_EQ(big.next(true), u64(0) + "|" + u32(200));
-    EXPECT_EQ(big.next(), "ok"); // the long record went with its parent
-    VlsdCgGroup cut("\x01" + u64(0) + "\x02" + u32(50) + "abc");
-    EXPECT_EQ(cut.next(true), u64(0) + "|" + u32(50) + "abc");
-    EXPECT_EQ(cut.next(), "<end>");
-    VlsdCgGroup stub("\x01" + u64(0) + "\x02\x01"); // no room for the VLSD length
-    EXPECT_EQ(stub.next(true), u64(0) + "|");
-    EXPECT_EQ(stub.next(), "<end>");
+    EXPECT_EQ(big.rest(), "ok,"); // the long record went with its parent
+    VlsdCgGroup cut(b({1}) + u64(0) + b({2}) + u32(50) + "abc");
+    EXPECT_EQ(cut.rest(true), u64(0) + "|" + u32(50) + "abc,");
+    VlsdCgGroup stub(b({1}) + u64(0) + b({2, 1})); // no room for the VLSD length
+    EXPECT_EQ(stub.rest(true), u64(0) + "|,");
 }
 
 TEST(Records, RecordsAcrossReadAheadWindows) {
@@ -213,19 +198,13 @@ TEST(Records, RecordsAcrossReadAheadWindows) {
     EXPECT_EQ(small.next(), "<end>");
     std::string huge(200000, 'h');
     Group big(1, {makeCG(1, 200000), makeCG(2, 3)},
-              "\x02xyz\x01" + huge +
-                  "\x02"
-                  "end");
-    EXPECT_EQ(big.next(), "xyz");
-    EXPECT_EQ(big.next(), huge);
-    EXPECT_EQ(big.next(), "end");
+              b({2}) + "xyz" + b({1}) + huge + b({2}) + "end");
+    EXPECT_EQ(big.rest(), "xyz," + huge + ",end,");
     // parents with VLSD records of growing length, so that pairs straddle window ends
     std::string mixed, expect;
     for (uint32_t i = 0; i < 6000; ++i) {
         std::string bytes(i % 40, char('a' + i % 26));
-        mixed += "\x01" + u64(i) + "\x02" + u32(bytes.size()) + bytes +
-                 "\x03"
-                 "zz";
+        mixed += b({1}) + u64(i) + b({2}) + u32(bytes.size()) + bytes + b({3}) + "zz";
     }
     VlsdCgGroup v(mixed);
     for (uint32_t i = 0; i < 6000; ++i) {
@@ -237,7 +216,7 @@ TEST(Records, RecordsAcrossReadAheadWindows) {
 }
 
 TEST(Records, RawRecordsAndSettings) {
-    VlsdCgGroup v("\x01" + u64(0x55) + "\x02" + u32(3) + "abc" + "\x07");
+    VlsdCgGroup v(b({1}) + u64(0x55) + b({2}) + u32(3) + "abc" + b({7}));
     uint64_t id = 0;
     std::string out;
     EXPECT_EQ(cMdfBlock_DG_getRecordDataRaw(v.dg, 9, &id, &out), 8u);
