@@ -1,63 +1,53 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
 #include "io/cIO_memoryAlloc.h"
+#include "io/crc32.h"
 #include "support/log.h"
 #include "tools/cContainerWriter.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Patch = void (*)(Bytes&, cGenericFile&);
+using namespace std::literals;
 
+// Captures the log while alive.
 std::vector<std::string> logLines;
-void captureLine(const char* line, int length) {
-    logLines.emplace_back(line, size_t(length));
-}
-
-// Captures the log while alive; has() looks for a text in any captured line.
 struct LogCapture {
     int level = zf_log_get_output_level();
     LogCapture() {
         logLines.clear();
-        zf_log_set_output_callback(captureLine);
+        zf_log_set_output_callback(
+            [](const char* line, int length) { logLines.emplace_back(line, size_t(length)); });
         zf_log_set_output_level(ZF_LOG_VERBOSE);
     }
     ~LogCapture() {
         zf_log_set_output_callback(nullptr);
         zf_log_set_output_level(level);
     }
-    bool has(const std::string& text) const {
-        for (const auto& l : logLines)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
 };
+bool logged(const std::string& text) {
+    return std::any_of(logLines.begin(), logLines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
 
 cIO* memoryOf(const Bytes& b) {
     cIO* m = cIO_memoryAlloc_ctor();
     if (!b.empty()) cIO_write(m, b.data(), b.size());
     cIO_seek(m, 0, cIO_SEEK_SET);
     return m;
-}
-
-Bytes contentOf(cIO* io) {
-    Bytes out;
-    uint8_t buf[4096];
-    int64_t got;
-    cIO_seek(io, 0, cIO_SEEK_SET);
-    while ((got = cIO_read(io, buf, sizeof buf)) > 0)
-        out.insert(out.end(), buf, buf + got);
-    return out;
 }
 
 Bytes sampleData(size_t n, uint32_t seed) {
@@ -104,62 +94,65 @@ std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw
     cIO_close(in);
     if (c == nullptr) return std::nullopt;
     const int64_t end = cIO_tell(c); // handed out positioned at the end
-    Bytes out = contentOf(c);
+    Bytes out;
+    uint8_t buf[4096];
+    cIO_seek(c, 0, cIO_SEEK_SET);
+    for (int64_t got; (got = cIO_read(c, buf, sizeof buf)) > 0;)
+        out.insert(out.end(), buf, buf + got);
     EXPECT_EQ(end, int64_t(out.size()));
     cIO_close(c);
     return out;
+}
+
+// The open fails and says so in the log.
+bool failsLogging(const Bytes& file, const std::string& text) {
+    LogCapture log;
+    return !unwrap(file) && logged(text);
 }
 
 // A stream of 2^32 + 60 bytes with a real container head (bytes 0..55) and footer but a read
 // error everywhere in between: a reader that computed the payload end in 32 bits would see
 // 28 bytes of payload and a matching footer.
 struct HugeStream {
-    cIO base;
-    Bytes head, footer;
+    cIO base{&vt};
+    Bytes ends; // bytes 0..55, then the footer
     int64_t size = (int64_t(1) << 32) + 60, pos = 0;
+    static HugeStream* of(cIO* io) { return reinterpret_cast<HugeStream*>(io); }
+    static int64_t read(cIO* io, void* dst, uint64_t n) {
+        HugeStream* s = of(io);
+        const bool head = s->pos < 56;
+        if (!head && s->pos < s->size - 4) return -1;
+        const int64_t k = std::min<int64_t>(n, (head ? 56 : s->size) - s->pos);
+        std::memcpy(dst, s->ends.data() + (head ? s->pos : s->pos - (s->size - 60)), size_t(k));
+        return s->pos += k, k;
+    }
+    static int64_t tell(cIO* io) { return of(io)->pos; }
+    static int64_t seek(cIO* io, int64_t off, int32_t origin) {
+        HugeStream* s = of(io);
+        int64_t t = origin == 0 ? off : origin == 1 ? s->pos + off : s->size + off;
+        return (t < 0 || t > s->size) ? -1 : (s->pos = t);
+    }
+    static constexpr cIO_vtable vt = {read, nullptr, tell, seek, nullptr};
 };
-int64_t huge_read(cIO* io, void* dst, uint64_t n) {
-    auto* s = reinterpret_cast<HugeStream*>(io);
-    const bool inHead = s->pos < int64_t(s->head.size());
-    if (!inHead && s->pos < s->size - 4) return -1;
-    const uint8_t* src =
-        inHead ? s->head.data() + s->pos : s->footer.data() + (s->pos - (s->size - 4));
-    int64_t k =
-        std::min<int64_t>(int64_t(n), inHead ? int64_t(s->head.size()) - s->pos : s->size - s->pos);
-    std::memcpy(dst, src, size_t(k));
-    s->pos += k;
-    return k;
-}
-int64_t huge_tell(cIO* io) {
-    return reinterpret_cast<HugeStream*>(io)->pos;
-}
-int64_t huge_seek(cIO* io, int64_t off, int32_t origin) {
-    auto* s = reinterpret_cast<HugeStream*>(io);
-    int64_t t = origin == 0 ? off : origin == 1 ? s->pos + off : s->size + off;
-    return (t < 0 || t > s->size) ? -1 : (s->pos = t);
-}
-const cIO_vtable hugeVt = {huge_read, nullptr, huge_tell, huge_seek, nullptr};
 
 } // namespace
 
 TEST(ContainerHeader, FieldsInFileOrderAndShortOrForeignFiles) {
-    const Bytes good = {'G', 'e', 'n', 'e',  'r', 'i',  'c',  ' ',  'F',  'i', 'l',
-                        'e', 1,   1,   0x22, 1,   0x12, 0x34, 0x56, 0x78, 0xAA};
+    const std::string bytes("Generic File\x01\x01\x22\x01\x12\x34\x56\x78\xAA", 21);
+    const Bytes good(bytes.begin(), bytes.end());
     cGenericFile h{};
     cIO* m = memoryOf(good);
     ASSERT_TRUE(cGenericFile_readHeader(m, &h));
-    EXPECT_EQ(h.type, cGenericFile_TYPE_COMPRESSED);
-    EXPECT_EQ(h.version, 1);
-    EXPECT_EQ(h.flag + h.footerFlag, 2);
-    EXPECT_EQ(h.serialNumber, 0x12345678u);
+    EXPECT_EQ(std::tie(h.type, h.version, h.flag, h.footerFlag, h.serialNumber),
+              std::make_tuple(cGenericFile_TYPE_COMPRESSED, 1, 1, 1, 0x12345678u));
     EXPECT_EQ(cIO_tell(m), 20);
     cIO_close(m);
     Bytes badMagic = good;
     badMagic[11] = 'E';
     for (const Bytes& bad : {Bytes(good.begin(), good.begin() + 19), Bytes{}, badMagic}) {
-        m = memoryOf(bad);
-        EXPECT_FALSE(cGenericFile_readHeader(m, &h)) << bad.size();
-        cIO_close(m);
+        bool valid = true;
+        headerOf(bad, &valid);
+        EXPECT_FALSE(valid) << bad.size();
     }
     EXPECT_FALSE(cGenericFile_readHeader(nullptr, &h));
 }
@@ -174,66 +167,81 @@ TEST(CompressedContainer, RoundTripsWithAndWithoutFooter) {
         }
     }
     EXPECT_EQ(unwrap(compressed({})), Bytes{});
-}
-
-TEST(CompressedContainer, RefusedHeadersAndParametersFailWithoutALogLine) {
-    const Bytes plain = sampleData(5000, 2), file = compressed(plain, 8, 4); // window 00 00 01 00
-    const std::pair<const char*, Patch> cases[] = {
-        {"type", [](Bytes&, cGenericFile& h) { h.type = 0x23; }},
-        {"version", [](Bytes&, cGenericFile& h) { h.version = 2; }},
-        {"flag 1 footer 0", [](Bytes&, cGenericFile& h) { h.footerFlag = 0; }},
-        {"flag 0 footer 1", [](Bytes&, cGenericFile& h) { h.flag = 0; }},
-        {"flags 2", [](Bytes&, cGenericFile& h) { h.flag = h.footerFlag = 2; }},
-        {"window field 0", [](Bytes& b, cGenericFile&) { b[26] = 0; }},
-        {"window 2^16", [](Bytes& b, cGenericFile&) { b[25] = 1, b[26] = 0; }},
-        {"window 2^3", [](Bytes& b, cGenericFile&) { b[26] = 0, b[27] = 8; }},
-        {"lookahead = W", [](Bytes& b, cGenericFile&) { b[23] = 8; }},
-        {"lookahead 2", [](Bytes& b, cGenericFile&) { b[23] = 2; }},
-        {"27 bytes", [](Bytes& b, cGenericFile&) { b.resize(27); }},
-    };
-    for (auto [what, patch] : cases) {
-        Bytes b = file;
-        cGenericFile h = headerOf(file);
-        patch(b, h);
-        LogCapture log;
-        EXPECT_EQ(unwrap(b, "", h), std::nullopt) << what;
-        EXPECT_TRUE(logLines.empty()) << what;
-    }
-    Bytes high = file; // only the low byte of the lookahead field counts
+    Bytes high = compressed(plain, 8, 4); // only the low byte of the lookahead field counts
     high[20] = high[21] = high[22] = 0xFF;
     EXPECT_EQ(unwrap(high), plain);
 }
 
+// Refused header fields and parameters, damaged and short files, each against a sound file of
+// its kind. The compressed container refuses without a log line.
+TEST(Containers, RefusedHeadersAndDamagedFilesFail) {
+    const Bytes packed = compressed(sampleData(5000, 2), 8, 4); // window 00 00 01 00
+    const Bytes sealed = encrypted(sampleData(700, 5), "pw", 100);
+    // Puts bytes at an offset and cuts or pads the file to a size (0: as it is). Below offset
+    // 20 only the header handed to the open changes, not the bytes.
+    auto refused = [&](bool enc, size_t at, std::string_view put, size_t size) {
+        Bytes b = enc ? sealed : packed, patched = b;
+        std::copy(put.begin(), put.end(), patched.begin() + at);
+        if (at >= 20) b = patched;
+        if (size != 0) b.resize(size);
+        const cGenericFile h = headerOf(patched);
+        LogCapture log;
+        return !unwrap(b, "pw", h) && (enc || logLines.empty());
+    };
+    ASSERT_FALSE(refused(false, 0, {}, 0) || refused(true, 0, {}, 0)); // the sound files open
+    // Compressed: type, version, flag pairs 1/0, 0/1 and 2/2, window fields 0, 2^16 and 2^3,
+    // lookahead = W and 2. Encrypted: first flag 2, footer flag 1, version 0.
+    const std::tuple<bool, size_t, std::string_view> patches[] = {
+        {false, 14, "\x23"sv},     {false, 15, "\x02"sv},       {false, 13, "\0"sv},
+        {false, 12, "\0"sv},       {false, 12, "\2\2"sv},       {false, 24, "\0\0\0\0"sv},
+        {false, 24, "\0\1\0\0"sv}, {false, 24, "\0\0\0\x08"sv}, {false, 20, "\0\0\0\x08"sv},
+        {false, 20, "\0\0\0\2"sv}, {true, 12, "\2"sv},          {true, 13, "\1"sv},
+        {true, 15, "\0"sv}};
+    for (auto [enc, at, put] : patches)
+        EXPECT_TRUE(refused(enc, at, put, 0)) << enc << " at " << at;
+    // Short files, and the 768 encrypted bytes one short and one more.
+    const std::pair<bool, size_t> sizes[] = {{false, 27}, {true, 60},  {true, 67},
+                                             {true, 51},  {true, 767}, {true, 769}};
+    for (auto [enc, size] : sizes)
+        EXPECT_TRUE(refused(enc, 0, {}, size)) << enc << " size " << size;
+    // Any changed byte of the authenticated head, the ciphertext or the tag.
+    const cGenericFile good = headerOf(sealed);
+    for (size_t i = 0; i < sealed.size(); i++) {
+        if (i >= 54 && i != 563 && i < sealed.size() - 17) continue;
+        Bytes bad = sealed;
+        bad[i] ^= 0x01;
+        EXPECT_EQ(unwrap(bad, "pw", good), std::nullopt) << "byte " << i;
+    }
+    // A hostile iteration count is refused before any key derivation.
+    Bytes hostile = sealed;
+    std::fill(hostile.begin() + 32, hostile.begin() + 36, 0xFF);
+    EXPECT_TRUE(failsLogging(
+        hostile, "Key derivation iteration count 4294967295 exceeds the limit of 10000000"));
+}
+
 TEST(CompressedContainer, FooterChecks) {
     const Bytes plain = sampleData(30000, 3), file = compressed(plain, 10, 5);
-    {
-        LogCapture log;
-        Bytes bad = file;
-        bad.back() ^= 0x01;
-        EXPECT_EQ(unwrap(bad), std::nullopt);
-        const size_t n = bad.size();
-        uint32_t stored =
-            uint32_t(bad[n - 4]) << 24 | bad[n - 3] << 16 | bad[n - 2] << 8 | bad[n - 1];
-        char expect[80];
-        std::snprintf(expect, sizeof expect,
-                      "Could not validate checksum, expected %08X but found %08X", stored,
-                      stored ^ 1);
-        EXPECT_TRUE(log.has(expect));
-        bad[12] = bad[13] = 0; // the same bytes without the flags: taken without a check
-        auto out = unwrap(bad);
-        ASSERT_TRUE(out.has_value());
-        EXPECT_EQ(Bytes(out->begin(), out->begin() + plain.size()), plain);
-    }
-    for (size_t cut : {size_t(1), size_t(5), file.size() / 2}) {
-        LogCapture log;
-        EXPECT_EQ(unwrap(Bytes(file.begin(), file.end() - cut)), std::nullopt) << cut;
-        EXPECT_TRUE(log.has("Could not validate checksum")) << cut;
-    }
-    for (size_t size : {size_t(28), size_t(31)}) {
-        LogCapture log;
-        EXPECT_EQ(unwrap(Bytes(file.begin(), file.begin() + size)), std::nullopt) << size;
-        EXPECT_TRUE(log.has("Expected to read out CRC from footer, but found none")) << size;
-    }
+    Bytes bad = file;
+    bad.back() ^= 0x01;
+    const size_t n = bad.size();
+    uint32_t stored = uint32_t(bad[n - 4]) << 24 | bad[n - 3] << 16 | bad[n - 2] << 8 | bad[n - 1];
+    char expect[80];
+    std::snprintf(expect, sizeof expect,
+                  "Could not validate checksum, expected %08X but found %08X", stored, stored ^ 1);
+    EXPECT_TRUE(failsLogging(bad, expect));
+    bad[12] = bad[13] = 0; // the same bytes without the flags: taken without a check
+    auto out = unwrap(bad);
+    ASSERT_TRUE(out.has_value());
+    EXPECT_EQ(Bytes(out->begin(), out->begin() + plain.size()), plain);
+    const std::pair<size_t, const char*> cuts[] = {
+        {n - 1, "Could not validate checksum"},
+        {n - 5, "Could not validate checksum"},
+        {n - n / 2, "Could not validate checksum"},
+        {28, "Expected to read out CRC from footer, but found none"},
+        {31, "Expected to read out CRC from footer, but found none"},
+    };
+    for (auto [size, text] : cuts)
+        EXPECT_TRUE(failsLogging(Bytes(file.begin(), file.begin() + size), text)) << size;
     Bytes empty(file.begin(), file.begin() + 28); // empty payload: the register's start value
     empty.insert(empty.end(), 4, 0xFF);
     EXPECT_EQ(unwrap(empty), Bytes{});
@@ -243,11 +251,7 @@ TEST(CompressedContainer, DecompressionBombStopsAtTheOutputLimit) {
     const Bytes zeros(3 << 20, 0), file = compressed(zeros, 12, 11);
     ASSERT_LT(file.size(), zeros.size() / 100);
     const uint64_t previous = cGenericFile_setOutputLimit(1 << 20);
-    {
-        LogCapture log;
-        EXPECT_EQ(unwrap(file), std::nullopt);
-        EXPECT_TRUE(log.has("Unwrapped data exceeds the limit of 1048576 bytes"));
-    }
+    EXPECT_TRUE(failsLogging(file, "Unwrapped data exceeds the limit of 1048576 bytes"));
     cGenericFile_setOutputLimit(zeros.size()); // exactly enough
     EXPECT_EQ(unwrap(file), zeros);
     const Bytes enc = encrypted(zeros, "pw", 1);
@@ -262,88 +266,41 @@ TEST(CompressedContainer, DecompressionBombStopsAtTheOutputLimit) {
 TEST(CompressedContainer, PayloadEndIsNotCutTo32BitsAndReadErrorsFail) {
     for (bool footer : {true, false}) {
         const Bytes file = compressed(sampleData(4000, 4), 8, 4, footer);
-        HugeStream s{{&hugeVt}, Bytes(file.begin(), file.begin() + 56), {}};
-        uint32_t reg = 0xFFFFFFFFu; // JAMCRC of payload bytes 28 .. 55
-        for (size_t i = 28; i < 56; i++) {
-            reg ^= file[i];
-            for (int k = 0; k < 8; k++)
-                reg = (reg & 1) ? 0xEDB88320u ^ (reg >> 1) : reg >> 1;
-        }
-        s.footer = {uint8_t(reg >> 24), uint8_t(reg >> 16), uint8_t(reg >> 8), uint8_t(reg)};
+        HugeStream s;
+        s.ends.assign(file.begin(), file.begin() + 56);
+        const uint32_t reg = update_crc_32_buffer(0xFFFFFFFFu, &file[28], 28); // payload 28..55
+        s.ends.insert(s.ends.end(),
+                      {uint8_t(reg >> 24), uint8_t(reg >> 16), uint8_t(reg >> 8), uint8_t(reg)});
         const cGenericFile h = headerOf(file);
         LogCapture log;
         EXPECT_EQ(cGenericFile_compressed_open(&s.base, &h), nullptr) << footer;
-        EXPECT_TRUE(log.has("Could not read compressed data")) << footer;
+        EXPECT_TRUE(logged("Could not read compressed data")) << footer;
     }
 }
 
 TEST(EncryptedContainer, RoundTripsForSizesAndIterationCounts) {
-    const struct {
-        size_t size;
-        uint32_t iterations;
-        std::string password;
-    } cases[] = {{0, 1, "pw"},   {1, 1000, "pw"}, {511, 1, "secret"},
-                 {512, 2, "pw"}, {513, 5000, ""}, {100000, 20000, "a longer pass phrase"}};
-    for (const auto& c : cases) {
-        const Bytes plain = sampleData(c.size, uint32_t(c.size));
-        const Bytes file = encrypted(plain, c.password, c.iterations);
-        ASSERT_EQ(file.size(), c.size + 68);
-        EXPECT_EQ(unwrap(file, c.password), plain) << c.size;
-        EXPECT_EQ(unwrap(file, c.password + "x"), std::nullopt) << c.size;
+    const std::tuple<size_t, uint32_t, std::string> cases[] = {
+        {0, 1, "pw"},   {1, 1000, "pw"}, {511, 1, "secret"},
+        {512, 2, "pw"}, {513, 5000, ""}, {100000, 20000, "a longer pass phrase"}};
+    for (const auto& [size, iterations, password] : cases) {
+        const Bytes plain = sampleData(size, uint32_t(size));
+        const Bytes file = encrypted(plain, password, iterations);
+        ASSERT_EQ(file.size(), size + 68);
+        EXPECT_EQ(unwrap(file, password), plain) << size;
+        EXPECT_EQ(unwrap(file, password + "x"), std::nullopt) << size;
     }
     EXPECT_EQ(unwrap(encrypted({1, 2, 3}, "pw", 10, 1)), (Bytes{1, 2, 3})); // first flag 1
     EXPECT_NE(encrypted({}, "pw"), encrypted({}, "pw")); // a fresh vector and salt each time
 }
 
-TEST(EncryptedContainer, DamagedRefusedAndShortFilesFail) {
-    const Bytes file = encrypted(sampleData(700, 5), "pw", 100);
-    const cGenericFile good = headerOf(file);
-    // Any changed byte of the authenticated head, the ciphertext or the tag.
-    std::vector<size_t> positions = {52, 53, 563, 751};
-    for (size_t i = 0; i < 52; i++)
-        positions.push_back(i);
-    for (size_t i = file.size() - 16; i < file.size(); i++)
-        positions.push_back(i);
-    for (size_t i : positions) {
-        Bytes bad = file;
-        bad[i] ^= 0x01;
-        EXPECT_EQ(unwrap(bad, "pw", good), std::nullopt) << "byte " << i;
-    }
-    const std::pair<const char*, Patch> cases[] = {
-        {"first flag 2", [](Bytes&, cGenericFile& h) { h.flag = 2; }},
-        {"footer flag 1", [](Bytes&, cGenericFile& h) { h.footerFlag = 1; }},
-        {"version", [](Bytes&, cGenericFile& h) { h.version = 0; }},
-        {"60 bytes", [](Bytes& b, cGenericFile&) { b.resize(60); }},
-        {"67 bytes", [](Bytes& b, cGenericFile&) { b.resize(67); }},
-        {"51 bytes", [](Bytes& b, cGenericFile&) { b.resize(51); }},
-        {"one byte short", [](Bytes& b, cGenericFile&) { b.pop_back(); }},
-        {"one byte more", [](Bytes& b, cGenericFile&) { b.push_back(0); }},
-    };
-    for (auto [what, patch] : cases) {
-        Bytes b = file;
-        cGenericFile h = good;
-        patch(b, h);
-        EXPECT_EQ(unwrap(b, "pw", h), std::nullopt) << what;
-    }
-    // A hostile iteration count is refused before any key derivation.
-    Bytes hostile = file;
-    std::fill(hostile.begin() + 32, hostile.begin() + 36, 0xFF);
-    LogCapture log;
-    EXPECT_EQ(unwrap(hostile), std::nullopt);
-    EXPECT_TRUE(log.has("Key derivation iteration count 4294967295 exceeds the limit of 10000000"));
-}
-
 TEST(NestedContainers, CompressedInsideEncryptedAndTheOtherWayRound) {
     const Bytes plain = sampleData(50000, 8);
-    for (const Bytes& file :
-         {encrypted(compressed(plain), "pw"), compressed(encrypted(plain, "pw"))}) {
-        Bytes cur = file;
+    for (Bytes cur : {encrypted(compressed(plain), "pw"), compressed(encrypted(plain, "pw"))}) {
         int layers = 0;
-        for (bool container = true; headerOf(cur, &container), container && layers < 5;) {
+        for (bool container = true; headerOf(cur, &container), container && layers < 5; layers++) {
             auto next = unwrap(cur);
             ASSERT_TRUE(next.has_value());
             cur = *next;
-            layers++;
         }
         EXPECT_EQ(layers, 2);
         EXPECT_EQ(cur, plain);
@@ -353,21 +310,20 @@ TEST(NestedContainers, CompressedInsideEncryptedAndTheOtherWayRound) {
 TEST(ContainerWriterFiles, StreamingWritersMatchTheReaders) {
     const Bytes plain = sampleData((5 << 20) / 2 + 123, 9); // several of the writers' pieces
     const std::string src = ::testing::TempDir() + "/kv_cont_plain", dst = src + ".packed";
-    auto readFile = [](const std::string& path) {
-        std::ifstream f(path, std::ios::binary);
+    auto readDst = [&] {
+        std::ifstream f(dst, std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
     };
     std::ofstream(src, std::ios::binary)
         .write(reinterpret_cast<const char*>(plain.data()), std::streamsize(plain.size()));
     cContainerWriter_compressOptions co;
     ASSERT_TRUE(cContainerWriter_compressFile(src.c_str(), dst.c_str(), &co));
-    EXPECT_EQ(unwrap(readFile(dst)), plain);
-    cContainerWriter_encryptOptions eo;
-    eo.password = "pw";
+    EXPECT_EQ(unwrap(readDst()), plain);
+    cContainerWriter_encryptOptions eo{.password = "pw"};
     ASSERT_TRUE(cContainerWriter_encryptFile(src.c_str(), dst.c_str(), &eo));
-    EXPECT_EQ(unwrap(readFile(dst)), plain);
+    EXPECT_EQ(unwrap(readDst()), plain);
     co.windowBits = 3; // refused: no output is left behind
     EXPECT_FALSE(cContainerWriter_compressFile(src.c_str(), dst.c_str(), &co));
-    EXPECT_EQ(readFile(dst), Bytes{});
+    EXPECT_EQ(readDst(), Bytes{});
     std::remove(src.c_str());
 }
