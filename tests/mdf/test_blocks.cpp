@@ -164,25 +164,19 @@ TEST(BlockTree, SharedSubTreesAreWalkedOnce) {
 }
 
 TEST(BlockTypes, TextIsCutAtItsTerminator) {
-    struct Case {
-        std::string data;
-        std::string text;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
+        // data section, text
         {std::string("abc\0\0\0\0\0", 8), "abc"},
         {"", ""},
         {"abcdefgh", "abcdefgh"},
-        {std::string("\0ab\0", 4), std::string("\0ab\0", 4)},
-    };
-    for (const Case& c : cases) {
+        {std::string("\0ab\0", 4), std::string("\0ab\0", 4)}};
+    for (const auto& [data, text] : cases) {
         TestMdf m;
         m.hd(0, 0);
-        TestBytes d;
-        d.str(c.data);
-        m.setLink(64, 5, m.block("##TX", {}, d));
+        m.setLink(64, 5, m.block("##TX", {}, TestBytes().str(data)));
         carc_cMdfBlock root = loadTree(m);
-        const cMdfBlock_HD_obj_t* hd = hdOf(root);
-        ASSERT_NE(hd, nullptr) << c.text;
-        EXPECT_EQ(cMdfBlock_HD_getComment(hd), c.text);
+        ASSERT_NE(hdOf(root), nullptr) << text;
+        EXPECT_EQ(cMdfBlock_HD_getComment(hdOf(root)), text);
     }
 }
 
@@ -308,105 +302,74 @@ struct DamageCase {
 };
 
 TEST(BlockTree, DamagedImagesFailTheWholeLoad) {
+    // clang-format off
     const DamageCase cases[] = {
-        {"attachment link", [](TestMdf& m) { m.setLink(64, 3, m.tx("x")); },
+        {"attachment link", [](auto& m) { m.setLink(64, 3, m.tx("x")); },
          "Unsupported parameter present in file"},
         {"data list as data block",
-         [](TestMdf& m) {
-             m.setLink(64, 0, m.dg(0, 0, m.block("##DL", {0}, TestBytes().zeros(16))));
-         },
+         [](auto& m) { m.setLink(64, 0, m.dg(0, 0, m.block("##DL", {0}, TestBytes().zeros(16)))); },
          "Unable to load block header for type ##DL"},
-        {"sample reduction", [](TestMdf& m) { m.setLink(m.group(0), 4, m.tx("sr")); },
+        {"sample reduction", [](auto& m) { m.setLink(m.group(0), 4, m.tx("sr")); },
          "Unsupported parameter present in file"},
         {"channel with a ninth link",
-         [](TestMdf& m) {
-             m.group(m.block("##CN", std::vector<uint64_t>(9), TestBytes().zeros(72)));
-         },
+         [](auto& m) { m.group(m.block("##CN", std::vector<uint64_t>(9), TestBytes().zeros(72))); },
          nullptr},
-        {"link past the end", [](TestMdf& m) { m.setLink(64, 5, 1u << 20); },
-         "lies outside the file"},
+        {"link past the end", [](auto& m) { m.setLink(64, 5, 1u << 20); }, "lies outside the file"},
         {"length past the end",
-         [](TestMdf& m) {
-             uint64_t tx = m.tx("text");
-             m.setU64(tx + 8, 1ull << 40);
-             m.setLink(64, 5, tx);
-         },
+         [](auto& m) { uint64_t t = m.tx("x"); m.setU64(t + 8, 1ull << 40); m.setLink(64, 5, t); },
          "does not fit in the file"},
         {"length below header and links",
-         [](TestMdf& m) {
-             uint64_t fh = m.fh(0, 0);
-             m.setU64(fh + 8, 30);
-             m.setLink(64, 1, fh);
-         },
+         [](auto& m) { uint64_t fh = m.fh(0, 0); m.setU64(fh + 8, 30); m.setLink(64, 1, fh); },
          "does not fit in the file"},
         {"fixed block shorter than its fields",
-         [](TestMdf& m) {
-             m.setLink(64, 0, m.block("##DG", {0, 0, 0, 0}, TestBytes()));
-         },
-         nullptr},
+         [](auto& m) { m.setLink(64, 0, m.block("##DG", {0, 0, 0, 0}, TestBytes())); }, nullptr},
         {"next link back to the chain's start",
-         [](TestMdf& m) {
-             uint64_t a = m.fh(0, 0);
-             uint64_t b = m.fh(a, 0);
-             m.setLink(a, 0, b);
-             m.setLink(64, 1, a);
-         },
+         [](auto& m) { uint64_t a = m.fh(0, 0); m.setLink(a, 0, m.fh(a, 0)); m.setLink(64, 1, a); },
          "Cyclic block chain"},
         {"next link to itself",
-         [](TestMdf& m) {
-             uint64_t a = m.fh(0, 0);
-             m.setLink(a, 0, a);
-             m.setLink(64, 1, a);
-         },
+         [](auto& m) { uint64_t a = m.fh(0, 0); m.setLink(a, 0, a); m.setLink(64, 1, a); },
          "Cyclic block chain"},
         {"inverse conversions in a ring",
-         [](TestMdf& m) {
+         [](auto& m) {
              uint64_t a = m.cc(0, {});
-             uint64_t b = m.cc(0, {}, a);
-             m.setLink(a, 3, b);
+             m.setLink(a, 3, m.cc(0, {}, a));
              m.group(m.cn(0, 0, 0, 0, 0, 8, a));
          },
          "Cyclic block reference"},
-        {"comment link to its own header block", [](TestMdf& m) { m.setLink(64, 5, 64); },
+        {"comment link to its own header block", [](auto& m) { m.setLink(64, 5, 64); },
          "Cyclic block reference"},
         {"channel composed of its own group",
-         [](TestMdf& m) {
-             uint64_t cn = m.cn(0, 0, 0, 0, 0, 8);
-             m.setLink(cn, 1, m.group(cn));
-         },
+         [](auto& m) { uint64_t cn = m.cn(0, 0, 0, 0, 0, 8); m.setLink(cn, 1, m.group(cn)); },
          "Cyclic block reference"},
         {"conversions nested beyond any real file",
-         [](TestMdf& m) {
+         [](auto& m) {
              uint64_t inner = 0;
-             for (int i = 0; i < 200; ++i)
-                 inner = m.cc(0, {}, inner);
+             for (int i = 0; i < 200; ++i) inner = m.cc(0, {}, inner);
              m.group(m.cn(0, 0, 0, 0, 0, 8, inner));
          },
          "nested too deeply"},
         {"overlapping blocks claiming more than the file",
-         [](TestMdf& m) {
+         [](auto& m) {
              // Text headers every 32 bytes, each claiming the rest of the region.
              const int n = 64;
-             uint64_t region = m.data.size() + 8 - m.data.size() % 8;
+             uint64_t region = m.data.size() + 8 - m.data.size() % 8, chain = 0;
              m.data.resize(region + 32 * n, 0);
-             uint64_t chain = 0;
              for (int i = 0; i < n; ++i) {
-                 uint64_t at = region + 32 * i;
-                 memcpy(&m.data[at], "##TX", 4);
-                 m.setU64(at + 8, 32 * (n - i));
+                 memcpy(&m.data[region + 32 * i], "##TX", 4);
+                 m.setU64(region + 32 * i + 8, 32 * (n - i));
              }
-             for (int i = n - 1; i >= 0; --i)
-                 chain = m.fh(chain, region + 32 * i);
+             for (int i = n - 1; i >= 0; --i) chain = m.fh(chain, region + 32 * i);
              m.setLink(64, 1, chain);
          },
          "overlaps other blocks"},
         {"identification block replaced by a text",
-         [](TestMdf& m) { memcpy(&m.data[0], "##TX\0\0\0\0\x40\0\0\0\0\0\0\0\0\0\0\0", 20); },
+         [](auto& m) { memcpy(&m.data[0], "##TX\0\0\0\0\x40\0\0\0\0\0\0\0\0\0\0\0", 20); },
          nullptr},
-        {"unknown file identifier", [](TestMdf& m) { memcpy(&m.data[0], "MDF4.1\0\0", 8); },
+        {"unknown file identifier", [](auto& m) { memcpy(&m.data[0], "MDF4.1\0\0", 8); },
          "Unable to load block header for type MDF4.1"},
-        {"file cut inside the header block", [](TestMdf& m) { m.data.resize(100); }, nullptr},
+        {"file cut inside the header block", [](auto& m) { m.data.resize(100); }, nullptr},
     };
+    // clang-format on
     for (const DamageCase& c : cases) {
         TestMdf m;
         m.hd(0, 0);
