@@ -142,9 +142,10 @@ TEST(CanRemoteAndErrorFrames, LengthsAndErrorTypes) {
         cMdfRecord rec{d.data(), d.size(), nullptr, 0, &r.v};
         cBusMsg msg{};
         ASSERT_TRUE(cMdfDecoders_decodeCanRemoteFrame(&rec, &msg));
-        EXPECT_EQ(msg.Type, BUS_MSG_CAN_REMOTE_FRAME);
-        EXPECT_EQ(msg.CAN.RTR, 1);
-        EXPECT_EQ(msg.DataBytes, std::string(out, '\0')) << in;
+        EXPECT_EQ(std::to_string(msg.Type) + "," + std::to_string(msg.CAN.RTR) + "," +
+                      msg.DataBytes,
+                  std::to_string(BUS_MSG_CAN_REMOTE_FRAME) + ",1," + std::string(out, '\0'))
+            << in;
     }
     r.v[2].conversion = cMdfConversionRule_linear(1, -10); // negative: no bytes
     putBits(&d, 24, 16, 4);
@@ -162,9 +163,10 @@ TEST(CanRemoteAndErrorFrames, LengthsAndErrorTypes) {
         uint8_t data[3] = {9, 2, in};
         cMdfRecord er{data, 3, nullptr, 0, &e.v};
         ASSERT_TRUE(cMdfDecoders_decodeCanErrorFrame(&er, &msg));
-        EXPECT_EQ(msg.Type, BUS_MSG_CAN_ERROR_FRAME);
-        EXPECT_EQ(msg.CANError.ErrorType, out) << int(in);
-        EXPECT_EQ(msg.CANError.BusChannel, 2);
+        EXPECT_EQ(
+            (std::vector<uint32_t>{msg.Type, msg.CANError.ErrorType, msg.CANError.BusChannel}),
+            (std::vector<uint32_t>{BUS_MSG_CAN_ERROR_FRAME, out, 2}))
+            << int(in);
     }
 }
 
@@ -238,6 +240,7 @@ TEST(OptimalDecoder, ChoiceByNamePrefix) {
         std::vector<const char*> names;
         cMdfDecoderFn fn;
     } cases[] = {
+        // clang-format off
         {{"Timestamp", "CAN_DataFrame.ID"}, cMdfDecoders_decodeCanDataFrame},
         {{"CAN_RemoteFrame.ID", "Timestamp"}, cMdfDecoders_decodeCanRemoteFrame},
         {{"CAN_ErrorFrame.ErrorType"}, cMdfDecoders_decodeCanErrorFrame},
@@ -248,9 +251,8 @@ TEST(OptimalDecoder, ChoiceByNamePrefix) {
         {{"LIN_TransmissionError.ID"}, cMdfDecoders_decodeLinTransmissionError},
         {{"Timestamp", "Foo.A", "Foo.B.C"}, cMdfDecoders_decodeGeneric},
         {{"can_dataframe.ID"}, cMdfDecoders_decodeGeneric},
-        {{"CAN_DataFrame.ID", "LIN_Frame.ID"}, nullptr},
-        {{"Timestamp"}, nullptr},
-        {{}, nullptr},
+        {{"CAN_DataFrame.ID", "LIN_Frame.ID"}, nullptr}, {{"Timestamp"}, nullptr}, {{}, nullptr},
+        // clang-format on
     };
     for (const auto& c : cases) {
         Rules r;

@@ -177,7 +177,8 @@ TEST(MdfMetaData, DocumentShapes) {
         {"<A><common_properties><tree><e name=\"k\">v</e><e>lost</e></tree><e/>"
          "</common_properties></A>", "A.tree.k=v;"},
         // text after a child element is not collected
-        {"<A><common_properties><e name=\"k\">v<b>x</b>tail</e></common_properties></A>", "A.k=vx;"},
+        {"<A><common_properties><e name=\"k\">v<b>x</b>tail</e></common_properties></A>",
+         "A.k=vx;"},
         {"<A><common_properties><e name=\"k\">v</common_properties></A>", ""}, // not well-formed
         {"<A/>", ""},
     };
