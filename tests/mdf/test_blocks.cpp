@@ -74,14 +74,15 @@ TEST(BlockHeader, RecognisesIdsAndRejectsOthers) {
         bool ok = cMdfBlockHeader_load(io, &h);
         EXPECT_EQ(ok, c.type != MDF_BLOCK_NONE) << c.bytes;
         bool isId = c.type == MDF_BLOCK_ID; // type, length, links, position after the load
-        if (ok)
+        if (ok) {
             EXPECT_EQ((U{h.type, h.length, h.linkCount, uint64_t(cIO_tell(io))}),
                       (U{c.type, isId ? 64u : 1000u, isId ? 0u : 3u, isId ? 0u : 24u}))
                 << c.bytes;
-        else
+        } else {
             EXPECT_TRUE(log.has("Unable to load block header for type " +
                                 c.bytes.substr(0, c.bytes.find(' '))))
                 << c.bytes;
+        }
         cIO_close(io);
     }
 }
