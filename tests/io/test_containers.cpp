@@ -293,20 +293,6 @@ TEST(EncryptedContainer, RoundTripsForSizesAndIterationCounts) {
     EXPECT_NE(encrypted({}, "pw"), encrypted({}, "pw")); // a fresh vector and salt each time
 }
 
-TEST(NestedContainers, CompressedInsideEncryptedAndTheOtherWayRound) {
-    const Bytes plain = sampleData(50000, 8);
-    for (Bytes cur : {encrypted(compressed(plain), "pw"), compressed(encrypted(plain, "pw"))}) {
-        int layers = 0;
-        for (bool container = true; headerOf(cur, &container), container && layers < 5; layers++) {
-            auto next = unwrap(cur);
-            ASSERT_TRUE(next.has_value());
-            cur = *next;
-        }
-        EXPECT_EQ(layers, 2);
-        EXPECT_EQ(cur, plain);
-    }
-}
-
 TEST(ContainerWriterFiles, StreamingWritersMatchTheReaders) {
     const Bytes plain = sampleData((5 << 20) / 2 + 123, 9); // several of the writers' pieces
     const std::string src = ::testing::TempDir() + "/kv_cont_plain", dst = src + ".packed";
