@@ -25,7 +25,9 @@ TEST(cArgParser, IntegerValues) {
     for (const auto& c : cases) {
         int32_t value = 12345;
         EXPECT_EQ(cArg_parseInt(c.text, &value), c.rc) << c.text;
-        if (c.rc == cArg_OK) EXPECT_EQ(value, c.value) << c.text;
+        if (c.rc == cArg_OK) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
     }
 }
 

@@ -199,8 +199,9 @@ TEST(cLogReaderCLI, SettingsOfSuccessfulParses) {
         EXPECT_TRUE(o.result && o.status == 0 && o.out.empty()) << o.out << o.log;
         EXPECT_EQ(o.log, c.log);
         EXPECT_EQ(settings(cli), c.settings);
-        if (c.log[2] == '2')
+        if (c.log[2] == '2') {
             EXPECT_EQ(*cPasswordStore_getForDevice(&cli->cli.options.passwords, 0xABCD), "two");
+        }
         cPeakConverterCLI_dtor(cli);
     }
 
