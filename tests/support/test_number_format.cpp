@@ -37,41 +37,15 @@ void expectFixedLikePrintf(double v) {
 
 TEST(NumberFormat, FixedPointMatchesPrintfOnEdges) {
     const double inf = std::numeric_limits<double>::infinity();
-    const double values[] = {0.0,
-                             -0.0,
-                             1.5,
-                             0.05,
-                             0.15,
-                             0.25,
-                             0.0625,
-                             1.0625,
-                             2.5,
-                             0.5,
-                             -0.5,
-                             0.0005,
-                             0.00049,
-                             -0.00001,
-                             9999999.95,
-                             99999999.95,
-                             1e9,
-                             123456789.0125,
-                             4503599627370495.5,
-                             4503599627370496.0,
-                             9007199254740991.0,
-                             9007199254740992.0,
-                             1e16,
-                             1e22,
-                             1e300,
-                             -1e300,
-                             std::numeric_limits<double>::max(),
-                             std::numeric_limits<double>::min(),
-                             std::numeric_limits<double>::denorm_min(),
-                             inf,
-                             -inf,
-                             NAN,
-                             -NAN,
-                             (1700000000.5 - 1700000000.0) * 1000.0,
-                             (1700000123.456789 - 1700000000.5) * 1000.0};
+    // clang-format off
+    const double values[] = {
+        0.0, -0.0, 1.5, 0.05, 0.15, 0.25, 0.0625, 1.0625, 2.5, 0.5, -0.5, 0.0005, 0.00049,
+        -0.00001, 9999999.95, 99999999.95, 1e9, 123456789.0125, 4503599627370495.5,
+        4503599627370496.0, 9007199254740991.0, 9007199254740992.0, 1e16, 1e22, 1e300, -1e300,
+        std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
+        std::numeric_limits<double>::denorm_min(), inf, -inf, NAN, -NAN,
+        (1700000000.5 - 1700000000.0) * 1000.0, (1700000123.456789 - 1700000000.5) * 1000.0};
+    // clang-format on
     for (double v : values)
         expectFixedLikePrintf(v);
     // Ties in binary at the last printed place: k / 2^n round to even exactly as printf.
