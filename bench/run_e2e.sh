@@ -10,7 +10,8 @@
 #     plain/compressed/encrypted input and both trace versions;
 #   - the baseline: reading the input and writing as many bytes as the produced .trc
 #     (cat and head), so each conversion figure is also given as a ratio to that limit
-#     ("x limit": baseline time / conversion time; 1.0 is the machine's read+write speed).
+#     ("x limit": baseline time / conversion time; 1.0 is the machine's read+write speed;
+#     "x cpu" is the same ratio of CPU seconds, steadier on a shared machine).
 # Every time is the best of ${REPEAT:-3} runs, so that a busy machine disturbs it less;
 # "frames/s" counts the frames of the log, whichever trace version keeps them.
 # Environment: BUILD_DIR (default build) holds kelvane and tools/kvgen, tools/kvpack;
@@ -38,36 +39,42 @@ counts=("$@")
 now() { date +%s.%N; }
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 
-# Runs a command REPEAT times; prints "best_seconds peak_kib" (peak of all runs).
+# Runs a command REPEAT times; prints "best_seconds peak_kib best_cpu_seconds" (the peak of
+# all runs; CPU = user + system, which a busy machine disturbs less than the wall clock).
 measure() {
-  local i t0 t1 best="" peak=0 rss
+  local i t0 t1 best="" peak=0 cpu="" rss c
   for ((i = 0; i < repeat; i++)); do
     t0=$(now)
-    /usr/bin/time -o "$work/time.txt" -f "%M" "$@" >/dev/null 2>&1 || true
+    /usr/bin/time -o "$work/time.txt" -f "%M %U %S" "$@" >/dev/null 2>&1 || true
     t1=$(now)
-    rss=$(tail -1 "$work/time.txt")
+    read -r rss c < <(tail -1 "$work/time.txt" | awk '{ print $1, $2 + $3 }')
     best=$(awk -v a="$t0" -v b="$t1" -v m="$best" 'BEGIN { t = b - a; print (m == "" || t < m) ? t : m }')
+    cpu=$(awk -v t="$c" -v m="$cpu" 'BEGIN { print (m == "" || t < m) ? t : m }')
     [ "$rss" -gt "$peak" ] && peak=$rss
   done
-  echo "$best $peak"
+  echo "$best $peak $cpu"
 }
 
-# Best time of reading the input and writing `bytes` bytes to a file on the same disk.
+# Best time of reading the input and writing `bytes` bytes to a file on the same disk;
+# prints "best_seconds best_cpu_seconds".
 baseline() { # input bytes
-  local i t0 t1 best=""
+  local i t0 t1 best="" cpu="" c1 c2
   for ((i = 0; i < repeat; i++)); do
     t0=$(now)
-    cat "$1" >/dev/null
-    head -c "$2" /dev/zero >"$work/baseline.bin"
+    /usr/bin/time -o "$work/time1.txt" -f "%U %S" cat "$1" >/dev/null
+    /usr/bin/time -o "$work/time2.txt" -f "%U %S" head -c "$2" /dev/zero >"$work/baseline.bin"
     t1=$(now)
+    c1=$(tail -1 "$work/time1.txt" | awk '{ print $1 + $2 }')
+    c2=$(tail -1 "$work/time2.txt" | awk '{ print $1 + $2 }')
     best=$(awk -v a="$t0" -v b="$t1" -v m="$best" 'BEGIN { t = b - a; print (m == "" || t < m) ? t : m }')
+    cpu=$(awk -v t="$c1" -v u="$c2" -v m="$cpu" 'BEGIN { t += u; print (m == "" || t < m) ? t : m }')
   done
-  rm -f "$work/baseline.bin"
-  echo "$best"
+  rm -f "$work/baseline.bin" "$work/time1.txt" "$work/time2.txt"
+  echo "$best $cpu"
 }
 
-printf "%-10s %-11s %-3s %9s %11s %9s %9s %9s %9s %9s\n" frames input fmt seconds frames/s \
-  "in MB/s" "out MB/s" "peak MiB" "base s" "x limit"
+printf "%-10s %-11s %-3s %8s %11s %8s %8s %8s %7s %7s %7s %7s %7s\n" frames input fmt seconds \
+  frames/s "in MB/s" "out MB/s" "peakMiB" "base s" "x limit" "cpu s" "base cpu" "x cpu"
 for n in "${counts[@]}"; do
   d="$work/$n"
   rm -rf "$d"
@@ -93,15 +100,16 @@ for n in "${counts[@]}"; do
         cat "$in" >/dev/null # hot page cache
         rm -rf "$d/out"
         mkdir -p "$d/out"
-        read -r secs rss < <(cd "$d" && measure "$b" -p passwords.json -f "$fmt" -O out "$kind")
+        read -r secs rss cpu < <(cd "$d" && measure "$b" -p passwords.json -f "$fmt" -O out "$kind")
         trc=$(find "$d/out" -name '*.trc' | head -1)
         [ -n "$trc" ] || { echo "no trace written for $kind $fmt" >&2; exit 1; }
         outsize=$(stat -c %s "$trc")
-        base=$(baseline "$in" "$outsize")
+        read -r base basecpu < <(baseline "$in" "$outsize")
         awk -v n="$n" -v s="$secs" -v i="$insize" -v o="$outsize" -v r="$rss" -v b="$base" \
-          -v k="$kind$mark" -v f="${fmt#version}" 'BEGIN {
-          printf "%-10d %-11s %-3s %9.3f %11.0f %9.1f %9.1f %9.1f %9.3f %9.2f\n",
-                 n, k, f, s, n / s, i / s / 1048576, o / s / 1048576, r / 1024, b, b / s }'
+          -v c="$cpu" -v bc="$basecpu" -v k="$kind$mark" -v f="${fmt#version}" 'BEGIN {
+          printf "%-10d %-11s %-3s %8.3f %11.0f %8.1f %8.1f %8.1f %7.3f %7.2f %7.2f %7.2f %7.2f\n",
+                 n, k, f, s, n / s, i / s / 1048576, o / s / 1048576, r / 1024, b, b / s,
+                 c, bc, (c > 0 ? bc / c : 0) }'
         rm -rf "$d/out"
       done
     done
