@@ -24,40 +24,31 @@ struct LogCapture {
         zf_log_set_output_callback(nullptr);
         zf_log_set_output_level(savedLevel);
     }
-    // A line from its level letter on (the process and thread columns may grow past 5).
-    static std::string body(const std::string& line) {
-        std::smatch m;
-        return std::regex_match(line, m, std::regex(R"(^\S+ \S+ +\d+ +\d+ (. [^]*)$)")) ? m[1].str()
-                                                                                        : "!";
-    }
-    static std::string letters() {
-        std::string out;
-        for (const std::string& l : g_lines)
-            out += body(l)[0];
-        return out;
-    }
 };
+
+// The captured lines from their level letters on (the process and thread columns may grow
+// past 5); "!" for a line of another layout.
+std::string bodies() {
+    std::string out;
+    std::smatch m;
+    for (const std::string& l : g_lines)
+        out += std::regex_match(l, m, std::regex(R"(^\S+ \S+ +\d+ +\d+ (. [^]*)$)")) ? m[1].str()
+                                                                                     : "!\n";
+    return out;
+}
 
 } // namespace
 
 TEST(CstrSupport, HexBufferSeparatorsAndCase) {
     const unsigned char bytes[] = {0x01, 0xAB, 0xFF}, dead[] = {0xDE, 0xAD};
-    const struct {
-        std::string before;
-        const unsigned char* data;
-        size_t n;
-        char separator;
-        bool upper;
-        const char* after;
-    } cases[] = {{"x", bytes, 3, ' ', true, "x01 AB FF"},
-                 {"", bytes, 1, ' ', true, "01"},
-                 {"", dead, 2, 0, false, "dead"},
-                 {"keep", dead, 0, ' ', true, "keep"}};
-    for (const auto& c : cases) {
-        std::string s = c.before;
-        cstr_support_append_hex_buffer(&s, c.data, c.n, c.separator, c.upper);
-        EXPECT_EQ(s, c.after);
-    }
+    auto hex = [](std::string s, const unsigned char* data, size_t n, char separator, bool upper) {
+        cstr_support_append_hex_buffer(&s, data, n, separator, upper);
+        return s;
+    };
+    EXPECT_EQ(hex("x", bytes, 3, ' ', true), "x01 AB FF");
+    EXPECT_EQ(hex("", bytes, 1, ' ', true), "01");
+    EXPECT_EQ(hex("", dead, 2, 0, false), "dead");
+    EXPECT_EQ(hex("keep", dead, 0, ' ', true), "keep");
 }
 
 TEST(CstrSupport, AppendFmtAndStrftimeKeepTextAndGrow) {
@@ -94,15 +85,14 @@ TEST(Log, LineLayoutLevelLettersAndFilter) {
             g_lines[0], std::regex(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d [ \d]{4}\d+ [ \d]{4}\d+ )"
                                    R"(E Could not decompress file\n$)")))
             << g_lines[0];
-        EXPECT_EQ(LogCapture::letters(), "EVDIWF?");
-        EXPECT_EQ(LogCapture::body(g_lines[3]), "I i 3\n");
+        EXPECT_EQ(bodies(), "E Could not decompress file\nV v\nD d\nI i 3\nW w\nF f\n? odd\n");
     }
     LogCapture capture(ZF_LOG_ERROR);
     ZF_LOGI("Found compressed file");
     ZF_LOGW("warning");
     ZF_LOGE("error");
     ZF_LOGF("fatal");
-    EXPECT_EQ(LogCapture::letters(), "EF");
+    EXPECT_EQ(bodies(), "E error\nF fatal\n");
 }
 
 TEST(Log, LongMessageIsCutAt510Characters) {
