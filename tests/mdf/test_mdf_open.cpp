@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -268,25 +269,18 @@ TEST(MdfOpen, DamagedFilesNeverCrash) {
     std::vector<uint8_t> good = cMdfWriter_writeMemory(&o, &groups);
     ASSERT_FALSE(good.empty());
     zf_log_set_output_level(ZF_LOG_FATAL); // thousands of expected error lines
-    // Every cut through the file, and damaged bytes anywhere.
-    size_t opened = 0;
-    for (size_t cut = 0; cut < good.size(); cut += (cut < 4096 ? 3 : 97)) {
-        Opened f(std::vector<uint8_t>(good.begin(), good.begin() + cut));
-        if (f.mdf) {
-            ++opened;
-            countMessages(f.mdf);
-        }
-    }
-    uint32_t seed = 12345;
-    int iterated = 0; // whatever still loads must iterate inside its buffers and end
+    // Every cut through the file fails: it always loses part of its last data block, which
+    // then reaches past the end.
+    for (size_t cut = 0; cut < good.size(); cut += (cut < 4096 ? 3 : 97))
+        EXPECT_EQ(Opened(std::vector<uint8_t>(good.begin(), good.begin() + cut)).mdf, nullptr)
+            << cut;
+    // Damaged bytes anywhere: whatever still loads must iterate inside its buffers and end.
+    std::mt19937 rng(12345);
+    int iterated = 0;
     for (int i = 0; i < 3000; ++i) {
         std::vector<uint8_t> bad = good;
-        for (int k = 0; k < 3; ++k) {
-            seed = seed * 1103515245u + 12345u;
-            size_t at = (seed >> 8) % bad.size();
-            seed = seed * 1103515245u + 12345u;
-            bad[at] = uint8_t(seed >> 16);
-        }
+        for (int k = 0; k < 3; ++k)
+            bad[rng() % bad.size()] = uint8_t(rng());
         Opened f(bad);
         if (f.mdf) {
             size_t n = countMessages(f.mdf);
@@ -297,8 +291,6 @@ TEST(MdfOpen, DamagedFilesNeverCrash) {
     }
     zf_log_set_output_level(ZF_LOG_INFO);
     EXPECT_GT(iterated, 200); // the damage reached the records, not only the metadata
-    // A cut file always loses part of its last data block, which then reaches past the end.
-    EXPECT_EQ(opened, 0u);
 }
 
 } // namespace
