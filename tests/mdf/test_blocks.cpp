@@ -295,6 +295,19 @@ TEST(DataBlocks, StreamViewsClampAndShareTheFileStream) {
     cIO_close(file);
 }
 
+TEST(DataBlocks, BlockOverAStreamOfItsOwn) {
+    cIO* source = TestMdf::memStream({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    cIO_seek(source, 4, cIO_SEEK_SET); // the block still spans the whole stream
+    carc_cMdfBlock block = cMdfBlock_SD_ctor_fromIO(source);
+    auto* sd = carc_cMdfBlock_to_cMdfBlock_SD_obj_t_mut(block);
+    ASSERT_NE(sd, nullptr);
+    uint8_t buf[16];
+    EXPECT_EQ((U{sd->ownsSource, sd->header.length, cMdfBlock_SD_getDataOffset(sd),
+                 uint64_t(cIO_read(cMdfBlock_SD_getIOInterface(sd), buf, sizeof buf)), buf[9]}),
+              (U{1, 34, 0, 10, 10}));
+    EXPECT_TRUE(!cMdfBlock_DT_ctor_fromIO(nullptr) && !cMdfBlock_DT_getIOInterface(nullptr));
+} // the block closes the source it owns
+
 // A valid minimal tree whose HD comment link is patched to point at the block under test.
 struct DamageCase {
     const char* what;
