@@ -9,9 +9,8 @@
 #include <algorithm>
 
 #include "e2e_support.h"
-// The entry functions belong to no library of the program; the targets and this test
-// compile the one source each.
-#include "fuzz/fuzz_entries.cpp"
+#include "app/cLogReader.h"
+#include "fuzz/fuzz_entries.h"
 
 namespace {
 
