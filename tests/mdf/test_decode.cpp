@@ -119,29 +119,15 @@ TEST(ConversionRule, FromConversionBlocks) {
               (std::vector<double>{5, 5}));
 }
 
-TEST(ConversionRule, ClonesOwnTheirDataAndBlocksRoundTrip) {
+TEST(ConversionRule, ClonesOwnTheirData) {
     cMdfConversionRule lut = cMdfConversionRule_lookupTable({{1, 100}, {2, 200}});
     cMdfConversionRule copy = cMdfConversionRule_clone(&lut);
     cMdfConversionRule_drop(&lut);
     cMdfConversionRule_drop(&lut); // twice is harmless, and leaves the identity
-    EXPECT_EQ(cMdfConversionRule_convert(&lut, 2), 2);
-    EXPECT_EQ(cMdfConversionRule_convert(&copy, 2), 200);
+    EXPECT_EQ((std::vector<double>{cMdfConversionRule_convert(&lut, 2),
+                                   cMdfConversionRule_convert(&copy, 2)}),
+              (std::vector<double>{2, 200}));
     cMdfConversionRule_drop(&copy);
-    carc_cMdfBlock b = cMdfBlock_CC_ctor();
-    auto* cc = carc_cMdfBlock_to_cMdfBlock_CC_obj_t_mut(b);
-    cMdfBlock_CC_setLinear(cc, 2, 0.5);
-    EXPECT_EQ(cc->header.length, 96u);
-    cMdfConversionRule r = cMdfBlock_CC_getConversionRule(cc);
-    EXPECT_EQ(cMdfConversionRule_convert(&r, 10), 7);
-    cMdfConversionRule_drop(&r);
-    std::map<double, double> table = {{3, 30}, {1, 10}};
-    cMdfBlock_CC_setLookup(cc, &table);
-    EXPECT_EQ((std::vector<double>{double(cc->conversionType), double(cc->valueCount),
-                                   double(cc->header.length)}),
-              (std::vector<double>{5, 4, 112}));
-    EXPECT_EQ(cc->values, (std::vector<double>{1, 10, 3, 30}));
-    cMdfBlock_CC_setLookup(cc, nullptr);
-    EXPECT_EQ(cc->valueCount, 4);
 }
 
 } // namespace
