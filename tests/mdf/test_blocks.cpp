@@ -200,23 +200,6 @@ TEST(BlockTypes, NumberingsOutOfRangeFallBack) {
     EXPECT_EQ((U{cMdfBlock_CN_getSyncType(cn), cMdfBlock_CN_getChannelType(nullptr),
                  cMdfBlock_CN_getDataType(nullptr), cMdfBlock_SI_getBusType(nullptr)}),
               (U{5, 7, 0, 0}));
-
-    // A VLSD group's byte count spans both 32-bit fields; an identification block takes only
-    // version numbers of two digits.
-    carc_cMdfBlock cgRef = cMdfBlock_CG_ctor(), idRef = cMdfBlock_ID_ctor();
-    auto* cg = carc_cMdfBlock_to_cMdfBlock_CG_obj_t_mut(cgRef);
-    auto* id = carc_cMdfBlock_to_cMdfBlock_ID_obj_t_mut(idRef);
-    ASSERT_TRUE(cg && id);
-    cg->flags = cMdfBlock_CG_FLAG_VLSD;
-    cg->dataBytes = 0x10;
-    cg->invalidationBytes = 0x1;
-    EXPECT_TRUE(cMdfBlock_CG_isVLSD(cg));
-    EXPECT_EQ(cMdfBlock_CG_getVLSDBytes(cg), 0x100000010ull);
-    EXPECT_TRUE(cMdfBlock_ID_setVersion(id, 4, 11));
-    EXPECT_FALSE(cMdfBlock_ID_setVersion(id, 100, 0) || cMdfBlock_ID_setVersion(id, 4, 100) ||
-                 cMdfBlock_ID_setProgram(id, "12345678", 8));
-    EXPECT_EQ(id->version, "4.11    ");
-    EXPECT_EQ(carc_cMdfBlock_to_cMdfBlock_CG_obj_t(idRef), nullptr); // casts refuse other types
 }
 
 TEST(BlockTypes, ConversionParameters) {
