@@ -103,23 +103,23 @@ TEST(HeatshrinkDecoder, FinishSemantics) {
     heatshrink_decoder* hsd = heatshrink_decoder_alloc(1024, 8, 4);
     size_t taken = 0, got = 0;
     uint8_t out[8];
+    auto poll = [&](size_t room) { // the result, the bytes given, then what finish says
+        const int r = heatshrink_decoder_poll(hsd, out, room, &got);
+        return std::make_tuple(r, got, int(heatshrink_decoder_finish(hsd)));
+    };
     // Tag 1 and four literal bits, then padding: the data ends cleanly inside the literal,
     // seven bits of the byte unread and none waiting.
     heatshrink_decoder_sink(hsd, kFiveA.data(), 1, &taken);
-    EXPECT_EQ(heatshrink_decoder_poll(hsd, out, sizeof out, &got), HSDR_POLL_EMPTY);
-    EXPECT_EQ(std::make_tuple(got, hsd->state, hsd->bitIndex),
-              std::make_tuple(size_t(0), uint8_t(HSDS_YIELD_LITERAL), uint8_t(0x40)));
-    EXPECT_EQ(heatshrink_decoder_finish(hsd), HSDR_FINISH_DONE);
+    EXPECT_EQ(poll(8), std::make_tuple(HSDR_POLL_EMPTY, 0u, HSDR_FINISH_DONE));
+    EXPECT_EQ(std::make_tuple(hsd->state, hsd->bitIndex),
+              std::make_tuple(uint8_t(HSDS_YIELD_LITERAL), uint8_t(0x40)));
     // A back-reference longer than the output room keeps finish at MORE until it is out.
     heatshrink_decoder_reset(hsd);
     heatshrink_decoder_sink(hsd, kFiveA.data(), kFiveA.size(), &taken);
-    EXPECT_EQ(heatshrink_decoder_poll(hsd, out, 2, &got), HSDR_POLL_MORE);
+    EXPECT_EQ(poll(2), std::make_tuple(HSDR_POLL_MORE, 2u, HSDR_FINISH_MORE));
     EXPECT_EQ(std::make_tuple(hsd->state, hsd->outputCount),
               std::make_tuple(uint8_t(HSDS_YIELD_BACKREF), uint16_t(3)));
-    EXPECT_EQ(heatshrink_decoder_finish(hsd), HSDR_FINISH_MORE);
-    EXPECT_EQ(heatshrink_decoder_poll(hsd, out, 8, &got), HSDR_POLL_EMPTY);
-    EXPECT_EQ(got, 3u);
-    EXPECT_EQ(heatshrink_decoder_finish(hsd), HSDR_FINISH_DONE);
+    EXPECT_EQ(poll(8), std::make_tuple(HSDR_POLL_EMPTY, 3u, HSDR_FINISH_DONE));
     heatshrink_decoder_free(hsd);
 }
 
@@ -140,15 +140,10 @@ TEST(HeatshrinkDecoder, AgreesWithABitByBitDecoderOnArbitraryInput) {
 }
 
 TEST(HeatshrinkDecoder, ParameterLimitsAndFullBuffer) {
-    const std::tuple<uint16_t, uint8_t, uint8_t, bool> cases[] = {
-        {1024, 4, 3, true},  {1024, 15, 14, true}, {1, 5, 4, true},
-        {1024, 3, 2, false}, {1024, 16, 4, false}, {1024, 8, 8, false},
-        {1024, 8, 2, false}, {1024, 0, 0, false},  {0, 8, 4, false}};
-    for (auto [input, W, L, ok] : cases) {
-        heatshrink_decoder* hsd = heatshrink_decoder_alloc(input, W, L);
-        EXPECT_EQ(hsd != nullptr, ok) << int(W) << "/" << int(L) << " buf " << input;
-        heatshrink_decoder_free(hsd);
-    }
+    // The window and lookahead limits are checked through the container's parameter fields.
+    heatshrink_decoder* one = heatshrink_decoder_alloc(1, 5, 4);
+    EXPECT_TRUE(one && !heatshrink_decoder_alloc(0, 8, 4) && !heatshrink_decoder_alloc(1024, 0, 0));
+    heatshrink_decoder_free(one);
     heatshrink_decoder* hsd = heatshrink_decoder_alloc(4, 8, 4);
     uint8_t data[8] = {};
     size_t n = 0;
@@ -202,17 +197,15 @@ TEST(HeatshrinkRoundTrip, EncoderOutputDecodesExactlyForManyParameters) {
 
 TEST(HeatshrinkStream, ReadsInAnyChunkSize) {
     const Bytes input = recordLike(50000, 11);
-    Bytes enc;
+    Bytes enc, out, buf(1 << 20);
     ASSERT_TRUE(heatshrink_encode(input.data(), input.size(), 10, 6, &enc));
     cIO* src = cIO_memoryAlloc_ctor();
     ASSERT_EQ(cIO_write(src, enc.data(), enc.size()), int64_t(enc.size()));
-    for (size_t chunk : {size_t(1), size_t(999), size_t(1) << 20}) {
+    for (size_t chunk : {size_t(1), size_t(999), buf.size()}) {
         ASSERT_EQ(cIO_seek(src, 0, cIO_SEEK_SET), 0);
         cIO* hs = cIO_heatshrink_open(src, 10, 6);
-        ASSERT_NE(hs, nullptr);
-        Bytes out, buf(chunk);
         int64_t got;
-        while ((got = cIO_read(hs, buf.data(), buf.size())) > 0)
+        for (out.clear(); (got = cIO_read(hs, buf.data(), chunk)) > 0;)
             out.insert(out.end(), buf.begin(), buf.begin() + got);
         EXPECT_EQ(got, 0);
         EXPECT_EQ(out, input) << "chunk " << chunk;
