@@ -102,8 +102,7 @@ TEST(Serializer, FailuresLeaveTheOffsetForARetry) {
     EXPECT_EQ(v, 0x02636261u);
     bool flag = false; // a bool byte of 2 from a damaged file reads as true
     s.offset = 3;
-    ASSERT_TRUE(cSerializer_readBool(&s, &flag));
-    EXPECT_TRUE(flag);
+    EXPECT_TRUE(cSerializer_readBool(&s, &flag) && flag);
     cIO_close(b);
     cIO_close(m);
     cSerializer none = cSerializer_ctor(nullptr);
@@ -120,7 +119,6 @@ TEST(Serializer, ReadCstrAppendsAndNeverTrustsTheLength) {
     std::string str = "ab";
     ASSERT_TRUE(cSerializer_readCstr(&s, &str, 8));
     EXPECT_EQ(str, "ab12345678");
-    EXPECT_EQ(str.c_str()[10], '\0');
     std::string keep = "keep"; // a damaged length far past the stream's end
     EXPECT_FALSE(cSerializer_readCstr(&s, &keep, (uint64_t)1 << 50));
     EXPECT_EQ(keep, "keep");
