@@ -5,23 +5,20 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
 #include <tuple>
-#include <vector>
 
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
-#include "io/cIO_memoryAlloc.h"
 #include "io/crc32.h"
+#include "io_test_support.h"
 #include "support/log.h"
 #include "tools/cContainerWriter.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using namespace std::literals;
 
 // Runs f with the log captured at every level and returns the lines it logged.
@@ -35,21 +32,6 @@ std::string logOf(const std::function<void()>& f) {
     zf_log_set_output_callback(nullptr);
     zf_log_set_output_level(level);
     return lines;
-}
-
-cIO* memoryOf(const Bytes& b) {
-    cIO* m = cIO_memoryAlloc_ctor();
-    if (!b.empty()) cIO_write(m, b.data(), b.size());
-    cIO_seek(m, 0, cIO_SEEK_SET);
-    return m;
-}
-
-Bytes sampleData(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes b(n);
-    for (size_t i = 0; i < n; i++)
-        b[i] = (i % 16 < 10) ? uint8_t(i / 64) : uint8_t(rng() % 7);
-    return b;
 }
 
 Bytes compressed(const Bytes& plain, uint8_t W = 11, uint8_t L = 4, bool footer = true) {

@@ -3,16 +3,13 @@
 #include <random>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "io/cIO_heatshrink.h"
-#include "io/cIO_memoryAlloc.h"
 #include "io/heatshrink_decoder.h"
+#include "io_test_support.h"
 #include "tools/heatshrink_encoder.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 // Decodes with sink and poll sizes of the given steps (with rng: random sizes up to them),
 // finishing the way the decoding stream does.
@@ -69,15 +66,6 @@ Bytes randomBytes(size_t n, uint32_t seed, int alphabet = 256) {
     Bytes b(n);
     for (auto& x : b)
         x = uint8_t(rng() % alphabet);
-    return b;
-}
-
-// Logger-like data: in each 16 bytes, ten that change slowly and six of a small alphabet.
-Bytes recordLike(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes b(n);
-    for (size_t i = 0; i < n; i++)
-        b[i] = (i % 16 < 10) ? uint8_t(i / 64) : uint8_t(rng() % 7);
     return b;
 }
 
@@ -165,15 +153,15 @@ TEST(HeatshrinkRoundTrip, EncoderOutputDecodesExactlyForManyParameters) {
     Bytes thrice = randomBytes(5000, 4); // a random block three times: long copies from far back
     thrice.insert(thrice.end(), thrice.begin(), thrice.end());
     thrice.insert(thrice.end(), thrice.begin(), thrice.begin() + 5000);
-    const Bytes inputs[] = {
-        {},
-        {0x42},
-        Bytes(70000, 0),          // a run: overlapping copies, head index wraps
-        randomBytes(20000, 1),    // incompressible
-        randomBytes(30000, 2, 3), // short alphabet: many short matches
-        recordLike(100000, 3),
-        thrice,
-    };
+    // Empty, one byte, a run (overlapping copies, the head index wraps), incompressible, a
+    // short alphabet (many short matches), logger-like, a block three times.
+    const Bytes inputs[] = {Bytes(),
+                            Bytes(1, 0x42),
+                            Bytes(70000, 0),
+                            randomBytes(20000, 1),
+                            randomBytes(30000, 2, 3),
+                            sampleData(100000, 3),
+                            thrice};
     for (auto [W, L] : params) {
         for (size_t i = 0; i < std::size(inputs); i++) {
             Bytes enc;
@@ -183,7 +171,7 @@ TEST(HeatshrinkRoundTrip, EncoderOutputDecodesExactlyForManyParameters) {
         }
     }
     // The streaming encoder across its 1 MiB slices, fed in odd pieces.
-    const Bytes big = recordLike(3 << 20, 5);
+    const Bytes big = sampleData(3 << 20, 5);
     heatshrink_encoder* hse = heatshrink_encoder_alloc(11, 4);
     Bytes enc;
     for (size_t pos = 0; pos < big.size(); pos += 77777)
@@ -196,11 +184,10 @@ TEST(HeatshrinkRoundTrip, EncoderOutputDecodesExactlyForManyParameters) {
 }
 
 TEST(HeatshrinkStream, ReadsInAnyChunkSize) {
-    const Bytes input = recordLike(50000, 11);
+    const Bytes input = sampleData(50000, 11);
     Bytes enc, out, buf(1 << 20);
     ASSERT_TRUE(heatshrink_encode(input.data(), input.size(), 10, 6, &enc));
-    cIO* src = cIO_memoryAlloc_ctor();
-    ASSERT_EQ(cIO_write(src, enc.data(), enc.size()), int64_t(enc.size()));
+    cIO* src = memoryOf(enc);
     for (size_t chunk : {size_t(1), size_t(999), buf.size()}) {
         ASSERT_EQ(cIO_seek(src, 0, cIO_SEEK_SET), 0);
         cIO* hs = cIO_heatshrink_open(src, 10, 6);

@@ -7,18 +7,11 @@
 #include <tuple>
 
 #include "io/cIO.h"
-#include "io/cIO_memoryAlloc.h"
 #include "io/cIO_readBuffer.h"
 #include "io/cSerializer.h"
+#include "io_test_support.h"
 
 namespace {
-
-cIO* memoryWith(const void* bytes, size_t n) {
-    cIO* m = cIO_memoryAlloc_ctor();
-    cIO_write(m, bytes, n);
-    cIO_seek(m, 0, cIO_SEEK_SET);
-    return m;
-}
 
 // The address of a value, for the calls that take their operand by pointer.
 template <class T> const T* of(const T& v) {
@@ -28,7 +21,7 @@ template <class T> const T* of(const T& v) {
 } // namespace
 
 TEST(Serializer, ByteOrderOfReadsAndTwoSerializersOnOneStream) {
-    cIO* m = memoryWith("\x00\x00\x01\x02\xfe\xff\x00\x00\xc0\x3f", 10);
+    cIO* m = memoryOf("\x00\x00\x01\x02\xfe\xff\x00\x00\xc0\x3f", 10);
     cSerializer s = cSerializer_ctor(m);
     uint32_t be = 0, le = 0;
     int16_t i16 = 0;
@@ -77,7 +70,7 @@ TEST(Serializer, WritesInFileOrderAndReadsBack) {
 }
 
 TEST(Serializer, FailuresLeaveTheOffsetForARetry) {
-    cIO* m = memoryWith("abc", 3);
+    cIO* m = memoryOf("abc", 3);
     // Behind a buffer stream, which stays put when asked to go past its data: the
     // serializer must not take the bytes from wherever it stayed.
     cIO* b = cIO_bufferAlloc_ctor(m, false, 8);
@@ -113,7 +106,7 @@ TEST(Serializer, FailuresLeaveTheOffsetForARetry) {
 TEST(Serializer, ReadCstrAppendsAndNeverTrustsTheLength) {
     std::string big(200000, 'x');
     big += "12345678";
-    cIO* m = memoryWith(big.data(), big.size());
+    cIO* m = memoryOf(big.data(), big.size());
     cIO_seek(m, 200000, cIO_SEEK_SET);
     cSerializer s = cSerializer_ctor(m);
     std::string str = "ab";

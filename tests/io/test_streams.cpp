@@ -9,13 +9,12 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 #include "io/cIO.h"
 #include "io/cIO_file.h"
-#include "io/cIO_memoryAlloc.h"
 #include "io/cIO_readBuffer.h"
 #include "io/cIO_scoped.h"
+#include "io_test_support.h"
 
 // A refused allocation must come back as null under the address sanitizer too.
 extern "C" const char* __asan_default_options() {
@@ -26,12 +25,9 @@ namespace {
 
 // A memory stream holding the bytes 0, 1, 2, ... (mod 256), positioned at 0.
 cIO* counting(size_t n) {
-    std::vector<uint8_t> bytes(n);
+    Bytes bytes(n);
     std::iota(bytes.begin(), bytes.end(), uint8_t(0));
-    cIO* m = cIO_memoryAlloc_ctor();
-    cIO_write(m, bytes.data(), n);
-    cIO_seek(m, 0, cIO_SEEK_SET);
-    return m;
+    return memoryOf(bytes);
 }
 
 // Passes calls on to a counting memory stream it owns, counting them; can fail seeks or cut
