@@ -19,11 +19,10 @@ Bytes decode(const Bytes& in, uint8_t W, uint8_t L, size_t sinkStep = 1024, size
     heatshrink_decoder* hsd = heatshrink_decoder_alloc(1024, W, L);
     Bytes out, buf(pollStep);
     size_t pos = 0, got = 0, taken = 0;
-    for (;;) {
-        HSD_poll_res r = heatshrink_decoder_poll(hsd, buf.data(), size(pollStep), &got);
+    for (int r; (r = heatshrink_decoder_poll(hsd, buf.data(), size(pollStep), &got)) >= 0;) {
         out.insert(out.end(), buf.begin(), buf.begin() + got);
         if (r == HSDR_POLL_MORE) continue;
-        if (r != HSDR_POLL_EMPTY || pos == in.size()) break;
+        if (pos == in.size()) break;
         heatshrink_decoder_sink(hsd, &in[pos], std::min(size(sinkStep), in.size() - pos), &taken);
         pos += taken;
     }
@@ -46,17 +45,11 @@ Bytes refDecode(const Bytes& in, unsigned W, unsigned L) {
     const uint32_t mask = (1u << W) - 1;
     Bytes out, window(mask + 1);
     auto emit = [&](uint8_t b) { window[out.size() & mask] = b, out.push_back(b); };
-    while (left() > 0) {
-        if (take(1)) {
-            if (left() < 8) break;
-            emit(uint8_t(take(8)));
-        } else if (left() >= W + L) {
-            const uint32_t dist = take(W) + 1, count = take(L) + 1;
-            for (uint32_t i = 0; i < count; i++)
-                emit(window[(out.size() - dist) & mask]);
-        } else {
-            break;
-        }
+    for (bool literal; left() > 0 && left() >= ((literal = take(1)) ? 8 : W + L);) {
+        if (literal) emit(uint8_t(take(8)));
+        const uint32_t dist = literal ? 0 : take(W) + 1, count = literal ? 0 : take(L) + 1;
+        for (uint32_t i = 0; i < count; i++)
+            emit(window[(out.size() - dist) & mask]);
     }
     return out;
 }
