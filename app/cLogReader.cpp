@@ -145,6 +145,12 @@ bool pumpMessages(cLogReader* reader, const cLogReaderFileInfo* info, bool conti
             cMdfParallelIter_next(it);
         }
         if (!it) ok = false;
+        // A finalised file whose records stop before the end of their data is damaged; an
+        // unfinalised one may end in a record the logger never finished.
+        if (ok && cMdfParallelIter_isDamaged(it) && !reader->mdf->unfinalised) {
+            ZF_LOGE("Records end before the end of their data: damaged file");
+            ok = false;
+        }
         cMdfParallelIter_dtor(it);
     }
     if (!conv->vt->endFile(conv, info)) {
@@ -217,6 +223,7 @@ uint32_t convertFile(cLogReader* reader, const std::string& input, const std::st
     }
 
     bool converted = false;
+    bool announced = false; // newFile was called for this file
     bool repeated = false;
     if (!readFileHeader(reader->mdf, &info)) {
         ZF_LOGE("Could not parse file header");
@@ -230,6 +237,7 @@ uint32_t convertFile(cLogReader* reader, const std::string& input, const std::st
             ZF_LOGW("Repeated input file (%s, %08u, %08u)", info.serialNumber.c_str(), info.session,
                     info.split);
         } else {
+            announced = true;
             converted = pumpMessages(reader, &info, continuation);
         }
     }
@@ -243,6 +251,10 @@ uint32_t convertFile(cLogReader* reader, const std::string& input, const std::st
     }
     if (repeated) return cLogReader_OK;
     if (!converted) {
+        // Whatever the converter finished for this file must not look like a complete
+        // conversion of it.
+        cBusLayer* conv = reader->converter;
+        if (announced && conv->vt->dropFile) conv->vt->dropFile(conv, &info);
         ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
         return cLogReader_CONVERSION_FAILED;
     }

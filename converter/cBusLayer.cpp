@@ -13,7 +13,11 @@ bool endFileDummy(cBusLayer*, const cLogReaderFileInfo*) {
     return false;
 }
 
-const cBusLayer_vtable dummyTable = {newMsgDummy, newFileDummy, endFileDummy};
+bool dropFileDummy(cBusLayer*, const cLogReaderFileInfo*) {
+    return false;
+}
+
+const cBusLayer_vtable dummyTable = {newMsgDummy, newFileDummy, endFileDummy, dropFileDummy};
 
 } // namespace
 

@@ -67,6 +67,9 @@ struct cBusLayer_vtable {
     bool (*newMsg)(cBusLayer* layer, const cBusMsg* msg);
     bool (*newFile)(cBusLayer* layer, const cLogReaderFileInfo* info, bool continuation);
     bool (*endFile)(cBusLayer* layer, const cLogReaderFileInfo* info);
+    // Called after endFile when the input turned out damaged after all: the output of
+    // that file must not stay behind looking like a complete conversion.
+    bool (*dropFile)(cBusLayer* layer, const cLogReaderFileInfo* info);
 };
 
 // A converter object begins with this member.
@@ -74,5 +77,5 @@ struct cBusLayer {
     const cBusLayer_vtable* vt;
 };
 
-// Installs the default table, whose three functions do nothing and return false.
+// Installs the default table, whose functions do nothing and return false.
 bool cBusLayer_init(cBusLayer* layer);

@@ -186,12 +186,17 @@ bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
 
 // A trace whose writing failed is incomplete: it is removed at once, so that nobody takes it
 // for the conversion of the whole file (endFile then finds nothing of ours).
-void discardOutput(cPeakConverter* c) {
+// False when the trace could not be removed.
+bool discardOutput(cPeakConverter* c) {
     if (c->output) cIO_close(c->output);
     c->output = nullptr;
-    if (c->outputCreated && !cFS_remove(c->outputFs, c->outputName))
+    bool removed = true;
+    if (c->outputCreated && !cFS_remove(c->outputFs, c->outputName)) {
         ZF_LOGE("Could not remove CAN file");
+        removed = false;
+    }
     c->outputCreated = false;
+    return removed;
 }
 
 bool writeMsg(cPeakConverter* c, const cBusMsg* msg) {
@@ -230,9 +235,10 @@ bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
         c->output = nullptr;
     }
     if (!c->outputCreated) return closed; // nothing of ours to keep or remove
-    c->outputCreated = false;
+    // A kept trace stays ours until the next newFile, so dropFile can still take it back.
     // A trace that did not close may lack its last lines: removed like an empty one.
     if (closed && c->headerWritten && c->messageNumber != 1) return true;
+    c->outputCreated = false;
     if (!cFS_remove(c->outputFs, c->outputName)) {
         ZF_LOGE("Could not remove CAN file");
         return false;
@@ -240,7 +246,13 @@ bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
     return closed;
 }
 
-const cBusLayer_vtable peakTable = {newMsg, newFile, endFile};
+bool dropFile(cBusLayer* layer, const cLogReaderFileInfo*) {
+    cPeakConverter* c = fromLayer(layer);
+    if (!c) return false;
+    return discardOutput(c);
+}
+
+const cBusLayer_vtable peakTable = {newMsg, newFile, endFile, dropFile};
 
 } // namespace
 

@@ -9,8 +9,10 @@
 //   writeHeader, writeRecord;   the writers of the chosen version
 //   cIO* output;                stream of the current trace file, or null
 //   std::string outputName;     current trace file, relative to the output root
-//   bool outputCreated;         newFile created outputName for the current input; only
-//                               such a file is ever removed (never one we failed to open)
+//   bool outputCreated;         newFile created outputName for the current input and it is
+//                               still there; only such a file is ever removed (never one
+//                               we failed to open). A trace that endFile kept stays ours
+//                               until the next newFile, so dropFile can take it back.
 //   bool headerWritten;         the current file has its header
 //   double startTime;           Timestamp of the file's first frame (NaN before it)
 //   uint64_t messageNumber;     number of the next record line, 1 after newFile

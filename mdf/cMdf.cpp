@@ -127,27 +127,28 @@ bool isLoggerFile(const cMdfBlock_HD_obj_t* hd) {
 
 // The logger leaves the length of its last data block unwritten until it closes the file:
 // that block's records run to the end of the file.
-void repairUnfinalised(cMdfBlock_ID_obj_t* id, cMdfBlock_HD_obj_t* hd, cIO* stream) {
-    if (!(id->finalizationFlags & cMdfBlock_ID_UNFIN_DT_LENGTH)) return;
+bool repairUnfinalised(cMdfBlock_ID_obj_t* id, cMdfBlock_HD_obj_t* hd, cIO* stream) {
+    if (!(id->finalizationFlags & cMdfBlock_ID_UNFIN_DT_LENGTH)) return false;
     cMdfBlock_DT_obj_t* last = nullptr;
     for (const carc_cMdfBlock& block : hd->dataGroups) {
         const cMdfBlock_DG_obj_t* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t(block);
         cMdfBlock_DT_obj_t* dt = dg ? carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(dg->data) : nullptr;
         if (dt && (!last || dt->position > last->position)) last = dt;
     }
-    if (!last) return;
+    if (!last) return true;
     int64_t size = cIO_getSize(stream);
     uint64_t fixed = last->position + cMdfBlockHeader_SIZE + 8 * last->header.linkCount;
-    if (size < 0 || static_cast<uint64_t>(size) < fixed) return;
+    if (size < 0 || static_cast<uint64_t>(size) < fixed) return true;
     last->header.length = static_cast<uint64_t>(size) - last->position;
     id->finalizationFlags &= static_cast<uint16_t>(~cMdfBlock_ID_UNFIN_DT_LENGTH);
+    return true;
 }
 
 } // namespace
 
 cMdf* cMdf_open(cIO* stream) {
     if (!stream) return nullptr;
-    cMdf* mdf = new (std::nothrow) cMdf{stream, {}};
+    cMdf* mdf = new (std::nothrow) cMdf{stream, {}, false};
     if (!mdf) return nullptr;
     mdf->root = cMdfBlock_loadTree(stream);
     cMdfBlock_ID_obj_t* id = carc_cMdfBlock_to_cMdfBlock_ID_obj_t_mut(mdf->root);
@@ -161,7 +162,7 @@ cMdf* cMdf_open(cIO* stream) {
         cMdf_close(mdf);
         return nullptr;
     }
-    repairUnfinalised(id, hd, stream);
+    mdf->unfinalised = repairUnfinalised(id, hd, stream);
     return mdf;
 }
 

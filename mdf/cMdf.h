@@ -6,6 +6,8 @@
 //   stream - the stream the file is read from; not owned (closed by the caller after
 //            cMdf_close)
 //   root   - the identification block, which holds the header block and the whole tree
+//   unfinalised - the logger never closed the file: its last data block was stretched to
+//            the end of the stream, where a last record may be cut short
 //
 // cMdfMetaData, one item ("e" element) of the comment XML:
 //   name, description, unit, type - the element's attributes of these names
@@ -23,6 +25,7 @@ struct cMdfParallelIter;
 struct cMdf {
     cIO* stream;
     carc_cMdfBlock root;
+    bool unfinalised;
 };
 
 struct cMdfMetaData {

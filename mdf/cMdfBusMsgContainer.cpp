@@ -3,11 +3,13 @@
 #include <new>
 
 #include "mdf/cMdfBlock_DG.h"
+#include "mdf/cMdfBlock_DT.h"
 
 bool cMdfBusMsgContainer_init(cMdfBusMsgContainer* container, cMdfBlock_DG_obj_t* dg) {
     if (!container || !dg) return false;
     container->dg = dg;
     container->msg = cBusMsg{};
+    container->endedEarly = false;
     return cMdfBlock_DG_iteratorState_init(&container->state);
 }
 
@@ -48,6 +50,11 @@ void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it) {
     for (;;) {
         const cMdfRecord* rec = cMdfBlock_DG_at(c->dg, &c->state);
         if (!rec) {
+            // The normal end stands at the end of the data; anything before it is damage
+            // that must not pass for a complete data group.
+            const cMdfBlock_DT_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t(c->dg->data);
+            if (dt && c->state.position < cMdfBlockHeader_getDataSize(&dt->header))
+                c->endedEarly = true;
             *it = {nullptr, nullptr};
             return;
         }

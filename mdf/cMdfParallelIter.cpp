@@ -61,6 +61,7 @@ cMdfParallelIter* cMdfParallelIter_ctor(const cMdfBlock_ID_obj_t* id) {
         if (!c) break;
         cMdfBusMsgContainer_iter it = cMdfBusMsgContainer_begin(c);
         if (!it.msg) {
+            iter->damaged = iter->damaged || c->endedEarly;
             cMdfBusMsgContainer_dtor(c);
             continue;
         }
@@ -83,6 +84,14 @@ void cMdfParallelIter_next(cMdfParallelIter* iter) {
     }
     if (!iter->pending.empty()) siftDown(&iter->pending, 0);
     takeFront(iter);
+}
+
+bool cMdfParallelIter_isDamaged(const cMdfParallelIter* iter) {
+    if (!iter) return false;
+    if (iter->damaged) return true;
+    for (const cMdfBusMsgContainer* c : iter->containers)
+        if (c->endedEarly) return true;
+    return false;
 }
 
 void cMdfParallelIter_dtor(cMdfParallelIter* iter) {

@@ -206,3 +206,44 @@ TEST(EndToEnd, PathThatCannotBeQueriedCounts129) {
     EXPECT_EQ(query.status, 129) << query.err;
     EXPECT_EQ(e2e_countLines(query.err, "F Could not query loop.mf4 for information"), 1);
 }
+
+TEST(EndToEnd, RecordsStoppingEarlyFailAFinalisedFileOnly) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "in");
+    std::vector<cMdfWriterGroup> groups = mixedGroups();
+    cMdfWriterGroup unsorted;
+    unsorted.recordIdSize = 1;
+    unsorted.kinds = {MDFW_CAN_DATA, MDFW_CAN_REMOTE};
+    for (int i = 0; i < 6; ++i)
+        unsorted.frames.push_back(
+            cMdfWriterFrame_can(0.01 + i * 0.001, 3, 0x300 + i, false, kBytes3, 3));
+    groups.push_back(unsorted);
+    cMdfWriterResult layout;
+    cMdfWriterOptions closed = logOptions("00000001", 1, 1);
+    std::vector<uint8_t> file = cMdfWriter_writeMemory(&closed, &groups, &layout);
+    uint64_t lastDt = 0;
+    for (const cMdfWriterBlock& b : layout.blocks)
+        if (std::string(b.id) == "##DT") lastDt = b.offset;
+    ASSERT_NE(lastDt, 0u);
+    // An unknown record id in the middle of the unsorted group: the rest of it is lost.
+    std::vector<uint8_t> damaged = file;
+    size_t recordSize = (layout.bytes - lastDt - 24) / 6;
+    damaged[lastDt + 24 + 2 * recordSize] = 0xEE;
+    e2e_writeBytes(dir / "in/a.mf4", damaged);
+
+    e2e_run run = e2e_runKelvane({"-d", "in"}, dir.path);
+    EXPECT_EQ(run.status, 8) << run.err;
+    EXPECT_EQ(e2e_countLines(run.err, "E Records end before the end of their data"), 1);
+    EXPECT_TRUE(e2e_exists(dir / "in/a.mf4"));
+    EXPECT_FALSE(e2e_exists(dir / "in_out/a_CAN.trc"));
+
+    // The same cut in a file the logger never finished is its last, unfinished record.
+    cMdfWriterOptions open = logOptions("00000001", 1, 2);
+    open.unfinalised = true;
+    std::vector<uint8_t> unfinished = cMdfWriter_writeMemory(&open, &groups);
+    unfinished.resize(unfinished.size() - recordSize / 2);
+    e2e_writeBytes(dir / "in/a.mf4", unfinished);
+    e2e_run cut = e2e_runKelvane({"in"}, dir.path);
+    EXPECT_EQ(cut.status, 0) << cut.err;
+    EXPECT_TRUE(e2e_exists(dir / "in_out/a_CAN.trc"));
+}
