@@ -56,8 +56,9 @@ struct Spy {
 };
 
 // Runs a script of stream calls, each "<op><arg>=<result>" and a tail: s, c, e seek from the
-// start, the position or the end (x from no origin); r reads arg bytes, which must start with
-// the tail ":<text>" or "@<first byte>"; w writes the tail text; t tells; z gets the size.
+// start, the position or the end (x from no origin); r reads arg (at most 256) bytes, which must
+// start with the tail ":<text>" or "@<first byte>"; w writes the tail text; t tells; z gets the
+// size.
 void run(cIO* io, const char* script) {
     std::istringstream in(script);
     for (std::string step; in >> step;) {
