@@ -18,29 +18,32 @@ template <class T> const T* of(const T& v) {
     return &v;
 }
 
+// The value a read gives, failing the test when the read fails.
+template <class T> T got(bool (*read)(cSerializer*, T*), cSerializer* s) {
+    T v{};
+    EXPECT_TRUE(read(s, &v)) << s->offset;
+    return v;
+}
+
 } // namespace
 
 TEST(Serializer, ByteOrderOfReadsAndTwoSerializersOnOneStream) {
     cIO* m = memoryOf("\x00\x00\x01\x02\xfe\xff\x00\x00\xc0\x3f", 10);
     cSerializer s = cSerializer_ctor(m);
-    uint32_t be = 0, le = 0;
-    int16_t i16 = 0;
-    float f = 0;
-    ASSERT_TRUE(cSerializer_readU32_BE(&s, &be) && cSerializer_readI16(&s, &i16) &&
-                cSerializer_readF32(&s, &f));
+    // Braces read the fields in order.
+    EXPECT_EQ((std::tuple{got(cSerializer_readU32_BE, &s), got(cSerializer_readI16, &s),
+                          got(cSerializer_readF32, &s)}),
+              std::make_tuple(258u, int16_t(-2), 1.5f));
     s.offset = 0;
-    ASSERT_TRUE(cSerializer_readU32(&s, &le));
-    EXPECT_EQ(std::make_tuple(be, i16, f, le), std::make_tuple(258u, int16_t(-2), 1.5f, 33619968u));
+    EXPECT_EQ(got(cSerializer_readU32, &s), 33619968u);
     EXPECT_FALSE(cSerializer_readU32_BE(&s, nullptr));
     EXPECT_EQ(s.offset, 4);
     // Each keeps its own place, whatever the other did to the stream.
     cIO_seek(m, 6, cIO_SEEK_SET);
     cSerializer b = cSerializer_ctor(m);
-    uint8_t x = 0, y = 0;
     for (int i = 0; i < 4; ++i) {
-        ASSERT_TRUE(cSerializer_readU8(&s, &x) && cSerializer_readU8(&b, &y));
-        EXPECT_EQ(x, uint8_t("\xfe\xff\x00\x00"[i]));
-        EXPECT_EQ(y, uint8_t("\x00\x00\xc0\x3f"[i]));
+        EXPECT_EQ(got(cSerializer_readU8, &s), uint8_t("\xfe\xff\x00\x00"[i]));
+        EXPECT_EQ(got(cSerializer_readU8, &b), uint8_t("\x00\x00\xc0\x3f"[i]));
     }
     cIO_close(m);
 }
@@ -61,11 +64,9 @@ TEST(Serializer, WritesInFileOrderAndReadsBack) {
     EXPECT_EQ(std::memcmp(d + 23, "tailPvw", 7), 0);
     cIO_seek(m, 0, cIO_SEEK_SET);
     cSerializer r = cSerializer_ctor(m);
-    uint64_t ru64 = 0;
-    double rf64 = 0;
-    ASSERT_TRUE(cSerializer_skip(&r, 7) && cSerializer_readU64(&r, &ru64) &&
-                cSerializer_readF64(&r, &rf64));
-    EXPECT_EQ(std::make_tuple(ru64, rf64), std::make_tuple(0x0102030405060708ull, -2.25e300));
+    ASSERT_TRUE(cSerializer_skip(&r, 7));
+    EXPECT_EQ((std::tuple{got(cSerializer_readU64, &r), got(cSerializer_readF64, &r)}),
+              std::make_tuple(0x0102030405060708ull, -2.25e300));
     cIO_close(m);
 }
 
@@ -91,8 +92,7 @@ TEST(Serializer, FailuresLeaveTheOffsetForARetry) {
     EXPECT_EQ(direct.offset, 0);
     cIO_seek(m, 0, cIO_SEEK_END);
     cIO_write(m, "\x02", 1); // the stream grew: the same field reads now
-    ASSERT_TRUE(cSerializer_readU32(&s, &v));
-    EXPECT_EQ(v, 0x02636261u);
+    EXPECT_EQ(got(cSerializer_readU32, &s), 0x02636261u);
     bool flag = false; // a bool byte of 2 from a damaged file reads as true
     s.offset = 3;
     EXPECT_TRUE(cSerializer_readBool(&s, &flag) && flag);
