@@ -2,9 +2,15 @@
 // Helpers shared by the io tests.
 
 #include <cstdint>
+#include <cstdlib>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "io/cIO.h"
 #include "io/cIO_memoryAlloc.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -27,4 +33,29 @@ inline Bytes sampleData(size_t n, uint32_t seed) {
     for (size_t i = 0; i < n; i++)
         b[i] = (i % 16 < 10) ? uint8_t(i / 64) : uint8_t(rng() % 7);
     return b;
+}
+
+// Runs a script of stream calls, each "<op><arg>=<result>" and a tail: s, c, e seek from the
+// start, the position or the end (x from no origin); r reads arg (at most 256) bytes, which must
+// start with the tail ":<text>" or "@<first byte>"; w writes the tail text; t tells; z gets the
+// size.
+inline void run(cIO* io, const char* script) {
+    std::istringstream in(script);
+    for (std::string step; in >> step;) {
+        char* at;
+        const char op = step[0];
+        const int64_t arg = std::strtoll(step.c_str() + 1, &at, 10);
+        const int64_t want = std::strtoll(at + 1, &at, 10);
+        const std::string text = *at == ':'   ? std::string(at + 1)
+                                 : *at == '@' ? std::string(1, char(std::atoi(at + 1)))
+                                              : "";
+        char buf[256] = {};
+        const int64_t got = op == 'r'   ? cIO_read(io, buf, arg)
+                            : op == 'w' ? cIO_write(io, text.data(), text.size())
+                            : op == 't' ? cIO_tell(io)
+                            : op == 'z' ? cIO_getSize(io)
+                                        : cIO_seek(io, arg, int32_t(std::string("scex").find(op)));
+        EXPECT_EQ(got, want) << step;
+        EXPECT_EQ(op == 'r' ? std::string(buf, text.size()) : text, text) << step;
+    }
 }
