@@ -5,7 +5,9 @@
 # project's writers, and fuzzes each target for SECONDS seconds, starting from its seeds,
 # its earlier findings and the regression inputs of fuzz/regressions/TARGET. New crashing
 # inputs land in BUILD_DIR/fuzz-artifacts/TARGET/. The status is nonzero when any target
-# found a crash, a leak, a timeout or an allocation past the memory limit.
+# found a crash, a leak, a timeout or an allocation past the memory limit. FUZZ_SEED fixes
+# the random seed (0, the default, lets libFuzzer pick one), so that a CI run repeats the
+# same mutations.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:?usage: fuzz/run.sh TARGET|all SECONDS [BUILD_DIR]}
@@ -31,6 +33,7 @@ for t in $targets; do
     work=$(mktemp -d)
     echo "== fuzz_$t for $seconds s"
     (cd "$work" && "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 \
+        -seed="${FUZZ_SEED:-0}" \
         -rss_limit_mb=2048 -malloc_limit_mb=2048 -max_len=65536 -close_fd_mask=1 \
         -print_final_stats=1 -artifact_prefix="$artifacts/" \
         "$corpus" "$seeds/$t" "$src/fuzz/regressions/$t") || status=1
