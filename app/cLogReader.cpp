@@ -173,6 +173,12 @@ bool growReadAhead(cLogReader* reader, uint64_t size) {
     return true;
 }
 
+// Every failed file ends with this line after the message of the step that failed.
+uint32_t failFile(const std::string& input, uint32_t code) {
+    ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
+    return code;
+}
+
 uint32_t convertFile(cLogReader* reader, const std::string& input, const std::string& output) {
     if (!isLogExtension(cFS_getExtension(input))) return cLogReader_OK;
 
@@ -187,8 +193,7 @@ uint32_t convertFile(cLogReader* reader, const std::string& input, const std::st
     cIO* stream = cFS_open(reader->inputFs, input, cFS_ACCESS_READ | cFS_ACCESS_FLAG4);
     if (!stream) {
         ZF_LOGE("Could not open input file %.*s", (int)input.size(), input.data());
-        ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
-        return code;
+        return failFile(input, code);
     }
 
     int64_t bufferSize = reader->options->bufferSize;
@@ -201,25 +206,20 @@ uint32_t convertFile(cLogReader* reader, const std::string& input, const std::st
         if (!buffered) {
             ZF_LOGE("Could not allocate buffer of size %zd", static_cast<ssize_t>(bufferSize));
             cIO_close(stream);
-            ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
-            return code;
+            return failFile(input, code);
         }
         stream = buffered;
     }
 
     code = unwrapContainers(reader, &stream);
-    if (code != cLogReader_OK) {
-        ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
-        return code;
-    }
+    if (code != cLogReader_OK) return failFile(input, code);
 
     code = cLogReader_CONVERSION_FAILED;
     reader->mdf = cMdf_open(stream);
     if (!reader->mdf) {
         ZF_LOGE("Could not open MDF");
         cIO_close(stream);
-        ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
-        return code;
+        return failFile(input, code);
     }
 
     bool converted = false;
@@ -255,8 +255,7 @@ uint32_t convertFile(cLogReader* reader, const std::string& input, const std::st
         // conversion of it.
         cBusLayer* conv = reader->converter;
         if (announced && conv->vt->dropFile) conv->vt->dropFile(conv, &info);
-        ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
-        return cLogReader_CONVERSION_FAILED;
+        return failFile(input, cLogReader_CONVERSION_FAILED);
     }
     // Only a file whose conversion fully succeeded is ever deleted.
     if (reader->options->deleteConverted && !cFS_remove(reader->inputFs, input))
