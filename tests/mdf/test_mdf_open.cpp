@@ -134,7 +134,7 @@ TEST(MdfOpen, UnfinalisedFileReadsItsLastBlockToTheEnd) {
     // Without the flag a length of 24 means an empty data block.
     std::vector<uint8_t> finalised = f.bytes;
     memcpy(&finalised[0], "MDF     ", 8);
-    memset(&finalised[60], 0, 2);
+    finalised[60] = finalised[61] = 0;
     Opened fin(finalised);
     ASSERT_NE(fin.mdf, nullptr);
     EXPECT_EQ(countMessages(fin.mdf), 4u);
