@@ -185,6 +185,53 @@ bool decodeLinError(const cMdfRecord* rec, cBusMsg* msg, cBusMsgType type, bool 
     return true;
 }
 
+// One rule of a CAN data frame record, taken the long way: for a rule without a planned
+// step. False for a field the decoder does not know.
+bool canDataStep(const cMdfDecodeRule& r, const cMdfRecord* rec, cBusMsg* msg,
+                 uint64_t* dataLength) {
+    if (r.valueKind == VALUE_BYTE_ARRAY) {
+        // Extra byte arrays of the group are not ours to judge.
+        if (r.field == FIELD_DATA_BYTES) copyDataBytes(r, rec, &msg->DataBytes);
+        return true;
+    }
+    Num n = numOf(r, rec);
+    switch (r.field) {
+    case FIELD_TIMESTAMP:
+        msg->Timestamp = real(n);
+        break;
+    case FIELD_BUS_CHANNEL:
+        msg->BusChannel = u8(n);
+        break;
+    case FIELD_ID:
+        msg->ID = u32(n);
+        break;
+    case FIELD_IDE:
+        msg->CAN.IDE = canFlag(n);
+        break;
+    case FIELD_DIR:
+        msg->CAN.Dir = canFlag(n);
+        break;
+    case FIELD_EDL:
+        msg->CAN.EDL = canFlag(n);
+        break;
+    case FIELD_ESI:
+        msg->CAN.ESI = canFlag(n);
+        break;
+    case FIELD_BRS:
+        msg->CAN.BRS = canFlag(n);
+        break;
+    case FIELD_DLC:
+        msg->CAN.DLC = u8(n);
+        break;
+    case FIELD_DATA_LENGTH:
+        *dataLength = u8(n);
+        break;
+    default:
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
@@ -192,46 +239,64 @@ bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
     clearVariant(msg);
     bool ok = true;
     uint64_t dataLength = 0;
+    const uint8_t* data = rec->data;
+    const uint64_t length = rec->dataLength;
+    // The last byte an 8-byte load may start at, plus one; 0 when no load fits.
+    const uint64_t loadEnd = data && length >= 8 ? length - 7 : 0;
     for (const cMdfDecodeRule& r : *rec->rules) {
-        if (r.valueKind == VALUE_BYTE_ARRAY) {
-            // Extra byte arrays of the group are not ours to judge.
-            if (r.field == FIELD_DATA_BYTES) copyDataBytes(r, rec, &msg->DataBytes);
-            continue;
+        uint64_t raw = 0;
+        if (r.canStep >= CAN_STEP_DOUBLE_TIMESTAMP) {
+            if (r.stepByte < loadEnd) {
+                std::memcpy(&raw, data + r.stepByte, 8);
+                raw = (raw >> r.stepShift) & r.stepMask;
+            } else {
+                raw = cDecode_getRawBitsSlow(data, length, r.bitPosition, r.bitLength, true);
+            }
         }
-        Num n = numOf(r, rec);
-        switch (r.field) {
-        case FIELD_TIMESTAMP:
-            msg->Timestamp = real(n);
+        switch (r.canStep) {
+        case CAN_STEP_GENERIC:
+            ok = canDataStep(r, rec, msg, &dataLength) && ok;
             break;
-        case FIELD_BUS_CHANNEL:
-            msg->BusChannel = u8(n);
+        case CAN_STEP_SKIP:
             break;
-        case FIELD_ID:
-            msg->ID = u32(n);
+        case CAN_STEP_BYTES: {
+            uint64_t avail = length > r.stepByte ? length - r.stepByte : 0;
+            uint64_t n = std::min(r.stepMask, avail);
+            if (n) msg->DataBytes.append(reinterpret_cast<const char*>(data + r.stepByte), n);
             break;
-        case FIELD_IDE:
-            msg->CAN.IDE = canFlag(n);
+        }
+        case CAN_STEP_DOUBLE_TIMESTAMP:
+            msg->Timestamp = std::bit_cast<double>(raw);
             break;
-        case FIELD_DIR:
-            msg->CAN.Dir = canFlag(n);
+        case CAN_STEP_U_TIMESTAMP:
+            msg->Timestamp = static_cast<double>(raw);
             break;
-        case FIELD_EDL:
-            msg->CAN.EDL = canFlag(n);
+        case CAN_STEP_U_BUS_CHANNEL:
+            msg->BusChannel = static_cast<uint8_t>(std::min<uint64_t>(raw, UINT32_MAX));
             break;
-        case FIELD_ESI:
-            msg->CAN.ESI = canFlag(n);
+        case CAN_STEP_U_ID:
+            msg->ID = static_cast<uint32_t>(std::min<uint64_t>(raw, UINT32_MAX));
             break;
-        case FIELD_BRS:
-            msg->CAN.BRS = canFlag(n);
+        case CAN_STEP_U_IDE:
+            msg->CAN.IDE = raw != 0;
             break;
-        case FIELD_DLC:
-            msg->CAN.DLC = u8(n);
+        case CAN_STEP_U_DIR:
+            msg->CAN.Dir = raw != 0;
             break;
-        case FIELD_DATA_LENGTH:
-            dataLength = u8(n);
+        case CAN_STEP_U_EDL:
+            msg->CAN.EDL = raw != 0;
             break;
-        default:
-            ok = false;
+        case CAN_STEP_U_ESI:
+            msg->CAN.ESI = raw != 0;
+            break;
+        case CAN_STEP_U_BRS:
+            msg->CAN.BRS = raw != 0;
+            break;
+        case CAN_STEP_U_DLC:
+            msg->CAN.DLC = static_cast<uint8_t>(std::min<uint64_t>(raw, UINT32_MAX));
+            break;
+        case CAN_STEP_U_DATA_LENGTH:
+            dataLength = static_cast<uint8_t>(std::min<uint64_t>(raw, UINT32_MAX));
             break;
         }
     }
