@@ -40,7 +40,8 @@ void putBits(std::vector<uint8_t>* rec, uint64_t pos, uint64_t len, uint64_t val
 struct CanFrame {
     Rules rules;
     std::vector<uint8_t> bytes = std::vector<uint8_t>(80, 0);
-    explicit CanFrame(bool withDataLength = true) {
+    // planned: the rules get the precomputed steps a loaded channel group gives them.
+    explicit CanFrame(bool withDataLength = true, bool planned = false) {
         rules.add("Timestamp", 0, 64, VALUE_FLOAT).add("CAN_DataFrame.BusChannel", 64, 8);
         rules.add("CAN_DataFrame.ID", 72, 29).add("CAN_DataFrame.IDE", 101, 1);
         rules.add("CAN_DataFrame.DLC", 104, 4);
@@ -52,6 +53,9 @@ struct CanFrame {
         std::memcpy(bytes.data(), &ts, 8);
         for (int i = 0; i < 64; ++i)
             bytes[16 + i] = uint8_t(0xA0 + i);
+        if (planned)
+            for (cMdfDecodeRule& r : rules.v)
+                cMdfDecodeRule_plan(&r);
     }
     cMdfRecord view() const { return {bytes.data(), bytes.size(), nullptr, 0, &rules.v}; }
     std::string payload(size_t n) const { return std::string((const char*)&bytes[16], n); }
@@ -64,8 +68,12 @@ std::string bytes(const cMdfRecord& rec) {
     return cMdfDecoders_decodeCanDataFrame(&rec, &msg) ? msg.DataBytes : "<refused>";
 }
 
-TEST(CanDataFrame, FieldsAndDataLength) {
-    CanFrame f;
+// The same record through the general rule walk and through the precomputed steps.
+class CanDataFrameSteps : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(PlannedOrNot, CanDataFrameSteps, ::testing::Bool());
+
+TEST_P(CanDataFrameSteps, FieldsAndDataLength) {
+    CanFrame f(true, GetParam());
     const uint64_t fields[][3] = {{64, 8, 3},  {72, 29, 0x1ABCDEF5}, {101, 1, 1}, {104, 4, 15},
                                   {112, 8, 8}, {120, 1, 1},          {121, 1, 1}, {123, 1, 1}};
     for (auto& x : fields)
@@ -86,7 +94,7 @@ TEST(CanDataFrame, FieldsAndDataLength) {
     EXPECT_EQ(bytes(rec), f.payload(10));
     rec.dataLength = 12;
     EXPECT_EQ(bytes(rec), "");
-    CanFrame bare(false); // no DataLength channel: no data bytes
+    CanFrame bare(false, GetParam()); // no DataLength channel: no data bytes
     rec = bare.view();
     EXPECT_EQ(bytes(rec), "");
 }
