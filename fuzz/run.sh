@@ -13,6 +13,8 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:?usage: fuzz/run.sh TARGET|all SECONDS [BUILD_DIR]}
 seconds=${2:?usage: fuzz/run.sh TARGET|all SECONDS [BUILD_DIR]}
 build=${3:-$src/build-fuzz}
+# The targets run from a scratch folder: a relative build folder is taken from here.
+case $build in /*) ;; *) build=$(pwd)/$build ;; esac
 all="mdf compressed encrypted passwords cli"
 [ "$target" = all ] && targets=$all || targets=$target
 
