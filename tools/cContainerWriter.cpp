@@ -196,18 +196,25 @@ bool withFiles(const char* inPath, const char* outPath, const Options* o, Fn fn)
     return ok;
 }
 
-} // namespace
-
-bool cContainerWriter_compress(const uint8_t* data, size_t size,
-                               const cContainerWriter_compressOptions* options,
-                               std::vector<uint8_t>* out) {
-    if (options == nullptr || out == nullptr || (data == nullptr && size != 0)) return false;
+// The in-memory twin of withFiles: the container of data appended to *out.
+template <typename Options, typename Fn>
+bool inMemory(const uint8_t* data, size_t size, const Options* o, std::vector<uint8_t>* out,
+              Fn fn) {
+    if (o == nullptr || out == nullptr || (data == nullptr && size != 0)) return false;
     Source src;
     src.data = data;
     src.size = size;
     Sink sink;
     sink.vec = out;
-    return compress(&src, &sink, options);
+    return fn(&src, &sink, o);
+}
+
+} // namespace
+
+bool cContainerWriter_compress(const uint8_t* data, size_t size,
+                               const cContainerWriter_compressOptions* options,
+                               std::vector<uint8_t>* out) {
+    return inMemory(data, size, options, out, compress);
 }
 
 bool cContainerWriter_compressFile(const char* inPath, const char* outPath,
@@ -218,13 +225,7 @@ bool cContainerWriter_compressFile(const char* inPath, const char* outPath,
 bool cContainerWriter_encrypt(const uint8_t* data, size_t size,
                               const cContainerWriter_encryptOptions* options,
                               std::vector<uint8_t>* out) {
-    if (options == nullptr || out == nullptr || (data == nullptr && size != 0)) return false;
-    Source src;
-    src.data = data;
-    src.size = size;
-    Sink sink;
-    sink.vec = out;
-    return encrypt(&src, &sink, options);
+    return inMemory(data, size, options, out, encrypt);
 }
 
 bool cContainerWriter_encryptFile(const char* inPath, const char* outPath,
