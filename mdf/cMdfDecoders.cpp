@@ -187,15 +187,9 @@ bool decodeLinError(const cMdfRecord* rec, cBusMsg* msg, cBusMsgType type, bool 
 
 // One rule of a CAN data frame record, taken the long way: for a rule without a planned
 // step. False for a field the decoder does not know.
-bool canDataStep(const cMdfDecodeRule& r, const cMdfRecord* rec, cBusMsg* msg,
-                 uint64_t* dataLength) {
-    if (r.valueKind == VALUE_BYTE_ARRAY) {
-        // Extra byte arrays of the group are not ours to judge.
-        if (r.field == FIELD_DATA_BYTES) copyDataBytes(r, rec, &msg->DataBytes);
-        return true;
-    }
-    Num n = numOf(r, rec);
-    switch (r.field) {
+// The fields that data and remote frames share; false for any other field.
+bool canFrameField(cMdfDecodeField field, const Num& n, cBusMsg* msg) {
+    switch (field) {
     case FIELD_TIMESTAMP:
         msg->Timestamp = real(n);
         break;
@@ -211,6 +205,25 @@ bool canDataStep(const cMdfDecodeRule& r, const cMdfRecord* rec, cBusMsg* msg,
     case FIELD_DIR:
         msg->CAN.Dir = canFlag(n);
         break;
+    case FIELD_DLC:
+        msg->CAN.DLC = u8(n);
+        break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+bool canDataStep(const cMdfDecodeRule& r, const cMdfRecord* rec, cBusMsg* msg,
+                 uint64_t* dataLength) {
+    if (r.valueKind == VALUE_BYTE_ARRAY) {
+        // Extra byte arrays of the group are not ours to judge.
+        if (r.field == FIELD_DATA_BYTES) copyDataBytes(r, rec, &msg->DataBytes);
+        return true;
+    }
+    Num n = numOf(r, rec);
+    if (canFrameField(r.field, n, msg)) return true;
+    switch (r.field) {
     case FIELD_EDL:
         msg->CAN.EDL = canFlag(n);
         break;
@@ -219,9 +232,6 @@ bool canDataStep(const cMdfDecodeRule& r, const cMdfRecord* rec, cBusMsg* msg,
         break;
     case FIELD_BRS:
         msg->CAN.BRS = canFlag(n);
-        break;
-    case FIELD_DLC:
-        msg->CAN.DLC = u8(n);
         break;
     case FIELD_DATA_LENGTH:
         *dataLength = u8(n);
@@ -316,25 +326,8 @@ bool cMdfDecoders_decodeCanRemoteFrame(const cMdfRecord* rec, cBusMsg* msg) {
     bool ok = true;
     for (const cMdfDecodeRule& r : *rec->rules) {
         Num n = numOf(r, rec);
+        if (canFrameField(r.field, n, msg)) continue;
         switch (r.field) {
-        case FIELD_TIMESTAMP:
-            msg->Timestamp = real(n);
-            break;
-        case FIELD_BUS_CHANNEL:
-            msg->BusChannel = u8(n);
-            break;
-        case FIELD_ID:
-            msg->ID = u32(n);
-            break;
-        case FIELD_IDE:
-            msg->CAN.IDE = canFlag(n);
-            break;
-        case FIELD_DIR:
-            msg->CAN.Dir = canFlag(n);
-            break;
-        case FIELD_DLC:
-            msg->CAN.DLC = u8(n);
-            break;
         case FIELD_DATA_LENGTH: {
             // A remote frame carries no payload; the zero bytes stand for the requested
             // length, which a CAN frame cannot make longer than 64.
