@@ -1,7 +1,7 @@
 #include "mdf/cMdfParallelIter.h"
 
+#include <bit>
 #include <new>
-#include <utility>
 
 #include "mdf/cMdfBlock_DG.h"
 #include "mdf/cMdfBlock_HD.h"
@@ -9,37 +9,57 @@
 
 namespace {
 
-// The order of cMdfBusMsgContainer_iter_cmp for the entries of the heap, which all hold a
-// message (NaN times compare equal), then the file order of the data groups.
-inline bool before(const cMdfParallelIter_entry& a, const cMdfParallelIter_entry& b) {
-    double x = a.it.msg->Timestamp, y = b.it.msg->Timestamp;
-    if (x < y) return true;
-    if (y < x) return false;
-    return a.order < b.order;
+using Key = unsigned __int128;
+
+// Doubles ordered as unsigned integers: positive ones with the sign bit set, negative ones
+// with all bits flipped. -0.0 becomes +0.0 first, so that the two zeros stay equal.
+inline uint64_t timeOrder(double t) {
+    const uint64_t bits = std::bit_cast<uint64_t>(t + 0.0);
+    return bits >> 63 ? ~bits : bits | uint64_t{1} << 63;
 }
 
-void siftDown(std::vector<cMdfParallelIter_entry>* heap, size_t i) {
-    auto& h = *heap;
-    size_t n = h.size();
-    for (;;) {
-        size_t l = 2 * i + 1;
-        if (l >= n) return;
-        size_t m = (l + 1 < n && before(h[l + 1], h[l])) ? l + 1 : l;
-        if (!before(h[m], h[i])) return;
-        std::swap(h[m], h[i]);
-        i = m;
+inline Key keyOf(const cMdfBusMsgContainer_iter& it, uint32_t leaf) {
+    if (!it.msg) return Key{1} << 96 | leaf;
+    return Key{timeOrder(it.msg->Timestamp)} << 32 | leaf;
+}
+
+// The matches on the path from a leaf to the root, after the leaf's key changed.
+void replay(cMdfParallelIter* iter, uint32_t leaf) {
+    const Key* keys = iter->keys.data();
+    uint32_t* losers = iter->losers.data();
+    uint32_t winner = leaf;
+    for (uint32_t node = (leaf + iter->leaves) >> 1; node >= 1; node >>= 1) {
+        const uint32_t other = losers[node];
+        // Which side wins is a coin toss for interleaved groups: a mask instead of a
+        // branch that would be mispredicted half the time.
+        const uint32_t swap = (other ^ winner) & -static_cast<uint32_t>(keys[other] < keys[winner]);
+        losers[node] = other ^ swap;
+        winner ^= swap;
     }
+    losers[0] = winner;
 }
 
-void makeHeap(std::vector<cMdfParallelIter_entry>* heap) {
-    for (size_t i = heap->size() / 2; i-- > 0;)
-        siftDown(heap, i);
+// Plays every match once, from the lowest inner nodes up.
+void build(cMdfParallelIter* iter) {
+    const uint32_t n = iter->leaves;
+    std::vector<uint32_t> winners(2 * size_t{n});
+    for (uint32_t i = 0; i < n; ++i)
+        winners[n + i] = i;
+    for (uint32_t node = n - 1; node >= 1; --node) {
+        const uint32_t a = winners[2 * node], b = winners[2 * node + 1];
+        const bool bWins = iter->keys[b] < iter->keys[a];
+        winners[node] = bWins ? b : a;
+        iter->losers[node] = bWins ? a : b;
+    }
+    iter->losers[0] = n > 1 ? winners[1] : 0;
 }
 
 void takeFront(cMdfParallelIter* iter) {
     iter->current = nullptr;
-    if (iter->pending.empty() || !iter->pending.front().it.msg) return;
-    iter->current = iter->pending.front().it.msg;
+    if (iter->leaves == 0) return;
+    cBusMsg* msg = iter->pending[iter->losers[0]].msg;
+    if (!msg) return;
+    iter->current = msg;
     iter->current->Timestamp += iter->startTime;
 }
 
@@ -53,7 +73,6 @@ cMdfParallelIter* cMdfParallelIter_ctor(const cMdfBlock_ID_obj_t* id) {
     if (!iter) return nullptr;
     iter->startTime = static_cast<double>(hd->startTimeNs) * 1e-9 +
                       60.0 * (static_cast<double>(hd->timeZoneOffset) + hd->dstOffset);
-    uint32_t order = 0;
     for (const carc_cMdfBlock& block : hd->dataGroups) {
         cMdfBlock_DG_obj_t* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t_mut(block);
         if (!dg) continue;
@@ -66,23 +85,30 @@ cMdfParallelIter* cMdfParallelIter_ctor(const cMdfBlock_ID_obj_t* id) {
             continue;
         }
         iter->containers.push_back(c);
-        iter->pending.push_back({it, order++});
+        iter->pending.push_back(it);
     }
-    makeHeap(&iter->pending);
+    const size_t count = iter->pending.size();
+    if (count > 0) {
+        iter->leaves = static_cast<uint32_t>(std::bit_ceil(count));
+        iter->pending.resize(iter->leaves, cMdfBusMsgContainer_iter{nullptr, nullptr});
+        iter->keys.resize(iter->leaves);
+        for (uint32_t i = 0; i < iter->leaves; ++i)
+            iter->keys[i] = keyOf(iter->pending[i], i);
+        iter->losers.resize(iter->leaves);
+        build(iter);
+    }
     takeFront(iter);
     return iter;
 }
 
 void cMdfParallelIter_next(cMdfParallelIter* iter) {
-    if (!iter) return;
+    if (!iter || !iter->current) return;
     iter->current = nullptr;
-    if (iter->pending.empty()) return;
-    cMdfBusMsgContainer_next(&iter->pending.front().it);
-    if (!iter->pending.front().it.msg) {
-        iter->pending.front() = iter->pending.back();
-        iter->pending.pop_back();
-    }
-    if (!iter->pending.empty()) siftDown(&iter->pending, 0);
+    const uint32_t leaf = iter->losers[0];
+    cMdfBusMsgContainer_iter& it = iter->pending[leaf];
+    cMdfBusMsgContainer_next(&it);
+    iter->keys[leaf] = keyOf(it, leaf);
+    replay(iter, leaf);
     takeFront(iter);
 }
 

@@ -9,13 +9,20 @@
 //                daylight saving offsets
 //   containers - one per data group that produced a first message; owned
 //   damaged    - a data group left out of the merge stopped before the end of its data
-//   pending    - positions of the containers that still have a message, as a binary
-//                min-heap by (Timestamp, data group order): the root is current. Advancing
-//                re-places only the one advanced entry, O(log k) for k data groups.
+//   pending    - per leaf of the merge's tournament, the position of one container: leaf i
+//                is the i-th container in file order; leaves past the last container (the
+//                count is rounded up to a power of two) and containers at their end hold
+//                null positions
+//   keys       - per leaf, its sort key: finished flag, then Timestamp, then leaf number,
+//                as one integer whose order is that of the messages (see below)
+//   losers     - losers[0] is the leaf that holds current; losers[n], n >= 1, the leaf that
+//                lost the match at inner node n (children 2n and 2n + 1; leaf i is node
+//                leaves + i). Advancing re-plays only the matches on the advanced leaf's
+//                path, log2 of the leaf count, without a data-dependent branch.
+//   leaves     - the number of leaves, a power of two (0 without containers)
 //
-// cMdfParallelIter_entry, one heap element:
-//   it    - the container position
-//   order - the data group's place in the file, which breaks ties of equal Timestamps
+// The key of a message orders by Timestamp (a NaN goes last or first by its sign, as its
+// bits say), then by file order of the data groups; a leaf without message is after all.
 
 #include <cstdint>
 #include <vector>
@@ -25,16 +32,14 @@
 
 struct cMdfBlock_ID_obj_t;
 
-struct cMdfParallelIter_entry {
-    cMdfBusMsgContainer_iter it;
-    uint32_t order;
-};
-
 struct cMdfParallelIter {
     cBusMsg* current;
     double startTime;
     std::vector<cMdfBusMsgContainer*> containers;
-    std::vector<cMdfParallelIter_entry> pending;
+    std::vector<cMdfBusMsgContainer_iter> pending;
+    std::vector<unsigned __int128> keys;
+    std::vector<uint32_t> losers;
+    uint32_t leaves;
     bool damaged;
 };
 
