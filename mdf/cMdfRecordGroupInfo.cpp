@@ -154,6 +154,31 @@ const cMdfRecord* finish(cMdfBlock_DG_iteratorState* state, const cMdfRecordInfo
     return &state->view;
 }
 
+// Notes the record just read for the fast path of the next one, or forgets the last one.
+inline void remember(cMdfBlock_DG_iteratorState* state, const cMdfBlock_DT_obj_t* dt, uint64_t id,
+                     const cMdfRecordInfo& info, uint64_t extent, bool plain) {
+    state->lastInfo = plain && state->inPlace && extent > 0 ? &info : nullptr;
+    state->lastID = id;
+    state->lastData = dt;
+}
+
+// Most records have the id of the record before them and lie in a window in place: then
+// nothing but the id needs a look. Null when anything else is the case; the full read then
+// starts from the same state.
+inline const cMdfRecord* readLikeLast(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorState* st) {
+    const cMdfRecordInfo* info = st->lastInfo;
+    if (!info) return nullptr;
+    const uint8_t idSize = dg->recordIdSize;
+    const uint64_t pos = st->position;
+    const uint64_t extent = idSize + uint64_t{info->recordLength};
+    if (pos < st->bufferStart || st->bufferStart + st->windowSize - pos < extent) return nullptr;
+    if (leValue(windowAt(st, pos), idSize) != st->lastID) return nullptr;
+    if (cMdfBlock_DT_peek(st->lastData, st->bufferStart, st->windowSize) != st->window)
+        return nullptr;
+    st->vlsdBuffer.clear();
+    return finish(st, *info, pos + idSize, extent);
+}
+
 } // namespace
 
 bool cMdfRecordInfo_init(cMdfRecordInfo* info) {
@@ -180,6 +205,9 @@ bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state) {
     state->window = nullptr;
     state->windowSize = 0;
     state->inPlace = false;
+    state->lastID = 0;
+    state->lastInfo = nullptr;
+    state->lastData = nullptr;
     return true;
 }
 
@@ -189,6 +217,7 @@ void cMdfBlock_DG_iteratorState_drop(cMdfBlock_DG_iteratorState* state) {
     state->window = nullptr;
     state->windowSize = 0;
     state->inPlace = false;
+    state->lastInfo = nullptr;
     std::string().swap(state->vlsdBuffer);
     state->view = cMdfRecord{nullptr, 0, nullptr, 0, nullptr};
 }
@@ -245,6 +274,8 @@ bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg) {
 
 const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorState* state) {
     if (!dg || !state) return nullptr;
+    if (const cMdfRecord* rec = readLikeLast(dg, state)) return rec;
+    state->lastInfo = nullptr;
     cMdfBlock_DT_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(dg->data);
     cIO* io = cMdfBlock_DT_getIOInterface(dt);
     if (!io || dg->recordMap.empty() || dg->recordIdSize > kMaxRecordIdSize) return nullptr;
@@ -269,6 +300,7 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
                 state->vlsdBuffer.append(4, '\0');
             }
         }
+        remember(state, dt, 0, info, info.recordLength, !firstVlsdRule(info.rules));
         return finish(state, info, pos, info.recordLength);
     }
 
@@ -277,7 +309,8 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
     for (;;) {
         const uint64_t pos = state->position;
         if (!cover(state, dt, io, dataSize, pos, pos + idSize)) return nullptr;
-        auto it = dg->recordMap.find(leValue(windowAt(state, pos), idSize));
+        const uint64_t id = leValue(windowAt(state, pos), idSize);
+        auto it = dg->recordMap.find(id);
         if (it == dg->recordMap.end()) return nullptr;
         const cMdfRecordInfo& info = it->second;
         if (info.recordLength == cMdfRecordInfo_VLSD) {
@@ -290,7 +323,8 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
         uint64_t extent = idSize + uint64_t{info.recordLength};
         if (!cover(state, dt, io, dataSize, pos, pos + extent)) return nullptr;
         state->vlsdBuffer.clear();
-        if (const cMdfDecodeRule* vr = firstVlsdRule(info.rules)) {
+        const cMdfDecodeRule* vr = firstVlsdRule(info.rules);
+        if (vr) {
             const cMdfBlock_CG_obj_t* vcg = cMdfBlock_obj_t_to_cMdfBlock_CG_obj_t(vr->vlsdBlock);
             cMdfBlock_SD_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(vr->vlsdBlock);
             const uint64_t next = pos + extent;
@@ -326,6 +360,7 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
         }
         // Reading ahead for the VLSD data must not have lost the record (a failing stream).
         if (!cover(state, dt, io, dataSize, pos, pos + idSize + info.recordLength)) return nullptr;
+        remember(state, dt, id, info, extent, !vr);
         return finish(state, info, pos + idSize, extent);
     }
 }

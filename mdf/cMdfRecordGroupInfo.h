@@ -21,6 +21,11 @@
 //   windowSize   - bytes in the window
 //   inPlace      - the window points into the source (the whole rest of the data section
 //                  held in memory), so nothing was copied; checked again before each use
+//   lastID, lastInfo, lastData - the record id and record map entry of the last record
+//                  read, and its data group's data block, when that record can be read again
+//                  without the map (in place, of a fixed length above 0, with no VLSD data);
+//                  lastInfo is null otherwise. The next record, when it has the same id and
+//                  lies in the window, is read from them alone.
 // A state is a plain value embedded in its user; _init before use, _drop after.
 
 #include <cstdint>
@@ -31,6 +36,7 @@
 #include "mdf/cMdfDecoders.h"
 
 struct cMdfBlock_DG_obj_t;
+struct cMdfBlock_DT_obj_t;
 
 constexpr uint32_t cMdfRecordInfo_VLSD = 0xFFFFFFFFu;
 // Bytes of a data section read ahead at a time.
@@ -59,6 +65,9 @@ struct cMdfBlock_DG_iteratorState {
     const uint8_t* window;
     uint64_t windowSize;
     bool inPlace;
+    uint64_t lastID;
+    const cMdfRecordInfo* lastInfo;
+    const cMdfBlock_DT_obj_t* lastData;
 };
 
 bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state);
