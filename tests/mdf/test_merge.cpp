@@ -2,6 +2,7 @@
 // files from the MDF writer and on a hand-made group.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -63,15 +64,18 @@ std::vector<cMdfWriterFrame> mixedFrames() {
     uint8_t d[64];
     for (int i = 0; i < 64; ++i)
         d[i] = uint8_t(0x40 + i);
+    // Runs of one record kind and changes between kinds, each with its own record id.
     std::vector<cMdfWriterFrame> v = {
         cMdfWriterFrame_can(0.5, 1, 0x123, false, d, 8),
+        cMdfWriterFrame_can(0.6, 2, 0x124, false, d + 8, 3),
+        cMdfWriterFrame_remote(0.7, 2, 0x1ABCDEF4, true, 2),
         cMdfWriterFrame_remote(0.75, 2, 0x1ABCDEF5, true, 4),
         cMdfWriterFrame_can(1.0, 2, 0x1ABCDEF5, true, d, 64),
         cMdfWriterFrame_error(1.25, 1, 4),
         cMdfWriterFrame_lin(1.5, 3, 0x3C, d, 5),
         cMdfWriterFrame_can(2.0, 1, 0x7FF, false, d, 0),
     };
-    v[2].brs = v[5].dir = true;
+    v[4].brs = v[7].dir = true;
     return v;
 }
 
@@ -165,6 +169,34 @@ TEST(Merge, AscendingTimeAcrossDataGroups) {
     ASSERT_EQ(msgs.size(), total);
     for (size_t i = 1; i < msgs.size(); ++i)
         ASSERT_LE(msgs[i - 1].Timestamp, msgs[i].Timestamp);
+}
+
+// The exact order for every count of groups up to past a power of two: by time, equal times
+// (the two zeros among them) in data group order, groups ending at different points.
+TEST(Merge, ExactOrderWithTiesForEachGroupCount) {
+    std::mt19937 rng(3);
+    for (uint32_t count = 1; count <= 9; ++count) {
+        SCOPED_TRACE(count);
+        std::vector<cMdfWriterGroup> groups;
+        std::vector<std::pair<double, uint32_t>> want;
+        for (uint32_t g = 0; g < count; ++g) {
+            std::vector<double> t = {-2.0, -0.5, g % 2 ? -0.0 : 0.0};
+            for (uint32_t i = rng() % 12; i > 0; --i)
+                t.push_back(t.back() + (rng() % 3) * 0.25);
+            for (double x : t)
+                want.push_back({x, g});
+            groups.push_back(groupOf(canAt(t, g)));
+        }
+        std::stable_sort(want.begin(), want.end(), [](const auto& a, const auto& b) {
+            return a.first < b.first || (!(b.first < a.first) && a.second < b.second);
+        });
+        std::vector<cBusMsg> msgs = Loaded(cMdfWriterOptions{}, groups).drain();
+        ASSERT_EQ(msgs.size(), want.size());
+        for (size_t i = 0; i < msgs.size(); ++i) {
+            EXPECT_DOUBLE_EQ(msgs[i].Timestamp, kStart + want[i].first) << i;
+            EXPECT_EQ(msgs[i].ID, want[i].second) << i;
+        }
+    }
 }
 
 TEST(Merge, StartTimeEmptyAndSilentGroups) {
