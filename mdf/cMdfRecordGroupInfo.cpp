@@ -171,7 +171,9 @@ inline const cMdfRecord* readLikeLast(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_itera
     const uint8_t idSize = dg->recordIdSize;
     const uint64_t pos = st->position;
     const uint64_t extent = idSize + uint64_t{info->recordLength};
-    if (pos < st->bufferStart || st->bufferStart + st->windowSize - pos < extent) return nullptr;
+    if (pos < st->bufferStart) return nullptr;
+    const uint64_t offset = pos - st->bufferStart;
+    if (offset > st->windowSize || st->windowSize - offset < extent) return nullptr;
     if (leValue(windowAt(st, pos), idSize) != st->lastID) return nullptr;
     if (cMdfBlock_DT_peek(st->lastData, st->bufferStart, st->windowSize) != st->window)
         return nullptr;
