@@ -173,3 +173,8 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header) {
     if (hasFooter && !checkFooter(input, inputSize, computed)) return fail();
     return &self->base;
 }
+
+cIO* cGenericFile_compressed_memory(cIO* io) {
+    if (io == nullptr || io->vt != &vtable) return nullptr;
+    return self_of(io)->memory;
+}

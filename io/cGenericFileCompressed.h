@@ -27,3 +27,6 @@ inline constexpr int64_t cGenericFileCompressed_FOOTER_SIZE = 4;
 // the output limit, a missing or wrong footer). The input stays open and the caller's; the
 // result no longer needs it. The result's position is at the end of the decompressed data.
 cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header);
+// The memory stream that holds the unwrapped file under an open compressed container (for reading
+// it in place); null for any other stream.
+cIO* cGenericFile_compressed_memory(cIO* io);

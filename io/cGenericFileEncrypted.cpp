@@ -158,3 +158,8 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
     }
     return &self->base;
 }
+
+cIO* cGenericFile_encrypted_memory(cIO* io) {
+    if (io == nullptr || io->vt != &vtable) return nullptr;
+    return self_of(io)->memory;
+}

@@ -38,3 +38,6 @@ inline constexpr uint32_t cGenericFileEncrypted_MAX_ITERATIONS = 10000000;
 // the result no longer needs it. The result's position is at the end of the plaintext.
 cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const char* password,
                                  size_t passwordLength);
+// The memory stream that holds the unwrapped file under an open encrypted container (for reading
+// it in place); null for any other stream.
+cIO* cGenericFile_encrypted_memory(cIO* io);

@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "io/cGenericFileCompressed.h"
+#include "io/cGenericFileEncrypted.h"
 #include "io/cIO_memoryAlloc.h"
 #include "io/cIO_readBuffer.h"
 
@@ -105,9 +107,14 @@ const uint8_t* cMdfBlock_DT_peek(const cMdfBlock_DT_obj_t* dt, uint64_t offset, 
     if (dt->dataOffset > static_cast<uint64_t>(INT64_MAX) - dataSize) return nullptr;
     const uint64_t at = dt->dataOffset + offset;
     if (const uint8_t* p = cIO_buffer_peek(dt->source, static_cast<int64_t>(at), n)) return p;
-    // A decrypted or decompressed log lies in a memory stream.
-    const uint8_t* data = cIO_memoryAlloc_data(dt->source);
-    const uint64_t size = cIO_memoryAlloc_size(dt->source);
+    // A decrypted or decompressed log lies in the memory stream under its container.
+    cIO* memory = dt->source;
+    if (cIO* m = cGenericFile_compressed_memory(memory))
+        memory = m;
+    else if (cIO* m = cGenericFile_encrypted_memory(memory))
+        memory = m;
+    const uint8_t* data = cIO_memoryAlloc_data(memory);
+    const uint64_t size = cIO_memoryAlloc_size(memory);
     if (!data || at > size || n > size - at) return nullptr;
     return data + at;
 }

@@ -12,6 +12,7 @@
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
+#include "io/cIO_memoryAlloc.h"
 #include "io/crc32.h"
 #include "io_test_support.h"
 #include "support/log.h"
@@ -64,15 +65,24 @@ std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw
                             std::optional<cGenericFile> header = std::nullopt) {
     const cGenericFile h = header ? *header : *headerOf(file);
     cIO* in = memoryOf(file);
-    cIO* c = h.type == cGenericFile_TYPE_ENCRYPTED
-                 ? cGenericFile_encrypted_open(in, &h, password.data(), password.size())
-                 : cGenericFile_compressed_open(in, &h);
+    const bool encrypted = h.type == cGenericFile_TYPE_ENCRYPTED;
+    cIO* c = encrypted ? cGenericFile_encrypted_open(in, &h, password.data(), password.size())
+                       : cGenericFile_compressed_open(in, &h);
     cIO_close(in);
     if (c == nullptr) return std::nullopt;
     Bytes out(size_t(cIO_tell(c))), past(1); // handed out positioned at the end
     cIO_seek(c, 0, cIO_SEEK_SET);
     EXPECT_EQ(cIO_read(c, out.data(), out.size()), int64_t(out.size()));
     EXPECT_EQ(cIO_read(c, past.data(), 1), 0);
+    // The same bytes in place, for readers that look at them without copying; each kind
+    // answers only for its own objects.
+    cIO* memory = encrypted ? cGenericFile_encrypted_memory(c) : cGenericFile_compressed_memory(c);
+    EXPECT_EQ(encrypted ? cGenericFile_compressed_memory(c) : cGenericFile_encrypted_memory(c),
+              nullptr);
+    EXPECT_EQ(cGenericFile_compressed_memory(memory), nullptr); // no container itself
+    const uint8_t* data = cIO_memoryAlloc_data(memory);
+    EXPECT_EQ(cIO_memoryAlloc_size(memory), out.size());
+    if (data) EXPECT_EQ(Bytes(data, data + out.size()), out);
     cIO_close(c);
     return out;
 }
