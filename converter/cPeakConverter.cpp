@@ -54,6 +54,36 @@ inline char* putSmall(char* out, uint8_t value) {
     return cstr_support_put_uint(out, value, 0);
 }
 
+constexpr unsigned kNumberText = sizeof(cPeakConverter::numberText);
+
+void setNumberText(cPeakConverter* c, uint64_t number) {
+    std::memset(c->numberText, ' ', kNumberText);
+    char* end = cstr_support_put_uint(c->numberText, number, 0);
+    c->numberDigits = static_cast<uint32_t>(end - c->numberText);
+    std::memmove(c->numberText + kNumberText - c->numberDigits, c->numberText, c->numberDigits);
+    std::memset(c->numberText, ' ', kNumberText - c->numberDigits);
+    c->numberTextValue = number;
+}
+
+// "%<width>" PRIu64 of the record number, then the text counts up to the next one: the last
+// digit changes, and only a carry touches more.
+inline char* putNumber(cPeakConverter* c, char* out, uint64_t number, unsigned width) {
+    if (c->numberTextValue != number) setNumberText(c, number);
+    const unsigned n = c->numberDigits < width ? width : c->numberDigits;
+    std::memcpy(out, c->numberText + kNumberText - n, n);
+    char* p = c->numberText + kNumberText - 1;
+    while (*p == '9')
+        *p-- = '0';
+    if (*p == ' ') {
+        *p = '1';
+        ++c->numberDigits;
+    } else {
+        ++*p;
+    }
+    ++c->numberTextValue;
+    return out + n;
+}
+
 inline char* putDataBytes(char* out, const cBusMsg* msg) {
     return cstr_support_put_hex_bytes(out, msg->DataBytes.data(), msg->DataBytes.size());
 }
@@ -90,7 +120,7 @@ bool writeRecordV1(cPeakConverter* c, const cBusMsg* msg) {
     const double offset = (msg->Timestamp - c->startTime) * 1000.0;
     // "%6" PRIu64 ") %11.1f %s    %08X %d  " (extended) or "...%s        %04X %d  "
     char* p = lineStart(c, msg);
-    p = cstr_support_put_uint(p, number, 6);
+    p = putNumber(c, p, number, 6);
     p = put(p, ") ", 2);
     p = cstr_support_put_fixed(p, offset, 11, 1);
     p = put(p, can.Dir ? " Tx    " : " Rx    ", 7);
@@ -131,7 +161,7 @@ bool writeRecordV2(cPeakConverter* c, const cBusMsg* msg) {
     const double offset = (msg->Timestamp - c->startTime) * 1000.0;
     // "%7" PRIu64 " %13.3f %s %d %08X %s %d" (extended) or "... %d     %04X %s %d"
     char* p = lineStart(c, msg);
-    p = cstr_support_put_uint(p, number, 7);
+    p = putNumber(c, p, number, 7);
     *p++ = ' ';
     p = cstr_support_put_fixed(p, offset, 13, 3);
     *p++ = ' ';
@@ -286,6 +316,7 @@ cPeakConverter* cPeakConverter_ctor(cFS* outputFs, uint32_t traceFormat) {
     c->headerWritten = false;
     c->startTime = NAN;
     c->messageNumber = 1;
+    setNumberText(c, 1);
     try {
         c->lineBuffer.reserve(256);
     } catch (const std::bad_alloc&) {

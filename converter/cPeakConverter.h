@@ -17,6 +17,12 @@
 //   double startTime;           Timestamp of the file's first frame (NaN before it)
 //   uint64_t messageNumber;     number of the next record line, 1 after newFile
 //   std::string lineBuffer;     reused for every header and record line
+//   char numberText[20];        numberTextValue in decimal, right-aligned with leading blanks:
+//                               the next record number is counted up in place rather than
+//                               converted anew for each line
+//   uint64_t numberTextValue;   the number numberText holds; when messageNumber differs
+//                               (a new file), the text is made anew from it
+//   uint32_t numberDigits;      digits in numberText
 
 #include <cstdint>
 #include <string>
@@ -39,6 +45,9 @@ struct cPeakConverter {
     double startTime;
     uint64_t messageNumber;
     std::string lineBuffer;
+    char numberText[20];
+    uint64_t numberTextValue;
+    uint32_t numberDigits;
 };
 
 // traceFormat 1 (version 1.1) or 2 (version 2.1); anything else, or no memory, gives null.

@@ -183,6 +183,33 @@ TEST(cPeakConverter, RecordNumbersPastTheSignedRange) {
     }
 }
 
+// Record numbers across carries and past the column width, and from 1 again in the next file.
+TEST(cPeakConverter, RecordNumbersCountAcrossDigitsAndFiles) {
+    // The last line's number column: its blanks, its digits (and the ")" of version 1.1).
+    auto lastNumber = [](const std::string& text) {
+        const std::string line = text.substr(text.rfind('\n', text.size() - 2) + 1);
+        return line.substr(0, line.find(' ', line.find_first_not_of(' '))) + "|";
+    };
+    for (uint32_t format : {1u, 2u}) {
+        Trace t(format);
+        ASSERT_TRUE(t.newFile());
+        std::string numbers;
+        for (uint64_t start : {uint64_t{1}, uint64_t{99999}, uint64_t{999998}, uint64_t{9999999}}) {
+            t.c->messageNumber = start;
+            for (int i = 0; i < 3; ++i) {
+                ASSERT_TRUE(t.msg(frame(0, 1, "", 0)));
+                numbers += lastNumber(t.fs.written);
+            }
+        }
+        EXPECT_EQ(numbers, format == 1 ? "     1)|     2)|     3)| 99999)|100000)|100001)|999998)|"
+                                         "999999)|1000000)|9999999)|10000000)|10000001)|"
+                                       : "      1|      2|      3|  99999| 100000| 100001| 999998|"
+                                         " 999999|1000000|9999999|10000000|10000001|");
+        ASSERT_TRUE(t.endFile() && t.newFile() && t.msg(frame(0, 1, "", 0)));
+        EXPECT_EQ(lastNumber(t.fs.written), format == 1 ? "     1)|" : "      1|");
+    }
+}
+
 TEST(cPeakConverter, WriteFailuresAreReported) {
     const struct {
         uint32_t format;
