@@ -242,11 +242,54 @@ bool canDataStep(const cMdfDecodeRule& r, const cMdfRecord* rec, cBusMsg* msg,
     return true;
 }
 
+// The record through the group's plan: every field straight from its load, in no order,
+// with the same conversions as the steps of the rule walk below.
+bool decodeCanPlanned(const cMdfCanPlan& plan, const cMdfRecord* rec, cBusMsg* msg) {
+    const uint8_t* data = rec->data;
+    auto has = [&plan](cMdfCanPlanField f) { return (plan.present >> f & 1) != 0; };
+    auto value = [&plan, data](cMdfCanPlanField f) {
+        const cMdfCanPlanLoad& l = plan.loads[f];
+        uint64_t raw;
+        std::memcpy(&raw, data + l.byte, 8);
+        return (raw >> l.shift) & l.mask;
+    };
+    auto saturated = [](uint64_t raw) { return std::min<uint64_t>(raw, UINT32_MAX); };
+    if (has(CAN_PLAN_TIMESTAMP)) {
+        const uint64_t raw = value(CAN_PLAN_TIMESTAMP);
+        msg->Timestamp =
+            plan.doubleTimestamp ? std::bit_cast<double>(raw) : static_cast<double>(raw);
+    }
+    if (has(CAN_PLAN_BUS_CHANNEL))
+        msg->BusChannel = static_cast<uint8_t>(saturated(value(CAN_PLAN_BUS_CHANNEL)));
+    if (has(CAN_PLAN_ID)) msg->ID = static_cast<uint32_t>(saturated(value(CAN_PLAN_ID)));
+    cBusMsg_CAN& can = msg->CAN;
+    if (has(CAN_PLAN_IDE)) can.IDE = value(CAN_PLAN_IDE) != 0;
+    if (has(CAN_PLAN_DIR)) can.Dir = value(CAN_PLAN_DIR) != 0;
+    if (has(CAN_PLAN_EDL)) can.EDL = value(CAN_PLAN_EDL) != 0;
+    if (has(CAN_PLAN_ESI)) can.ESI = value(CAN_PLAN_ESI) != 0;
+    if (has(CAN_PLAN_BRS)) can.BRS = value(CAN_PLAN_BRS) != 0;
+    if (has(CAN_PLAN_DLC)) can.DLC = static_cast<uint8_t>(saturated(value(CAN_PLAN_DLC)));
+    uint64_t dataLength = 0;
+    if (has(CAN_PLAN_DATA_LENGTH))
+        dataLength = static_cast<uint8_t>(saturated(value(CAN_PLAN_DATA_LENGTH)));
+    if (plan.hasBytes) {
+        const uint64_t length = rec->dataLength;
+        const uint64_t avail = length > plan.bytesAt ? length - plan.bytesAt : 0;
+        // Only the bytes the length keeps are copied; the walk cuts them afterwards.
+        const uint64_t n = std::min({plan.bytesCount, avail, dataLength});
+        if (n) msg->DataBytes.append(reinterpret_cast<const char*>(data + plan.bytesAt), n);
+    }
+    msg->Type = BUS_MSG_CAN_DATA_FRAME;
+    return true;
+}
+
 } // namespace
 
 bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
     if (noRules(rec, msg)) return false;
     clearVariant(msg);
+    if (rec->canPlan && rec->data && rec->dataLength >= rec->canPlan->minLength)
+        return decodeCanPlanned(*rec->canPlan, rec, msg);
     bool ok = true;
     uint64_t dataLength = 0;
     const uint8_t* data = rec->data;

@@ -7,12 +7,16 @@
 //   vlsdData, vlsdLength     - its variable-length data: a 32-bit little-endian length n and
 //                              n bytes, or nothing (length 0) when it has no VLSD channel
 //   rules                    - the channel group's rule vector (not owned)
+//   canPlan                  - for a CAN data frame group whose rules allow it, the same
+//                              rules as straight-line loads (owned by the record map entry);
+//                              null: the decoder walks the rules
 // Both data pointers belong to the reader and are valid until its next read.
 
 #include <cstdint>
 #include <vector>
 
 #include "converter/cBusLayer.h"
+#include "mdf/cMdfCanPlan.h"
 #include "mdf/cMdfDecodeRule.h"
 
 struct cMdfRecord {
@@ -21,6 +25,7 @@ struct cMdfRecord {
     const uint8_t* vlsdData;
     uint64_t vlsdLength;
     const std::vector<cMdfDecodeRule>* rules;
+    const cMdfCanPlan* canPlan = nullptr;
 };
 
 // True when every rule's field was accepted; the message then holds the event.

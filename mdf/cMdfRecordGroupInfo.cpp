@@ -149,6 +149,7 @@ const cMdfRecord* finish(cMdfBlock_DG_iteratorState* state, const cMdfRecordInfo
     state->view.vlsdData = reinterpret_cast<const uint8_t*>(state->vlsdBuffer.data());
     state->view.vlsdLength = state->vlsdBuffer.size();
     state->view.rules = info.rules;
+    state->view.canPlan = info.canPlan.usable ? &info.canPlan : nullptr;
     state->position += extent;
     state->decoder = info.decoder;
     return &state->view;
@@ -185,7 +186,7 @@ inline const cMdfRecord* readLikeLast(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_itera
 
 bool cMdfRecordInfo_init(cMdfRecordInfo* info) {
     if (!info) return false;
-    *info = cMdfRecordInfo{0, 0, nullptr, nullptr};
+    *info = cMdfRecordInfo{0, 0, nullptr, nullptr, cMdfCanPlan{}};
     return true;
 }
 
@@ -258,6 +259,8 @@ bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg) {
             // repeat their warnings.
             info.rules = cg->rules.empty() ? cMdfBlock_CG_getDecodingRules(cg) : &cg->rules;
             getOptimalDecoder(info.rules, &info.decoder);
+            if (info.decoder == cMdfDecoders_decodeCanDataFrame)
+                cMdfCanPlan_build(info.rules, &info.canPlan);
         }
         if (!dg->recordMap.emplace(info.recordID, info).second) break;
         if (!haveFirst) {

@@ -40,8 +40,10 @@ void putBits(std::vector<uint8_t>* rec, uint64_t pos, uint64_t len, uint64_t val
 struct CanFrame {
     Rules rules;
     std::vector<uint8_t> bytes = std::vector<uint8_t>(80, 0);
-    // planned: the rules get the precomputed steps a loaded channel group gives them.
-    explicit CanFrame(bool withDataLength = true, bool planned = false) {
+    cMdfCanPlan plan{};
+    // mode 1: the rules get the precomputed steps a loaded channel group gives them; mode 2:
+    // the record also carries the group's straight-line plan, as the record reader gives it.
+    explicit CanFrame(bool withDataLength = true, int mode = 0) {
         rules.add("Timestamp", 0, 64, VALUE_FLOAT).add("CAN_DataFrame.BusChannel", 64, 8);
         rules.add("CAN_DataFrame.ID", 72, 29).add("CAN_DataFrame.IDE", 101, 1);
         rules.add("CAN_DataFrame.DLC", 104, 4);
@@ -53,11 +55,17 @@ struct CanFrame {
         std::memcpy(bytes.data(), &ts, 8);
         for (int i = 0; i < 64; ++i)
             bytes[16 + i] = uint8_t(0xA0 + i);
-        if (planned)
+        if (mode >= 1)
             for (cMdfDecodeRule& r : rules.v)
                 cMdfDecodeRule_plan(&r);
+        if (mode == 2) {
+            cMdfCanPlan_build(&rules.v, &plan);
+            EXPECT_TRUE(plan.usable);
+        }
     }
-    cMdfRecord view() const { return {bytes.data(), bytes.size(), nullptr, 0, &rules.v}; }
+    cMdfRecord view() const {
+        return {bytes.data(), bytes.size(), nullptr, 0, &rules.v, plan.usable ? &plan : nullptr};
+    }
     std::string payload(size_t n) const { return std::string((const char*)&bytes[16], n); }
 };
 
@@ -68,9 +76,9 @@ std::string bytes(const cMdfRecord& rec) {
     return cMdfDecoders_decodeCanDataFrame(&rec, &msg) ? msg.DataBytes : "<refused>";
 }
 
-// The same record through the general rule walk and through the precomputed steps.
-class CanDataFrameSteps : public ::testing::TestWithParam<bool> {};
-INSTANTIATE_TEST_SUITE_P(PlannedOrNot, CanDataFrameSteps, ::testing::Bool());
+// The same record through the general rule walk, the precomputed steps and the plan.
+class CanDataFrameSteps : public ::testing::TestWithParam<int> {};
+INSTANTIATE_TEST_SUITE_P(WalkStepsPlan, CanDataFrameSteps, ::testing::Values(0, 1, 2));
 
 TEST_P(CanDataFrameSteps, FieldsAndDataLength) {
     CanFrame f(true, GetParam());
@@ -97,6 +105,30 @@ TEST_P(CanDataFrameSteps, FieldsAndDataLength) {
     CanFrame bare(false, GetParam()); // no DataLength channel: no data bytes
     rec = bare.view();
     EXPECT_EQ(bytes(rec), "");
+}
+
+// Rule sets whose order matters are never planned: the walk lets the last rule win.
+TEST(CanDataFrame, PlanOnlyWhereRuleOrderCannotMatter) {
+    CanFrame f(true, 1);
+    putBits(&f.bytes, 72, 29, 0x123);
+    f.rules.add("CAN_DataFrame.ID", 64, 8); // a second ID, read from the bus channel byte
+    putBits(&f.bytes, 64, 8, 0x45);
+    cMdfDecodeRule_plan(&f.rules.v.back());
+    cMdfCanPlan_build(&f.rules.v, &f.plan);
+    EXPECT_FALSE(f.plan.usable);
+    cMdfRecord rec = f.view();
+    cBusMsg msg{};
+    ASSERT_TRUE(cMdfDecoders_decodeCanDataFrame(&rec, &msg));
+    EXPECT_EQ(msg.ID, 0x45u);
+    CanFrame walkOnly(true, 0); // steps not worked out: nothing to plan
+    cMdfCanPlan_build(&walkOnly.rules.v, &walkOnly.plan);
+    EXPECT_FALSE(walkOnly.plan.usable);
+    CanFrame twoArrays(true, 1);
+    twoArrays.rules.add("CAN_DataFrame.DataBytes", 128, 64, VALUE_BYTE_ARRAY);
+    cMdfDecodeRule_plan(&twoArrays.rules.v.back());
+    cMdfCanPlan_build(&twoArrays.rules.v, &twoArrays.plan);
+    EXPECT_FALSE(twoArrays.plan.usable);
+    EXPECT_TRUE(cMdfCanPlan_build(nullptr, &f.plan) && !f.plan.usable);
 }
 
 TEST(CanDataFrame, VlsdUnalignedAndUnknownChannels) {
