@@ -57,11 +57,11 @@ inline char* putSmall(char* out, uint8_t value) {
 constexpr unsigned kNumberText = sizeof(cPeakConverter::numberText);
 
 void setNumberText(cPeakConverter* c, uint64_t number) {
-    std::memset(c->numberText, ' ', kNumberText);
-    char* end = cstr_support_put_uint(c->numberText, number, 0);
-    c->numberDigits = static_cast<uint32_t>(end - c->numberText);
-    std::memmove(c->numberText + kNumberText - c->numberDigits, c->numberText, c->numberDigits);
-    std::memset(c->numberText, ' ', kNumberText - c->numberDigits);
+    char digits[kNumberText];
+    const unsigned n = static_cast<unsigned>(cstr_support_put_uint(digits, number, 0) - digits);
+    std::memset(c->numberText, ' ', kNumberText - n);
+    std::memcpy(c->numberText + kNumberText - n, digits, n);
+    c->numberDigits = n;
     c->numberTextValue = number;
 }
 

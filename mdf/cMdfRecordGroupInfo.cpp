@@ -297,7 +297,8 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
             !cover(state, dt, io, dataSize, pos, pos + info.recordLength))
             return nullptr;
         state->vlsdBuffer.clear();
-        if (const cMdfDecodeRule* vr = firstVlsdRule(info.rules)) {
+        const cMdfDecodeRule* vr = firstVlsdRule(info.rules);
+        if (vr) {
             cMdfBlock_SD_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(vr->vlsdBlock);
             if (sd) {
                 fetchSdEntry(*vr, sd, windowAt(state, pos), info.recordLength, &state->vlsdBuffer);
@@ -305,7 +306,7 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
                 state->vlsdBuffer.append(4, '\0');
             }
         }
-        remember(state, dt, 0, info, info.recordLength, !firstVlsdRule(info.rules));
+        remember(state, dt, 0, info, info.recordLength, !vr);
         return finish(state, info, pos, info.recordLength);
     }
 
