@@ -25,13 +25,16 @@ constexpr uint64_t kIdOffset = 0;
 constexpr uint64_t kHdOffset = 64;
 
 // Reads the block at offset, or takes it from the cache. *next receives the next link the
-// block's load handed over (nil for a cached block: its chain was walked when it was read).
+// block's load handed over, also for a cached block: a block first met through a link that
+// is no chain (loaded alone) still has the rest of its chain behind it.
 carc_cMdfBlock loadOne(cIO* stream, uint64_t offset, cMdfBlock_cache* cache, cdeq_cMdfBlock* list,
                        uint64_t* next) {
     *next = cMdfBlock_NIL;
     if (offset == cMdfBlock_NIL || !cache) return {};
     auto cached = cache->blocks.find(offset);
     if (cached != cache->blocks.end()) {
+        auto chained = cache->nextOf.find(offset);
+        if (chained != cache->nextOf.end()) *next = chained->second;
         if (list) list->push_front(cached->second);
         return cached->second;
     }
@@ -92,6 +95,7 @@ carc_cMdfBlock loadOne(cIO* stream, uint64_t offset, cMdfBlock_cache* cache, cde
     cache->next = outerNext;
     if (!ok) return {};
     cache->blocks.emplace(offset, block);
+    if (*next != cMdfBlock_NIL) cache->nextOf.emplace(offset, *next);
     if (list) list->push_front(block);
     return block;
 }
@@ -165,6 +169,7 @@ void cMdfBlock_dtor(cMdfBlock_obj_t* block) {
 void cMdfBlock_cache_init(cMdfBlock_cache* cache, cIO* stream) {
     if (!cache) return;
     cache->blocks.clear();
+    cache->nextOf.clear();
     cache->loading.clear();
     cache->depth = 0;
     cache->next = cMdfBlock_NIL;

@@ -20,6 +20,9 @@
 // cMdfBlock_cache, one per tree load:
 //   blocks    - offset -> shared reference of every block loaded so far; a block that
 //               several links point to is read once and shared
+//   nextOf    - offset -> the next link of every chained block loaded so far: a chain
+//               that reaches a block read before through another link (a channel's data
+//               link to a VLSD channel group, say) goes on from there to its end
 //   loading   - offsets whose load has begun and not finished: a link back to one of them
 //               is a cycle and fails the load
 //   depth     - nesting of loads in progress (links of links); bounded by
@@ -62,6 +65,7 @@ using cMdfBlock_set = std::unordered_set<const cMdfBlock_obj_t*>;
 
 struct cMdfBlock_cache {
     std::unordered_map<uint64_t, carc_cMdfBlock> blocks;
+    std::unordered_map<uint64_t, uint64_t> nextOf;
     std::unordered_set<uint64_t> loading;
     uint32_t depth;
     uint64_t next;
