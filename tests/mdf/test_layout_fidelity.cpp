@@ -14,38 +14,22 @@
 #include "mdf/cMdfBlock_ID.h"
 #include "mdf/cMdfBlock_TX.h"
 #include "mdf/cMdfParallelIter.h"
+#include "mdf_open_support.h"
 #include "mdf_test_support.h"
 #include "tools/cMdfWriter.h"
 
 namespace {
 
-struct Opened {
-    cIO* io;
-    cMdf* mdf;
-    explicit Opened(const std::vector<uint8_t>& bytes) {
-        io = TestMdf::memStream(bytes);
-        mdf = cMdf_open(io);
-    }
-    ~Opened() {
-        cMdf_close(mdf);
-        cIO_close(io);
-    }
-    const cMdfBlock_HD_obj_t* hd() const {
-        const cMdfBlock_ID_obj_t* id =
-            mdf ? carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root) : nullptr;
-        return id ? carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id->hd) : nullptr;
-    }
-    // Types of the messages of the merge, in order (bounded so a fault cannot hang).
-    std::vector<cBusMsgType> types() const {
-        std::vector<cBusMsgType> out;
-        cMdfParallelIter* it = cMdf_getIter(mdf);
-        for (; it && it->current && out.size() < 100000; cMdfParallelIter_next(it))
-            out.push_back(it->current->Type);
-        EXPECT_FALSE(cMdfParallelIter_isDamaged(it));
-        cMdfParallelIter_dtor(it);
-        return out;
-    }
-};
+// Types of the messages of the merge, in order (bounded so a fault cannot hang).
+std::vector<cBusMsgType> typesOf(cMdf* mdf) {
+    std::vector<cBusMsgType> out;
+    cMdfParallelIter* it = cMdf_getIter(mdf);
+    for (; it && it->current && out.size() < 100000; cMdfParallelIter_next(it))
+        out.push_back(it->current->Type);
+    EXPECT_FALSE(cMdfParallelIter_isDamaged(it));
+    cMdfParallelIter_dtor(it);
+    return out;
+}
 
 std::string nameOf(const carc_cMdfBlock& block) {
     const cMdfBlock_CG_obj_t* cg = carc_cMdfBlock_to_cMdfBlock_CG_obj_t(block);
@@ -68,9 +52,7 @@ TEST(SharedChains, ChannelGroupChainGoesOnBehindAGroupLoadedThroughADataLink) {
                 cMdfWriterFrame_remote(0.002, 1, 0x11, false, 2),
                 cMdfWriterFrame_lin(0.003, 1, 0x12, kPayload, 4),
                 cMdfWriterFrame_error(0.004, 1, 2)};
-    cMdfWriterOptions o;
-    std::vector<cMdfWriterGroup> groups = {g};
-    Opened f(cMdfWriter_writeMemory(&o, &groups));
+    Opened f(cMdfWriterOptions{}, {g});
     ASSERT_NE(f.hd(), nullptr);
     ASSERT_EQ(f.hd()->dataGroups.size(), 1u);
     const auto* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t(f.hd()->dataGroups.front());
@@ -85,8 +67,9 @@ TEST(SharedChains, ChannelGroupChainGoesOnBehindAGroupLoadedThroughADataLink) {
     for (const cMdfDecodeRule& rule : data->rules)
         shared = shared || rule.vlsdBlock == dg->channelGroups[1].get();
     EXPECT_TRUE(shared);
-    EXPECT_EQ(f.types(), (std::vector<cBusMsgType>{BUS_MSG_CAN_DATA_FRAME, BUS_MSG_CAN_REMOTE_FRAME,
-                                                   BUS_MSG_LIN_FRAME, BUS_MSG_CAN_ERROR_FRAME}));
+    EXPECT_EQ(typesOf(f.mdf),
+              (std::vector<cBusMsgType>{BUS_MSG_CAN_DATA_FRAME, BUS_MSG_CAN_REMOTE_FRAME,
+                                        BUS_MSG_LIN_FRAME, BUS_MSG_CAN_ERROR_FRAME}));
 }
 
 // A channel chain whose second member is also the first of a composition: the chain is
