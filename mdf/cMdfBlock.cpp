@@ -277,12 +277,17 @@ void cMdfBlock_saveContext_init(cMdfBlock_saveContext* ctx, cIO* stream, uint64_
     ctx->stream = stream;
     ctx->nextFree = start;
     ctx->saved.clear();
+    ctx->nextOf.clear();
 }
 
 bool cMdfBlock_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next) {
     if (!block) return true;
     if (!ctx || !ctx->stream) return false;
     if (ctx->saved.count(block)) return true;
+    if (!next) {
+        auto chained = ctx->nextOf.find(block);
+        if (chained != ctx->nextOf.end()) next = chained->second;
+    }
     if (block->position == cMdfBlock_NIL) block->position = ctx->nextFree;
     // Entered before its save runs, so that a block met again below itself is not
     // written twice.
@@ -299,6 +304,9 @@ void cMdfBlock_reserve(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx) {
 
 bool cMdfBlock_saveChain(cdeq_cMdfBlock* list, cMdfBlock_saveContext* ctx) {
     if (!list) return true;
+    if (!ctx) return list->empty();
+    for (size_t i = 0; i < list->size(); ++i)
+        ctx->nextOf[(*list)[i].get()] = i + 1 < list->size() ? (*list)[i + 1].get() : nullptr;
     for (size_t i = list->size(); i-- > 0;) {
         cMdfBlock_obj_t* next = i + 1 < list->size() ? (*list)[i + 1].get() : nullptr;
         if (!cMdfBlock_save((*list)[i].get(), ctx, next)) return false;

@@ -42,6 +42,9 @@
 //   stream   - the output stream
 //   nextFree - next free position in it (blocks are placed at multiples of 8)
 //   saved    - blocks written already
+//   nextOf   - chain member -> its successor, entered for a whole chain before any member is
+//              written: a member written early through another link (a channel's data link
+//              to a VLSD channel group) still gets the next link of its chain
 
 #include <cstdint>
 #include <deque>
@@ -78,6 +81,7 @@ struct cMdfBlock_saveContext {
     cIO* stream;
     uint64_t nextFree;
     cMdfBlock_set saved;
+    std::unordered_map<const cMdfBlock_obj_t*, cMdfBlock_obj_t*> nextOf;
 };
 
 struct cMdfBlock_vtable {
@@ -142,7 +146,8 @@ void cMdfBlock_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 // A save context writing to stream, first free position start.
 void cMdfBlock_saveContext_init(cMdfBlock_saveContext* ctx, cIO* stream, uint64_t start);
 // Saves block (and what it refers to) unless it was saved already; next is its successor
-// in its chain or null. True for a null block.
+// in its chain, or null (then the successor entered by cMdfBlock_saveChain, if any). True for
+// a null block.
 bool cMdfBlock_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 // For a type's save: when the block stands at the context's next free position, reserves
 // its length (rounded up to 8) there.

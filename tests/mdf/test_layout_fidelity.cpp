@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "io/cIO_memoryAlloc.h"
 #include "mdf/cMdf.h"
 #include "mdf/cMdfBlock_CG.h"
 #include "mdf/cMdfBlock_CN.h"
@@ -70,6 +71,37 @@ TEST(SharedChains, ChannelGroupChainGoesOnBehindAGroupLoadedThroughADataLink) {
     EXPECT_EQ(typesOf(f.mdf),
               (std::vector<cBusMsgType>{BUS_MSG_CAN_DATA_FRAME, BUS_MSG_CAN_REMOTE_FRAME,
                                         BUS_MSG_LIN_FRAME, BUS_MSG_CAN_ERROR_FRAME}));
+}
+
+// Saving keeps every chain whole wherever a VLSD group stands: a group saved early through a
+// channel's data link still gets the next link of its chain.
+TEST(SharedChains, SavedTreeKeepsChainsThroughSharedGroups) {
+    for (cMdfWriterVlsdPlace place : {MDFW_VLSD_FIRST, MDFW_VLSD_BEHIND_PARENT, MDFW_VLSD_LAST}) {
+        SCOPED_TRACE(place);
+        cMdfWriterGroup g;
+        g.kinds = {MDFW_CAN_DATA, MDFW_CAN_REMOTE, MDFW_LIN};
+        g.recordIdSize = 2;
+        g.dataStorage = MDFW_DATA_VLSD_CG;
+        g.vlsdPlace = place;
+        g.frames = {cMdfWriterFrame_can(0.001, 1, 0x10, false, kPayload, 8),
+                    cMdfWriterFrame_remote(0.002, 1, 0x11, false, 2),
+                    cMdfWriterFrame_lin(0.003, 1, 0x12, kPayload, 4)};
+        Opened f(cMdfWriterOptions{}, {g});
+        ASSERT_NE(f.mdf, nullptr);
+        cIO* out = cIO_memoryAlloc_ctor();
+        cMdfBlock_saveContext ctx;
+        cMdfBlock_saveContext_init(&ctx, out, 0);
+        ASSERT_TRUE(cMdfBlock_save(f.mdf->root.get(), &ctx, nullptr));
+        Opened back(std::vector<uint8_t>(cIO_memoryAlloc_data(out),
+                                         cIO_memoryAlloc_data(out) + cIO_memoryAlloc_size(out)));
+        cIO_close(out);
+        ASSERT_NE(back.hd(), nullptr);
+        const auto* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t(back.hd()->dataGroups.front());
+        EXPECT_EQ(dg->channelGroups.size(), 5u);
+        EXPECT_EQ(typesOf(back.mdf),
+                  (std::vector<cBusMsgType>{BUS_MSG_CAN_DATA_FRAME, BUS_MSG_CAN_REMOTE_FRAME,
+                                            BUS_MSG_LIN_FRAME}));
+    }
 }
 
 // A channel chain whose second member is also the first of a composition: the chain is
