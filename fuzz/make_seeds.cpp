@@ -83,6 +83,19 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> mdfSeeds() {
     cMdfWriterOptions unfinished;
     unfinished.unfinalised = true;
     add("unfinalised", unfinished, {sorted, unsorted});
+
+    // A VLSD channel group between other groups of a shuffled chain, channels in shuffled
+    // order, 32-bit big-endian millisecond timestamps.
+    cMdfWriterGroup chained;
+    chained.frames = frames(true);
+    chained.kinds = {MDFW_CAN_DATA, MDFW_CAN_REMOTE, MDFW_LIN, MDFW_CAN_ERROR};
+    chained.recordIdSize = 1;
+    chained.dataStorage = MDFW_DATA_VLSD_CG;
+    chained.vlsdPlace = MDFW_VLSD_BEHIND_PARENT;
+    chained.chainOrder = {0, 3, 1, 2};
+    chained.channelShuffle = 7;
+    chained.timeEncoding = MDFW_TIME_MILLIS32_BE;
+    add("shared_chain", plain, {chained});
     return out;
 }
 

@@ -25,13 +25,16 @@ constexpr uint64_t kIdOffset = 0;
 constexpr uint64_t kHdOffset = 64;
 
 // Reads the block at offset, or takes it from the cache. *next receives the next link the
-// block's load handed over (nil for a cached block: its chain was walked when it was read).
+// block's load handed over, also for a cached block: a block first met through a link that
+// is no chain (loaded alone) still has the rest of its chain behind it.
 carc_cMdfBlock loadOne(cIO* stream, uint64_t offset, cMdfBlock_cache* cache, cdeq_cMdfBlock* list,
                        uint64_t* next) {
     *next = cMdfBlock_NIL;
     if (offset == cMdfBlock_NIL || !cache) return {};
     auto cached = cache->blocks.find(offset);
     if (cached != cache->blocks.end()) {
+        auto chained = cache->nextOf.find(offset);
+        if (chained != cache->nextOf.end()) *next = chained->second;
         if (list) list->push_front(cached->second);
         return cached->second;
     }
@@ -92,6 +95,7 @@ carc_cMdfBlock loadOne(cIO* stream, uint64_t offset, cMdfBlock_cache* cache, cde
     cache->next = outerNext;
     if (!ok) return {};
     cache->blocks.emplace(offset, block);
+    if (*next != cMdfBlock_NIL) cache->nextOf.emplace(offset, *next);
     if (list) list->push_front(block);
     return block;
 }
@@ -165,6 +169,7 @@ void cMdfBlock_dtor(cMdfBlock_obj_t* block) {
 void cMdfBlock_cache_init(cMdfBlock_cache* cache, cIO* stream) {
     if (!cache) return;
     cache->blocks.clear();
+    cache->nextOf.clear();
     cache->loading.clear();
     cache->depth = 0;
     cache->next = cMdfBlock_NIL;
@@ -272,12 +277,17 @@ void cMdfBlock_saveContext_init(cMdfBlock_saveContext* ctx, cIO* stream, uint64_
     ctx->stream = stream;
     ctx->nextFree = start;
     ctx->saved.clear();
+    ctx->nextOf.clear();
 }
 
 bool cMdfBlock_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next) {
     if (!block) return true;
     if (!ctx || !ctx->stream) return false;
     if (ctx->saved.count(block)) return true;
+    if (!next) {
+        auto chained = ctx->nextOf.find(block);
+        if (chained != ctx->nextOf.end()) next = chained->second;
+    }
     if (block->position == cMdfBlock_NIL) block->position = ctx->nextFree;
     // Entered before its save runs, so that a block met again below itself is not
     // written twice.
@@ -294,6 +304,9 @@ void cMdfBlock_reserve(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx) {
 
 bool cMdfBlock_saveChain(cdeq_cMdfBlock* list, cMdfBlock_saveContext* ctx) {
     if (!list) return true;
+    if (!ctx) return list->empty();
+    for (size_t i = 0; i < list->size(); ++i)
+        ctx->nextOf[(*list)[i].get()] = i + 1 < list->size() ? (*list)[i + 1].get() : nullptr;
     for (size_t i = list->size(); i-- > 0;) {
         cMdfBlock_obj_t* next = i + 1 < list->size() ? (*list)[i + 1].get() : nullptr;
         if (!cMdfBlock_save((*list)[i].get(), ctx, next)) return false;

@@ -20,6 +20,9 @@
 // cMdfBlock_cache, one per tree load:
 //   blocks    - offset -> shared reference of every block loaded so far; a block that
 //               several links point to is read once and shared
+//   nextOf    - offset -> the next link of every chained block loaded so far: a chain
+//               that reaches a block read before through another link (a channel's data
+//               link to a VLSD channel group, say) goes on from there to its end
 //   loading   - offsets whose load has begun and not finished: a link back to one of them
 //               is a cycle and fails the load
 //   depth     - nesting of loads in progress (links of links); bounded by
@@ -39,6 +42,9 @@
 //   stream   - the output stream
 //   nextFree - next free position in it (blocks are placed at multiples of 8)
 //   saved    - blocks written already
+//   nextOf   - chain member -> its successor, entered for a whole chain before any member is
+//              written: a member written early through another link (a channel's data link
+//              to a VLSD channel group) still gets the next link of its chain
 
 #include <cstdint>
 #include <deque>
@@ -62,6 +68,7 @@ using cMdfBlock_set = std::unordered_set<const cMdfBlock_obj_t*>;
 
 struct cMdfBlock_cache {
     std::unordered_map<uint64_t, carc_cMdfBlock> blocks;
+    std::unordered_map<uint64_t, uint64_t> nextOf;
     std::unordered_set<uint64_t> loading;
     uint32_t depth;
     uint64_t next;
@@ -74,6 +81,7 @@ struct cMdfBlock_saveContext {
     cIO* stream;
     uint64_t nextFree;
     cMdfBlock_set saved;
+    std::unordered_map<const cMdfBlock_obj_t*, cMdfBlock_obj_t*> nextOf;
 };
 
 struct cMdfBlock_vtable {
@@ -138,7 +146,8 @@ void cMdfBlock_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 // A save context writing to stream, first free position start.
 void cMdfBlock_saveContext_init(cMdfBlock_saveContext* ctx, cIO* stream, uint64_t start);
 // Saves block (and what it refers to) unless it was saved already; next is its successor
-// in its chain or null. True for a null block.
+// in its chain, or null (then the successor entered by cMdfBlock_saveChain, if any). True for
+// a null block.
 bool cMdfBlock_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 // For a type's save: when the block stands at the context's next free position, reserves
 // its length (rounded up to 8) there.

@@ -35,3 +35,9 @@ bool cMdfBlock_DG_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cac
 bool cMdfBlock_DG_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_DG_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_DG_dtor(cMdfBlock_obj_t* block);
+
+// True when every channel that feeds a message field lies wholly inside its record, and
+// every DataBytes channel read from the record starts inside it (it may run past a shorter
+// record's end: it is read as far as the record goes). Otherwise the first channel outside
+// is logged with its group and the record length: decoding it would give zeros in silence.
+[[nodiscard]] bool cMdfBlock_DG_checkRecordLayout(const cMdfBlock_DG_obj_t* dg);

@@ -55,8 +55,17 @@ enum cMdfWriterDataStorage : uint8_t {
 
 // How the Timestamp master channel is stored.
 enum cMdfWriterTimeEncoding : uint8_t {
-    MDFW_TIME_DOUBLE = 0, // 64-bit IEEE float, seconds, no conversion block
-    MDFW_TIME_MICROS = 1, // 64-bit unsigned integer microseconds + linear CC (factor 1e-6)
+    MDFW_TIME_DOUBLE = 0,      // 64-bit IEEE float, seconds, no conversion block
+    MDFW_TIME_MICROS = 1,      // 64-bit unsigned integer microseconds + linear CC (factor 1e-6)
+    MDFW_TIME_MILLIS32_BE = 2, // 32-bit unsigned big-endian milliseconds in the first four
+                               // bytes + linear CC (factor 1e-3); the next four stay zero
+};
+
+// Where the VLSD channel groups (MDFW_DATA_VLSD_CG) stand in the channel group chain.
+enum cMdfWriterVlsdPlace : uint8_t {
+    MDFW_VLSD_LAST = 0,          // behind all ordinary channel groups
+    MDFW_VLSD_FIRST = 1,         // in front of all of them
+    MDFW_VLSD_BEHIND_PARENT = 2, // each directly behind the group whose DataBytes it carries
 };
 
 // Frame source of a data group that streams: fills *out and returns true, or returns false
@@ -77,9 +86,16 @@ struct cMdfWriterGroup {
     // 1, 2, 4, 8 ("unsorted": records of all channel groups interleaved in frame order).
     // Other values are written as given (for damaged-file tests).
     uint8_t recordIdSize = 0;
-    // Record ids of the channel groups in chain order (VLSD channel groups last); missing
-    // entries count on from the last given one, starting at 1.
+    // Record ids of the ordinary channel groups in `kinds` order, then of their VLSD channel
+    // groups; missing entries count on from the last given one, starting at 1.
     std::vector<uint64_t> recordIds;
+    // Chain order of the ordinary channel groups: a permutation of their indices in `kinds`
+    // order. Empty: that order.
+    std::vector<uint32_t> chainOrder;
+    cMdfWriterVlsdPlace vlsdPlace = MDFW_VLSD_LAST;
+    // Nonzero: the channels of every channel group are chained in an order shuffled with
+    // this seed (the members below the structure channel, or all channels when flat).
+    uint32_t channelShuffle = 0;
     cMdfWriterDataStorage dataStorage = MDFW_DATA_FIXED;
     // Width of the fixed CAN_DataFrame.DataBytes array: 64 (CAN FD) or 8. LIN uses 8.
     uint8_t canDataBytes = 64;

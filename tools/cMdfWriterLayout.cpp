@@ -89,6 +89,8 @@ uint64_t fieldValue(const cMdfWriterRecordEncoder* enc, cMdfWriterField field,
     case MDFW_F_TIME:
         if (enc->group->timeEncoding == MDFW_TIME_MICROS)
             return f->time > 0 ? (uint64_t)std::llround(f->time * 1e6) : 0;
+        if (enc->group->timeEncoding == MDFW_TIME_MILLIS32_BE)
+            return f->time > 0 ? (uint64_t)std::llround(f->time * 1e3) : 0;
         return doubleBits(f->time);
     case MDFW_F_BUS:
         return rawBus(enc->group, f->bus);
@@ -164,6 +166,7 @@ bool cMdfWriterRecordLayout_init(cMdfWriterRecordLayout* layout, cMdfWriterFrame
             layout->dataBytes = t.fixedBytes + width;
             layout->dataBytesChannel = (int)i;
         }
+        if (group->timeEncoding == MDFW_TIME_MILLIS32_BE) layout->channels[0].bitCount = 32;
         if (group->bigEndian) wholeBytes(layout);
         return true;
     }
@@ -217,6 +220,10 @@ void cMdfWriter_putBits(uint8_t* buf, uint32_t pos, uint32_t bitCount, uint64_t 
     }
 }
 
+bool cMdfWriter_timeLittleEndian(const cMdfWriterGroup* group) {
+    return !group->bigEndian && group->timeEncoding != MDFW_TIME_MILLIS32_BE;
+}
+
 uint8_t cMdfWriter_payloadLength(const cMdfWriterFrame* frame) {
     return frame->kind == MDFW_CAN_DATA || frame->kind == MDFW_LIN ? frame->dataLength : 0;
 }
@@ -232,11 +239,13 @@ bool cMdfWriterRecordEncoder_encode(const cMdfWriterRecordEncoder* enc,
         const cMdfWriterChannel& ch = layout->channels[i];
         uint32_t pos = ch.byteOffset * 8 + ch.bitOffset;
         if (ch.field != MDFW_F_DATA_BYTES) {
-            cMdfWriter_putBits(rec, pos, ch.bitCount, fieldValue(enc, ch.field, frame), le);
+            bool chLe = ch.field == MDFW_F_TIME ? cMdfWriter_timeLittleEndian(enc->group) : le;
+            cMdfWriter_putBits(rec, pos, ch.bitCount, fieldValue(enc, ch.field, frame), chLe);
             continue;
         }
         if (layout->vlsd) {
-            cMdfWriter_putBits(rec, pos, 64, vlsdOffset, le);
+            // The offset of a variable-length value is always stored little-endian.
+            cMdfWriter_putBits(rec, pos, 64, vlsdOffset, true);
             continue;
         }
         uint32_t width = ch.bitCount / 8;

@@ -12,6 +12,7 @@
 //   CAN_ErrorFrame  Timestamp 0 | BusChannel 8 | ErrorType 9 (8)       -> 10 bytes
 //   LIN_Frame       Timestamp 0 | BusChannel 8 | ID 9.0 (6) | Dir 9.6 | DataLength 10.0 (4)
 //                   ReceivedDataByteCount 10.4 (4) | DataBytes 11 (8 bytes or offset) -> 19
+// A Timestamp of 32-bit milliseconds takes bytes 0 to 3 (big-endian); bytes 4 to 7 stay zero.
 // The structure channel named after the group spans bytes 8 to the record's end.
 // Big-endian groups give every member whole bytes, in chain order from byte 8, DataBytes last:
 //   CAN_DataFrame   ID 8 (32) | IDE 12 | DLC 13 | DataLength 14 | Dir 15 | EDL 16 | BRS 17
@@ -91,6 +92,9 @@ bool cMdfWriterRecordEncoder_encode(const cMdfWriterRecordEncoder* enc,
 // position holding the most significant bit). The bits are OR-ed into zeroed storage.
 void cMdfWriter_putBits(uint8_t* buf, uint32_t pos, uint32_t bitCount, uint64_t value,
                         bool littleEndian);
+
+// Byte order of the Timestamp channel of a data group's records.
+bool cMdfWriter_timeLittleEndian(const cMdfWriterGroup* group);
 
 // Payload byte count a frame of this kind carries in DataBytes (0 without DataBytes).
 uint8_t cMdfWriter_payloadLength(const cMdfWriterFrame* frame);

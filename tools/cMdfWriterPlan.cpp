@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -63,6 +64,21 @@ int addChannel(cMdfWriterBlocks* b, const std::string& name, uint8_t channelType
     return cn;
 }
 
+// Links blocks into one chain through their link number `next`; returns its first block.
+int chainBlocks(cMdfWriterBlocks* b, const std::vector<int>& blocks, uint32_t next) {
+    for (size_t i = 1; i < blocks.size(); ++i)
+        cMdfWriterBlocks_link(b, blocks[i - 1], next, blocks[i]);
+    return blocks.empty() ? MDFW_NO_BLOCK : blocks.front();
+}
+
+// Puts blocks in an order drawn from seed (the same on every platform).
+void shuffleBlocks(std::vector<int>* blocks, uint64_t seed) {
+    for (size_t i = blocks->size(); i > 1; --i) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        std::swap((*blocks)[i - 1], (*blocks)[(seed >> 33) % i]);
+    }
+}
+
 // The channels of one channel group: Timestamp, then the structure channel named after the
 // group with the members below it (or the members directly when flat).
 int buildChannels(cMdfWriterBlocks* b, cMdfWriterPlan* dg, const cMdfWriterCgPlan* cg, int timeCc,
@@ -71,31 +87,23 @@ int buildChannels(cMdfWriterBlocks* b, cMdfWriterPlan* dg, const cMdfWriterCgPla
     const cMdfWriterRecordLayout* l = &cg->layout;
     uint8_t uintType = g->bigEndian ? DT_UINT_BE : DT_UINT_LE;
     std::string prefix = g->channelPrefix.empty() ? l->groupName : g->channelPrefix;
-    int first = MDFW_NO_BLOCK, prev = MDFW_NO_BLOCK;
-    auto chain = [&](int head, int cn) {
-        if (prev >= 0)
-            cMdfWriterBlocks_link(b, prev, CN_L_NEXT, cn);
-        else
-            head = cn;
-        prev = cn;
-        return head;
-    };
+    std::vector<int> top, members;
     if (!cg->enc.omit[0]) {
-        uint8_t timeType = g->timeEncoding == MDFW_TIME_MICROS
-                               ? uintType
-                               : (g->bigEndian ? DT_FLOAT_BE : DT_FLOAT_LE);
-        int ts = addChannel(b, "Timestamp", CT_MASTER, timeType, 0, 0, 64);
+        bool timeLe = cMdfWriter_timeLittleEndian(g);
+        uint8_t timeType = g->timeEncoding == MDFW_TIME_DOUBLE
+                               ? (timeLe ? DT_FLOAT_LE : DT_FLOAT_BE)
+                           : timeLe ? DT_UINT_LE
+                                    : DT_UINT_BE;
+        int ts = addChannel(b, "Timestamp", CT_MASTER, timeType, 0, 0, l->channels[0].bitCount);
         cMdfWriterBlocks_link(b, ts, CN_L_CONVERSION, timeCc);
         cMdfWriterBlocks_link(b, ts, CN_L_UNIT, cMdfWriterBlocks_text(b, "##TX", "s"));
-        first = chain(first, ts);
+        top.push_back(ts);
     }
     int parent = MDFW_NO_BLOCK;
     if (!g->flatChannels) {
         parent = addChannel(b, l->groupName, CT_FIXED, DT_BYTES, 8, 0, (l->dataBytes - 8) * 8);
-        first = chain(first, parent);
-        prev = MDFW_NO_BLOCK;
+        top.push_back(parent);
     }
-    int members = MDFW_NO_BLOCK;
     for (uint32_t i = 1; i < l->channelCount; ++i) {
         if (cg->enc.omit[i]) continue;
         const cMdfWriterChannel& ch = l->channels[i];
@@ -109,13 +117,14 @@ int buildChannels(cMdfWriterBlocks* b, cMdfWriterPlan* dg, const cMdfWriterCgPla
             else
                 dg->sdChannels.push_back(cn);
         }
-        if (parent >= 0)
-            members = chain(members, cn);
-        else
-            first = chain(first, cn);
+        (parent >= 0 ? members : top).push_back(cn);
     }
-    if (parent >= 0) cMdfWriterBlocks_link(b, parent, CN_L_COMPOSITION, members);
-    return first;
+    if (g->channelShuffle != 0) {
+        shuffleBlocks(parent >= 0 ? &members : &top, g->channelShuffle * 31ull + l->kind);
+    }
+    if (parent >= 0)
+        cMdfWriterBlocks_link(b, parent, CN_L_COMPOSITION, chainBlocks(b, members, CN_L_NEXT));
+    return chainBlocks(b, top, CN_L_NEXT);
 }
 
 } // namespace
@@ -156,6 +165,14 @@ bool cMdfWriterPlan_init(cMdfWriterPlan* plan, const cMdfWriterGroup* g, std::st
         }
         dg.cgs.push_back(cg);
     }
+    if (!g->chainOrder.empty()) {
+        std::vector<bool> seen(dg.cgs.size(), false);
+        if (g->chainOrder.size() != dg.cgs.size()) return fail("chain order of the wrong size");
+        for (uint32_t i : g->chainOrder) {
+            if (i >= seen.size() || seen[i]) return fail("chain order is no permutation");
+            seen[i] = true;
+        }
+    }
     uint64_t next = 1;
     size_t n = 0;
     auto nextId = [&]() {
@@ -185,6 +202,8 @@ void cMdfWriterPlan_build(cMdfWriterPlan* dg, cMdfWriterBlocks* b, size_t index,
     int timeCc = MDFW_NO_BLOCK, busCc = MDFW_NO_BLOCK;
     if (g->timeEncoding == MDFW_TIME_MICROS)
         timeCc = addConversion(b, CC_LINEAR, {0.0, 1e-6}, "Timestamp conversion");
+    if (g->timeEncoding == MDFW_TIME_MILLIS32_BE)
+        timeCc = addConversion(b, CC_LINEAR, {0.0, 1e-3}, "Timestamp conversion");
     if (!g->busChannelTable.empty()) {
         std::vector<double> params;
         for (const auto& kv : g->busChannelTable) {
@@ -222,18 +241,24 @@ void cMdfWriterPlan_build(cMdfWriterPlan* dg, cMdfWriterBlocks* b, size_t index,
         cMdfWriterBlocks_u16(b, v.block, CG_D_FLAGS, CG_FLAG_VLSD);
         cMdfWriterBlocks_u16(b, v.block, CG_D_PATH_SEP, '.');
     }
-    int prev = MDFW_NO_BLOCK;
-    auto chainCg = [&](int cg) {
-        cMdfWriterBlocks_link(b, prev >= 0 ? prev : dg->block, prev >= 0 ? CG_L_NEXT : DG_L_CG, cg);
-        prev = cg;
-    };
     for (cMdfWriterCgPlan& cg : dg->cgs) {
         cMdfWriterRecordEncoder_init(&cg.enc, &cg.layout, g);
-        chainCg(cg.block);
         cMdfWriterBlocks_link(b, cg.block, CG_L_CN, buildChannels(b, dg, &cg, timeCc, busCc));
     }
-    for (cMdfWriterVlsdPlan& v : dg->vlsd)
-        chainCg(v.block);
+    std::vector<int> chain;
+    if (g->vlsdPlace == MDFW_VLSD_FIRST)
+        for (const cMdfWriterVlsdPlan& v : dg->vlsd)
+            chain.push_back(v.block);
+    for (size_t i = 0; i < dg->cgs.size(); ++i) {
+        const cMdfWriterCgPlan& cg = dg->cgs[g->chainOrder.empty() ? i : g->chainOrder[i]];
+        chain.push_back(cg.block);
+        if (g->vlsdPlace == MDFW_VLSD_BEHIND_PARENT && cg.vlsd >= 0)
+            chain.push_back(dg->vlsd[cg.vlsd].block);
+    }
+    if (g->vlsdPlace == MDFW_VLSD_LAST)
+        for (const cMdfWriterVlsdPlan& v : dg->vlsd)
+            chain.push_back(v.block);
+    cMdfWriterBlocks_link(b, dg->block, DG_L_CG, chainBlocks(b, chain, CG_L_NEXT));
 }
 
 namespace {

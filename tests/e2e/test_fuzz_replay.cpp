@@ -1,15 +1,17 @@
-// Replays every input that once made a fuzz target fail (fuzz/regressions/<target>/) through
-// the same entry functions the targets call, and runs the binary on the damaged logs among
-// them: each must come back with a result, the logs with a clean nonzero exit.
+// Replays every input that once made a fuzz target fail, and the seeds kept beside them
+// (fuzz/regressions/<target>/), through the same entry functions the targets call, and runs
+// the binary on the damaged logs among them. Every input must come back with the result its
+// name states (the logs: a clean failure).
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 
 #include <algorithm>
+#include <cstdlib>
 
-#include "e2e_support.h"
 #include "app/cLogReader.h"
+#include "e2e_support.h"
 #include "fuzz/fuzz_entries.h"
 
 namespace {
@@ -40,28 +42,61 @@ const uint8_t* dataOf(const std::string& bytes) {
 
 } // namespace
 
-TEST(FuzzReplay, EveryRegressionInputGetsAResult) {
-    size_t replayed = 0;
-    for (std::string target : {"mdf", "compressed", "encrypted", "passwords", "cli"}) {
+// The number that follows the one-letter tag at the start of an input's name ("n2_..." or
+// "s134_..."): the result the input must give. -1 when the name carries none.
+long expectedOf(const std::string& name, char tag) {
+    if (name.size() < 2 || name[0] != tag) return -1;
+    char* end = nullptr;
+    long v = std::strtol(name.c_str() + 1, &end, 10);
+    return end && *end == '_' ? v : -1;
+}
+
+TEST(FuzzReplay, EveryTargetHasRegressionInputs) {
+    for (const char* target : {"mdf", "compressed", "encrypted", "passwords", "cli"})
+        EXPECT_FALSE(inputsOf(target).empty()) << target;
+}
+
+// Damaged logs must fail in both trace versions.
+TEST(FuzzReplay, DamagedLogsFail) {
+    for (const std::string& name : inputsOf("mdf")) {
+        SCOPED_TRACE(name);
+        const std::string in = bytesOf("mdf", name);
+        EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), false), cLogReader_OK);
+        EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), true), cLogReader_OK);
+    }
+}
+
+// Containers named "ok_..." open and give their content back, "bad_..." ones are refused.
+TEST(FuzzReplay, ContainersOpenOnlyWhenSound) {
+    for (std::string target : {"compressed", "encrypted"}) {
         for (const std::string& name : inputsOf(target)) {
             SCOPED_TRACE(target + "/" + name);
+            ASSERT_TRUE(name.rfind("ok_", 0) == 0 || name.rfind("bad_", 0) == 0)
+                << "name must say ok_ or bad_";
             const std::string in = bytesOf(target, name);
-            if (target == "mdf") {
-                EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), false), cLogReader_OK);
-                EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), true), cLogReader_OK);
-            } else if (target == "compressed") {
-                cFuzz_openCompressed(dataOf(in), in.size());
-            } else if (target == "encrypted") {
-                cFuzz_openEncrypted(dataOf(in), in.size());
-            } else if (target == "passwords") {
-                cFuzz_loadPasswords(dataOf(in), in.size());
-            } else {
-                cFuzz_parseCommandLine(dataOf(in), in.size());
-            }
-            ++replayed;
+            bool opened = target == "compressed" ? cFuzz_openCompressed(dataOf(in), in.size())
+                                                 : cFuzz_openEncrypted(dataOf(in), in.size());
+            EXPECT_EQ(opened, name.rfind("ok_", 0) == 0);
         }
     }
-    EXPECT_GT(replayed, 0u);
+}
+
+// Password files named "nK_..." hold K entries; command lines named "sK_..." end with status K.
+TEST(FuzzReplay, PasswordFilesAndCommandLinesGiveTheirResult) {
+    for (const std::string& name : inputsOf("passwords")) {
+        SCOPED_TRACE("passwords/" + name);
+        long want = expectedOf(name, 'n');
+        ASSERT_GE(want, 0) << "name must begin with nK_";
+        const std::string in = bytesOf("passwords", name);
+        EXPECT_EQ(cFuzz_loadPasswords(dataOf(in), in.size()), static_cast<size_t>(want));
+    }
+    for (const std::string& name : inputsOf("cli")) {
+        SCOPED_TRACE("cli/" + name);
+        long want = expectedOf(name, 's');
+        ASSERT_GE(want, 0) << "name must begin with sK_";
+        const std::string in = bytesOf("cli", name);
+        EXPECT_EQ(cFuzz_parseCommandLine(dataOf(in), in.size()), want);
+    }
 }
 
 TEST(FuzzReplay, BinaryRefusesEachDamagedLogAndKeepsIt) {

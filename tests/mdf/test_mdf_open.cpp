@@ -15,6 +15,7 @@
 #include "mdf/cMdfBlock_HD.h"
 #include "mdf/cMdfBlock_ID.h"
 #include "mdf/cMdfParallelIter.h"
+#include "mdf_open_support.h"
 #include "mdf_test_support.h"
 #include "tools/cMdfWriter.h"
 
@@ -29,32 +30,6 @@ std::vector<cMdfWriterGroup> canGroup(int frames, uint8_t recordIdSize = 0) {
     g.recordIdSize = recordIdSize;
     return {g};
 }
-
-// A file in memory together with its stream and the opened reader.
-struct Opened {
-    std::vector<uint8_t> bytes;
-    cIO* io = nullptr;
-    cMdf* mdf = nullptr;
-    Opened(const cMdfWriterOptions& o, const std::vector<cMdfWriterGroup>& groups) {
-        bytes = cMdfWriter_writeMemory(&o, &groups);
-        open();
-    }
-    explicit Opened(std::vector<uint8_t> b) : bytes(std::move(b)) { open(); }
-    void open() {
-        io = TestMdf::memStream(bytes);
-        mdf = cMdf_open(io);
-    }
-    ~Opened() {
-        cMdf_close(mdf);
-        cIO_close(io);
-    }
-    const cMdfBlock_ID_obj_t* id() const {
-        return mdf ? carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root) : nullptr;
-    }
-    const cMdfBlock_HD_obj_t* hd() const {
-        return id() ? carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id()->hd) : nullptr;
-    }
-};
 
 // Counts the messages of the merge (bounded, so that a fault cannot hang the test).
 size_t countMessages(cMdf* mdf, std::vector<uint32_t>* ids = nullptr) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <regex>
 #include <string>
 #include <vector>
@@ -67,7 +68,12 @@ TEST(CstrSupport, AppendFmtAndStrftimeKeepTextAndGrow) {
     std::string date = ">";
     cstr_support_strftime(&date, "%Y-%m-%d", &t);
     EXPECT_EQ(date, ">2026-12-06");
-    cstr_support_strftime(&date, "%p", &t); // may expand to nothing in some locales: must end
+    // "%p" expands to nothing in some locales, which strftime reports like a buffer too
+    // small: the append must end and add exactly what strftime gives.
+    char ampm[16];
+    const size_t n = strftime(ampm, sizeof ampm, "%p", &t);
+    cstr_support_strftime(&date, "%p", &t);
+    EXPECT_EQ(date, ">2026-12-06" + std::string(ampm, n));
 }
 
 TEST(Log, LineLayoutLevelLettersAndFilter) {

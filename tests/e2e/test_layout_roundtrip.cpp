@@ -1,0 +1,383 @@
+// Randomized layout round trips: random frame lists written by the project's writer in random
+// combinations of every layout choice a writer has, converted by the real binary in both
+// trace versions, and compared byte for byte with the traces that the trace writer makes
+// from the frame list itself. Fixed seeds run here; KELVANE_ROUNDTRIP_SEEDS="FIRST COUNT"
+// runs further ones (scripts/roundtrip-seeds.sh). A failing seed prints the layout it drew.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "converter/cPeakConverter.h"
+#include "e2e_support.h"
+#include "fs/cFS_os.h"
+
+namespace {
+
+struct Rng {
+    uint64_t state;
+    uint64_t next() {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    uint64_t below(uint64_t n) { return n ? next() % n : 0; }
+    bool percent(unsigned p) { return below(100) < p; }
+    template <class T> const T& pick(const std::vector<T>& v) { return v[below(v.size())]; }
+};
+
+// One drawn file: what the writer gets and what it stands for.
+struct Drawn {
+    uint64_t seed = 0;
+    cMdfWriterOptions options;
+    std::vector<cMdfWriterGroup> groups;
+    std::ostringstream layout;
+};
+
+const char* kindName(cMdfWriterFrameKind k) {
+    static const char* names[] = {"data", "remote", "error", "lin"};
+    return names[k];
+}
+
+cMdfWriterFrame drawFrame(Rng& rng, cMdfWriterFrameKind kind, double time, int fdPercent) {
+    uint8_t data[64];
+    for (uint8_t& b : data)
+        b = static_cast<uint8_t>(rng.next());
+    uint8_t bus = static_cast<uint8_t>(1 + rng.below(15));
+    bool ide = rng.percent(40);
+    uint32_t id = static_cast<uint32_t>(rng.below(ide ? 0x20000000u : 0x800u));
+    cMdfWriterFrame f;
+    switch (kind) {
+    case MDFW_CAN_DATA:
+        if (rng.percent(fdPercent)) {
+            f = cMdfWriterFrame_can(time, bus, id, ide, data,
+                                    cMdfWriter_lengthForDlc(static_cast<uint8_t>(rng.below(16))),
+                                    true);
+            f.brs = rng.percent(50);
+            f.esi = rng.percent(20);
+        } else {
+            f = cMdfWriterFrame_can(time, bus, id, ide, data, static_cast<uint8_t>(rng.below(9)));
+        }
+        break;
+    case MDFW_CAN_REMOTE:
+        f = cMdfWriterFrame_remote(time, bus, id, ide, static_cast<uint8_t>(rng.below(9)));
+        break;
+    case MDFW_CAN_ERROR:
+        f = cMdfWriterFrame_error(time, bus, static_cast<uint8_t>(1 + rng.below(5)));
+        break;
+    case MDFW_LIN:
+        f = cMdfWriterFrame_lin(time, bus, static_cast<uint8_t>(rng.below(64)), data,
+                                static_cast<uint8_t>(rng.below(9)));
+        break;
+    }
+    f.dir = rng.percent(30);
+    return f;
+}
+
+// Draws one data group's layout for its frames and kinds.
+void drawGroupLayout(Rng& rng, cMdfWriterGroup* g, bool msTimes, std::ostream& out) {
+    std::vector<cMdfWriterFrameKind>& kinds = g->kinds;
+    for (size_t i = kinds.size(); i > 1; --i)
+        std::swap(kinds[i - 1], kinds[rng.below(i)]);
+    bool fd = std::any_of(g->frames.begin(), g->frames.end(),
+                          [](const cMdfWriterFrame& f) { return f.dataLength > 8; });
+    g->recordIdSize = kinds.size() > 1 || rng.percent(40)
+                          ? rng.pick(std::vector<uint8_t>{1, 2, 4, 8})
+                          : uint8_t{0};
+    std::vector<cMdfWriterDataStorage> storages = {MDFW_DATA_FIXED, MDFW_DATA_VLSD_SD};
+    if (g->recordIdSize > 0) storages.push_back(MDFW_DATA_VLSD_CG);
+    g->dataStorage = rng.pick(storages);
+    g->canDataBytes = fd || rng.percent(50) ? 64 : 8;
+    g->bigEndian = rng.percent(30);
+    std::vector<cMdfWriterTimeEncoding> times = {MDFW_TIME_DOUBLE, MDFW_TIME_MICROS};
+    if (msTimes) times.push_back(MDFW_TIME_MILLIS32_BE);
+    g->timeEncoding = rng.pick(times);
+    g->invalidationBytes = rng.percent(30) ? static_cast<uint32_t>(1 + rng.below(4)) : 0;
+    g->flatChannels = rng.percent(30);
+    g->vlsdPlace = static_cast<cMdfWriterVlsdPlace>(rng.below(3));
+    g->channelShuffle = rng.percent(60) ? static_cast<uint32_t>(1 + rng.below(1000000)) : 0;
+    // Distinct record ids that fit the record id size, two per kind (VLSD groups included).
+    uint64_t idLimit = g->recordIdSize >= 8 ? ~0ull >> 1 : (1ull << (8 * g->recordIdSize)) - 1;
+    while (g->recordIdSize > 0 && g->recordIds.size() < 2 * kinds.size()) {
+        uint64_t id = 1 + rng.below(std::min<uint64_t>(idLimit, rng.percent(50) ? 20 : idLimit));
+        if (std::find(g->recordIds.begin(), g->recordIds.end(), id) == g->recordIds.end())
+            g->recordIds.push_back(id);
+    }
+    const char* order = "natural";
+    g->chainOrder.resize(kinds.size());
+    for (uint32_t i = 0; i < kinds.size(); ++i)
+        g->chainOrder[i] = i;
+    if (rng.percent(30)) {
+        std::reverse(g->chainOrder.begin(), g->chainOrder.end());
+        order = "reversed";
+    } else if (rng.percent(50)) {
+        for (size_t i = kinds.size(); i > 1; --i)
+            std::swap(g->chainOrder[i - 1], g->chainOrder[rng.below(i)]);
+        order = "shuffled";
+    }
+    static const char* storageNames[] = {"fixed", "sd", "vlsd-cg"};
+    static const char* timeNames[] = {"double", "micros", "millis32be"};
+    static const char* placeNames[] = {"last", "first", "behind-parent"};
+    out << "{kinds=";
+    for (auto k : kinds)
+        out << kindName(k) << ",";
+    out << " chain=" << order << "(";
+    for (uint32_t i : g->chainOrder)
+        out << i;
+    out << ") ids=" << int(g->recordIdSize) << ":";
+    for (uint64_t id : g->recordIds)
+        out << id << ",";
+    out << " storage=" << storageNames[g->dataStorage] << " vlsd=" << placeNames[g->vlsdPlace]
+        << " bytes=" << int(g->canDataBytes) << " time=" << timeNames[g->timeEncoding]
+        << (g->bigEndian ? " big-endian" : "") << " inval=" << g->invalidationBytes
+        << (g->flatChannels ? " flat" : "") << " shuffle=" << g->channelShuffle
+        << " frames=" << g->frames.size() << "}";
+}
+
+Drawn drawFile(uint64_t seed) {
+    Rng rng{seed * 0x2545F4914F6CDD1Dull + 1};
+    Drawn d;
+    d.seed = seed;
+    size_t count = rng.percent(5)   ? 0
+                   : rng.percent(5) ? 1
+                   : rng.percent(4) ? 1000 + rng.below(3000)
+                                    : 2 + rng.below(60);
+    int fdPercent = rng.pick(std::vector<int>{0, 0, 30, 100});
+    std::vector<cMdfWriterFrameKind> kinds = {MDFW_CAN_DATA};
+    for (cMdfWriterFrameKind k : {MDFW_CAN_REMOTE, MDFW_CAN_ERROR, MDFW_LIN})
+        if (rng.percent(40)) kinds.push_back(k);
+    bool msTimes = rng.percent(30);
+    double unit = msTimes ? 1e-3 : 1e-6;
+    d.layout << "seed " << seed << ": " << count << " frames, fd " << fdPercent << "%, times in "
+             << (msTimes ? "ms" : "us");
+
+    // Frames in time order with distinct times; a frame's kind is drawn from the file's kinds.
+    std::vector<cMdfWriterFrame> frames;
+    uint64_t ticks = rng.below(1000);
+    for (size_t i = 0; i < count; ++i) {
+        ticks += 1 + rng.below(msTimes ? 50 : 5000);
+        frames.push_back(
+            drawFrame(rng, rng.pick(kinds), static_cast<double>(ticks) * unit, fdPercent));
+    }
+    // How the frames are spread over data groups.
+    int spread = static_cast<int>(rng.below(3));
+    std::vector<cMdfWriterFrameKind> present;
+    for (const cMdfWriterFrame& f : frames)
+        if (std::find(present.begin(), present.end(), f.kind) == present.end())
+            present.push_back(f.kind);
+    if (present.empty()) present.push_back(MDFW_CAN_DATA);
+    if (spread == 1 || (present.size() == 1 && spread == 0)) {
+        d.layout << ", one data group";
+        d.groups.resize(1);
+        d.groups[0].kinds = present;
+        d.groups[0].frames = frames;
+    } else {
+        // One group per kind; with spread 2 the data frames go to several groups.
+        size_t dataGroups = spread == 2 ? 2 + rng.below(3) : 1;
+        d.layout << (spread == 2 ? ", data frames split" : ", one data group per kind");
+        for (cMdfWriterFrameKind k : present) {
+            size_t n = k == MDFW_CAN_DATA ? dataGroups : 1;
+            size_t first = d.groups.size();
+            d.groups.resize(first + n);
+            for (size_t i = first; i < first + n; ++i)
+                d.groups[i].kinds = {k};
+            for (const cMdfWriterFrame& f : frames)
+                if (f.kind == k) d.groups[first + rng.below(n)].frames.push_back(f);
+        }
+        for (size_t i = d.groups.size(); i > 1; --i)
+            std::swap(d.groups[i - 1], d.groups[rng.below(i)]);
+    }
+    cMdfWriterOptions& o = d.options;
+    o.startTimeNs = 1600000000000000000ull + rng.below(200000000000000000ull);
+    char serial[16];
+    snprintf(serial, sizeof serial, "%08X", static_cast<unsigned>(rng.next()));
+    o.serialNumber = serial;
+    o.session = static_cast<uint32_t>(1 + rng.below(100)); // the driver needs a session
+    o.split = static_cast<uint32_t>(seed);                 // no two files of a run are the same log
+    o.unfinalised = rng.percent(20);
+    if (rng.percent(30))
+        o.toolIds = {"OtherTool", "Veskar"};
+    else if (rng.percent(20))
+        o.toolIds = {"VK"};
+    bool siMeta = rng.percent(30);
+    d.layout << (o.unfinalised ? ", unfinalised" : "") << ", file histories " << o.toolIds.size()
+             << (siMeta ? ", metadata in SI comments" : "");
+    for (size_t i = 0; i < d.groups.size(); ++i) {
+        cMdfWriterGroup& g = d.groups[i];
+        if (siMeta)
+            g.sourceComment = "<SIcomment><TX>bus</TX><common_properties><tree name=\"Bus\">"
+                              "<e name=\"bit rate\" type=\"integer\">500000</e></tree>"
+                              "</common_properties></SIcomment>";
+        d.layout << "\n  DG" << i;
+        drawGroupLayout(rng, &g, msTimes, d.layout);
+    }
+    // The reader stretches the last data block of an unfinalised file to the end of the file.
+    if (o.unfinalised && d.groups.back().dataStorage == MDFW_DATA_VLSD_SD) {
+        d.groups.back().dataStorage = MDFW_DATA_FIXED;
+        d.layout << " (last group fixed: unfinalised)";
+    }
+    return d;
+}
+
+// The time the reader gets back from a record: the stored value through its conversion.
+double storedTime(const cMdfWriterGroup& g, double t) {
+    switch (g.timeEncoding) {
+    case MDFW_TIME_MICROS:
+        return 1e-6 * static_cast<double>(std::llround(t * 1e6));
+    case MDFW_TIME_MILLIS32_BE:
+        return 1e-3 * static_cast<double>(std::llround(t * 1e3));
+    case MDFW_TIME_DOUBLE:
+        break;
+    }
+    return t;
+}
+
+cBusMsg messageOf(const cMdfWriterFrame& f, double time) {
+    cBusMsg m{};
+    m.Timestamp = time;
+    m.BusChannel = f.bus;
+    m.ID = f.id;
+    m.Type = f.kind == MDFW_CAN_DATA ? BUS_MSG_CAN_DATA_FRAME : BUS_MSG_CAN_REMOTE_FRAME;
+    m.CAN = {f.ide, f.dir, f.edl, f.esi, f.brs, f.kind == MDFW_CAN_REMOTE, f.dlc};
+    if (f.kind == MDFW_CAN_DATA)
+        m.DataBytes.assign(reinterpret_cast<const char*>(f.data), f.dataLength);
+    else
+        m.DataBytes.assign(f.dataLength, '\0');
+    return m;
+}
+
+// Writes the traces the frame list stands for below root/v<version>/<name>_CAN.trc.
+void writeExpected(const Drawn& d, const std::string& root, const std::string& name) {
+    const double start = static_cast<double>(d.options.startTimeNs) * 1e-9;
+    std::vector<std::pair<double, cBusMsg>> msgs;
+    for (const cMdfWriterGroup& g : d.groups)
+        for (const cMdfWriterFrame& f : g.frames)
+            if (f.kind == MDFW_CAN_DATA || f.kind == MDFW_CAN_REMOTE) {
+                double t = storedTime(g, f.time);
+                msgs.emplace_back(t, messageOf(f, t + start));
+            }
+    std::sort(msgs.begin(), msgs.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    cFS* fs = cFS_os_ctor(root);
+    ASSERT_NE(fs, nullptr);
+    for (uint32_t version : {cPeakConverter_VERSION_1_1, cPeakConverter_VERSION_2_1}) {
+        cPeakConverter* c = cPeakConverter_ctor(fs, version);
+        ASSERT_NE(c, nullptr);
+        cLogReaderFileInfo info{};
+        info.outputPath = "v" + std::to_string(version) + "/" + name;
+        info.startTime = static_cast<double>(d.options.startTimeNs / 1000) * 1e-6;
+        EXPECT_TRUE(c->layer.vt->newFile(&c->layer, &info, false));
+        for (const auto& m : msgs)
+            EXPECT_TRUE(c->layer.vt->newMsg(&c->layer, &m.second));
+        EXPECT_TRUE(c->layer.vt->endFile(&c->layer, &info));
+        cPeakConverter_dtor(c);
+    }
+    cFS_dtor(fs);
+}
+
+// The first line where two traces differ, for the failure message.
+std::string firstDifference(const std::string& got, const std::string& want) {
+    std::istringstream g(got), w(want);
+    std::string gl, wl;
+    for (int line = 1;; ++line) {
+        bool hasG = static_cast<bool>(std::getline(g, gl)),
+             hasW = static_cast<bool>(std::getline(w, wl));
+        if (!hasG && !hasW) return "identical lines";
+        if (gl != wl || hasG != hasW)
+            return "line " + std::to_string(line) + ": got \"" + (hasG ? gl : "<end>") +
+                   "\" want \"" + (hasW ? wl : "<end>") + "\"";
+    }
+}
+
+// Writes the files of seeds [first, first + count), converts them in both versions with
+// one run each and compares every trace. Returns the number of seeds that failed.
+size_t roundTrip(uint64_t first, uint64_t count) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "in");
+    e2e_mkdirs(dir / "want/v1");
+    e2e_mkdirs(dir / "want/v2");
+    e2e_mkdirs(dir / "v1");
+    e2e_mkdirs(dir / "v2");
+    std::vector<Drawn> drawn;
+    for (uint64_t seed = first; seed < first + count; ++seed) {
+        drawn.push_back(drawFile(seed));
+        const Drawn& d = drawn.back();
+        const std::string name = "s" + std::to_string(seed);
+        cMdfWriterResult result;
+        if (!cMdfWriter_writeFile((dir / ("in/" + name + ".mf4")).c_str(), &d.options, &d.groups,
+                                  &result)) {
+            ADD_FAILURE() << "writer refused " << d.layout.str() << ": " << result.error;
+            return count;
+        }
+        writeExpected(d, dir / "want", name);
+    }
+    e2e_run v2 = e2e_runKelvane({"-O", "v2", "in"}, dir.path);
+    e2e_run v1 = e2e_runKelvane({"--trace-format=VERSION1", "-O", "v1", "in"}, dir.path);
+    EXPECT_EQ(v2.status, 0) << v2.err;
+    EXPECT_EQ(v1.status, 0) << v1.err;
+    size_t failed = 0;
+    for (const Drawn& d : drawn) {
+        const std::string name = "s" + std::to_string(d.seed);
+        std::string why;
+        for (const char* v : {"v1", "v2"}) {
+            const std::string got = dir / (std::string(v) + "/in_out/" + name + "_CAN.trc");
+            const std::string want = dir / ("want/" + std::string(v) + "/" + name + "_CAN.trc");
+            if (e2e_exists(got) != e2e_exists(want))
+                why += std::string(v) +
+                       (e2e_exists(got) ? ": trace not expected; " : ": trace missing; ");
+            else if (e2e_readFile(got) != e2e_readFile(want))
+                why += std::string(v) + " " +
+                       firstDifference(e2e_readFile(got), e2e_readFile(want)) + "; ";
+        }
+        if (why.empty()) continue;
+        ++failed;
+        ADD_FAILURE() << why << "\n" << d.layout.str();
+    }
+    return failed;
+}
+
+} // namespace
+
+TEST(LayoutRoundTrip, FixedSeedsConvertExactlyInBothVersions) {
+    EXPECT_EQ(roundTrip(1, 300), 0u);
+}
+
+// Seeds beyond the fixed ones: KELVANE_ROUNDTRIP_SEEDS="FIRST COUNT".
+TEST(LayoutRoundTrip, FurtherSeedsFromTheEnvironment) {
+    const char* range = std::getenv("KELVANE_ROUNDTRIP_SEEDS");
+    unsigned long long first = 0, count = 0;
+    if (!range || sscanf(range, "%llu %llu", &first, &count) != 2)
+        GTEST_SKIP() << "KELVANE_ROUNDTRIP_SEEDS=\"FIRST COUNT\" not set";
+    for (unsigned long long at = first; at < first + count; at += 500)
+        EXPECT_EQ(roundTrip(at, std::min(500ull, first + count - at)), 0u);
+}
+
+// A channel that feeds a message field but points past its record fails the file with 8,
+// names channel, group and record length, leaves no trace and keeps the input under -d.
+TEST(LayoutRoundTrip, ChannelOutsideItsRecordFailsTheFile) {
+    e2e_tempDir dir;
+    cMdfWriterGroup g;
+    g.frames = {cMdfWriterFrame_can(0.001, 1, 0x10, false, nullptr, 8)};
+    std::vector<cMdfWriterGroup> groups = {g};
+    cMdfWriterOptions o;
+    cMdfWriterResult result;
+    std::vector<uint8_t> bytes = cMdfWriter_writeMemory(&o, &groups, &result);
+    const uint32_t beyond = 200;
+    for (const cMdfWriterBlock& b : result.blocks)
+        if (std::string(b.id) == "##CN" && b.label == "CAN_DataFrame.ID") // behind 8 links, 4 bytes
+            memcpy(&bytes[b.offset + 24 + 64 + 4], &beyond, sizeof beyond);
+    ASSERT_TRUE(e2e_writeBytes(dir / "log.mf4", bytes));
+    e2e_run run = e2e_runKelvane({"-d", "log.mf4"}, dir.path);
+    EXPECT_EQ(run.status, 8) << run.err;
+    EXPECT_EQ(e2e_countLines(run.err, "Channel CAN_DataFrame.ID of channel group CAN_DataFrame "
+                                      "lies outside its record of 79 bytes"),
+              1)
+        << run.err;
+    EXPECT_TRUE(e2e_exists(dir / "log.mf4"));
+    EXPECT_FALSE(e2e_exists(dir / "log_CAN.trc"));
+}
