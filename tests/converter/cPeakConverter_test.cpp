@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -16,6 +17,7 @@ struct FakeFS {
     bool openWorks = true, removeWorks = true;
     int64_t room = 1 << 20;
     int32_t closeResult = 0;
+    int error = 0; // errno of a failed write, close or remove: the system's reason
     int removes = 0;
     std::string opened, written;
 };
@@ -30,10 +32,12 @@ int64_t fakeWrite(cIO* io, const void* src, uint64_t n) {
     const uint64_t taken = std::min<uint64_t>(n, static_cast<uint64_t>(fs->room));
     fs->written.append(static_cast<const char*>(src), taken);
     fs->room -= static_cast<int64_t>(taken);
+    if (taken < n) errno = fs->error;
     return static_cast<int64_t>(taken);
 }
 int32_t fakeClose(cIO* io) {
     const int32_t result = reinterpret_cast<FakeIO*>(io)->fs->closeResult;
+    if (result != 0) errno = reinterpret_cast<FakeIO*>(io)->fs->error;
     delete reinterpret_cast<FakeIO*>(io);
     return result;
 }
@@ -41,8 +45,10 @@ const cIO_vtable fakeIoTable = {nullptr, fakeWrite, nullptr, nullptr, fakeClose}
 
 void fakeDtor(cFS*) {}
 bool fakeRm(cFS* fs, std::string_view) {
-    ++reinterpret_cast<FakeFS*>(fs)->removes;
-    return reinterpret_cast<FakeFS*>(fs)->removeWorks;
+    FakeFS* f = reinterpret_cast<FakeFS*>(fs);
+    ++f->removes;
+    if (!f->removeWorks) errno = f->error;
+    return f->removeWorks;
 }
 cIO* fakeOpen(cFS* fs, std::string_view path, uint32_t flags) {
     FakeFS* f = reinterpret_cast<FakeFS*>(fs);
@@ -227,21 +233,38 @@ TEST(cPeakConverter, WriteFailuresAreReported) {
         ASSERT_TRUE(t.newFile());
         EXPECT_FALSE(t.msg(frame(0, 1, "ab", 2))) << c.format << " " << c.room;
         EXPECT_EQ(LogCapture::lines(), c.message);
+        EXPECT_EQ(t.fs.removes, 1); // the part written is gone at once
+        EXPECT_FALSE(t.msg(frame(1, 1, "ab", 2)));
+        EXPECT_TRUE(t.endFile());
+        EXPECT_EQ(t.fs.removes, 1);
     }
+    // A full disk: the system's reason comes with the trace's name.
+    Trace full(2);
+    full.fs.room = 80;
+    full.fs.error = ENOSPC;
+    ASSERT_TRUE(full.newFile());
+    EXPECT_FALSE(full.msg(frame(0, 1, "ab", 2)));
+    EXPECT_EQ(LogCapture::lines(),
+              "E Could not write CAN file dev/00000001_CAN.trc: No space left on device\n");
 }
 
 TEST(cPeakConverter, CloseRemoveAndOpenFailures) {
     Trace closing(2);
     closing.fs.closeResult = -1;
+    closing.fs.error = ENOSPC; // the last block did not fit
     ASSERT_TRUE(closing.newFile() && closing.msg(frame(0, 1, "", 0)));
     EXPECT_FALSE(closing.endFile());
-    EXPECT_EQ(LogCapture::lines(), "E Could not close CAN file\n");
+    EXPECT_EQ(LogCapture::lines(),
+              "E Could not close CAN file dev/00000001_CAN.trc: No space left on device\n");
+    EXPECT_EQ(closing.fs.removes, 1); // a trace that may lack its end is no trace
 
     Trace removing(2);
     removing.fs.removeWorks = false;
+    removing.fs.error = EACCES;
     ASSERT_TRUE(removing.newFile());
     EXPECT_FALSE(removing.endFile());
-    EXPECT_EQ(LogCapture::lines(), "E Could not remove CAN file\n");
+    EXPECT_EQ(LogCapture::lines(),
+              "E Could not remove CAN file dev/00000001_CAN.trc: Permission denied\n");
 
     // An output that could not be opened (a folder or a protected file in the way) is not
     // ours: it is never removed, whatever the previous file left behind.
@@ -249,7 +272,8 @@ TEST(cPeakConverter, CloseRemoveAndOpenFailures) {
     ASSERT_TRUE(opening.newFile() && opening.endFile()); // empty, so removed
     opening.fs.openWorks = false;
     EXPECT_FALSE(opening.newFile());
-    EXPECT_EQ(LogCapture::lines(), "E Could not open output file for CAN: dev/00000001_CAN.trc\n");
+    EXPECT_EQ(LogCapture::lines(),
+              "E Could not open output file for CAN: dev/00000001_CAN.trc: no reason given\n");
     EXPECT_TRUE(opening.endFile());
     EXPECT_EQ(opening.fs.removes, 1);
     EXPECT_FALSE(opening.msg(frame(0, 1, "", 0)));
