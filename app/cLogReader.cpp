@@ -221,9 +221,10 @@ struct FileOutcome {
 uint32_t convertLog(cLogReader* reader, const std::string& input, const std::string& base,
                     FileOutcome* report) {
     if (traceNameTaken(reader, input, base)) return failFile(input, cLogReader_CONVERSION_FAILED);
+    // Looked at before the folders are made: mkdirs would make them through a link.
     const std::string_view folder = cFS_getParentFolder(base);
-    if (reader->createDirs) cFS_mkdirs(reader->outputFs, folder);
     if (!outputFolderSafe(reader, folder)) return failFile(input, cLogReader_CONVERSION_FAILED);
+    if (reader->createDirs) cFS_mkdirs(reader->outputFs, folder);
 
     cLogReaderFileInfo info{input, base, std::string(), 0.0, 0, 0};
     uint32_t code = cLogReader_CONVERSION_FAILED;

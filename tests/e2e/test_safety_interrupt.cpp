@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "e2e_support.h"
+#include "test_safety.h"
 
 namespace {
 
@@ -37,21 +38,12 @@ std::vector<cMdfWriterGroup> manyFrames(uint32_t count) {
     return {g};
 }
 
-cMdfWriterOptions logOptions(uint32_t split = 1) {
-    cMdfWriterOptions o;
-    o.startTimeNs = 1700000000500000000ull;
-    o.serialNumber = "0000ABCD";
-    o.session = 1;
-    o.split = split;
-    return o;
-}
-
 // The big log, written once for all tests of this file.
 const std::string& bigLog() {
     static e2e_tempDir dir;
     static const std::string path = [] {
         const std::string p = dir / "big.MF4";
-        e2e_writeLog(p, logOptions(), manyFrames(3000000));
+        e2e_writeLog(p, safety_logOptions(1), manyFrames(3000000));
         return p;
     }();
     return path;
@@ -160,7 +152,7 @@ TEST(Safety, KilledRunLeavesOnlyAHiddenTemporaryFile) {
 TEST(Safety, FailingWritesNameTheReasonAndKeepTheInput) {
     e2e_tempDir dir;
     e2e_mkdirs(dir / "logs");
-    e2e_writeLog(dir / "logs/00000001.MF4", logOptions(), manyFrames(200000));
+    e2e_writeLog(dir / "logs/00000001.MF4", safety_logOptions(1), manyFrames(200000));
     const pid_t pid = startKelvane({"-d", "logs"}, dir.path, dir / "err", [] {
         signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{1 << 20, 1 << 20};
@@ -181,8 +173,8 @@ TEST(Safety, FailingWritesNameTheReasonAndKeepTheInput) {
 TEST(Safety, TwoRunsIntoOneTreeLeaveWholeTraces) {
     e2e_tempDir dir;
     e2e_mkdirs(dir / "logs");
-    e2e_writeLog(dir / "logs/00000001.MF4", logOptions(1), manyFrames(300000));
-    e2e_writeLog(dir / "logs/00000002.MF4", logOptions(2), manyFrames(200000));
+    e2e_writeLog(dir / "logs/00000001.MF4", safety_logOptions(1), manyFrames(300000));
+    e2e_writeLog(dir / "logs/00000002.MF4", safety_logOptions(2), manyFrames(200000));
     e2e_tempDir alone;
     std::filesystem::copy(dir / "logs", alone / "logs");
     ASSERT_EQ(e2e_runKelvane({"logs"}, alone.path).status, 0);

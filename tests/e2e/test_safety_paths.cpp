@@ -11,6 +11,7 @@
 #include "app/cLogReaderCLI.h"
 #include "converter/cPeakConverter.h"
 #include "e2e_support.h"
+#include "test_safety.h"
 #include "fs/cFS_os.h"
 #include "support/log.h"
 
@@ -19,15 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const uint8_t kBytes[] = {1, 2, 3, 4};
-
-cMdfWriterOptions logOptions(uint32_t split) {
-    cMdfWriterOptions o;
-    o.startTimeNs = 1700000000500000000ull;
-    o.serialNumber = "0000ABCD";
-    o.session = 1;
-    o.split = split;
-    return o;
-}
 
 std::vector<cMdfWriterGroup> frames(bool classic, bool fd, bool lin = false) {
     cMdfWriterGroup g;
@@ -40,7 +32,7 @@ std::vector<cMdfWriterGroup> frames(bool classic, bool fd, bool lin = false) {
 // Each log of a tree gets a split of its own, so none is skipped as a repeat of another.
 void writeLog(const std::string& path, const std::vector<cMdfWriterGroup>& groups) {
     static uint32_t split = 1;
-    e2e_writeLog(path, logOptions(split++), groups);
+    e2e_writeLog(path, safety_logOptions(split++), groups);
 }
 
 bool isLink(const std::string& path) {
@@ -119,11 +111,11 @@ TEST(Safety, OneTracePerNameInARun) {
 // ".." in an input fail the file with 8 and write nothing outside the output root.
 TEST(Safety, NoWriteThroughLinksOrAboveTheOutputRoot) {
     e2e_tempDir dir;
-    e2e_mkdirs(dir / "logs/sub");
+    e2e_mkdirs(dir / "logs/sub/deeper");
     e2e_mkdirs(dir / "logs_out");
     e2e_mkdirs(dir / "elsewhere");
     writeLog(dir / "logs/00000001.MF4", frames(true, false));
-    writeLog(dir / "logs/sub/00000002.MF4", frames(true, false));
+    writeLog(dir / "logs/sub/deeper/00000002.MF4", frames(true, false));
     e2e_writeFile(dir / "victim", "someone else's file\n");
     fs::create_symlink("../victim", dir / "logs_out/00000001_CAN.trc");
     fs::create_symlink("../elsewhere", dir / "logs_out/sub");
@@ -135,7 +127,7 @@ TEST(Safety, NoWriteThroughLinksOrAboveTheOutputRoot) {
     EXPECT_EQ(e2e_readFile(dir / "logs_out/00000001_CAN.trc").rfind(";$FILEVERSION=2.1", 0), 0u);
     EXPECT_FALSE(e2e_exists(dir / "logs/00000001.MF4"));
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
-    EXPECT_TRUE(e2e_exists(dir / "logs/sub/00000002.MF4"));
+    EXPECT_TRUE(e2e_exists(dir / "logs/sub/deeper/00000002.MF4"));
     EXPECT_EQ(e2e_countLines(run.err, "Output folder logs_out/sub is a link"), 1) << run.err;
 
     // /x/logs/sub/.. is the folder logs/ under the root logs/sub/: written without "_out"
