@@ -44,7 +44,7 @@ enum { cFS_ACCESS_READ = 1, cFS_ACCESS_WRITE = 2, cFS_ACCESS_FLAG4 = 4 };
 // What a path is, told apart finely enough to see that it is still the same file, and
 // whether it is a link itself (when asked not to follow one).
 struct cFS_identity {
-    uint32_t type; // cFS_type of what the path leads to (or of the link, see isLink)
+    uint32_t type; // cFS_type of what the path names (other for a link not followed)
     bool isLink;   // the path itself is a symbolic link (only when links are not followed)
     uint64_t device;
     uint64_t inode;

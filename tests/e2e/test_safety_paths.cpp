@@ -11,9 +11,9 @@
 #include "app/cLogReaderCLI.h"
 #include "converter/cPeakConverter.h"
 #include "e2e_support.h"
-#include "test_safety.h"
 #include "fs/cFS_os.h"
 #include "support/log.h"
+#include "test_safety.h"
 
 namespace fs = std::filesystem;
 
