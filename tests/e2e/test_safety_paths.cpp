@@ -190,6 +190,14 @@ void collect(const char* line, int length) {
     safetyLog.append(line, length);
 }
 
+// The per-file reports of the last runDriver, one line each.
+std::vector<std::string> reports;
+void collectReport(void*, const cLogReaderFileReport& r) {
+    reports.push_back(std::string(r.inputPath) + " " + std::to_string(int(r.outcome)) + " " +
+                      std::to_string(r.code) + " " + std::to_string(r.framesWritten) + " " +
+                      std::string(r.outputPath) + (r.inputDeleted ? " deleted" : ""));
+}
+
 // Runs the driver over logs/ in dir with the real trace writer; -d when asked.
 uint32_t runDriver(const std::string& dir, cFS* input, bool deleteConverted,
                    const std::function<void(cPeakConverter*)>& adjust = {}) {
@@ -198,6 +206,8 @@ uint32_t runDriver(const std::string& dir, cFS* input, bool deleteConverted,
     cPeakConverter* converter = cPeakConverter_ctor(output, cPeakConverter_VERSION_2_1);
     if (adjust) adjust(converter);
     cLogReader* reader = cLogReader_ctor(input, output, true, &options, &converter->layer);
+    cLogReader_setReportFn(reader, collectReport, nullptr);
+    reports.clear();
     safetyLog.clear();
     zf_log_set_output_callback(collect);
     const uint32_t code = cLogReader_process(reader, {"logs"});
@@ -233,6 +243,8 @@ TEST(Safety, UnreadableFoldersAndFilesAreReported) {
         << safetyLog;
     EXPECT_TRUE(e2e_exists(dir / "logs_out/open_CAN.trc"));
     EXPECT_FALSE(e2e_exists(dir / "logs_out/locked"));
+    EXPECT_EQ(reports, (std::vector<std::string>{"logs/locked.MF4 3 8 0 ",
+                                                 "logs/open.MF4 0 0 1 logs_out/open_CAN.trc"}));
     cFS_dtor(input);
 }
 

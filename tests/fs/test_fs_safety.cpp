@@ -1,6 +1,6 @@
 // The backend operations that keep user files safe: exclusive creation that never goes
-// through a link, rename over a link, identities, checked listings, folder paths that
-// must stay below the root, and the removal of a temporary file when a signal ends the run.
+// through a link, rename over a link, checked listings, folder paths that must stay below
+// the root, and the removal of a temporary file when a signal ends the run.
 
 #include <gtest/gtest.h>
 
@@ -85,35 +85,6 @@ TEST(FsSafety, CreateNewNeverOverwritesAndRenameReplacesLinks) {
     EXPECT_FALSE(cFS_rename(inert, "x", "y") || cFS_sync(inert, "x"));
     cFS_dtor(inert);
     EXPECT_TRUE(cFS_canReplaceAtomically(s.fs));
-}
-
-TEST(FsSafety, IdentitiesTellFilesApartAndSeeChanges) {
-    Scratch s;
-    s.write("a", "1234");
-    std::filesystem::create_directory(s / "d");
-    std::filesystem::create_symlink("d", s / "dl");
-    cFS_identity a{}, again{}, d{}, dl{}, dlItself{};
-    ASSERT_TRUE(cFS_identify(s.fs, "a", true, &a));
-    EXPECT_EQ(a.type, cFS_TYPE_FILE);
-    EXPECT_EQ(a.size, 4u);
-    ASSERT_TRUE(cFS_identify(s.fs, "d", true, &d) && cFS_identify(s.fs, "dl", true, &dl));
-    ASSERT_TRUE(cFS_identify(s.fs, "dl", false, &dlItself));
-    EXPECT_TRUE(cFS_identity_sameFile(d, dl));
-    EXPECT_FALSE(d.isLink || dl.isLink);
-    EXPECT_TRUE(dlItself.isLink);
-    EXPECT_FALSE(cFS_identity_sameFile(a, d));
-
-    std::ofstream(s / "a", std::ios::app) << "5";
-    ASSERT_TRUE(cFS_identify(s.fs, "a", true, &again));
-    EXPECT_TRUE(cFS_identity_sameFile(a, again));
-    EXPECT_FALSE(cFS_identity_unchanged(a, again));
-    s.write("b", "12345");
-    std::filesystem::rename(s / "b", s / "a"); // another file put in its place
-    cFS_identity replaced{};
-    ASSERT_TRUE(cFS_identify(s.fs, "a", true, &replaced));
-    EXPECT_FALSE(cFS_identity_sameFile(again, replaced));
-    EXPECT_FALSE(cFS_identify(s.fs, "gone", true, &replaced));
-    EXPECT_EQ(errno, ENOENT);
 }
 
 TEST(FsSafety, CheckedListingsFailWithTheReason) {
