@@ -165,6 +165,9 @@ bool pumpMessages(cLogReader* reader, const cLogReaderFileInfo* info, bool conti
         }
         cMdfParallelIter_dtor(it);
     }
+    // A conversion already known to have failed is dropped before endFile could give its
+    // output the final name, which may hold the trace of an earlier run.
+    if (!ok && conv->vt->dropFile) conv->vt->dropFile(conv, info);
     if (!conv->vt->endFile(conv, info)) {
         ZF_LOGE("Error during end file callback");
         ok = false;

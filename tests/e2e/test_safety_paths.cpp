@@ -141,6 +141,33 @@ TEST(Safety, NoWriteThroughLinksOrAboveTheOutputRoot) {
     EXPECT_TRUE(fs::is_empty(dir / "out/deep"));
 }
 
+// A damaged input never replaces the trace an earlier run made under that name.
+TEST(Safety, DamagedInputLeavesAnEarlierTraceAlone) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs");
+    e2e_mkdirs(dir / "logs_out");
+    cMdfWriterGroup g;
+    g.recordIdSize = 1;
+    for (int i = 0; i < 6; ++i)
+        g.frames.push_back(cMdfWriterFrame_can(0.01 + i * 0.001, 1, 0x300 + i, false, kBytes, 4));
+    cMdfWriterResult layout;
+    const cMdfWriterOptions options = safety_logOptions(1);
+    const std::vector<cMdfWriterGroup> groups{g};
+    std::vector<uint8_t> file = cMdfWriter_writeMemory(&options, &groups, &layout);
+    uint64_t dt = 0;
+    for (const cMdfWriterBlock& b : layout.blocks)
+        if (std::string(b.id) == "##DT") dt = b.offset;
+    ASSERT_NE(dt, 0u);
+    file[dt + 24 + 2 * (layout.bytes - dt - 24) / 6] = 0xEE; // the third record's id
+    e2e_writeBytes(dir / "logs/00000001.MF4", file);
+    e2e_writeFile(dir / "logs_out/00000001_CAN.trc", "an earlier run's trace\n");
+    const e2e_run run = e2e_runKelvane({"-d", "logs"}, dir.path);
+    EXPECT_EQ(run.status, 8) << run.err;
+    EXPECT_EQ(e2e_readFile(dir / "logs_out/00000001_CAN.trc"), "an earlier run's trace\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "logs_out"), {}), 1);
+    EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
+}
+
 // A link back to a folder the walk is in is skipped with a warning; links elsewhere are
 // followed. Every log is converted once and the run ends.
 TEST(Safety, WalksEnd) {
