@@ -1,9 +1,13 @@
 #include "app/cLogReader.h"
 
+#include <cassert>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
+#include "app/cInputDeletion.h"
 #include "app/cLogReaderCLI.h"
 #include "app/cPasswordStore.h"
 #include "io/cGenericFile.h"
@@ -29,6 +33,14 @@ struct cLogReader {
     // which costs as much as reading the file. free()d by the destructor.
     uint8_t* readAhead;
     size_t readAheadSize;
+    // Output base path -> the input whose conversion wrote it in this run: two inputs that
+    // map to one trace name would otherwise overwrite each other's trace.
+    std::map<std::string, std::string> traceOwners;
+    // The folders from the input path down to the one being walked: a link back to one of
+    // them would make the walk endless.
+    std::vector<cFS_identity> walkPath;
+    cLogReader_reportFn reportFn;
+    void* reportContext;
 };
 
 namespace {
@@ -153,6 +165,9 @@ bool pumpMessages(cLogReader* reader, const cLogReaderFileInfo* info, bool conti
         }
         cMdfParallelIter_dtor(it);
     }
+    // A conversion already known to have failed is dropped before endFile could give its
+    // output the final name, which may hold the trace of an earlier run.
+    if (!ok && conv->vt->dropFile) conv->vt->dropFile(conv, info);
     if (!conv->vt->endFile(conv, info)) {
         ZF_LOGE("Error during end file callback");
         ok = false;
@@ -179,20 +194,50 @@ uint32_t failFile(const std::string& input, uint32_t code) {
     return code;
 }
 
-uint32_t convertFile(cLogReader* reader, const std::string& input, const std::string& output) {
-    if (!isLogExtension(cFS_getExtension(input))) return cLogReader_OK;
+// One trace name per run: the first input converted to it keeps it.
+bool traceNameTaken(const cLogReader* reader, const std::string& input, const std::string& base) {
+    auto owner = reader->traceOwners.find(base);
+    if (owner == reader->traceOwners.end() || owner->second == input) return false;
+    ZF_LOGE("Not converted: %.*s would write the trace of %s (both map to %s)", (int)input.size(),
+            input.data(), owner->second.c_str(), base.c_str());
+    return true;
+}
 
-    std::string base = output;
-    std::string_view outExt = cFS_getExtension(output);
-    if (!outExt.empty())
-        base.resize(base.size() >= outExt.size() + 1 ? base.size() - outExt.size() - 1 : 0);
-    if (reader->createDirs) cFS_mkdirs(reader->outputFs, cFS_getParentFolder(base));
+// Nothing is written through a link in the output tree, nor above its root.
+bool outputFolderSafe(cLogReader* reader, std::string_view folder) {
+    std::string unsafe;
+    if (cFS_isFolderPathSafe(reader->outputFs, folder, &unsafe)) return true;
+    ZF_LOGE("Output folder %s is a link or leads out of the output folder: nothing is written "
+            "there",
+            unsafe.c_str());
+    return false;
+}
+
+// What convertLog found out for the report of the file.
+struct FileOutcome {
+    cLogReaderOutcome outcome = cLogReaderOutcome::CONVERTED;
+    std::string outputPath;
+    uint64_t framesWritten = 0;
+    bool inputDeleted = false;
+};
+
+uint32_t convertLog(cLogReader* reader, const std::string& input, const std::string& base,
+                    FileOutcome* report) {
+    if (traceNameTaken(reader, input, base)) return failFile(input, cLogReader_CONVERSION_FAILED);
+    // Looked at before the folders are made: mkdirs would make them through a link.
+    const std::string_view folder = cFS_getParentFolder(base);
+    if (!outputFolderSafe(reader, folder)) return failFile(input, cLogReader_CONVERSION_FAILED);
+    if (reader->createDirs) cFS_mkdirs(reader->outputFs, folder);
 
     cLogReaderFileInfo info{input, base, std::string(), 0.0, 0, 0};
     uint32_t code = cLogReader_CONVERSION_FAILED;
+    // What the file is before it is read: deleting it later needs it to be still that file.
+    cFS_identity identity{};
+    const bool identified = cFS_identify(reader->inputFs, input, true, &identity);
     cIO* stream = cFS_open(reader->inputFs, input, cFS_ACCESS_READ | cFS_ACCESS_FLAG4);
     if (!stream) {
-        ZF_LOGE("Could not open input file %.*s", (int)input.size(), input.data());
+        ZF_LOGE("Could not open input file %.*s: %s", (int)input.size(), input.data(),
+                std::strerror(errno));
         return failFile(input, code);
     }
 
@@ -249,7 +294,10 @@ uint32_t convertFile(cLogReader* reader, const std::string& input, const std::st
                 input.data());
         converted = false;
     }
-    if (repeated) return cLogReader_OK;
+    if (repeated) {
+        report->outcome = cLogReaderOutcome::REPEATED;
+        return cLogReader_OK;
+    }
     if (!converted) {
         // Whatever the converter finished for this file must not look like a complete
         // conversion of it.
@@ -257,11 +305,80 @@ uint32_t convertFile(cLogReader* reader, const std::string& input, const std::st
         if (announced && conv->vt->dropFile) conv->vt->dropFile(conv, &info);
         return failFile(input, cLogReader_CONVERSION_FAILED);
     }
+    reader->traceOwners.emplace(base, input);
+    cBusLayerFileSummary held{};
+    cBusLayer* conv = reader->converter;
+    if (conv->vt->summary && conv->vt->summary(conv, &held)) {
+        report->framesWritten = held.framesWritten;
+        report->outputPath = held.outputPath;
+        if (held.outputPath.empty()) report->outcome = cLogReaderOutcome::NO_CAN_FRAMES;
+    }
     // Only a file whose conversion fully succeeded is ever deleted.
-    if (reader->options->deleteConverted && !cFS_remove(reader->inputFs, input))
-        ZF_LOGE("Could not remove input file after conversion: %.*s", (int)input.size(),
-                input.data());
+    if (reader->options->deleteConverted) {
+        const cInputDeletion deletion{reader->inputFs, reader->outputFs, conv};
+        report->inputDeleted =
+            cInputDeletion_run(&deletion, input, identified ? &identity : nullptr);
+    }
     return cLogReader_OK;
+}
+
+uint32_t convertFile(cLogReader* reader, const std::string& input, const std::string& output) {
+    if (!isLogExtension(cFS_getExtension(input))) return cLogReader_OK;
+
+    std::string base = output;
+    std::string_view outExt = cFS_getExtension(output);
+    if (!outExt.empty())
+        base.resize(base.size() >= outExt.size() + 1 ? base.size() - outExt.size() - 1 : 0);
+    FileOutcome outcome;
+    const uint32_t code = convertLog(reader, input, base, &outcome);
+    if (reader->reportFn) {
+        const cLogReaderFileReport report{
+            input, outcome.outputPath,    code ? cLogReaderOutcome::FAILED : outcome.outcome,
+            code,  outcome.framesWritten, outcome.inputDeleted};
+        reader->reportFn(reader->reportContext, report);
+    }
+    return code;
+}
+
+uint32_t handleInputPath(cLogReader* reader, const std::string& input, const std::string& output);
+
+// Links to folders are followed, except one back to a folder the walk is inside of: that
+// one would repeat the walk without end.
+uint32_t walkFolder(cLogReader* reader, const std::string& input, const std::string& output) {
+    cFS_identity here{};
+    const bool identified = cFS_identify(reader->inputFs, input, true, &here);
+    if (identified) {
+        for (const cFS_identity& above : reader->walkPath) {
+            if (!cFS_identity_sameFile(above, here)) continue;
+            ZF_LOGW("Skipped folder %.*s: a link back to a folder that holds it", (int)input.size(),
+                    input.data());
+            return cLogReader_OK;
+        }
+    }
+    cFS_entrySet entries;
+    if (!cFS_list(reader->inputFs, input, &entries)) {
+        ZF_LOGE("Could not list folder %.*s: %s", (int)input.size(), input.data(),
+                std::strerror(errno));
+        return cLogReader_CONVERSION_FAILED;
+    }
+    if (identified) reader->walkPath.push_back(here);
+    uint32_t code = cLogReader_OK;
+    for (const cFS_entry& e : entries)
+        code |= handleInputPath(reader, childPath(input, e.name), childPath(output, e.name));
+    if (identified) reader->walkPath.pop_back();
+    return code;
+}
+
+// ".." in an output path would lead above the output root.
+bool leavesOutputRoot(std::string_view output) {
+    size_t at = 0;
+    while (at <= output.size()) {
+        size_t cut = output.find('/', at);
+        if (cut == std::string_view::npos) cut = output.size();
+        if (output.substr(at, cut - at) == "..") return true;
+        at = cut + 1;
+    }
+    return false;
 }
 
 uint32_t handleInputPath(cLogReader* reader, const std::string& input, const std::string& output) {
@@ -272,14 +389,8 @@ uint32_t handleInputPath(cLogReader* reader, const std::string& input, const std
         return cLogReader_BAD_PATH;
     }
     switch (st.type) {
-    case cFS_TYPE_FOLDER: {
-        cFS_entrySet entries;
-        cFS_ls(reader->inputFs, input, &entries);
-        uint32_t code = cLogReader_OK;
-        for (const cFS_entry& e : entries)
-            code |= handleInputPath(reader, childPath(input, e.name), childPath(output, e.name));
-        return code;
-    }
+    case cFS_TYPE_FOLDER:
+        return walkFolder(reader, input, output);
     case cFS_TYPE_MISSING:
         ZF_LOGW("Could not find input file/folder %.*s", (int)input.size(), input.data());
         return cLogReader_MISSING;
@@ -297,7 +408,14 @@ cLogReader* cLogReader_ctor(cFS* inputFs, cFS* outputFs, bool createDirs,
     if (!inputFs || !outputFs || !options || !converter) return nullptr;
     return new (std::nothrow)
         cLogReader{inputFs, outputFs, createDirs, options, converter, {{}, {}, {}, 0.0, 0, 0},
-                   nullptr, nullptr,  0};
+                   nullptr, nullptr,  0,          {},      {},        nullptr,
+                   nullptr};
+}
+
+void cLogReader_setReportFn(cLogReader* reader, cLogReader_reportFn fn, void* context) {
+    assert(reader);
+    reader->reportFn = fn;
+    reader->reportContext = context;
 }
 
 void cLogReader_dtor(cLogReader* reader) {
@@ -323,6 +441,12 @@ uint32_t cLogReader_process(cLogReader* reader, const std::vector<std::string>& 
                 else
                     output.insert(slash, "_out");
             }
+        }
+        if (leavesOutputRoot(output)) {
+            ZF_LOGE("Not converted: %.*s would be written outside the output folder",
+                    (int)input.size(), input.data());
+            total |= cLogReader_CONVERSION_FAILED;
+            continue;
         }
         total |= handleInputPath(reader, input, output);
     }

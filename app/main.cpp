@@ -4,6 +4,7 @@
 #include "app/cLogReaderCLI.h"
 #include "converter/cPeakConverter.h"
 #include "converter/cPeakConverterCLI.h"
+#include "fs/cFS_tempGuard.h"
 #include "support/log.h"
 
 int main(int argc, char** argv) {
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
         return cLogReaderCLI_STATUS_NO_MEMORY;
     }
 
+    // Ctrl-C, kill and a closed terminal leave no half-written trace behind.
+    cFS_tempGuard_install();
     status = static_cast<int>(cLogReader_process(reader, cli->cli.inputs));
 
     // The driver and the converter borrow the file systems that the command line owns.

@@ -61,6 +61,14 @@ struct cLogReaderFileInfo {
     uint32_t split;
 };
 
+// What the converter made of the file that endFile just finished: the driver deletes an
+// input only when its output holds every frame that counts.
+struct cBusLayerFileSummary {
+    uint64_t framesReceived; // CAN data and remote frames newMsg was given
+    uint64_t framesWritten;  // of them, the ones the output holds
+    std::string outputPath;  // the output in place (relative to the output root), or empty
+};
+
 struct cBusLayer;
 
 struct cBusLayer_vtable {
@@ -70,6 +78,9 @@ struct cBusLayer_vtable {
     // Called after endFile when the input turned out damaged after all: the output of
     // that file must not stay behind looking like a complete conversion.
     bool (*dropFile)(cBusLayer* layer, const cLogReaderFileInfo* info);
+    // After endFile: fills *out and gives true. Empty for a converter that cannot tell, whose
+    // inputs are then never deleted.
+    bool (*summary)(cBusLayer* layer, cBusLayerFileSummary* out) = nullptr;
 };
 
 // A converter object begins with this member.

@@ -1,9 +1,11 @@
 #include "converter/cPeakConverter.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <unistd.h>
 
 #include "support/cstr_support.h"
 #include "support/log.h"
@@ -188,23 +190,71 @@ cPeakConverter* fromLayer(cBusLayer* layer) {
     return reinterpret_cast<cPeakConverter*>(layer);
 }
 
+// The system's reason for the failure that just happened, when it gave one.
+const char* reasonText(int error) {
+    return error != 0 ? std::strerror(error) : "no reason given";
+}
+
+const std::string& writingName(const cPeakConverter* c) {
+    return c->tempName.empty() ? c->outputName : c->tempName;
+}
+
+// A hidden name beside the trace that says what it is: ".NAME_CAN.trc.kelvane-tmp-PID-N".
+// Neither a log extension nor "*.trc" matches it, so a file left after a power loss is
+// never taken for a log or a trace. Created exclusively: another run writing the same
+// trace at once gets a name of its own.
+cIO* createTemp(cPeakConverter* c) {
+    static uint64_t counter = 0;
+    const std::string_view folder = cFS_getParentFolder(c->outputName);
+    const std::string_view name = cFS_getFileName(c->outputName);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        c->tempName.assign(folder);
+        c->tempName += '.';
+        c->tempName += name;
+        cstr_support_append_fmt(&c->tempName, ".kelvane-tmp-%ld-%" PRIu64,
+                                static_cast<long>(getpid()), counter++);
+        if (cIO* io = cFS_createNew(c->outputFs, c->tempName)) return io;
+        if (errno != EEXIST) break;
+    }
+    c->tempName.clear();
+    return nullptr;
+}
+
+// Closes and removes what the current input has written so far; nothing remains that
+// could be taken for its conversion. False when the file could not be removed.
+bool discardOutput(cPeakConverter* c) {
+    if (c->output) cIO_close(c->output);
+    c->output = nullptr;
+    bool removed = true;
+    if (c->outputCreated && !cFS_remove(c->outputFs, writingName(c))) {
+        ZF_LOGE("Could not remove CAN file %s: %s", writingName(c).c_str(), reasonText(errno));
+        removed = false;
+    }
+    c->outputCreated = false;
+    c->tempName.clear();
+    return removed;
+}
+
 bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
     cPeakConverter* c = fromLayer(layer);
     if (!c || !info) return false;
-    if (c->output) { // a file whose endFile never came
-        cIO_close(c->output);
-        c->output = nullptr;
-    }
+    if (c->output) discardOutput(c); // a file whose endFile never came
     c->outputCreated = false;
+    c->tempName.clear();
+    c->canFrames = 0;
     try {
         c->outputName = info->outputPath + "_CAN" + ".trc";
     } catch (const std::bad_alloc&) {
         ZF_LOGE("Could not open output file for CAN: %s", info->outputPath.c_str());
         return false;
     }
-    c->output = cFS_open(c->outputFs, c->outputName, openForWriting);
+    errno = 0;
+    c->output = cFS_canReplaceAtomically(c->outputFs)
+                    ? createTemp(c)
+                    : cFS_open(c->outputFs, c->outputName, openForWriting);
     if (!c->output) {
-        ZF_LOGE("Could not open output file for CAN: %s", c->outputName.c_str());
+        ZF_LOGE("Could not open output file for CAN: %s: %s", c->outputName.c_str(),
+                reasonText(errno));
         return false;
     }
     c->outputCreated = true;
@@ -212,21 +262,6 @@ bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
     c->startTime = NAN;
     c->messageNumber = 1;
     return true;
-}
-
-// A trace whose writing failed is incomplete: it is removed at once, so that nobody takes it
-// for the conversion of the whole file (endFile then finds nothing of ours).
-// False when the trace could not be removed.
-bool discardOutput(cPeakConverter* c) {
-    if (c->output) cIO_close(c->output);
-    c->output = nullptr;
-    bool removed = true;
-    if (c->outputCreated && !cFS_remove(c->outputFs, c->outputName)) {
-        ZF_LOGE("Could not remove CAN file");
-        removed = false;
-    }
-    c->outputCreated = false;
-    return removed;
 }
 
 bool writeMsg(cPeakConverter* c, const cBusMsg* msg) {
@@ -247,33 +282,45 @@ bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
     cPeakConverter* c = fromLayer(layer);
     if (!c || !msg) return false;
     if (msg->Type != BUS_MSG_CAN_DATA_FRAME && msg->Type != BUS_MSG_CAN_REMOTE_FRAME) return true;
+    ++c->canFrames;
     if (!c->output) return false;
+    errno = 0;
     if (writeMsg(c, msg)) return true;
+    // The writer said what failed; a full disk (or another reason of the system's) is told
+    // here with the trace's name.
+    const int reason = errno;
+    if (reason != 0)
+        ZF_LOGE("Could not write CAN file %s: %s", writingName(c).c_str(), std::strerror(reason));
     discardOutput(c);
     return false;
 }
 
+// A trace that did not close may lack its last lines, and one without a record line is no
+// conversion: both are removed. A complete one gets its name; it stays ours until the next
+// newFile, so dropFile can still take it back.
 bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
     cPeakConverter* c = fromLayer(layer);
     if (!c) return false;
     bool closed = true;
     if (c->output) {
+        errno = 0;
         if (cIO_close(c->output) != 0) {
-            ZF_LOGE("Could not close CAN file");
+            ZF_LOGE("Could not close CAN file %s: %s", writingName(c).c_str(), reasonText(errno));
             closed = false;
         }
         c->output = nullptr;
     }
     if (!c->outputCreated) return closed; // nothing of ours to keep or remove
-    // A kept trace stays ours until the next newFile, so dropFile can still take it back.
-    // A trace that did not close may lack its last lines: removed like an empty one.
-    if (closed && c->headerWritten && c->messageNumber != 1) return true;
-    c->outputCreated = false;
-    if (!cFS_remove(c->outputFs, c->outputName)) {
-        ZF_LOGE("Could not remove CAN file");
+    if (!closed || !c->headerWritten || c->messageNumber == 1) return discardOutput(c) && closed;
+    if (c->tempName.empty()) return true;
+    if (!cFS_rename(c->outputFs, c->tempName, c->outputName)) {
+        ZF_LOGE("Could not move CAN file into place as %s: %s", c->outputName.c_str(),
+                reasonText(errno));
+        discardOutput(c);
         return false;
     }
-    return closed;
+    c->tempName.clear();
+    return true;
 }
 
 bool dropFile(cBusLayer* layer, const cLogReaderFileInfo*) {
@@ -282,7 +329,17 @@ bool dropFile(cBusLayer* layer, const cLogReaderFileInfo*) {
     return discardOutput(c);
 }
 
-const cBusLayer_vtable peakTable = {newMsg, newFile, endFile, dropFile};
+bool summary(cBusLayer* layer, cBusLayerFileSummary* out) {
+    const cPeakConverter* c = fromLayer(layer);
+    if (!c || !out) return false;
+    const bool kept = c->outputCreated && !c->output && c->tempName.empty();
+    out->framesReceived = c->canFrames;
+    out->framesWritten = kept ? c->messageNumber - 1 : 0;
+    out->outputPath = kept ? c->outputName : std::string();
+    return true;
+}
+
+const cBusLayer_vtable peakTable = {newMsg, newFile, endFile, dropFile, summary};
 
 } // namespace
 
@@ -328,6 +385,6 @@ cPeakConverter* cPeakConverter_ctor(cFS* outputFs, uint32_t traceFormat) {
 
 void cPeakConverter_dtor(cPeakConverter* converter) {
     if (!converter) return;
-    if (converter->output) cIO_close(converter->output);
+    if (converter->output) discardOutput(converter); // never completed: not a trace
     delete converter;
 }

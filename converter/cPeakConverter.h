@@ -1,7 +1,9 @@
 #pragma once
 // Writes the CAN frames of each input file as a PEAK trace file (".trc"), version 1.1 or
 // 2.1: the header with the start date when the first CAN frame arrives, then one line per
-// data or remote frame. A trace file that received no frame is removed again at endFile.
+// data or remote frame. A trace is written under a temporary name and gets its own name
+// only when it is complete and closed: whatever has the trace's name is a whole trace. A
+// trace that received no frame, or failed, is removed again.
 //
 // cPeakConverter:
 //   cBusLayer layer;            callback table (first member: a converter is a cBusLayer)
@@ -9,10 +11,15 @@
 //   writeHeader, writeRecord;   the writers of the chosen version
 //   cIO* output;                stream of the current trace file, or null
 //   std::string outputName;     current trace file, relative to the output root
-//   bool outputCreated;         newFile created outputName for the current input and it is
-//                               still there; only such a file is ever removed (never one
-//                               we failed to open). A trace that endFile kept stays ours
-//                               until the next newFile, so dropFile can take it back.
+//   std::string tempName;       where the current trace is written until endFile moves it
+//                               onto outputName (a hidden name beside it that no log or
+//                               trace pattern picks up); empty when the file system cannot
+//                               move files into place and the trace is written in place
+//   bool outputCreated;         newFile created the current trace for the current input and
+//                               it is still there; only such a file is ever removed (never
+//                               one we failed to create). A trace that endFile kept stays
+//                               ours until the next newFile, so dropFile can take it back.
+//   uint64_t canFrames;         CAN data and remote frames of the current input
 //   bool headerWritten;         the current file has its header
 //   double startTime;           Timestamp of the file's first frame (NaN before it)
 //   uint64_t messageNumber;     number of the next record line, 1 after newFile
@@ -40,7 +47,9 @@ struct cPeakConverter {
     bool (*writeRecord)(cPeakConverter* converter, const cBusMsg* msg);
     cIO* output;
     std::string outputName;
+    std::string tempName;
     bool outputCreated;
+    uint64_t canFrames;
     bool headerWritten;
     double startTime;
     uint64_t messageNumber;

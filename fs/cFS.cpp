@@ -1,5 +1,7 @@
 #include "fs/cFS.h"
 
+#include <cassert>
+#include <cerrno>
 #include <new>
 #include <string>
 #include <vector>
@@ -27,6 +29,26 @@ std::string cFS_fullPath(const cFS* fs, std::string_view path) {
     full += '/';
     full += path;
     return full;
+}
+
+// Backends that hand out names with the root in front get them made relative again.
+void cFS_makeNamesRelative(const cFS* fs, cFS_entrySet* set) {
+    if (fs->root.empty()) return;
+    std::vector<cFS_entry> renamed;
+    for (auto it = set->begin(); it != set->end();) {
+        std::string_view name = it->name;
+        if (name.substr(0, fs->root.size()) != fs->root) {
+            ++it;
+            continue;
+        }
+        cFS_entry e = *it;
+        e.name.erase(0, fs->root.size());
+        if (!e.name.empty() && e.name[0] == '/') e.name.erase(0, 1);
+        renamed.push_back(std::move(e));
+        it = set->erase(it);
+    }
+    for (cFS_entry& e : renamed)
+        set->insert(std::move(e));
 }
 
 // A link that leads back up the tree would make the recursive listing endless.
@@ -97,23 +119,7 @@ bool cFS_stat(cFS* fs, std::string_view path, cFS_statRecord* out) {
 void cFS_ls(cFS* fs, std::string_view path, cFS_entrySet* set) {
     if (!fs || !set || !fs->vt->ls) return;
     fs->vt->ls(fs, cFS_fullPath(fs, path), set);
-    if (fs->root.empty()) return;
-    // Backends that hand out names with the root in front get them made relative again.
-    std::vector<cFS_entry> renamed;
-    for (auto it = set->begin(); it != set->end();) {
-        std::string_view name = it->name;
-        if (name.substr(0, fs->root.size()) != fs->root) {
-            ++it;
-            continue;
-        }
-        cFS_entry e = *it;
-        e.name.erase(0, fs->root.size());
-        if (!e.name.empty() && e.name[0] == '/') e.name.erase(0, 1);
-        renamed.push_back(std::move(e));
-        it = set->erase(it);
-    }
-    for (cFS_entry& e : renamed)
-        set->insert(std::move(e));
+    cFS_makeNamesRelative(fs, set);
 }
 
 void cFS_ls_recursive(cFS* fs, std::string_view path, cFS_entrySet* set) {
@@ -158,6 +164,82 @@ bool cFS_remove(cFS* fs, std::string_view path) {
 cIO* cFS_open(cFS* fs, std::string_view path, uint32_t flags) {
     if (!fs || !fs->vt->open) return nullptr;
     return fs->vt->open(fs, cFS_fullPath(fs, path), flags);
+}
+
+bool cFS_identify(cFS* fs, std::string_view path, bool followLinks, cFS_identity* out) {
+    assert(fs && out);
+    if (!fs->vt->identify) {
+        errno = ENOSYS;
+        return false;
+    }
+    return fs->vt->identify(fs, cFS_fullPath(fs, path), followLinks, out);
+}
+
+cIO* cFS_createNew(cFS* fs, std::string_view path) {
+    assert(fs);
+    if (!fs->vt->createNew) {
+        errno = ENOSYS;
+        return nullptr;
+    }
+    return fs->vt->createNew(fs, cFS_fullPath(fs, path));
+}
+
+bool cFS_rename(cFS* fs, std::string_view from, std::string_view to) {
+    assert(fs);
+    if (!fs->vt->rename) {
+        errno = ENOSYS;
+        return false;
+    }
+    return fs->vt->rename(fs, cFS_fullPath(fs, from), cFS_fullPath(fs, to));
+}
+
+bool cFS_sync(cFS* fs, std::string_view path) {
+    assert(fs);
+    if (!fs->vt->sync) {
+        errno = ENOSYS;
+        return false;
+    }
+    return fs->vt->sync(fs, cFS_fullPath(fs, path));
+}
+
+bool cFS_list(cFS* fs, std::string_view path, cFS_entrySet* set) {
+    assert(fs && set);
+    if (!fs->vt->list) {
+        cFS_ls(fs, path, set);
+        return true;
+    }
+    if (!fs->vt->list(fs, cFS_fullPath(fs, path), set)) return false;
+    cFS_makeNamesRelative(fs, set);
+    return true;
+}
+
+bool cFS_canReplaceAtomically(const cFS* fs) {
+    return fs && fs->vt->createNew && fs->vt->rename;
+}
+
+bool cFS_isFolderPathSafe(cFS* fs, std::string_view folder, std::string* unsafe) {
+    assert(fs && unsafe);
+    unsafe->clear();
+    size_t at = 0;
+    while (at < folder.size()) {
+        size_t cut = folder.find('/', at);
+        if (cut == std::string_view::npos) cut = folder.size();
+        std::string_view piece = folder.substr(at, cut - at);
+        std::string_view prefix = folder.substr(0, cut);
+        at = cut + 1;
+        if (piece.empty() || piece == ".") continue;
+        bool isLink = false;
+        if (piece != "..") {
+            if (!fs->vt->identify) return true; // a backend without links
+            cFS_identity id{};
+            isLink = cFS_identify(fs, prefix, false, &id) && id.isLink;
+        }
+        if (piece == ".." || isLink) {
+            unsafe->assign(prefix);
+            return false;
+        }
+    }
+    return true;
 }
 
 void cFS_relativeToAbsolutePath(cFS* fs, std::string_view path, std::string* out) {

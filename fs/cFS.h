@@ -41,8 +41,28 @@ using cFS_entrySet = std::set<cFS_entry, cFS_entryLess>;
 // Access flags of open: bit 0 read, bit 1 write; bit 2 is accepted and ignored.
 enum { cFS_ACCESS_READ = 1, cFS_ACCESS_WRITE = 2, cFS_ACCESS_FLAG4 = 4 };
 
+// What a path is, told apart finely enough to see that it is still the same file, and
+// whether it is a link itself (when asked not to follow one).
+struct cFS_identity {
+    uint32_t type; // cFS_type of what the path names (other for a link not followed)
+    bool isLink;   // the path itself is a symbolic link (only when links are not followed)
+    uint64_t device;
+    uint64_t inode;
+    uint64_t size;
+    int64_t modifiedNs; // modification time, nanoseconds on the Unix epoch scale
+};
+
+inline bool cFS_identity_sameFile(const cFS_identity& a, const cFS_identity& b) {
+    return a.device == b.device && a.inode == b.inode;
+}
+inline bool cFS_identity_unchanged(const cFS_identity& a, const cFS_identity& b) {
+    return cFS_identity_sameFile(a, b) && a.size == b.size && a.modifiedNs == b.modifiedNs;
+}
+
 struct cFS;
 
+// The slots after open are capabilities a backend may lack (left empty by default): the callers
+// below then say so or fall back as each one describes. Failing slots leave the reason in errno.
 struct cFS_vtable {
     void (*dtor)(cFS* fs);
     bool (*stat)(cFS* fs, std::string_view path, cFS_statRecord* out);
@@ -50,6 +70,15 @@ struct cFS_vtable {
     bool (*mkdir)(cFS* fs, std::string_view path);
     bool (*rm)(cFS* fs, std::string_view path);
     cIO* (*open)(cFS* fs, std::string_view path, uint32_t flags);
+    bool (*identify)(cFS* fs, std::string_view path, bool followLinks, cFS_identity* out) = nullptr;
+    // A new file for writing; fails when anything (a link included) has the name already.
+    cIO* (*createNew)(cFS* fs, std::string_view path) = nullptr;
+    // Replaces whatever is at `to` (a link there is replaced, not followed).
+    bool (*rename)(cFS* fs, std::string_view from, std::string_view to) = nullptr;
+    // Puts the file's or folder's content on the disk.
+    bool (*sync)(cFS* fs, std::string_view path) = nullptr;
+    // ls that can fail: false when the folder cannot be read.
+    bool (*list)(cFS* fs, std::string_view path, cFS_entrySet* set) = nullptr;
 };
 
 struct cFS {
@@ -72,6 +101,23 @@ bool cFS_mkdir(cFS* fs, std::string_view path);
 bool cFS_mkdirs(cFS* fs, std::string_view path);
 bool cFS_remove(cFS* fs, std::string_view path);
 cIO* cFS_open(cFS* fs, std::string_view path, uint32_t flags);
+
+// The capabilities. Without the slot: identify, createNew, rename and sync fail (errno
+// ENOSYS); list falls back to ls and succeeds.
+[[nodiscard]] bool cFS_identify(cFS* fs, std::string_view path, bool followLinks,
+                                cFS_identity* out);
+[[nodiscard]] cIO* cFS_createNew(cFS* fs, std::string_view path);
+[[nodiscard]] bool cFS_rename(cFS* fs, std::string_view from, std::string_view to);
+[[nodiscard]] bool cFS_sync(cFS* fs, std::string_view path);
+[[nodiscard]] bool cFS_list(cFS* fs, std::string_view path, cFS_entrySet* set);
+// True when the backend can write a file under a temporary name and move it into place.
+bool cFS_canReplaceAtomically(const cFS* fs);
+// Whether writing into `folder` (relative, "a/b/") stays below the root: false, with
+// *unsafe set to the first such prefix, when a piece is ".." or a link. The root itself is
+// the user's choice and is not looked at; a piece that is missing or cannot be looked at
+// passes (writing there fails on its own, with its reason).
+[[nodiscard]] bool cFS_isFolderPathSafe(cFS* fs, std::string_view folder, std::string* unsafe);
+
 void cFS_relativeToAbsolutePath(cFS* fs, std::string_view path, std::string* out);
 
 // Pure path text operations; results are views into the argument.

@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fs/cFS_tempGuard.h"
 #include "io/cIO_file.h"
 #include "support/log.h"
 
@@ -44,24 +46,49 @@ bool fs_stat(cFS*, std::string_view path, cFS_statRecord* out) {
     return true;
 }
 
-void fs_ls(cFS* fs, std::string_view path, cFS_entrySet* set) {
-    if (!set) return;
+// The entries of a folder that are files or folders (links followed). False, with errno
+// set, when the folder cannot be read or an entry cannot be looked at: a listing with holes
+// would skip those files in silence. An entry that vanished meanwhile (or a dangling link)
+// is no file and is left out.
+bool fs_list(cFS* fs, std::string_view path, cFS_entrySet* set) {
     std::string p;
-    if (!cFS_os_cPath(path, &p)) return;
+    if (!cFS_os_cPath(path, &p)) {
+        errno = EINVAL;
+        return false;
+    }
     DIR* dir = opendir(p.c_str());
-    if (!dir) return;
+    if (!dir) return false;
     std::string full;
-    while (struct dirent* d = readdir(dir)) {
+    int failure = 0;
+    for (;;) {
+        errno = 0;
+        struct dirent* d = readdir(dir);
+        if (!d) {
+            failure = errno;
+            break;
+        }
         if (strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0) continue;
         full.assign(p);
         full += '/';
         full += d->d_name;
         cFS_statRecord st{};
-        if (!fs_stat(fs, full, &st)) continue;
+        if (!fs_stat(fs, full, &st)) {
+            failure = errno;
+            break;
+        }
         if (st.type != cFS_TYPE_FILE && st.type != cFS_TYPE_FOLDER) continue;
         set->insert(cFS_entry{d->d_name, st.type, st.size});
     }
     closedir(dir);
+    errno = failure;
+    return failure == 0;
+}
+
+// The listing of the interface, where a folder that cannot be read looks empty.
+void fs_ls(cFS* fs, std::string_view path, cFS_entrySet* set) {
+    if (!set) return;
+    cFS_entrySet found;
+    if (fs_list(fs, path, &found)) set->merge(found);
 }
 
 bool fs_mkdir(cFS*, std::string_view path) {
@@ -71,7 +98,67 @@ bool fs_mkdir(cFS*, std::string_view path) {
 
 bool fs_rm(cFS*, std::string_view path) {
     std::string p;
-    return cFS_os_cPath(path, &p) && remove(p.c_str()) == 0;
+    if (!cFS_os_cPath(path, &p) || remove(p.c_str()) != 0) return false;
+    cFS_tempGuard_disarm(p.c_str());
+    return true;
+}
+
+bool fs_identify(cFS*, std::string_view path, bool followLinks, cFS_identity* out) {
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) {
+        errno = EINVAL;
+        return false;
+    }
+    struct stat st;
+    if ((followLinks ? stat(p.c_str(), &st) : lstat(p.c_str(), &st)) != 0) return false;
+    out->isLink = S_ISLNK(st.st_mode);
+    out->type = S_ISREG(st.st_mode)   ? cFS_TYPE_FILE
+                : S_ISDIR(st.st_mode) ? cFS_TYPE_FOLDER
+                                      : cFS_TYPE_OTHER;
+    out->device = static_cast<uint64_t>(st.st_dev);
+    out->inode = static_cast<uint64_t>(st.st_ino);
+    out->size = static_cast<uint64_t>(st.st_size);
+    out->modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+// The new file is guarded until it is renamed or removed: a signal that ends the run
+// takes it away.
+cIO* fs_createNew(cFS*, std::string_view path) {
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    cIO* io = cIO_file_openNew(p.c_str());
+    if (io) cFS_tempGuard_arm(p.c_str());
+    return io;
+}
+
+bool fs_rename(cFS*, std::string_view from, std::string_view to) {
+    std::string f, t;
+    if (!cFS_os_cPath(from, &f) || !cFS_os_cPath(to, &t)) {
+        errno = EINVAL;
+        return false;
+    }
+    if (rename(f.c_str(), t.c_str()) != 0) return false;
+    cFS_tempGuard_disarm(f.c_str());
+    return true;
+}
+
+bool fs_sync(cFS*, std::string_view path) {
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) {
+        errno = EINVAL;
+        return false;
+    }
+    const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = fsync(fd) == 0;
+    const int reason = errno;
+    close(fd);
+    errno = reason;
+    return synced;
 }
 
 cIO* fs_open(cFS*, std::string_view path, uint32_t flags) {
@@ -94,7 +181,8 @@ cIO* fs_open(cFS*, std::string_view path, uint32_t flags) {
     return cIO_file_open(p.c_str(), mode);
 }
 
-const cFS_vtable kOsTable = {fs_dtor, fs_stat, fs_ls, fs_mkdir, fs_rm, fs_open};
+const cFS_vtable kOsTable = {fs_dtor,     fs_stat,      fs_ls,     fs_mkdir, fs_rm,  fs_open,
+                             fs_identify, fs_createNew, fs_rename, fs_sync,  fs_list};
 
 constexpr size_t kCwdRoom = 2048;
 

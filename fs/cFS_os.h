@@ -1,6 +1,8 @@
 #pragma once
-// Operating-system backend of cFS (POSIX stat, opendir, mkdir 0700, remove, stdio files)
-// and path normalisation. A path holding a NUL byte is refused by every backend operation
+// Operating-system backend of cFS (POSIX stat and lstat, opendir, mkdir 0700, remove, stdio
+// files, exclusive creation, rename, fsync) and path normalisation. A file made with
+// createNew is removed when SIGINT, SIGTERM or SIGHUP ends the run before it was renamed or
+// removed (cFS_tempGuard). A path holding a NUL byte is refused by every backend operation
 // (it would name a different file at the system call).
 
 #include <string>

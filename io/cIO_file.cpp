@@ -1,8 +1,11 @@
 #include "io/cIO_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <unistd.h>
 
 namespace {
 
@@ -115,6 +118,33 @@ const cIO_vtable kGatheringTable = {nullptr, cIO_file_writeGathered, cIO_file_te
 const cIO_vtable kUpdateTable = {cIO_file_read, cIO_file_write, cIO_file_tell, cIO_file_seek,
                                  cIO_file_close};
 
+// Takes over an open handle; the mode chooses the table and the write buffer.
+cIO* cIO_file_adopt(FILE* handle, int mode, const cIO_vtable* vt) {
+    cIO_file* f = new (std::nothrow) cIO_file;
+    if (!f) {
+        fclose(handle);
+        return nullptr;
+    }
+    f->handle = handle;
+    f->base.vt = vt;
+    f->position = 0;
+    f->lastOp = kOpNone;
+    f->writeBuffer = nullptr;
+    f->pending = 0;
+    if (mode != 0) {
+        // Without the buffer the stream still works, with the library's own small one.
+        f->writeBuffer = new (std::nothrow) char[kWriteBufferSize];
+        if (mode == 1 && f->writeBuffer) {
+            f->base.vt = &kGatheringTable;
+        } else if (f->writeBuffer &&
+                   setvbuf(f->handle, f->writeBuffer, _IOFBF, kWriteBufferSize) != 0) {
+            delete[] f->writeBuffer;
+            f->writeBuffer = nullptr;
+        }
+    }
+    return &f->base;
+}
+
 } // namespace
 
 cIO* cIO_file_open(const char* path, int mode) {
@@ -137,28 +167,23 @@ cIO* cIO_file_open(const char* path, int mode) {
     default:
         return nullptr;
     }
-    cIO_file* f = new (std::nothrow) cIO_file;
-    if (!f) return nullptr;
-    f->handle = fopen(path, fmode);
-    if (!f->handle) {
-        delete f;
+    FILE* handle = fopen(path, fmode);
+    if (!handle) return nullptr;
+    return cIO_file_adopt(handle, mode, vt);
+}
+
+cIO* cIO_file_openNew(const char* path) {
+    if (!path) return nullptr;
+    // The same permissions as fopen gives a new file: 0666 less the umask.
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    FILE* handle = fdopen(fd, "wb");
+    if (!handle) {
+        const int reason = errno;
+        close(fd);
+        unlink(path);
+        errno = reason;
         return nullptr;
     }
-    f->base.vt = vt;
-    f->position = 0;
-    f->lastOp = kOpNone;
-    f->writeBuffer = nullptr;
-    f->pending = 0;
-    if (mode != 0) {
-        // Without the buffer the stream still works, with the library's own small one.
-        f->writeBuffer = new (std::nothrow) char[kWriteBufferSize];
-        if (mode == 1 && f->writeBuffer) {
-            f->base.vt = &kGatheringTable;
-        } else if (f->writeBuffer &&
-                   setvbuf(f->handle, f->writeBuffer, _IOFBF, kWriteBufferSize) != 0) {
-            delete[] f->writeBuffer;
-            f->writeBuffer = nullptr;
-        }
-    }
-    return &f->base;
+    return cIO_file_adopt(handle, 1, &kWriteTable);
 }

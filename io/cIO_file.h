@@ -14,3 +14,7 @@
 
 // mode 0: read ("rb"), 1: write ("wb", truncates), 2: read and write (file must exist).
 cIO* cIO_file_open(const char* path, int mode);
+// A write stream (as mode 1) on a file that this call creates: fails when anything, a link
+// included, already has that name, so nobody else's file is ever written through it.
+// errno tells why it failed.
+cIO* cIO_file_openNew(const char* path);

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 #include "app/logCapture.h"
 #include "converter/cPeakConverter.h"
@@ -16,8 +20,13 @@ struct FakeFS {
     bool openWorks = true, removeWorks = true;
     int64_t room = 1 << 20;
     int32_t closeResult = 0;
+    int error = 0; // errno of a failed write, close or remove: the system's reason
     int removes = 0;
     std::string opened, written;
+    // With temporary files: what happened to which name, in order, and the names taken.
+    std::vector<std::string> events;
+    std::vector<std::string> taken;
+    bool renameWorks = true;
 };
 
 struct FakeIO {
@@ -30,19 +39,24 @@ int64_t fakeWrite(cIO* io, const void* src, uint64_t n) {
     const uint64_t taken = std::min<uint64_t>(n, static_cast<uint64_t>(fs->room));
     fs->written.append(static_cast<const char*>(src), taken);
     fs->room -= static_cast<int64_t>(taken);
+    if (taken < n) errno = fs->error;
     return static_cast<int64_t>(taken);
 }
 int32_t fakeClose(cIO* io) {
     const int32_t result = reinterpret_cast<FakeIO*>(io)->fs->closeResult;
+    if (result != 0) errno = reinterpret_cast<FakeIO*>(io)->fs->error;
     delete reinterpret_cast<FakeIO*>(io);
     return result;
 }
 const cIO_vtable fakeIoTable = {nullptr, fakeWrite, nullptr, nullptr, fakeClose};
 
 void fakeDtor(cFS*) {}
-bool fakeRm(cFS* fs, std::string_view) {
-    ++reinterpret_cast<FakeFS*>(fs)->removes;
-    return reinterpret_cast<FakeFS*>(fs)->removeWorks;
+bool fakeRm(cFS* fs, std::string_view path) {
+    FakeFS* f = reinterpret_cast<FakeFS*>(fs);
+    f->events.push_back("remove " + std::string(path));
+    ++f->removes;
+    if (!f->removeWorks) errno = f->error;
+    return f->removeWorks;
 }
 cIO* fakeOpen(cFS* fs, std::string_view path, uint32_t flags) {
     FakeFS* f = reinterpret_cast<FakeFS*>(fs);
@@ -53,14 +67,35 @@ cIO* fakeOpen(cFS* fs, std::string_view path, uint32_t flags) {
 }
 const cFS_vtable fakeFsTable = {fakeDtor, nullptr, nullptr, nullptr, fakeRm, fakeOpen};
 
+cIO* fakeCreateNew(cFS* fs, std::string_view path) {
+    FakeFS* f = reinterpret_cast<FakeFS*>(fs);
+    if (std::find(f->taken.begin(), f->taken.end(), path) != f->taken.end()) {
+        errno = EEXIST;
+        return nullptr;
+    }
+    f->events.push_back("create " + std::string(path));
+    return fakeOpen(fs, path, 6);
+}
+bool fakeRename(cFS* fs, std::string_view from, std::string_view to) {
+    FakeFS* f = reinterpret_cast<FakeFS*>(fs);
+    if (!f->renameWorks) {
+        errno = f->error;
+        return false;
+    }
+    f->events.push_back("rename " + std::string(from) + " " + std::string(to));
+    return true;
+}
+const cFS_vtable fakeAtomicFsTable = {fakeDtor, nullptr, nullptr,       nullptr,   fakeRm,
+                                      fakeOpen, nullptr, fakeCreateNew, fakeRename};
+
 struct Trace {
     FakeFS fs;
     cPeakConverter* c;
     cLogReaderFileInfo info{};
     LogCapture log;
-    explicit Trace(uint32_t format) {
+    explicit Trace(uint32_t format, bool atomic = false) {
         cFS_init(&fs.base, "");
-        fs.base.vt = &fakeFsTable;
+        fs.base.vt = atomic ? &fakeAtomicFsTable : &fakeFsTable;
         c = cPeakConverter_ctor(&fs.base, format);
         info.outputPath = "dev/00000001";
     }
@@ -68,6 +103,11 @@ struct Trace {
     bool newFile() { return c->layer.vt->newFile(&c->layer, &info, false); }
     bool msg(const cBusMsg& m) { return c->layer.vt->newMsg(&c->layer, &m); }
     bool endFile() { return c->layer.vt->endFile(&c->layer, &info); }
+    cBusLayerFileSummary summary() {
+        cBusLayerFileSummary out{99, 99, "?"};
+        EXPECT_TRUE(c->layer.vt->summary(&c->layer, &out));
+        return out;
+    }
 };
 
 // A CAN data frame, or with the kind and flags given: kinds "L" LIN, "R" remote, "X" error;
@@ -227,21 +267,38 @@ TEST(cPeakConverter, WriteFailuresAreReported) {
         ASSERT_TRUE(t.newFile());
         EXPECT_FALSE(t.msg(frame(0, 1, "ab", 2))) << c.format << " " << c.room;
         EXPECT_EQ(LogCapture::lines(), c.message);
+        EXPECT_EQ(t.fs.removes, 1); // the part written is gone at once
+        EXPECT_FALSE(t.msg(frame(1, 1, "ab", 2)));
+        EXPECT_TRUE(t.endFile());
+        EXPECT_EQ(t.fs.removes, 1);
     }
+    // A full disk: the system's reason comes with the trace's name.
+    Trace full(2);
+    full.fs.room = 80;
+    full.fs.error = ENOSPC;
+    ASSERT_TRUE(full.newFile());
+    EXPECT_FALSE(full.msg(frame(0, 1, "ab", 2)));
+    EXPECT_EQ(LogCapture::lines(),
+              "E Could not write CAN file dev/00000001_CAN.trc: No space left on device\n");
 }
 
 TEST(cPeakConverter, CloseRemoveAndOpenFailures) {
     Trace closing(2);
     closing.fs.closeResult = -1;
+    closing.fs.error = ENOSPC; // the last block did not fit
     ASSERT_TRUE(closing.newFile() && closing.msg(frame(0, 1, "", 0)));
     EXPECT_FALSE(closing.endFile());
-    EXPECT_EQ(LogCapture::lines(), "E Could not close CAN file\n");
+    EXPECT_EQ(LogCapture::lines(),
+              "E Could not close CAN file dev/00000001_CAN.trc: No space left on device\n");
+    EXPECT_EQ(closing.fs.removes, 1); // a trace that may lack its end is no trace
 
     Trace removing(2);
     removing.fs.removeWorks = false;
+    removing.fs.error = EACCES;
     ASSERT_TRUE(removing.newFile());
     EXPECT_FALSE(removing.endFile());
-    EXPECT_EQ(LogCapture::lines(), "E Could not remove CAN file\n");
+    EXPECT_EQ(LogCapture::lines(),
+              "E Could not remove CAN file dev/00000001_CAN.trc: Permission denied\n");
 
     // An output that could not be opened (a folder or a protected file in the way) is not
     // ours: it is never removed, whatever the previous file left behind.
@@ -249,10 +306,78 @@ TEST(cPeakConverter, CloseRemoveAndOpenFailures) {
     ASSERT_TRUE(opening.newFile() && opening.endFile()); // empty, so removed
     opening.fs.openWorks = false;
     EXPECT_FALSE(opening.newFile());
-    EXPECT_EQ(LogCapture::lines(), "E Could not open output file for CAN: dev/00000001_CAN.trc\n");
+    EXPECT_EQ(LogCapture::lines(),
+              "E Could not open output file for CAN: dev/00000001_CAN.trc: no reason given\n");
     EXPECT_TRUE(opening.endFile());
     EXPECT_EQ(opening.fs.removes, 1);
     EXPECT_FALSE(opening.msg(frame(0, 1, "", 0)));
+}
+
+std::string tempName(int n) {
+    return "dev/.00000001_CAN.trc.kelvane-tmp-" + std::to_string(getpid()) + "-" +
+           std::to_string(n);
+}
+
+// With a file system that can move files into place, the trace is written under a hidden
+// temporary name and gets its own name only once it is complete and closed; whatever fails
+// on the way leaves nothing under either name.
+TEST(cPeakConverter, TraceGetsItsNameOnlyWhenComplete) {
+    Trace v1(1, true);
+    ASSERT_TRUE(v1.newFile());
+    ASSERT_EQ(v1.fs.events.size(), 1u);
+    const std::string temp = v1.fs.events[0].substr(7);
+    EXPECT_EQ(temp.rfind("dev/.00000001_CAN.trc.kelvane-tmp-" + std::to_string(getpid()) + "-", 0),
+              0u);
+    for (const cBusMsg& m : mixedFrames())
+        EXPECT_TRUE(v1.msg(m));
+    EXPECT_EQ(v1.fs.events.size(), 1u); // nothing under the final name before endFile
+    EXPECT_TRUE(v1.endFile());
+    EXPECT_EQ(v1.fs.events.back(), "rename " + temp + " dev/00000001_CAN.trc");
+    const cBusLayerFileSummary held = v1.summary(); // version 1.1 leaves the 4 FD frames out
+    EXPECT_EQ(held.framesReceived, 8u);
+    EXPECT_EQ(held.framesWritten, 4u);
+    EXPECT_EQ(held.outputPath, "dev/00000001_CAN.trc");
+    ASSERT_TRUE(v1.c->layer.vt->dropFile(&v1.c->layer, &v1.info)); // the input was damaged
+    EXPECT_EQ(v1.fs.events.back(), "remove dev/00000001_CAN.trc");
+    EXPECT_EQ(v1.summary().outputPath, "");
+
+    // Names taken by another run are passed over; an empty trace is removed unnamed.
+    Trace empty(2, true);
+    empty.fs.taken = {tempName(1), tempName(2)};
+    ASSERT_TRUE(empty.newFile() && empty.endFile());
+    EXPECT_EQ(empty.fs.events,
+              (std::vector<std::string>{"create " + tempName(3), "remove " + tempName(3)}));
+    EXPECT_EQ(empty.summary().framesReceived, 0u);
+    EXPECT_EQ(empty.summary().outputPath, "");
+
+    // A failed write, a failed move into place, a run that ends without endFile.
+    Trace writing(2, true);
+    writing.fs.room = 100;
+    ASSERT_TRUE(writing.newFile());
+    EXPECT_FALSE(writing.msg(frame(0, 1, "ab", 2)));
+    EXPECT_EQ(writing.fs.events.back(), "remove " + tempName(4));
+    EXPECT_TRUE(writing.endFile());
+    EXPECT_EQ(writing.fs.events.size(), 2u);
+
+    Trace moving(2, true);
+    moving.fs.renameWorks = false;
+    moving.fs.error = EACCES;
+    ASSERT_TRUE(moving.newFile() && moving.msg(frame(0, 1, "ab", 2)));
+    EXPECT_FALSE(moving.endFile());
+    EXPECT_EQ(moving.fs.events.back(), "remove " + tempName(5));
+    EXPECT_EQ(LogCapture::lines(), "E Could not move CAN file into place as "
+                                   "dev/00000001_CAN.trc: Permission denied\n");
+    EXPECT_EQ(moving.summary().outputPath, "");
+
+    std::vector<std::string> events;
+    {
+        Trace unfinished(2, true);
+        ASSERT_TRUE(unfinished.newFile() && unfinished.msg(frame(0, 1, "ab", 2)));
+        cPeakConverter_dtor(unfinished.c);
+        unfinished.c = nullptr;
+        events = unfinished.fs.events;
+    }
+    EXPECT_EQ(events.back(), "remove " + tempName(6));
 }
 
 TEST(cPeakConverter, ConstructionAndDefaultTable) {

@@ -1,0 +1,327 @@
+// What -d deletes, which names a run writes to, and walks that must end: links, cycles,
+// name collisions and folders that cannot be read, in real folder trees.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
+#include "app/cLogReader.h"
+#include "app/cLogReaderCLI.h"
+#include "converter/cPeakConverter.h"
+#include "e2e_support.h"
+#include "fs/cFS_os.h"
+#include "support/log.h"
+#include "test_safety.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const uint8_t kBytes[] = {1, 2, 3, 4};
+
+std::vector<cMdfWriterGroup> frames(bool classic, bool fd, bool lin = false) {
+    cMdfWriterGroup g;
+    if (classic) g.frames.push_back(cMdfWriterFrame_can(0.001, 1, 0x123, false, kBytes, 4));
+    if (fd) g.frames.push_back(cMdfWriterFrame_can(0.002, 1, 0x124, false, kBytes, 4, true));
+    if (lin) g.frames.push_back(cMdfWriterFrame_lin(0.003, 1, 0x21, kBytes, 4));
+    return {g};
+}
+
+// Each log of a tree gets a split of its own, so none is skipped as a repeat of another.
+void writeLog(const std::string& path, const std::vector<cMdfWriterGroup>& groups) {
+    static uint32_t split = 1;
+    e2e_writeLog(path, safety_logOptions(split++), groups);
+}
+
+bool isLink(const std::string& path) {
+    return fs::is_symlink(fs::symlink_status(path));
+}
+
+} // namespace
+
+// -d deletes an input only when its trace holds every CAN frame of it; the others stay,
+// each with a warning that says why.
+TEST(Safety, DeleteOnlyWhatTheTraceHolds) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs");
+    writeLog(dir / "logs/classic.MF4", frames(true, false));
+    writeLog(dir / "logs/fd.MF4", frames(false, true));
+    writeLog(dir / "logs/mixed.MF4", frames(true, true));
+    writeLog(dir / "logs/lin.MF4", frames(false, false, true));
+    const e2e_run v1 = e2e_runKelvane({"-d", "-f", "version1", "logs"}, dir.path);
+    EXPECT_EQ(v1.status, 0) << v1.err;
+    EXPECT_FALSE(e2e_exists(dir / "logs/classic.MF4"));
+    EXPECT_TRUE(e2e_exists(dir / "logs_out/classic_CAN.trc"));
+    EXPECT_TRUE(e2e_exists(dir / "logs/fd.MF4"));
+    EXPECT_FALSE(e2e_exists(dir / "logs_out/fd_CAN.trc")); // no line, so no trace
+    EXPECT_TRUE(e2e_exists(dir / "logs/mixed.MF4"));
+    EXPECT_TRUE(e2e_exists(dir / "logs_out/mixed_CAN.trc"));
+    EXPECT_TRUE(e2e_exists(dir / "logs/lin.MF4"));
+    EXPECT_EQ(e2e_countLines(v1.err, "Kept logs/fd.MF4: 1 of its 1 CAN frames are not in the "
+                                     "trace (CAN FD frames do not fit trace version 1.1)"),
+              1)
+        << v1.err;
+    EXPECT_EQ(e2e_countLines(v1.err, "Kept logs/mixed.MF4: 1 of its 2 CAN frames"), 1) << v1.err;
+    EXPECT_EQ(e2e_countLines(v1.err, "Kept logs/lin.MF4: it holds no CAN data or remote frames"), 1)
+        << v1.err;
+
+    // Version 2.1 holds FD frames: those inputs go now; the LIN-only one still stays.
+    const e2e_run v2 = e2e_runKelvane({"-d", "logs"}, dir.path);
+    EXPECT_EQ(v2.status, 0) << v2.err;
+    EXPECT_FALSE(e2e_exists(dir / "logs/fd.MF4"));
+    EXPECT_FALSE(e2e_exists(dir / "logs/mixed.MF4"));
+    EXPECT_TRUE(e2e_exists(dir / "logs/lin.MF4"));
+}
+
+// Names that differ only in extension or case map to one trace: the first converted keeps
+// it, each later one fails with 8 and keeps its input, and the message names both.
+TEST(Safety, OneTracePerNameInARun) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs");
+    writeLog(dir / "logs/00000001.MF4", frames(true, false));
+    writeLog(dir / "logs/00000001.MFC", frames(true, true)); // plain content, container name
+    writeLog(dir / "logs/00000001.mf4", frames(false, true));
+    const std::string expected = [&] {
+        e2e_tempDir alone;
+        e2e_mkdirs(alone / "logs");
+        fs::copy_file(dir / "logs/00000001.MF4", alone / "logs/00000001.MF4");
+        EXPECT_EQ(e2e_runKelvane({"logs"}, alone.path).status, 0);
+        return e2e_readFile(alone / "logs_out/00000001_CAN.trc");
+    }();
+    const e2e_run run = e2e_runKelvane({"-d", "logs"}, dir.path);
+    EXPECT_EQ(run.status, 8) << run.err;
+    EXPECT_EQ(e2e_readFile(dir / "logs_out/00000001_CAN.trc"), expected);
+    EXPECT_FALSE(e2e_exists(dir / "logs/00000001.MF4"));
+    EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MFC"));
+    EXPECT_TRUE(e2e_exists(dir / "logs/00000001.mf4"));
+    for (const char* later : {"logs/00000001.MFC", "logs/00000001.mf4"})
+        EXPECT_EQ(e2e_countLines(run.err, std::string("Not converted: ") + later +
+                                              " would write the trace of logs/00000001.MF4"),
+                  1)
+            << run.err;
+    // The same input named twice is still a repeat, not a collision.
+    const e2e_run twice = e2e_runKelvane({"logs/00000001.mf4", "logs/00000001.mf4"}, dir.path);
+    EXPECT_EQ(twice.status, 0) << twice.err;
+    EXPECT_EQ(e2e_countLines(twice.err, "Repeated input file"), 1) << twice.err;
+}
+
+// A link at a trace's name is replaced, never written through; a linked output folder and
+// ".." in an input fail the file with 8 and write nothing outside the output root.
+TEST(Safety, NoWriteThroughLinksOrAboveTheOutputRoot) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs/sub/deeper");
+    e2e_mkdirs(dir / "logs_out");
+    e2e_mkdirs(dir / "elsewhere");
+    writeLog(dir / "logs/00000001.MF4", frames(true, false));
+    writeLog(dir / "logs/sub/deeper/00000002.MF4", frames(true, false));
+    e2e_writeFile(dir / "victim", "someone else's file\n");
+    fs::create_symlink("../victim", dir / "logs_out/00000001_CAN.trc");
+    fs::create_symlink("../elsewhere", dir / "logs_out/sub");
+
+    const e2e_run run = e2e_runKelvane({"-d", "logs"}, dir.path);
+    EXPECT_EQ(run.status, 8) << run.err;
+    EXPECT_EQ(e2e_readFile(dir / "victim"), "someone else's file\n");
+    EXPECT_FALSE(isLink(dir / "logs_out/00000001_CAN.trc"));
+    EXPECT_EQ(e2e_readFile(dir / "logs_out/00000001_CAN.trc").rfind(";$FILEVERSION=2.1", 0), 0u);
+    EXPECT_FALSE(e2e_exists(dir / "logs/00000001.MF4"));
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+    EXPECT_TRUE(e2e_exists(dir / "logs/sub/deeper/00000002.MF4"));
+    EXPECT_EQ(e2e_countLines(run.err, "Output folder logs_out/sub is a link"), 1) << run.err;
+
+    // /x/logs/sub/.. is the folder logs/ under the root logs/sub/: written without "_out"
+    // it would land above the output folder.
+    e2e_mkdirs(dir / "out/deep");
+    const e2e_run up = e2e_runKelvane(
+        {"-X", "--output-directory=" + (dir / "out/deep"), dir / "logs/sub/.."}, dir.path);
+    EXPECT_EQ(up.status, 8) << up.err;
+    EXPECT_EQ(e2e_countLines(up.err, "would be written outside the output folder"), 1) << up.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 1); // deep alone
+    EXPECT_TRUE(fs::is_empty(dir / "out/deep"));
+}
+
+// A damaged input never replaces the trace an earlier run made under that name.
+TEST(Safety, DamagedInputLeavesAnEarlierTraceAlone) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs");
+    e2e_mkdirs(dir / "logs_out");
+    cMdfWriterGroup g;
+    g.recordIdSize = 1;
+    for (int i = 0; i < 6; ++i)
+        g.frames.push_back(cMdfWriterFrame_can(0.01 + i * 0.001, 1, 0x300 + i, false, kBytes, 4));
+    cMdfWriterResult layout;
+    const cMdfWriterOptions options = safety_logOptions(1);
+    const std::vector<cMdfWriterGroup> groups{g};
+    std::vector<uint8_t> file = cMdfWriter_writeMemory(&options, &groups, &layout);
+    uint64_t dt = 0;
+    for (const cMdfWriterBlock& b : layout.blocks)
+        if (std::string(b.id) == "##DT") dt = b.offset;
+    ASSERT_NE(dt, 0u);
+    file[dt + 24 + 2 * (layout.bytes - dt - 24) / 6] = 0xEE; // the third record's id
+    e2e_writeBytes(dir / "logs/00000001.MF4", file);
+    e2e_writeFile(dir / "logs_out/00000001_CAN.trc", "an earlier run's trace\n");
+    const e2e_run run = e2e_runKelvane({"-d", "logs"}, dir.path);
+    EXPECT_EQ(run.status, 8) << run.err;
+    EXPECT_EQ(e2e_readFile(dir / "logs_out/00000001_CAN.trc"), "an earlier run's trace\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "logs_out"), {}), 1);
+    EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
+}
+
+// A link back to a folder the walk is in is skipped with a warning; links elsewhere are
+// followed. Every log is converted once and the run ends.
+TEST(Safety, WalksEnd) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs/a/b");
+    e2e_mkdirs(dir / "logs/c");
+    writeLog(dir / "logs/a/b/00000001.MF4", frames(true, false));
+    writeLog(dir / "logs/c/00000002.MF4", frames(true, false));
+    fs::create_symlink("..", dir / "logs/a/b/up");
+    fs::create_symlink("../..", dir / "logs/a/b/top");
+    fs::create_symlink(".", dir / "logs/c/self");
+    fs::create_symlink("../c", dir / "logs/a/toc"); // a sibling: followed
+    const e2e_run run = e2e_runKelvane({"logs"}, dir.path);
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const char* skipped : {"logs/a/b/up", "logs/a/b/top", "logs/c/self"})
+        EXPECT_EQ(e2e_countLines(run.err, std::string("Skipped folder ") + skipped), 1) << run.err;
+    EXPECT_EQ(e2e_countLines(run.err, "Skipped folder"), 4) << run.err; // and a/toc/self
+    EXPECT_TRUE(e2e_exists(dir / "logs_out/a/b/00000001_CAN.trc"));
+    EXPECT_TRUE(e2e_exists(dir / "logs_out/a/toc/00000002_CAN.trc"));
+    // Met again under its own name right after, c's log is a repeat of the one before.
+    EXPECT_EQ(e2e_countLines(run.err, "Repeated input file"), 1) << run.err;
+}
+
+namespace {
+
+// An input file system over the real one whose listing of folders named "locked" and
+// opening of files named "locked.MF4" fail as they do without permission (tests run as
+// root, who is never refused).
+const cFS_vtable* realTable;
+bool lockedList(cFS* fs, std::string_view path, cFS_entrySet* set) {
+    if (path.size() >= 7 && path.substr(path.size() - 7) == "/locked") {
+        errno = EACCES;
+        return false;
+    }
+    return realTable->list(fs, path, set);
+}
+cIO* lockedOpen(cFS* fs, std::string_view path, uint32_t flags) {
+    if (path.size() >= 11 && path.substr(path.size() - 11) == "/locked.MF4") {
+        errno = EACCES;
+        return nullptr;
+    }
+    return realTable->open(fs, path, flags);
+}
+
+std::string safetyLog;
+void collect(const char* line, int length) {
+    safetyLog.append(line, length);
+}
+
+// The per-file reports of the last runDriver, one line each.
+std::vector<std::string> reports;
+void collectReport(void*, const cLogReaderFileReport& r) {
+    reports.push_back(std::string(r.inputPath) + " " + std::to_string(int(r.outcome)) + " " +
+                      std::to_string(r.code) + " " + std::to_string(r.framesWritten) + " " +
+                      std::string(r.outputPath) + (r.inputDeleted ? " deleted" : ""));
+}
+
+// Runs the driver over logs/ in dir with the real trace writer; -d when asked.
+uint32_t runDriver(const std::string& dir, cFS* input, bool deleteConverted,
+                   const std::function<void(cPeakConverter*)>& adjust = {}) {
+    cFS* output = cFS_os_ctor(dir);
+    cLogReaderOptions options{deleteConverted, false, true, -1, {}};
+    cPeakConverter* converter = cPeakConverter_ctor(output, cPeakConverter_VERSION_2_1);
+    if (adjust) adjust(converter);
+    cLogReader* reader = cLogReader_ctor(input, output, true, &options, &converter->layer);
+    cLogReader_setReportFn(reader, collectReport, nullptr);
+    reports.clear();
+    safetyLog.clear();
+    zf_log_set_output_callback(collect);
+    const uint32_t code = cLogReader_process(reader, {"logs"});
+    zf_log_set_output_callback(nullptr);
+    cLogReader_dtor(reader);
+    cPeakConverter_dtor(converter);
+    cFS_dtor(output);
+    return code;
+}
+
+} // namespace
+
+// A folder that cannot be listed and a file that cannot be opened are reported with the
+// system's reason and fail with 8; everything else is converted.
+TEST(Safety, UnreadableFoldersAndFilesAreReported) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs/locked");
+    writeLog(dir / "logs/locked/00000001.MF4", frames(true, false));
+    writeLog(dir / "logs/locked.MF4", frames(true, false));
+    writeLog(dir / "logs/open.MF4", frames(true, false));
+    cFS* input = cFS_os_ctor(dir.path);
+    realTable = input->vt;
+    cFS_vtable locked = *realTable;
+    locked.list = lockedList;
+    locked.open = lockedOpen;
+    input->vt = &locked;
+    EXPECT_EQ(runDriver(dir.path, input, false), cLogReader_CONVERSION_FAILED);
+    EXPECT_EQ(e2e_countLines(safetyLog, "Could not list folder logs/locked: Permission denied"), 1)
+        << safetyLog;
+    EXPECT_EQ(
+        e2e_countLines(safetyLog, "Could not open input file logs/locked.MF4: Permission denied"),
+        1)
+        << safetyLog;
+    EXPECT_TRUE(e2e_exists(dir / "logs_out/open_CAN.trc"));
+    EXPECT_FALSE(e2e_exists(dir / "logs_out/locked"));
+    EXPECT_EQ(reports, (std::vector<std::string>{"logs/locked.MF4 3 8 0 ",
+                                                 "logs/open.MF4 0 0 1 logs_out/open_CAN.trc"}));
+    cFS_dtor(input);
+}
+
+namespace {
+
+// A converter that, while the first frame is written, does to the input what another
+// program might: appends to it, or puts another file in its place.
+const cBusLayer_vtable* peakTable;
+std::function<void()> duringConversion;
+bool meddlingNewMsg(cBusLayer* layer, const cBusMsg* msg) {
+    if (duringConversion) {
+        duringConversion();
+        duringConversion = nullptr;
+    }
+    return peakTable->newMsg(layer, msg);
+}
+
+} // namespace
+
+// -d keeps an input that changed while it was converted: the trace is not of that file.
+TEST(Safety, InputChangedDuringConversionIsKept) {
+    const std::function<void(const std::string&)> changes[] = {
+        [](const std::string& path) { std::ofstream(path, std::ios::app) << "more"; },
+        [](const std::string& path) {
+            e2e_writeFile(path + ".new", e2e_readFile(path));
+            fs::rename(path + ".new", path);
+        },
+    };
+    for (const auto& change : changes) {
+        e2e_tempDir dir;
+        e2e_mkdirs(dir / "logs");
+        writeLog(dir / "logs/00000001.MF4", frames(true, false));
+        cFS* input = cFS_os_ctor(dir.path);
+        cBusLayer_vtable meddling{};
+        const std::string path = dir / "logs/00000001.MF4";
+        duringConversion = [&] { change(path); };
+        EXPECT_EQ(runDriver(dir.path, input, true,
+                            [&](cPeakConverter* c) {
+                                peakTable = c->layer.vt;
+                                meddling = *peakTable;
+                                meddling.newMsg = meddlingNewMsg;
+                                c->layer.vt = &meddling;
+                            }),
+                  cLogReader_OK);
+        EXPECT_TRUE(e2e_exists(path));
+        EXPECT_TRUE(e2e_exists(dir / "logs_out/00000001_CAN.trc"));
+        EXPECT_EQ(e2e_countLines(safetyLog, "Kept logs/00000001.MF4: the file changed while it "
+                                            "was converted"),
+                  1)
+            << safetyLog;
+        cFS_dtor(input);
+    }
+}

@@ -1,0 +1,156 @@
+// The backend operations that keep user files safe: exclusive creation that never goes
+// through a link, rename over a link, checked listings, folder paths that must stay below
+// the root, and the removal of a temporary file when a signal ends the run.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "fs/cFS.h"
+#include "fs/cFS_os.h"
+#include "fs/cFS_tempGuard.h"
+#include "io/cIO.h"
+
+namespace {
+
+struct Scratch {
+    std::string dir;
+    cFS* fs = nullptr;
+    Scratch() {
+        char tmpl[] = "/tmp/kv_fs_safety_XXXXXX";
+        if (mkdtemp(tmpl)) dir = tmpl;
+        fs = cFS_os_ctor(dir);
+    }
+    ~Scratch() {
+        cFS_dtor(fs);
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    std::string operator/(const std::string& rel) const { return dir + "/" + rel; }
+    void write(const std::string& rel, const std::string& text) const {
+        std::ofstream(*this / rel, std::ios::binary) << text;
+    }
+    std::string read(const std::string& rel) const {
+        std::ifstream in(*this / rel, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+bool writeAll(cIO* io, const std::string& text) {
+    return cIO_write(io, text.data(), text.size()) == static_cast<int64_t>(text.size()) &&
+           cIO_close(io) == 0;
+}
+
+} // namespace
+
+TEST(FsSafety, CreateNewNeverOverwritesAndRenameReplacesLinks) {
+    Scratch s;
+    ASSERT_NE(s.fs, nullptr);
+    s.write("victim", "keep me");
+    std::filesystem::create_symlink("victim", s / "link");
+    std::filesystem::create_symlink("missing", s / "dangling");
+    for (const char* taken : {"victim", "link", "dangling"}) {
+        errno = 0;
+        EXPECT_EQ(cFS_createNew(s.fs, taken), nullptr) << taken;
+        EXPECT_EQ(errno, EEXIST) << taken;
+    }
+    EXPECT_FALSE(std::filesystem::exists(s / "missing")); // not created through the link
+    EXPECT_EQ(s.read("victim"), "keep me");
+
+    cIO* io = cFS_createNew(s.fs, "new");
+    ASSERT_NE(io, nullptr);
+    ASSERT_TRUE(writeAll(io, "trace"));
+    ASSERT_TRUE(cFS_rename(s.fs, "new", "link"));
+    EXPECT_FALSE(std::filesystem::is_symlink(s / "link"));
+    EXPECT_EQ(s.read("link"), "trace");
+    EXPECT_EQ(s.read("victim"), "keep me");
+    EXPECT_TRUE(cFS_sync(s.fs, "link") && cFS_sync(s.fs, ""));
+    EXPECT_FALSE(cFS_rename(s.fs, "new", "again"));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(cFS_sync(s.fs, "new"));
+
+    // A backend without these capabilities says so instead of pretending.
+    cFS* inert = cFS_ctor("");
+    cFS_identity id{};
+    EXPECT_FALSE(cFS_canReplaceAtomically(inert));
+    EXPECT_FALSE(cFS_identify(inert, "x", true, &id));
+    EXPECT_EQ(errno, ENOSYS);
+    EXPECT_EQ(cFS_createNew(inert, "x"), nullptr);
+    EXPECT_FALSE(cFS_rename(inert, "x", "y") || cFS_sync(inert, "x"));
+    cFS_dtor(inert);
+    EXPECT_TRUE(cFS_canReplaceAtomically(s.fs));
+}
+
+TEST(FsSafety, CheckedListingsFailWithTheReason) {
+    Scratch s;
+    s.write("f", "x");
+    std::filesystem::create_directory(s / "d");
+    s.write("d/x.mf4", "x");
+    cFS_entrySet set;
+    EXPECT_TRUE(cFS_list(s.fs, "d", &set));
+    ASSERT_EQ(set.size(), 1u);
+    EXPECT_EQ(set.begin()->name, "x.mf4");
+    EXPECT_FALSE(cFS_list(s.fs, "f", &set));
+    EXPECT_EQ(errno, ENOTDIR);
+    EXPECT_FALSE(cFS_list(s.fs, "none", &set));
+    EXPECT_EQ(errno, ENOENT);
+    cFS_entrySet quiet; // the unchecked listing stays quiet and empty
+    cFS_ls(s.fs, "none", &quiet);
+    EXPECT_TRUE(quiet.empty());
+}
+
+TEST(FsSafety, FolderPathsStayBelowTheRoot) {
+    Scratch s;
+    std::filesystem::create_directories(s / "out/a/b");
+    std::filesystem::create_directory(s / "elsewhere");
+    std::filesystem::create_directory_symlink("../../elsewhere", s / "out/a/link");
+    cFS* out = cFS_os_ctor(s / "out");
+    ASSERT_NE(out, nullptr);
+    std::string unsafe = "?";
+    EXPECT_TRUE(cFS_isFolderPathSafe(out, "a/b/", &unsafe));
+    EXPECT_EQ(unsafe, "");
+    EXPECT_TRUE(cFS_isFolderPathSafe(out, "", &unsafe));
+    EXPECT_TRUE(cFS_isFolderPathSafe(out, "a/new/deeper/", &unsafe)); // not there yet
+    EXPECT_FALSE(cFS_isFolderPathSafe(out, "a/link/x/", &unsafe));
+    EXPECT_EQ(unsafe, "a/link");
+    EXPECT_FALSE(cFS_isFolderPathSafe(out, "a/../../x/", &unsafe));
+    EXPECT_EQ(unsafe, "a/..");
+    EXPECT_FALSE(cFS_isFolderPathSafe(out, "../", &unsafe));
+    EXPECT_EQ(unsafe, "..");
+    cFS_dtor(out);
+    // A link as the root itself is the user's choice.
+    cFS* viaLink = cFS_os_ctor(s / "out/a/link");
+    ASSERT_NE(viaLink, nullptr);
+    EXPECT_TRUE(cFS_isFolderPathSafe(viaLink, "x/", &unsafe));
+    cFS_dtor(viaLink);
+}
+
+// The temporary file goes when a signal ends the process, and the process still ends by
+// that signal; one already renamed or removed is left alone.
+TEST(FsSafety, SignalRemovesTheGuardedFile) {
+    for (bool renamed : {false, true}) {
+        Scratch s;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            cFS_tempGuard_install();
+            cIO* io = cFS_createNew(s.fs, "tmp");
+            if (!io || cIO_close(io) != 0) _exit(2);
+            if (renamed && !cFS_rename(s.fs, "tmp", "final")) _exit(3);
+            if (renamed) s.write("tmp", "a new file of that name");
+            raise(SIGTERM);
+            _exit(4);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), SIGTERM);
+        EXPECT_EQ(std::filesystem::exists(s / "tmp"), renamed);
+        EXPECT_EQ(std::filesystem::exists(s / "final"), renamed);
+    }
+}
