@@ -36,38 +36,24 @@ cMdfCanSlot slotOf(cMdfDecodeField field) {
     }
 }
 
-// The value step of a rule that is not a byte array.
+// The step of a value rule for a known field.
 cMdfCanStep valueStep(const cMdfDecodeRule& r, uint32_t index) {
     cMdfCanStep s{};
     s.rule = index;
-    s.keep = 0xFFFF;
-    const cMdfCanSlot slot = slotOf(r.field);
-    if (slot == CAN_SLOT_COUNT) {
-        s.op = CAN_OP_REFUSE;
-        s.set = 0;
-        return s;
-    }
-    s.slot = slot;
-    s.set = static_cast<uint16_t>(1u << slot);
+    s.byte = UINT64_MAX;
+    s.op = CAN_OP_CONVERT;
     const bool identity = !r.conversion.vt || !r.conversion.vt->convert;
     const uint64_t shift = r.bitPosition & 7;
     // The load takes 8 bytes as a host integer: little-endian hosts only.
     const bool loadable = std::endian::native == std::endian::little && identity &&
                           r.littleEndian && r.bitLength != 0 && shift + r.bitLength <= 64;
     const bool doubleTime =
-        slot == CAN_SLOT_TIMESTAMP && r.valueKind == VALUE_FLOAT && r.bitLength == 64;
+        r.field == FIELD_TIMESTAMP && r.valueKind == VALUE_FLOAT && r.bitLength == 64;
     if (loadable && (r.valueKind == VALUE_UNSIGNED || doubleTime)) {
         s.op = CAN_OP_LOAD;
         s.shift = static_cast<uint8_t>(shift);
         s.byte = r.bitPosition >> 3;
         s.mask = ~uint64_t{0} >> (64 - r.bitLength);
-    } else {
-        s.op = CAN_OP_CONVERT;
-    }
-    if (slot == CAN_SLOT_TIMESTAMP) {
-        // A converted timestamp is a double as well.
-        s.keep = static_cast<uint16_t>(~CAN_PLAN_DOUBLE_TIME);
-        if (s.op == CAN_OP_CONVERT || doubleTime) s.set |= CAN_PLAN_DOUBLE_TIME;
     }
     return s;
 }
@@ -92,26 +78,43 @@ cMdfCanStep byteStep(const cMdfDecodeRule& r, uint32_t index) {
 
 bool cMdfCanPlan_build(const std::vector<cMdfDecodeRule>* rules, cMdfCanPlan* plan) {
     assert(plan);
-    plan->steps.clear();
-    plan->firstBytes = 0;
+    *plan = cMdfCanPlan{};
     if (!rules) return true;
     try {
-        std::vector<cMdfCanStep> bytes;
         for (size_t i = 0; i < rules->size(); ++i) {
             const cMdfDecodeRule& r = (*rules)[i];
             const uint32_t index = static_cast<uint32_t>(i);
-            if (r.valueKind != VALUE_BYTE_ARRAY) {
-                plan->steps.push_back(valueStep(r, index));
-            } else if (r.field == FIELD_DATA_BYTES) {
-                bytes.push_back(byteStep(r, index));
-            } // other byte arrays of the group are not ours to judge
+            if (r.valueKind == VALUE_BYTE_ARRAY) {
+                // Other byte arrays of the group are not ours to judge.
+                if (r.field == FIELD_DATA_BYTES) plan->bytes.push_back(byteStep(r, index));
+                continue;
+            }
+            const cMdfCanSlot slot = slotOf(r.field);
+            if (slot == CAN_SLOT_COUNT) {
+                plan->refuses = true;
+                continue;
+            }
+            const cMdfCanStep s = valueStep(r, index);
+            plan->values[slot] = s;
+            plan->present |= static_cast<uint16_t>(1u << slot);
+            if (slot == CAN_SLOT_TIMESTAMP) {
+                // Only an unsigned integer loaded as it is stays an integer; a converted
+                // value and the bits of a 64-bit float are doubles.
+                if (s.op == CAN_OP_LOAD && r.valueKind == VALUE_UNSIGNED)
+                    plan->present &= static_cast<uint16_t>(~CAN_PLAN_DOUBLE_TIME);
+                else
+                    plan->present |= CAN_PLAN_DOUBLE_TIME;
+            }
         }
-        plan->firstBytes = plan->steps.size();
-        plan->steps.insert(plan->steps.end(), bytes.begin(), bytes.end());
+        for (unsigned slot = 0; slot < CAN_SLOT_COUNT; ++slot) {
+            const cMdfCanStep& s = plan->values[slot];
+            if (!(plan->present >> slot & 1)) continue;
+            const uint64_t end = s.op == CAN_OP_LOAD ? s.byte + 8 : UINT64_MAX;
+            if (end > plan->loadsIn) plan->loadsIn = end;
+        }
     } catch (const std::bad_alloc&) {
         ZF_LOGE("Out of memory compiling the decoding of a channel group");
-        std::vector<cMdfCanStep>().swap(plan->steps);
-        plan->firstBytes = 0;
+        *plan = cMdfCanPlan{};
         return false;
     }
     return true;

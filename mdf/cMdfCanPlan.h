@@ -3,25 +3,30 @@
 // group's record map is built. The CAN data frame decoder reads every record through these
 // steps and nothing else.
 //
-// Value steps run in rule order and each stores its value into the slot of its message
-// field, so that the last rule for a field wins; the message fields are set from the slots
-// at the end. Byte steps follow, also in rule order, and append DataBytes up to the frame's
-// data length.
+// The rules are compiled in rule order. A value rule's step takes its field's slot, so that
+// a later rule for the same field replaces the earlier one: the last rule for a field wins,
+// and a record costs one step per field however many rules name it. Value steps read the
+// record and nothing else, so the ones replaced need not run. A byte rule's step appends
+// DataBytes (up to the frame's data length), all of them in rule order.
 //
 // cMdfCanStep:
 //   op    - what the step does (below)
-//   slot  - the value steps' slot (cMdfCanSlot)
 //   shift - CAN_OP_LOAD: bits to shift the 8-byte load right
-//   set   - slot bits (1 << slot, and CAN_PLAN_DOUBLE_TIME) the step sets in the present mask
-//   keep  - present bits the step keeps: a timestamp step decides whether the slot holds
-//           the bits of a double or an integer
-//   byte  - CAN_OP_LOAD: the byte the 8-byte load starts at; CAN_OP_BYTES: the first byte
-//   mask  - CAN_OP_LOAD: the value's mask after the shift; CAN_OP_BYTES: the byte count
 //   rule  - index of the step's rule in the group's rule vector
+//   byte  - CAN_OP_LOAD: the byte the 8-byte load starts at; CAN_OP_BYTES: the first byte;
+//           UINT64_MAX for a converted value, so that one comparison with the record's
+//           length tells a load that fits from everything else
+//   mask  - CAN_OP_LOAD: the value's mask after the shift; CAN_OP_BYTES: the byte count
 //
 // cMdfCanPlan:
-//   steps      - value steps, then byte steps
-//   firstBytes - index of the first byte step (steps.size() when there is none)
+//   values  - per field slot, the step of the last rule for the field; valid where present
+//   present - bit (1 << slot) per slot a rule feeds, and CAN_PLAN_DOUBLE_TIME when the last
+//             timestamp rule gives a double
+//   loadsIn - the record length from which every value step is a load that fits (0 for
+//             none); a shorter record, or a group with a converted value (UINT64_MAX), has
+//             each step check its record
+//   refuses - a rule names a value channel the decoder does not know: every record fails
+//   bytes   - the byte steps, in rule order
 
 #include <cstdint>
 #include <vector>
@@ -53,8 +58,6 @@ enum cMdfCanOp : uint8_t {
     // Any other value of a known field: extracted and converted through its rule. An integer
     // slot receives the saturated integer, the timestamp slot the double's bits.
     CAN_OP_CONVERT,
-    // A value channel the decoder does not know: the record is refused.
-    CAN_OP_REFUSE,
     // A byte-aligned DataBytes array of the record.
     CAN_OP_BYTES,
     // DataBytes held as variable-length data beside the record.
@@ -65,18 +68,18 @@ enum cMdfCanOp : uint8_t {
 
 struct cMdfCanStep {
     cMdfCanOp op;
-    uint8_t slot;
     uint8_t shift;
-    uint16_t set;
-    uint16_t keep;
     uint32_t rule;
     uint64_t byte;
     uint64_t mask;
 };
 
 struct cMdfCanPlan {
-    std::vector<cMdfCanStep> steps;
-    size_t firstBytes = 0;
+    cMdfCanStep values[CAN_SLOT_COUNT] = {};
+    uint16_t present = 0;
+    uint64_t loadsIn = 0;
+    bool refuses = false;
+    std::vector<cMdfCanStep> bytes;
 };
 
 // Compiles the rules into *plan (empty for null rules). False, with an error line and an

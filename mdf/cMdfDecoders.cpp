@@ -232,14 +232,14 @@ bool canFrameField(cMdfDecodeField field, const Num& n, cBusMsg* msg) {
 
 // The slot value of a step that is not a plain load within the record: a load the record is
 // too short for, read bit by bit, or a value converted through its rule.
-__attribute__((noinline)) uint64_t slowValue(const cMdfCanStep& s, const cMdfRecord* rec) {
+__attribute__((noinline)) uint64_t slowValue(const cMdfCanStep& s, cMdfCanSlot slot,
+                                             const cMdfRecord* rec) {
     const cMdfDecodeRule& r = (*rec->rules)[s.rule];
     if (s.op == CAN_OP_LOAD)
         return cDecode_getRawBitsSlow(rec->data, rec->dataLength, r.bitPosition, r.bitLength, true);
     const Num n = numOf(r, rec);
-    if (s.slot == CAN_SLOT_TIMESTAMP) return std::bit_cast<uint64_t>(real(n));
-    if (s.slot <= CAN_SLOT_ID || s.slot == CAN_SLOT_DLC || s.slot == CAN_SLOT_DATA_LENGTH)
-        return u32(n);
+    if (slot == CAN_SLOT_TIMESTAMP) return std::bit_cast<uint64_t>(real(n));
+    if (slot <= CAN_SLOT_ID || slot == CAN_SLOT_DLC || slot == CAN_SLOT_DATA_LENGTH) return u32(n);
     return canFlag(n);
 }
 
@@ -248,61 +248,57 @@ inline uint32_t saturated(uint64_t v) {
     return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
 }
 
+// Sets the message fields from the plan's value steps and returns the frame's data length.
+// Checked: each step sees whether its load fits in the record; unchecked, the caller knows
+// that all do.
+template <bool kChecked>
+inline uint64_t setCanFields(const cMdfCanPlan& plan, const cMdfRecord* rec, cBusMsg* msg) {
+    const uint8_t* data = rec->data;
+    const uint64_t length = rec->dataLength;
+    // The last byte an 8-byte load may start at, plus one; 0 when no load fits.
+    const uint64_t loadEnd = data && length >= 8 ? length - 7 : 0;
+    const uint32_t present = plan.present;
+    auto has = [present](cMdfCanSlot slot) { return (present >> slot & 1) != 0; };
+    auto value = [&](cMdfCanSlot slot) {
+        const cMdfCanStep& s = plan.values[slot];
+        if (kChecked && s.byte >= loadEnd) return slowValue(s, slot, rec);
+        uint64_t v;
+        std::memcpy(&v, data + s.byte, 8);
+        return (v >> s.shift) & s.mask;
+    };
+    if (has(CAN_SLOT_TIMESTAMP)) {
+        const uint64_t v = value(CAN_SLOT_TIMESTAMP);
+        msg->Timestamp =
+            present & CAN_PLAN_DOUBLE_TIME ? std::bit_cast<double>(v) : static_cast<double>(v);
+    }
+    if (has(CAN_SLOT_BUS_CHANNEL))
+        msg->BusChannel = static_cast<uint8_t>(saturated(value(CAN_SLOT_BUS_CHANNEL)));
+    if (has(CAN_SLOT_ID)) msg->ID = saturated(value(CAN_SLOT_ID));
+    cBusMsg_CAN& can = msg->CAN;
+    if (has(CAN_SLOT_IDE)) can.IDE = value(CAN_SLOT_IDE) != 0;
+    if (has(CAN_SLOT_DIR)) can.Dir = value(CAN_SLOT_DIR) != 0;
+    if (has(CAN_SLOT_EDL)) can.EDL = value(CAN_SLOT_EDL) != 0;
+    if (has(CAN_SLOT_ESI)) can.ESI = value(CAN_SLOT_ESI) != 0;
+    if (has(CAN_SLOT_BRS)) can.BRS = value(CAN_SLOT_BRS) != 0;
+    if (has(CAN_SLOT_DLC)) can.DLC = static_cast<uint8_t>(saturated(value(CAN_SLOT_DLC)));
+    return has(CAN_SLOT_DATA_LENGTH) ? static_cast<uint8_t>(saturated(value(CAN_SLOT_DATA_LENGTH)))
+                                     : 0;
+}
+
 } // namespace
 
 bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
     if (noRules(rec, msg)) return false;
     assert(rec->canPlan && "a CAN data frame group is read through its compiled steps");
     clearVariant(msg);
-    const cMdfCanStep* steps = rec->canPlan->steps.data();
-    const size_t valueSteps = rec->canPlan->firstBytes;
-    const size_t allSteps = rec->canPlan->steps.size();
-    const uint8_t* data = rec->data;
-    const uint64_t length = rec->dataLength;
-    // The last byte an 8-byte load may start at, plus one; 0 when no load fits.
-    const uint64_t loadEnd = data && length >= 8 ? length - 7 : 0;
-    uint64_t values[CAN_SLOT_COUNT];
-    uint32_t present = 0;
-    bool ok = true;
-    for (size_t i = 0; i < valueSteps; ++i) {
-        const cMdfCanStep& s = steps[i];
-        uint64_t v;
-        if (s.op == CAN_OP_LOAD && s.byte < loadEnd) {
-            std::memcpy(&v, data + s.byte, 8);
-            v = (v >> s.shift) & s.mask;
-        } else if (s.op == CAN_OP_REFUSE) {
-            ok = false;
-            continue;
-        } else {
-            v = slowValue(s, rec);
-        }
-        values[s.slot] = v;
-        present = (present & s.keep) | s.set;
-    }
-    auto has = [present](cMdfCanSlot slot) { return (present >> slot & 1) != 0; };
-    if (has(CAN_SLOT_TIMESTAMP)) {
-        const uint64_t v = values[CAN_SLOT_TIMESTAMP];
-        msg->Timestamp =
-            present & CAN_PLAN_DOUBLE_TIME ? std::bit_cast<double>(v) : static_cast<double>(v);
-    }
-    if (has(CAN_SLOT_BUS_CHANNEL))
-        msg->BusChannel = static_cast<uint8_t>(saturated(values[CAN_SLOT_BUS_CHANNEL]));
-    if (has(CAN_SLOT_ID)) msg->ID = saturated(values[CAN_SLOT_ID]);
-    cBusMsg_CAN& can = msg->CAN;
-    if (has(CAN_SLOT_IDE)) can.IDE = values[CAN_SLOT_IDE] != 0;
-    if (has(CAN_SLOT_DIR)) can.Dir = values[CAN_SLOT_DIR] != 0;
-    if (has(CAN_SLOT_EDL)) can.EDL = values[CAN_SLOT_EDL] != 0;
-    if (has(CAN_SLOT_ESI)) can.ESI = values[CAN_SLOT_ESI] != 0;
-    if (has(CAN_SLOT_BRS)) can.BRS = values[CAN_SLOT_BRS] != 0;
-    if (has(CAN_SLOT_DLC)) can.DLC = static_cast<uint8_t>(saturated(values[CAN_SLOT_DLC]));
+    const cMdfCanPlan& plan = *rec->canPlan;
+    const uint64_t dataLength = rec->data && rec->dataLength >= plan.loadsIn
+                                    ? setCanFields<false>(plan, rec, msg)
+                                    : setCanFields<true>(plan, rec, msg);
     // The data length cuts the bytes the byte steps append.
-    const uint64_t dataLength = has(CAN_SLOT_DATA_LENGTH)
-                                    ? static_cast<uint8_t>(saturated(values[CAN_SLOT_DATA_LENGTH]))
-                                    : 0;
-    for (size_t i = valueSteps; i < allSteps; ++i)
-        appendBytes(steps[i].op, steps[i].byte, steps[i].mask, rec,
-                    dataLength - msg->DataBytes.size(), &msg->DataBytes);
-    if (!ok) {
+    for (const cMdfCanStep& s : plan.bytes)
+        appendBytes(s.op, s.byte, s.mask, rec, dataLength - msg->DataBytes.size(), &msg->DataBytes);
+    if (plan.refuses) {
         msg->DataBytes.clear();
         return false;
     }
