@@ -131,6 +131,32 @@ inline void fill(char* out, char c, size_t n) {
     std::memset(out, c, n);
 }
 
+// The eight decimal digits of value (below 10^8, zeros in front) as eight characters in
+// memory order, computed in all eight byte lanes at once: the number is split into two
+// halves of four digits, each into two pairs, each pair into two digits.
+inline uint64_t eightDigits(uint64_t value) {
+    const uint64_t halves = value / 10000 | (value % 10000) << 32;
+    const uint64_t high = (halves * 10486 >> 20) & 0x0000007F0000007Full; // / 100 per half
+    const uint64_t pairs = (halves - 100 * high) << 16 | high;            // 16-bit lanes
+    const uint64_t tens = (pairs * 103 >> 10) & 0x000F000F000F000Full;    // / 10 per pair
+    const uint64_t digits = tens | (pairs - 10 * tens) << 8;
+    return digits + 0x3030303030303030ull;
+}
+
+// The hex digits of a value below 16^nibbles (nibbles 1 to 8), upper case, zeros in front,
+// most significant first, in the low `nibbles` bytes of the result's memory order.
+inline uint64_t hexDigits(uint32_t value, unsigned nibbles) {
+    uint64_t x = value;
+    // One nibble per byte, the least significant in byte 0.
+    x = (x & 0xFFFF0000ull) << 16 | (x & 0xFFFFull);
+    x = (x & 0x0000FF000000FF00ull) << 8 | (x & 0x000000FF000000FFull);
+    x = (x & 0x00F000F000F000F0ull) << 4 | (x & 0x000F000F000F000Full);
+    const uint64_t letters = ((x + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
+    x += 0x3030303030303030ull + letters * 7; // '0'..'9', and 'A'..'F' 7 further on
+    // Most significant digit first: byte order reversed, the digits moved to the front.
+    return __builtin_bswap64(x) >> (64 - 8 * nibbles);
+}
+
 } // namespace
 
 char* cstr_support_put_uint(char* out, uint64_t value, unsigned width) {
@@ -144,7 +170,14 @@ char* cstr_support_put_uint(char* out, uint64_t value, unsigned width) {
 char* cstr_support_put_hex32(char* out, uint32_t value, unsigned digits) {
     const unsigned n = (32 - static_cast<unsigned>(__builtin_clz(value | 1)) + 3) / 4;
     const unsigned total = n < digits ? digits : n;
-    if (total > n) fill(out, '0', total - n);
+    if (total <= 8) { // the zeros in front come with the digits
+        const uint64_t text = hexDigits(value, total);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out, &text, 8);
+            return out + total;
+        }
+    }
+    fill(out, '0', total - n);
     char* p = out + total;
     for (unsigned i = 0; i < n; ++i) {
         *--p = kHexUpper[value & 0xF];
@@ -193,8 +226,7 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
         const uint64_t half = uint64_t{1} << (shift - 1);
         if (rest > half || (rest == half && (q & 1))) ++q;
     }
-    // [blanks][-]whole[.decimals], written from the end. Constant divisors compile to
-    // multiplications.
+    // [blanks][-]whole[.decimals]. Constant divisors compile to multiplications.
     uint64_t whole = q, fraction = 0;
     switch (decimals) {
     case 1:
@@ -216,20 +248,28 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
     const unsigned length = negative + wholeDigits + (decimals ? decimals + 1 : 0);
     const unsigned total = length < width ? width : length;
     if (total > length) fill(out, ' ', total - length);
-    char* p = out + total;
-    if (decimals == 3) { // the version 2.1 offset: a digit and a pair
-        p -= 3;
-        p[0] = static_cast<char>('0' + fraction / 100);
-        std::memcpy(p + 1, kDigitPairs + fraction % 100 * 2, 2);
+    char* p = out + total - length;
+    if (negative) *p++ = '-';
+    if (whole < kPowersOfTen[8] && std::endian::native == std::endian::little) {
+        // Eight digits at once, the ones shown moved to the front; the bytes behind them are
+        // overwritten below or lie in the caller's spare room.
+        const uint64_t text = eightDigits(whole) >> (8 * (8 - wholeDigits));
+        std::memcpy(p, &text, 8);
     } else {
-        for (unsigned i = 0; i < decimals; ++i) {
-            *--p = static_cast<char>('0' + fraction % 10);
+        digitsBackwards(p + wholeDigits, whole);
+    }
+    p += wholeDigits;
+    if (decimals == 3) { // the version 2.1 offset: a dot, a digit and a pair
+        p[0] = '.';
+        p[1] = static_cast<char>('0' + fraction / 100);
+        std::memcpy(p + 2, kDigitPairs + fraction % 100 * 2, 2);
+    } else if (decimals) {
+        *p = '.';
+        for (unsigned i = decimals; i > 0; --i) {
+            p[i] = static_cast<char>('0' + fraction % 10);
             fraction /= 10;
         }
     }
-    if (decimals) *--p = '.';
-    digitsBackwards(p, whole);
-    if (negative) out[total - length] = '-';
     return out + total;
 }
 
@@ -253,7 +293,16 @@ constexpr std::array<uint32_t, 256> kHexTriples = [] {
 
 char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count) {
     const unsigned char* b = static_cast<const unsigned char*>(bytes);
-    for (size_t i = 0; i < count; ++i) {
+    size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Two bytes, six characters, one 8-byte store.
+        for (; i + 2 <= count; i += 2) {
+            const uint64_t two = kHexTriples[b[i]] | uint64_t{kHexTriples[b[i + 1]]} << 24;
+            std::memcpy(out, &two, 8);
+            out += 6;
+        }
+    }
+    for (; i < count; ++i) {
         std::memcpy(out, &kHexTriples[b[i]], 4);
         out += 3;
     }
