@@ -131,18 +131,6 @@ inline void fill(char* out, char c, size_t n) {
     std::memset(out, c, n);
 }
 
-// The eight decimal digits of value (below 10^8, zeros in front) as eight characters in
-// memory order, computed in all eight byte lanes at once: the number is split into two
-// halves of four digits, each into two pairs, each pair into two digits.
-inline uint64_t eightDigits(uint64_t value) {
-    const uint64_t halves = value / 10000 | (value % 10000) << 32;
-    const uint64_t high = (halves * 10486 >> 20) & 0x0000007F0000007Full; // / 100 per half
-    const uint64_t pairs = (halves - 100 * high) << 16 | high;            // 16-bit lanes
-    const uint64_t tens = (pairs * 103 >> 10) & 0x000F000F000F000Full;    // / 10 per pair
-    const uint64_t digits = tens | (pairs - 10 * tens) << 8;
-    return digits + 0x3030303030303030ull;
-}
-
 // The hex digits of a value below 16^nibbles (nibbles 1 to 8), upper case, zeros in front,
 // most significant first, in the low `nibbles` bytes of the result's memory order.
 inline uint64_t hexDigits(uint32_t value, unsigned nibbles) {
@@ -224,7 +212,8 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
         q = scaled >> shift;
         const uint64_t rest = scaled & ((uint64_t{1} << shift) - 1);
         const uint64_t half = uint64_t{1} << (shift - 1);
-        if (rest > half || (rest == half && (q & 1))) ++q;
+        // Rounded up in half the cases at random: arithmetic rather than a branch.
+        q += static_cast<uint64_t>(rest > half) | (static_cast<uint64_t>(rest == half) & q & 1);
     }
     // [blanks][-]whole[.decimals]. Constant divisors compile to multiplications.
     uint64_t whole = q, fraction = 0;
@@ -248,28 +237,20 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
     const unsigned length = negative + wholeDigits + (decimals ? decimals + 1 : 0);
     const unsigned total = length < width ? width : length;
     if (total > length) fill(out, ' ', total - length);
-    char* p = out + total - length;
-    if (negative) *p++ = '-';
-    if (whole < kPowersOfTen[8] && std::endian::native == std::endian::little) {
-        // Eight digits at once, the ones shown moved to the front; the bytes behind them are
-        // overwritten below or lie in the caller's spare room.
-        const uint64_t text = eightDigits(whole) >> (8 * (8 - wholeDigits));
-        std::memcpy(p, &text, 8);
+    char* p = out + total;
+    if (decimals == 3) { // the version 2.1 offset: a digit and a pair
+        p -= 3;
+        p[0] = static_cast<char>('0' + fraction / 100);
+        std::memcpy(p + 1, kDigitPairs + fraction % 100 * 2, 2);
     } else {
-        digitsBackwards(p + wholeDigits, whole);
-    }
-    p += wholeDigits;
-    if (decimals == 3) { // the version 2.1 offset: a dot, a digit and a pair
-        p[0] = '.';
-        p[1] = static_cast<char>('0' + fraction / 100);
-        std::memcpy(p + 2, kDigitPairs + fraction % 100 * 2, 2);
-    } else if (decimals) {
-        *p = '.';
-        for (unsigned i = decimals; i > 0; --i) {
-            p[i] = static_cast<char>('0' + fraction % 10);
+        for (unsigned i = 0; i < decimals; ++i) {
+            *--p = static_cast<char>('0' + fraction % 10);
             fraction /= 10;
         }
     }
+    if (decimals) *--p = '.';
+    digitsBackwards(p, whole);
+    if (negative) out[total - length] = '-';
     return out + total;
 }
 
