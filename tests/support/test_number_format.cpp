@@ -105,7 +105,7 @@ TEST(NumberFormat, RandomHexLikePrintfAndNothingWrittenInFront) {
     std::mt19937_64 rng(777);
     for (int i = 0; i < 20000; ++i) {
         // Every digit count: a random value cut to a random number of bits.
-        const auto v = static_cast<uint32_t>(rng() >> (32 + rng() % 33));
+        const auto v = static_cast<uint32_t>((rng() >> 32) >> (rng() % 33));
         const unsigned digits = static_cast<unsigned>(rng() % 10);
         char buf[48];
         std::memset(buf, '#', sizeof buf);
