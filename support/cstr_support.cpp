@@ -174,6 +174,23 @@ char* cstr_support_put_hex32(char* out, uint32_t value, unsigned digits) {
     return out + total;
 }
 
+namespace {
+
+// Infinities, NaN and values of 2^53 and more: rare enough for the C library. Kept out of
+// line, so that its buffer does not weigh on every other call.
+__attribute__((noinline)) char* fixedByLibrary(char* out, double value, unsigned width,
+                                               unsigned decimals) {
+    char tmp[cstr_support_FIXED_MAX + 1];
+    int n = snprintf(tmp, sizeof tmp, "%*.*f", static_cast<int>(width), static_cast<int>(decimals),
+                     value);
+    if (n < 0) return out;
+    size_t length = static_cast<size_t>(n) < sizeof tmp ? static_cast<size_t>(n) : sizeof tmp - 1;
+    std::memcpy(out, tmp, length);
+    return out + length;
+}
+
+} // namespace
+
 char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned decimals) {
     // value = m * 2^e exactly; m * 10^decimals stays below 2^63 for m < 2^53 and up to
     // three decimals.
@@ -189,17 +206,8 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
         m |= uint64_t{1} << 52;
         e = biased - 1075;
     }
-    if (biased == 0x7FF || e > 0 || decimals > 3 || width > cstr_support_FIXED_MAX) {
-        // Infinities, NaN and values of 2^53 and more: rare enough for the C library.
-        char tmp[cstr_support_FIXED_MAX + 1];
-        int n = snprintf(tmp, sizeof tmp, "%*.*f", static_cast<int>(width),
-                         static_cast<int>(decimals), value);
-        if (n < 0) return out;
-        size_t length =
-            static_cast<size_t>(n) < sizeof tmp ? static_cast<size_t>(n) : sizeof tmp - 1;
-        std::memcpy(out, tmp, length);
-        return out + length;
-    }
+    if (biased == 0x7FF || e > 0 || decimals > 3 || width > cstr_support_FIXED_MAX)
+        return fixedByLibrary(out, value, width, decimals);
     const uint64_t scale = kPowersOfTen[decimals];
     const uint64_t scaled = m * scale;
     uint64_t q;
