@@ -56,7 +56,8 @@ inline char* putSmall(char* out, uint8_t value) {
     return cstr_support_put_uint(out, value, 0);
 }
 
-constexpr unsigned kNumberText = sizeof(cPeakConverter::numberText);
+// The number's text ends here in numberText; spare bytes follow.
+constexpr unsigned kNumberText = 20;
 
 void setNumberText(cPeakConverter* c, uint64_t number) {
     char digits[kNumberText];
@@ -72,7 +73,12 @@ void setNumberText(cPeakConverter* c, uint64_t number) {
 inline char* putNumber(cPeakConverter* c, char* out, uint64_t number, unsigned width) {
     if (c->numberTextValue != number) setNumberText(c, number);
     const unsigned n = c->numberDigits < width ? width : c->numberDigits;
-    std::memcpy(out, c->numberText + kNumberText - n, n);
+    // The line has room behind the number: one 16-byte copy for the usual lengths.
+    const char* text = c->numberText + kNumberText - n;
+    if (n <= 16)
+        std::memcpy(out, text, 16);
+    else
+        std::memcpy(out, text, n);
     char* p = c->numberText + kNumberText - 1;
     while (*p == '9')
         *p-- = '0';

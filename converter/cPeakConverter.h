@@ -24,9 +24,10 @@
 //   double startTime;           Timestamp of the file's first frame (NaN before it)
 //   uint64_t messageNumber;     number of the next record line, 1 after newFile
 //   std::string lineBuffer;     reused for every header and record line
-//   char numberText[20];        numberTextValue in decimal, right-aligned with leading blanks:
-//                               the next record number is counted up in place rather than
-//                               converted anew for each line
+//   char numberText[36];        numberTextValue in decimal, right-aligned with leading blanks
+//                               in the first 20 bytes: the next record number is counted up
+//                               in place rather than converted anew for each line; the 16
+//                               bytes behind let a short number be copied in one piece
 //   uint64_t numberTextValue;   the number numberText holds; when messageNumber differs
 //                               (a new file), the text is made anew from it
 //   uint32_t numberDigits;      digits in numberText
@@ -54,7 +55,7 @@ struct cPeakConverter {
     double startTime;
     uint64_t messageNumber;
     std::string lineBuffer;
-    char numberText[20];
+    char numberText[36];
     uint64_t numberTextValue;
     uint32_t numberDigits;
 };

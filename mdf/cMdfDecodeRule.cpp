@@ -1,6 +1,5 @@
 #include "mdf/cMdfDecodeRule.h"
 
-#include <bit>
 #include <string_view>
 
 #include "mdf/cMdfBlock_CC.h"
@@ -80,7 +79,6 @@ void appendLeafRule(const cMdfBlock_CN_obj_t* cn, std::vector<cMdfDecodeRule>* r
     const cMdfBlock_CC_obj_t* cc = carc_cMdfBlock_to_cMdfBlock_CC_obj_t(cn->conversion);
     rule.conversion = cc ? cMdfBlock_CC_getConversionRule(cc) : cMdfConversionRule_default();
     if (cMdfBlock_CN_getChannelType(cn) == 1) rule.vlsdBlock = cn->signalData.get();
-    cMdfDecodeRule_plan(&rule);
     rules->push_back(std::move(rule));
 }
 
@@ -96,80 +94,7 @@ bool cMdfDecodeRule_init(cMdfDecodeRule* rule) {
     rule->name.clear();
     rule->field = FIELD_NONE;
     rule->vlsdBlock = nullptr;
-    rule->canStep = CAN_STEP_GENERIC;
-    rule->stepShift = 0;
-    rule->stepByte = 0;
-    rule->stepMask = 0;
     return true;
-}
-
-void cMdfDecodeRule_plan(cMdfDecodeRule* rule) {
-    if (!rule) return;
-    rule->canStep = CAN_STEP_GENERIC;
-    rule->stepShift = 0;
-    rule->stepByte = 0;
-    rule->stepMask = 0;
-    if (rule->valueKind == VALUE_BYTE_ARRAY) {
-        if (rule->field != FIELD_DATA_BYTES) {
-            rule->canStep = CAN_STEP_SKIP;
-        } else if (!rule->vlsdBlock && !(rule->bitPosition & 7) && !(rule->bitLength & 7)) {
-            rule->canStep = CAN_STEP_BYTES;
-            rule->stepByte = rule->bitPosition / 8;
-            rule->stepMask = rule->bitLength / 8;
-        }
-        return;
-    }
-    // The quick steps load 8 bytes as a host integer: little-endian hosts only.
-    if constexpr (std::endian::native != std::endian::little) return;
-    bool identity = !rule->conversion.vt || !rule->conversion.vt->convert;
-    uint64_t shift = rule->bitPosition & 7;
-    if (!identity || !rule->littleEndian || rule->bitLength == 0 || shift + rule->bitLength > 64)
-        return;
-    cMdfCanStep step = CAN_STEP_GENERIC;
-    if (rule->valueKind == VALUE_FLOAT) {
-        if (rule->field == FIELD_TIMESTAMP && rule->bitLength == 64)
-            step = CAN_STEP_DOUBLE_TIMESTAMP;
-    } else if (rule->valueKind == VALUE_UNSIGNED) {
-        switch (rule->field) {
-        case FIELD_TIMESTAMP:
-            step = CAN_STEP_U_TIMESTAMP;
-            break;
-        case FIELD_BUS_CHANNEL:
-            step = CAN_STEP_U_BUS_CHANNEL;
-            break;
-        case FIELD_ID:
-            step = CAN_STEP_U_ID;
-            break;
-        case FIELD_IDE:
-            step = CAN_STEP_U_IDE;
-            break;
-        case FIELD_DIR:
-            step = CAN_STEP_U_DIR;
-            break;
-        case FIELD_EDL:
-            step = CAN_STEP_U_EDL;
-            break;
-        case FIELD_ESI:
-            step = CAN_STEP_U_ESI;
-            break;
-        case FIELD_BRS:
-            step = CAN_STEP_U_BRS;
-            break;
-        case FIELD_DLC:
-            step = CAN_STEP_U_DLC;
-            break;
-        case FIELD_DATA_LENGTH:
-            step = CAN_STEP_U_DATA_LENGTH;
-            break;
-        default:
-            break;
-        }
-    }
-    if (step == CAN_STEP_GENERIC) return;
-    rule->canStep = step;
-    rule->stepShift = static_cast<uint8_t>(shift);
-    rule->stepByte = rule->bitPosition >> 3;
-    rule->stepMask = ~uint64_t{0} >> (64 - rule->bitLength);
 }
 
 void cMdfDecodeRule_mapName(cMdfDecodeRule* rule) {
@@ -201,10 +126,6 @@ cMdfDecodeRule cMdfDecodeRule_clone(const cMdfDecodeRule* rule) {
     copy.name = rule->name;
     copy.field = rule->field;
     copy.vlsdBlock = rule->vlsdBlock;
-    copy.canStep = rule->canStep;
-    copy.stepShift = rule->stepShift;
-    copy.stepByte = rule->stepByte;
-    copy.stepMask = rule->stepMask;
     return copy;
 }
 

@@ -15,14 +15,6 @@
 //   vlsdBlock    - for a variable-length channel: the block its signal data link names (an SD
 //                  block or a VLSD channel group of the same data group); null otherwise.
 //                  Not owned: the channel holds the reference.
-//   canStep      - what the CAN data frame decoder does with the rule, worked out once by
-//                  cMdfDecodeRule_plan when the group's rules are built; CAN_STEP_GENERIC
-//                  (the full per-rule path) for a rule set up any other way
-//   stepByte     - for the CAN_STEP_U_* and CAN_STEP_DOUBLE_TIMESTAMP steps: the byte the value's
-//                  8-byte load starts at; for CAN_STEP_BYTES: the first data byte
-//   stepShift    - for the CAN_STEP_U_* steps: bits to shift the load right
-//   stepMask     - for the CAN_STEP_U_* steps: the value's mask after the shift; for
-//                  CAN_STEP_BYTES: the byte count
 
 #include <cstdint>
 #include <string>
@@ -62,28 +54,6 @@ enum cMdfDecodeField : uint32_t {
     FIELD_TIMESTAMP = 18,
 };
 
-// The CAN data frame decoder's step for one rule. The U_* steps take a little-endian unsigned
-// value without conversion that one 8-byte load holds, DOUBLE a byte-aligned little-endian
-// 64-bit float without conversion, BYTES a byte-aligned DataBytes array of the record;
-// SKIP is a byte array the decoder leaves alone. Every step from DOUBLE_TIMESTAMP on loads
-// its value first: keep them last.
-enum cMdfCanStep : uint8_t {
-    CAN_STEP_GENERIC = 0,
-    CAN_STEP_SKIP,
-    CAN_STEP_BYTES,
-    CAN_STEP_DOUBLE_TIMESTAMP,
-    CAN_STEP_U_TIMESTAMP,
-    CAN_STEP_U_BUS_CHANNEL,
-    CAN_STEP_U_ID,
-    CAN_STEP_U_IDE,
-    CAN_STEP_U_DIR,
-    CAN_STEP_U_EDL,
-    CAN_STEP_U_ESI,
-    CAN_STEP_U_BRS,
-    CAN_STEP_U_DLC,
-    CAN_STEP_U_DATA_LENGTH,
-};
-
 struct cMdfDecodeRule {
     uint64_t bitPosition;
     uint64_t bitLength;
@@ -93,10 +63,6 @@ struct cMdfDecodeRule {
     std::string name;
     cMdfDecodeField field;
     cMdfBlock_obj_t* vlsdBlock;
-    cMdfCanStep canStep;
-    uint8_t stepShift;
-    uint64_t stepByte;
-    uint64_t stepMask;
 };
 
 // Most rules one channel group may produce; a channel tree that would give more (only a
@@ -108,9 +74,6 @@ constexpr size_t cMdfDecodeRule_MAX_PER_GROUP = 65536;
 bool cMdfDecodeRule_init(cMdfDecodeRule* rule);
 // Sets field from name (exact, case-sensitive); FIELD_NONE for any name not known.
 void cMdfDecodeRule_mapName(cMdfDecodeRule* rule);
-// Works out canStep and its operands from the other fields; to be called again after any of
-// them changes.
-void cMdfDecodeRule_plan(cMdfDecodeRule* rule);
 // Releases the name and the conversion.
 void cMdfDecodeRule_drop(cMdfDecodeRule* rule);
 // Deep copy: name copied, conversion cloned, the rest (VLSD block pointer too) as it is.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -80,23 +81,40 @@ inline uint8_t linDir(const Num& n) {
     return n.plain ? n.raw != 0 : n.value != 0.0;
 }
 
-// Appends a DataBytes channel's bytes, never more than the record holds.
-void copyDataBytes(const cMdfDecodeRule& rule, const cMdfRecord* rec, std::string* out) {
-    if (rule.vlsdBlock) {
-        uint64_t len = cDecode_getRawBits(rec->vlsdData, rec->vlsdLength, 0, 32, true);
-        uint64_t avail = rec->vlsdLength > 4 ? rec->vlsdLength - 4 : 0;
-        uint64_t n = std::min(len, avail);
-        if (n) out->append(reinterpret_cast<const char*>(rec->vlsdData + 4), n);
-        return;
+// Appends the bytes of a DataBytes array, never more than the record holds nor more than
+// `room` bytes: a byte-aligned array of the record (count bytes from byte on), or one held
+// as variable-length data; an array off the byte boundaries cannot be read.
+void appendBytes(cMdfCanOp op, uint64_t byte, uint64_t count, const cMdfRecord* rec, uint64_t room,
+                 std::string* out) {
+    const uint8_t* from = nullptr;
+    uint64_t n = 0;
+    switch (op) {
+    case CAN_OP_BYTES: {
+        const uint64_t length = rec->dataLength;
+        n = std::min(count, length > byte ? length - byte : 0);
+        from = rec->data + byte;
+        break;
     }
-    if ((rule.bitPosition & 7) || (rule.bitLength & 7)) {
+    case CAN_OP_VLSD_BYTES: {
+        const uint64_t len = cDecode_getRawBits(rec->vlsdData, rec->vlsdLength, 0, 32, true);
+        n = std::min(len, rec->vlsdLength > 4 ? rec->vlsdLength - 4 : 0);
+        from = rec->vlsdData + 4;
+        break;
+    }
+    default:
         ZF_LOGE("Could not read data");
         return;
     }
-    uint64_t off = rule.bitPosition / 8;
-    uint64_t avail = rec->dataLength > off ? rec->dataLength - off : 0;
-    uint64_t n = std::min(rule.bitLength / 8, avail);
-    if (n) out->append(reinterpret_cast<const char*>(rec->data + off), n);
+    n = std::min(n, room);
+    if (n) out->append(reinterpret_cast<const char*>(from), n);
+}
+
+// Appends a DataBytes channel's bytes, as many as there are.
+void copyDataBytes(const cMdfDecodeRule& rule, const cMdfRecord* rec, std::string* out) {
+    const cMdfCanOp op = rule.vlsdBlock                                   ? CAN_OP_VLSD_BYTES
+                         : (rule.bitPosition & 7) || (rule.bitLength & 7) ? CAN_OP_UNALIGNED_BYTES
+                                                                          : CAN_OP_BYTES;
+    appendBytes(op, rule.bitPosition / 8, rule.bitLength / 8, rec, UINT64_MAX, out);
 }
 
 void clearVariant(cBusMsg* msg) {
@@ -185,8 +203,6 @@ bool decodeLinError(const cMdfRecord* rec, cBusMsg* msg, cBusMsgType type, bool 
     return true;
 }
 
-// One rule of a CAN data frame record, taken the long way: for a rule without a planned
-// step. False for a field the decoder does not know.
 // The fields that data and remote frames share; false for any other field.
 bool canFrameField(cMdfDecodeField field, const Num& n, cBusMsg* msg) {
     switch (field) {
@@ -214,150 +230,78 @@ bool canFrameField(cMdfDecodeField field, const Num& n, cBusMsg* msg) {
     return true;
 }
 
-bool canDataStep(const cMdfDecodeRule& r, const cMdfRecord* rec, cBusMsg* msg,
-                 uint64_t* dataLength) {
-    if (r.valueKind == VALUE_BYTE_ARRAY) {
-        // Extra byte arrays of the group are not ours to judge.
-        if (r.field == FIELD_DATA_BYTES) copyDataBytes(r, rec, &msg->DataBytes);
-        return true;
-    }
-    Num n = numOf(r, rec);
-    if (canFrameField(r.field, n, msg)) return true;
-    switch (r.field) {
-    case FIELD_EDL:
-        msg->CAN.EDL = canFlag(n);
-        break;
-    case FIELD_ESI:
-        msg->CAN.ESI = canFlag(n);
-        break;
-    case FIELD_BRS:
-        msg->CAN.BRS = canFlag(n);
-        break;
-    case FIELD_DATA_LENGTH:
-        *dataLength = u8(n);
-        break;
-    default:
-        return false;
-    }
-    return true;
+// The slot value of a step that is not a plain load within the record: a load the record is
+// too short for, read bit by bit, or a value converted through its rule.
+__attribute__((noinline)) uint64_t slowValue(const cMdfCanStep& s, cMdfCanSlot slot,
+                                             const cMdfRecord* rec) {
+    const cMdfDecodeRule& r = (*rec->rules)[s.rule];
+    if (s.op == CAN_OP_LOAD)
+        return cDecode_getRawBitsSlow(rec->data, rec->dataLength, r.bitPosition, r.bitLength, true);
+    const Num n = numOf(r, rec);
+    if (slot == CAN_SLOT_TIMESTAMP) return std::bit_cast<uint64_t>(real(n));
+    if (slot <= CAN_SLOT_ID || slot == CAN_SLOT_DLC || slot == CAN_SLOT_DATA_LENGTH) return u32(n);
+    return canFlag(n);
 }
 
-// The record through the group's plan: every field straight from its load, in no order,
-// with the same conversions as the steps of the rule walk below.
-bool decodeCanPlanned(const cMdfCanPlan& plan, const cMdfRecord* rec, cBusMsg* msg) {
+// A slot value as an integer field takes it: saturated at 32 bits.
+inline uint32_t saturated(uint64_t v) {
+    return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
+}
+
+// Sets the message fields from the plan's value steps and returns the frame's data length.
+// Checked: each step sees whether its load fits in the record; unchecked, the caller knows
+// that all do.
+template <bool kChecked>
+inline uint64_t setCanFields(const cMdfCanPlan& plan, const cMdfRecord* rec, cBusMsg* msg) {
     const uint8_t* data = rec->data;
-    auto has = [&plan](cMdfCanPlanField f) { return (plan.present >> f & 1) != 0; };
-    auto value = [&plan, data](cMdfCanPlanField f) {
-        const cMdfCanPlanLoad& l = plan.loads[f];
-        uint64_t raw;
-        std::memcpy(&raw, data + l.byte, 8);
-        return (raw >> l.shift) & l.mask;
+    const uint64_t length = rec->dataLength;
+    // The last byte an 8-byte load may start at, plus one; 0 when no load fits.
+    const uint64_t loadEnd = data && length >= 8 ? length - 7 : 0;
+    const uint32_t present = plan.present;
+    auto has = [present](cMdfCanSlot slot) { return (present >> slot & 1) != 0; };
+    auto value = [&](cMdfCanSlot slot) {
+        const cMdfCanStep& s = plan.values[slot];
+        if (kChecked && s.byte >= loadEnd) return slowValue(s, slot, rec);
+        uint64_t v;
+        std::memcpy(&v, data + s.byte, 8);
+        return (v >> s.shift) & s.mask;
     };
-    auto saturated = [](uint64_t raw) { return std::min<uint64_t>(raw, UINT32_MAX); };
-    if (has(CAN_PLAN_TIMESTAMP)) {
-        const uint64_t raw = value(CAN_PLAN_TIMESTAMP);
+    if (has(CAN_SLOT_TIMESTAMP)) {
+        const uint64_t v = value(CAN_SLOT_TIMESTAMP);
         msg->Timestamp =
-            plan.doubleTimestamp ? std::bit_cast<double>(raw) : static_cast<double>(raw);
+            present & CAN_PLAN_DOUBLE_TIME ? std::bit_cast<double>(v) : static_cast<double>(v);
     }
-    if (has(CAN_PLAN_BUS_CHANNEL))
-        msg->BusChannel = static_cast<uint8_t>(saturated(value(CAN_PLAN_BUS_CHANNEL)));
-    if (has(CAN_PLAN_ID)) msg->ID = static_cast<uint32_t>(saturated(value(CAN_PLAN_ID)));
+    if (has(CAN_SLOT_BUS_CHANNEL))
+        msg->BusChannel = static_cast<uint8_t>(saturated(value(CAN_SLOT_BUS_CHANNEL)));
+    if (has(CAN_SLOT_ID)) msg->ID = saturated(value(CAN_SLOT_ID));
     cBusMsg_CAN& can = msg->CAN;
-    if (has(CAN_PLAN_IDE)) can.IDE = value(CAN_PLAN_IDE) != 0;
-    if (has(CAN_PLAN_DIR)) can.Dir = value(CAN_PLAN_DIR) != 0;
-    if (has(CAN_PLAN_EDL)) can.EDL = value(CAN_PLAN_EDL) != 0;
-    if (has(CAN_PLAN_ESI)) can.ESI = value(CAN_PLAN_ESI) != 0;
-    if (has(CAN_PLAN_BRS)) can.BRS = value(CAN_PLAN_BRS) != 0;
-    if (has(CAN_PLAN_DLC)) can.DLC = static_cast<uint8_t>(saturated(value(CAN_PLAN_DLC)));
-    uint64_t dataLength = 0;
-    if (has(CAN_PLAN_DATA_LENGTH))
-        dataLength = static_cast<uint8_t>(saturated(value(CAN_PLAN_DATA_LENGTH)));
-    if (plan.hasBytes) {
-        const uint64_t length = rec->dataLength;
-        const uint64_t avail = length > plan.bytesAt ? length - plan.bytesAt : 0;
-        // Only the bytes the length keeps are copied; the walk cuts them afterwards.
-        const uint64_t n = std::min({plan.bytesCount, avail, dataLength});
-        if (n) msg->DataBytes.append(reinterpret_cast<const char*>(data + plan.bytesAt), n);
-    }
-    msg->Type = BUS_MSG_CAN_DATA_FRAME;
-    return true;
+    if (has(CAN_SLOT_IDE)) can.IDE = value(CAN_SLOT_IDE) != 0;
+    if (has(CAN_SLOT_DIR)) can.Dir = value(CAN_SLOT_DIR) != 0;
+    if (has(CAN_SLOT_EDL)) can.EDL = value(CAN_SLOT_EDL) != 0;
+    if (has(CAN_SLOT_ESI)) can.ESI = value(CAN_SLOT_ESI) != 0;
+    if (has(CAN_SLOT_BRS)) can.BRS = value(CAN_SLOT_BRS) != 0;
+    if (has(CAN_SLOT_DLC)) can.DLC = static_cast<uint8_t>(saturated(value(CAN_SLOT_DLC)));
+    return has(CAN_SLOT_DATA_LENGTH) ? static_cast<uint8_t>(saturated(value(CAN_SLOT_DATA_LENGTH)))
+                                     : 0;
 }
 
 } // namespace
 
 bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
     if (noRules(rec, msg)) return false;
+    assert(rec->canPlan && "a CAN data frame group is read through its compiled steps");
     clearVariant(msg);
-    if (rec->canPlan && rec->data && rec->dataLength >= rec->canPlan->minLength)
-        return decodeCanPlanned(*rec->canPlan, rec, msg);
-    bool ok = true;
-    uint64_t dataLength = 0;
-    const uint8_t* data = rec->data;
-    const uint64_t length = rec->dataLength;
-    // The last byte an 8-byte load may start at, plus one; 0 when no load fits.
-    const uint64_t loadEnd = data && length >= 8 ? length - 7 : 0;
-    for (const cMdfDecodeRule& r : *rec->rules) {
-        uint64_t raw = 0;
-        if (r.canStep >= CAN_STEP_DOUBLE_TIMESTAMP) {
-            if (r.stepByte < loadEnd) {
-                std::memcpy(&raw, data + r.stepByte, 8);
-                raw = (raw >> r.stepShift) & r.stepMask;
-            } else {
-                raw = cDecode_getRawBitsSlow(data, length, r.bitPosition, r.bitLength, true);
-            }
-        }
-        switch (r.canStep) {
-        case CAN_STEP_GENERIC:
-            ok = canDataStep(r, rec, msg, &dataLength) && ok;
-            break;
-        case CAN_STEP_SKIP:
-            break;
-        case CAN_STEP_BYTES: {
-            uint64_t avail = length > r.stepByte ? length - r.stepByte : 0;
-            uint64_t n = std::min(r.stepMask, avail);
-            if (n) msg->DataBytes.append(reinterpret_cast<const char*>(data + r.stepByte), n);
-            break;
-        }
-        case CAN_STEP_DOUBLE_TIMESTAMP:
-            msg->Timestamp = std::bit_cast<double>(raw);
-            break;
-        case CAN_STEP_U_TIMESTAMP:
-            msg->Timestamp = static_cast<double>(raw);
-            break;
-        case CAN_STEP_U_BUS_CHANNEL:
-            msg->BusChannel = static_cast<uint8_t>(std::min<uint64_t>(raw, UINT32_MAX));
-            break;
-        case CAN_STEP_U_ID:
-            msg->ID = static_cast<uint32_t>(std::min<uint64_t>(raw, UINT32_MAX));
-            break;
-        case CAN_STEP_U_IDE:
-            msg->CAN.IDE = raw != 0;
-            break;
-        case CAN_STEP_U_DIR:
-            msg->CAN.Dir = raw != 0;
-            break;
-        case CAN_STEP_U_EDL:
-            msg->CAN.EDL = raw != 0;
-            break;
-        case CAN_STEP_U_ESI:
-            msg->CAN.ESI = raw != 0;
-            break;
-        case CAN_STEP_U_BRS:
-            msg->CAN.BRS = raw != 0;
-            break;
-        case CAN_STEP_U_DLC:
-            msg->CAN.DLC = static_cast<uint8_t>(std::min<uint64_t>(raw, UINT32_MAX));
-            break;
-        case CAN_STEP_U_DATA_LENGTH:
-            dataLength = static_cast<uint8_t>(std::min<uint64_t>(raw, UINT32_MAX));
-            break;
-        }
-    }
-    if (!ok) {
+    const cMdfCanPlan& plan = *rec->canPlan;
+    const uint64_t dataLength = rec->data && rec->dataLength >= plan.loadsIn
+                                    ? setCanFields<false>(plan, rec, msg)
+                                    : setCanFields<true>(plan, rec, msg);
+    // The data length cuts the bytes the byte steps append.
+    for (const cMdfCanStep& s : plan.bytes)
+        appendBytes(s.op, s.byte, s.mask, rec, dataLength - msg->DataBytes.size(), &msg->DataBytes);
+    if (plan.refuses) {
         msg->DataBytes.clear();
         return false;
     }
-    cutData(msg, dataLength);
     msg->Type = BUS_MSG_CAN_DATA_FRAME;
     return true;
 }

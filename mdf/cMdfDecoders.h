@@ -7,9 +7,9 @@
 //   vlsdData, vlsdLength     - its variable-length data: a 32-bit little-endian length n and
 //                              n bytes, or nothing (length 0) when it has no VLSD channel
 //   rules                    - the channel group's rule vector (not owned)
-//   canPlan                  - for a CAN data frame group whose rules allow it, the same
-//                              rules as straight-line loads (owned by the record map entry);
-//                              null: the decoder walks the rules
+//   canPlan                  - for a CAN data frame group, its rules compiled into steps
+//                              (owned by the record map entry); the CAN data frame decoder
+//                              needs it, the others walk the rules
 // Both data pointers belong to the reader and are valid until its next read.
 
 #include <cstdint>

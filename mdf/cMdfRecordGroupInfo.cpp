@@ -149,7 +149,7 @@ const cMdfRecord* finish(cMdfBlock_DG_iteratorState* state, const cMdfRecordInfo
     state->view.vlsdData = reinterpret_cast<const uint8_t*>(state->vlsdBuffer.data());
     state->view.vlsdLength = state->vlsdBuffer.size();
     state->view.rules = info.rules;
-    state->view.canPlan = info.canPlan.usable ? &info.canPlan : nullptr;
+    state->view.canPlan = &info.canPlan;
     state->position += extent;
     state->decoder = info.decoder;
     return &state->view;
@@ -259,8 +259,10 @@ bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg) {
             // repeat their warnings.
             info.rules = cg->rules.empty() ? cMdfBlock_CG_getDecodingRules(cg) : &cg->rules;
             getOptimalDecoder(info.rules, &info.decoder);
-            if (info.decoder == cMdfDecoders_decodeCanDataFrame)
-                cMdfCanPlan_build(info.rules, &info.canPlan);
+            // A group whose steps cannot be compiled yields no message.
+            if (info.decoder == cMdfDecoders_decodeCanDataFrame &&
+                !cMdfCanPlan_build(info.rules, &info.canPlan))
+                info.decoder = nullptr;
         }
         if (!dg->recordMap.emplace(info.recordID, info).second) break;
         if (!haveFirst) {

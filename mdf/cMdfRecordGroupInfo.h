@@ -7,7 +7,7 @@
 //                  cMdfRecordInfo_VLSD marks a VLSD channel group (length-prefixed records)
 //   rules        - the group's rule vector, owned by the channel group; null for VLSD
 //   decoder      - the decoder chosen for the group, or null when none fits
-//   canPlan      - for the CAN data frame decoder, its straight-line plan of the rules
+//   canPlan      - for the CAN data frame decoder, the rules compiled into its steps
 //
 // cMdfBlock_DG_iteratorState, the read position carried from record to record:
 //   position     - offset of the next record from the start of the DT data section

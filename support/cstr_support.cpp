@@ -131,6 +131,20 @@ inline void fill(char* out, char c, size_t n) {
     std::memset(out, c, n);
 }
 
+// The hex digits of a value below 16^nibbles (nibbles 1 to 8), upper case, zeros in front,
+// most significant first, in the low `nibbles` bytes of the result's memory order.
+inline uint64_t hexDigits(uint32_t value, unsigned nibbles) {
+    uint64_t x = value;
+    // One nibble per byte, the least significant in byte 0.
+    x = (x & 0xFFFF0000ull) << 16 | (x & 0xFFFFull);
+    x = (x & 0x0000FF000000FF00ull) << 8 | (x & 0x000000FF000000FFull);
+    x = (x & 0x00F000F000F000F0ull) << 4 | (x & 0x000F000F000F000Full);
+    const uint64_t letters = ((x + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
+    x += 0x3030303030303030ull + letters * 7; // '0'..'9', and 'A'..'F' 7 further on
+    // Most significant digit first: byte order reversed, the digits moved to the front.
+    return __builtin_bswap64(x) >> (64 - 8 * nibbles);
+}
+
 } // namespace
 
 char* cstr_support_put_uint(char* out, uint64_t value, unsigned width) {
@@ -144,7 +158,14 @@ char* cstr_support_put_uint(char* out, uint64_t value, unsigned width) {
 char* cstr_support_put_hex32(char* out, uint32_t value, unsigned digits) {
     const unsigned n = (32 - static_cast<unsigned>(__builtin_clz(value | 1)) + 3) / 4;
     const unsigned total = n < digits ? digits : n;
-    if (total > n) fill(out, '0', total - n);
+    if (total <= 8) { // the zeros in front come with the digits
+        const uint64_t text = hexDigits(value, total);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out, &text, 8);
+            return out + total;
+        }
+    }
+    fill(out, '0', total - n);
     char* p = out + total;
     for (unsigned i = 0; i < n; ++i) {
         *--p = kHexUpper[value & 0xF];
@@ -152,6 +173,23 @@ char* cstr_support_put_hex32(char* out, uint32_t value, unsigned digits) {
     }
     return out + total;
 }
+
+namespace {
+
+// Infinities, NaN and values of 2^53 and more: rare enough for the C library. Kept out of
+// line, so that its buffer does not weigh on every other call.
+__attribute__((noinline)) char* fixedByLibrary(char* out, double value, unsigned width,
+                                               unsigned decimals) {
+    char tmp[cstr_support_FIXED_MAX + 1];
+    int n = snprintf(tmp, sizeof tmp, "%*.*f", static_cast<int>(width), static_cast<int>(decimals),
+                     value);
+    if (n < 0) return out;
+    size_t length = static_cast<size_t>(n) < sizeof tmp ? static_cast<size_t>(n) : sizeof tmp - 1;
+    std::memcpy(out, tmp, length);
+    return out + length;
+}
+
+} // namespace
 
 char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned decimals) {
     // value = m * 2^e exactly; m * 10^decimals stays below 2^63 for m < 2^53 and up to
@@ -168,17 +206,8 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
         m |= uint64_t{1} << 52;
         e = biased - 1075;
     }
-    if (biased == 0x7FF || e > 0 || decimals > 3 || width > cstr_support_FIXED_MAX) {
-        // Infinities, NaN and values of 2^53 and more: rare enough for the C library.
-        char tmp[cstr_support_FIXED_MAX + 1];
-        int n = snprintf(tmp, sizeof tmp, "%*.*f", static_cast<int>(width),
-                         static_cast<int>(decimals), value);
-        if (n < 0) return out;
-        size_t length =
-            static_cast<size_t>(n) < sizeof tmp ? static_cast<size_t>(n) : sizeof tmp - 1;
-        std::memcpy(out, tmp, length);
-        return out + length;
-    }
+    if (biased == 0x7FF || e > 0 || decimals > 3 || width > cstr_support_FIXED_MAX)
+        return fixedByLibrary(out, value, width, decimals);
     const uint64_t scale = kPowersOfTen[decimals];
     const uint64_t scaled = m * scale;
     uint64_t q;
@@ -191,10 +220,10 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
         q = scaled >> shift;
         const uint64_t rest = scaled & ((uint64_t{1} << shift) - 1);
         const uint64_t half = uint64_t{1} << (shift - 1);
-        if (rest > half || (rest == half && (q & 1))) ++q;
+        // Rounded up in half the cases at random: arithmetic rather than a branch.
+        q += static_cast<uint64_t>(rest > half) | (static_cast<uint64_t>(rest == half) & q & 1);
     }
-    // [blanks][-]whole[.decimals], written from the end. Constant divisors compile to
-    // multiplications.
+    // [blanks][-]whole[.decimals]. Constant divisors compile to multiplications.
     uint64_t whole = q, fraction = 0;
     switch (decimals) {
     case 1:
@@ -253,7 +282,16 @@ constexpr std::array<uint32_t, 256> kHexTriples = [] {
 
 char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count) {
     const unsigned char* b = static_cast<const unsigned char*>(bytes);
-    for (size_t i = 0; i < count; ++i) {
+    size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Two bytes, six characters, one 8-byte store.
+        for (; i + 2 <= count; i += 2) {
+            const uint64_t two = kHexTriples[b[i]] | uint64_t{kHexTriples[b[i + 1]]} << 24;
+            std::memcpy(out, &two, 8);
+            out += 6;
+        }
+    }
+    for (; i < count; ++i) {
         std::memcpy(out, &kHexTriples[b[i]], 4);
         out += 3;
     }

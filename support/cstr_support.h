@@ -31,7 +31,7 @@ char* cstr_support_put_hex32(char* out, uint32_t value, unsigned digits);
 constexpr unsigned cstr_support_FIXED_MAX = 330;
 char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned decimals);
 // Two upper-case hex digits per byte, one blank between bytes: 3 * count - 1 bytes (none
-// for count 0); two more bytes behind the end may be overwritten.
+// for count 0); up to three bytes behind the end may be overwritten.
 char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count);
 // strftime expansion appended; an empty expansion appends nothing.
 void cstr_support_strftime(std::string* str, const char* format, const struct tm* time);

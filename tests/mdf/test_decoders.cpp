@@ -36,14 +36,19 @@ void putBits(std::vector<uint8_t>* rec, uint64_t pos, uint64_t len, uint64_t val
             uint8_t(((*rec)[pos / 8] & ~(1u << (pos % 8))) | (((value >> i) & 1u) << (pos % 8)));
 }
 
+// The CAN data frame decoder on a record, through the steps its rules compile to.
+bool decodeCan(cMdfRecord rec, cBusMsg* msg) {
+    cMdfCanPlan plan;
+    EXPECT_TRUE(cMdfCanPlan_build(rec.rules, &plan));
+    rec.canPlan = &plan;
+    return cMdfDecoders_decodeCanDataFrame(&rec, msg);
+}
+
 // An 80-byte CAN data frame record: time, bus, id, flags, DLC, length, 64 data bytes.
 struct CanFrame {
     Rules rules;
     std::vector<uint8_t> bytes = std::vector<uint8_t>(80, 0);
-    cMdfCanPlan plan{};
-    // mode 1: the rules get the precomputed steps a loaded channel group gives them; mode 2:
-    // the record also carries the group's straight-line plan, as the record reader gives it.
-    explicit CanFrame(bool withDataLength = true, int mode = 0) {
+    explicit CanFrame(bool withDataLength = true) {
         rules.add("Timestamp", 0, 64, VALUE_FLOAT).add("CAN_DataFrame.BusChannel", 64, 8);
         rules.add("CAN_DataFrame.ID", 72, 29).add("CAN_DataFrame.IDE", 101, 1);
         rules.add("CAN_DataFrame.DLC", 104, 4);
@@ -55,17 +60,8 @@ struct CanFrame {
         std::memcpy(bytes.data(), &ts, 8);
         for (int i = 0; i < 64; ++i)
             bytes[16 + i] = uint8_t(0xA0 + i);
-        if (mode >= 1)
-            for (cMdfDecodeRule& r : rules.v)
-                cMdfDecodeRule_plan(&r);
-        if (mode == 2) {
-            cMdfCanPlan_build(&rules.v, &plan);
-            EXPECT_TRUE(plan.usable);
-        }
     }
-    cMdfRecord view() const {
-        return {bytes.data(), bytes.size(), nullptr, 0, &rules.v, plan.usable ? &plan : nullptr};
-    }
+    cMdfRecord view() const { return {bytes.data(), bytes.size(), nullptr, 0, &rules.v}; }
     std::string payload(size_t n) const { return std::string((const char*)&bytes[16], n); }
 };
 
@@ -73,15 +69,11 @@ struct CanFrame {
 std::string bytes(const cMdfRecord& rec) {
     cBusMsg msg{};
     msg.DataBytes = "stale";
-    return cMdfDecoders_decodeCanDataFrame(&rec, &msg) ? msg.DataBytes : "<refused>";
+    return decodeCan(rec, &msg) ? msg.DataBytes : "<refused>";
 }
 
-// The same record through the general rule walk, the precomputed steps and the plan.
-class CanDataFrameSteps : public ::testing::TestWithParam<int> {};
-INSTANTIATE_TEST_SUITE_P(WalkStepsPlan, CanDataFrameSteps, ::testing::Values(0, 1, 2));
-
-TEST_P(CanDataFrameSteps, FieldsAndDataLength) {
-    CanFrame f(true, GetParam());
+TEST(CanDataFrame, FieldsAndDataLength) {
+    CanFrame f(true);
     const uint64_t fields[][3] = {{64, 8, 3},  {72, 29, 0x1ABCDEF5}, {101, 1, 1}, {104, 4, 15},
                                   {112, 8, 8}, {120, 1, 1},          {121, 1, 1}, {123, 1, 1}};
     for (auto& x : fields)
@@ -89,7 +81,7 @@ TEST_P(CanDataFrameSteps, FieldsAndDataLength) {
     cMdfRecord rec = f.view();
     cBusMsg msg{};
     msg.DataBytes = "stale";
-    ASSERT_TRUE(cMdfDecoders_decodeCanDataFrame(&rec, &msg));
+    ASSERT_TRUE(decodeCan(rec, &msg));
     EXPECT_EQ((std::vector<double>{double(msg.Type), msg.Timestamp, double(msg.BusChannel),
                                    double(msg.ID)}),
               (std::vector<double>{BUS_MSG_CAN_DATA_FRAME, 12.5, 3, 0x1ABCDEF5}));
@@ -102,33 +94,9 @@ TEST_P(CanDataFrameSteps, FieldsAndDataLength) {
     EXPECT_EQ(bytes(rec), f.payload(10));
     rec.dataLength = 12;
     EXPECT_EQ(bytes(rec), "");
-    CanFrame bare(false, GetParam()); // no DataLength channel: no data bytes
+    CanFrame bare(false); // no DataLength channel: no data bytes
     rec = bare.view();
     EXPECT_EQ(bytes(rec), "");
-}
-
-// Rule sets whose order matters are never planned: the walk lets the last rule win.
-TEST(CanDataFrame, PlanOnlyWhereRuleOrderCannotMatter) {
-    CanFrame f(true, 1);
-    putBits(&f.bytes, 72, 29, 0x123);
-    f.rules.add("CAN_DataFrame.ID", 64, 8); // a second ID, read from the bus channel byte
-    putBits(&f.bytes, 64, 8, 0x45);
-    cMdfDecodeRule_plan(&f.rules.v.back());
-    cMdfCanPlan_build(&f.rules.v, &f.plan);
-    EXPECT_FALSE(f.plan.usable);
-    cMdfRecord rec = f.view();
-    cBusMsg msg{};
-    ASSERT_TRUE(cMdfDecoders_decodeCanDataFrame(&rec, &msg));
-    EXPECT_EQ(msg.ID, 0x45u);
-    CanFrame walkOnly(true, 0); // steps not worked out: nothing to plan
-    cMdfCanPlan_build(&walkOnly.rules.v, &walkOnly.plan);
-    EXPECT_FALSE(walkOnly.plan.usable);
-    CanFrame twoArrays(true, 1);
-    twoArrays.rules.add("CAN_DataFrame.DataBytes", 128, 64, VALUE_BYTE_ARRAY);
-    cMdfDecodeRule_plan(&twoArrays.rules.v.back());
-    cMdfCanPlan_build(&twoArrays.rules.v, &twoArrays.plan);
-    EXPECT_FALSE(twoArrays.plan.usable);
-    EXPECT_TRUE(cMdfCanPlan_build(nullptr, &f.plan) && !f.plan.usable);
 }
 
 TEST(CanDataFrame, VlsdUnalignedAndUnknownChannels) {
@@ -150,7 +118,7 @@ TEST(CanDataFrame, VlsdUnalignedAndUnknownChannels) {
     r.v.back().bitPosition = 12;
     {
         LogCapture log;
-        ASSERT_TRUE(cMdfDecoders_decodeCanDataFrame(&rec, &msg));
+        ASSERT_TRUE(decodeCan(rec, &msg));
         EXPECT_TRUE(log.has(" E Could not read data\n")) << LogCapture::text;
     }
     EXPECT_EQ(msg.DataBytes, "");
@@ -159,11 +127,11 @@ TEST(CanDataFrame, VlsdUnalignedAndUnknownChannels) {
     putBits(&f.bytes, 112, 8, 8);
     f.rules.add("CAN_DataFrame.Extra", 128, 64, VALUE_BYTE_ARRAY); // ignored, no failure
     rec = f.view();
-    ASSERT_TRUE(cMdfDecoders_decodeCanDataFrame(&rec, &msg));
+    ASSERT_TRUE(decodeCan(rec, &msg));
     f.rules.add("CAN_DataFrame.Unknown", 0, 8);
     msg.Type = BUS_MSG_LIN_FRAME;
     msg.Timestamp = 0;
-    EXPECT_FALSE(cMdfDecoders_decodeCanDataFrame(&rec, &msg));
+    EXPECT_FALSE(decodeCan(rec, &msg));
     // type kept, bytes emptied, accepted fields written
     EXPECT_EQ(std::to_string(msg.Type) + "|" + msg.DataBytes + "|" + std::to_string(msg.Timestamp),
               std::to_string(BUS_MSG_LIN_FRAME) + "||" + std::to_string(12.5));
@@ -254,7 +222,7 @@ TEST(Decoders, ConvertedValuesNaNAndSaturation) {
     uint8_t data[3] = {0x00, 0x01, 0};
     cMdfRecord rec{data, 3, nullptr, 0, &can.v};
     cBusMsg msg{};
-    ASSERT_TRUE(cMdfDecoders_decodeCanDataFrame(&rec, &msg));
+    ASSERT_TRUE(decodeCan(rec, &msg));
     // ID and IDE from NaN, Dir 0.5 truncated, BusChannel 300 in a byte
     EXPECT_EQ((std::vector<uint32_t>{msg.ID, msg.CAN.IDE, msg.CAN.Dir, msg.BusChannel}),
               (std::vector<uint32_t>{0, 0, 0, 300 & 0xFF}));
@@ -264,7 +232,7 @@ TEST(Decoders, ConvertedValuesNaNAndSaturation) {
         cMdfConversionRule_drop(&can.v[0].conversion);
         can.v[0].conversion = cMdfConversionRule_linear(factor, 0);
         data[0] = 1;
-        ASSERT_TRUE(cMdfDecoders_decodeCanDataFrame(&rec, &msg));
+        ASSERT_TRUE(decodeCan(rec, &msg));
         EXPECT_EQ(msg.ID, id) << factor;
     }
     Rules lin;

@@ -101,4 +101,26 @@ TEST(NumberFormat, HexBytesLikeTheAppendingHelper) {
     }
 }
 
+TEST(NumberFormat, RandomHexLikePrintfAndNothingWrittenInFront) {
+    std::mt19937_64 rng(777);
+    for (int i = 0; i < 20000; ++i) {
+        // Every digit count: a random value cut to a random number of bits.
+        const auto v = static_cast<uint32_t>((rng() >> 32) >> (rng() % 33));
+        const unsigned digits = static_cast<unsigned>(rng() % 10);
+        char buf[48];
+        std::memset(buf, '#', sizeof buf);
+        char* end = cstr_support_put_hex32(buf + 4, v, digits);
+        ASSERT_EQ(std::string(buf, end), "####" + printfText("%0*X", digits, v));
+        std::string bytes(rng() % 65, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(rng());
+        std::string expected;
+        cstr_support_append_hex_buffer(&expected, bytes.data(), bytes.size(), ' ', true);
+        char line[4 + 3 * 64 + 16];
+        std::memset(line, '#', sizeof line);
+        end = cstr_support_put_hex_bytes(line + 4, bytes.data(), bytes.size());
+        ASSERT_EQ(std::string(line, end), "####" + expected);
+    }
+}
+
 } // namespace
