@@ -2,9 +2,24 @@
 
 #include "app/cLogReader.h"
 #include "app/cLogReaderCLI.h"
+#include "app/cRunReport.h"
 #include "converter/cPeakConverter.h"
 #include "converter/cPeakConverterCLI.h"
 #include "support/log.h"
+
+#include <unistd.h>
+
+namespace {
+
+// What the trace writer kept of the file that just ended.
+bool traceOf(void* converter, std::string* traceName, uint64_t* frames) {
+    const cPeakConverter* c = static_cast<const cPeakConverter*>(converter);
+    *traceName = c->outputName;
+    *frames = c->outputCreated ? c->messageNumber - 1 : 0;
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     cPeakConverterCLI* cli = cPeakConverterCLI_ctor();
@@ -33,7 +48,11 @@ int main(int argc, char** argv) {
         return cLogReaderCLI_STATUS_NO_MEMORY;
     }
 
+    cRunReport_setTraceQuery(traceOf, converter);
+    cRunReport_begin(!cli->cli.options.nonInteractive && isatty(2));
     status = static_cast<int>(cLogReader_process(reader, cli->cli.inputs));
+    cRunReport_end();
+    cRunReport_setTraceQuery(nullptr, nullptr);
 
     // The driver and the converter borrow the file systems that the command line owns.
     cLogReader_dtor(reader);
