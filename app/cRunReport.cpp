@@ -88,9 +88,11 @@ void drawLocked(bool force) {
     g_report.shown = true;
 }
 
-void clearBeforeLogLine() {
+// Wipe and line under one lock: no redraw can come between them.
+void wrapLogLine(const char* line, int length, zf_log_output_fn sink) {
     std::lock_guard<std::mutex> guard(g_report.lock);
     clearLocked();
+    sink(line, length);
 }
 
 std::string plural(uint64_t n, const char* one, const char* many) {
@@ -146,7 +148,7 @@ void cRunReport_begin(bool progress) {
     g_report.shown = false;
     g_report.drawnOnce = false;
     g_report.current.clear();
-    zf_log_set_before_line(progress ? clearBeforeLogLine : nullptr);
+    zf_log_set_line_wrapper(progress ? wrapLogLine : nullptr);
 }
 
 void cRunReport_setTraceQuery(cRunReport_traceFn fn, void* converter) {
@@ -203,7 +205,7 @@ void cRunReport_end() {
         counts = g_report.counts;
         seconds = secondsSince(g_report.start);
     }
-    zf_log_set_before_line(nullptr);
+    zf_log_set_line_wrapper(nullptr);
     ZF_LOGI("%s", cRunReport_summary(counts, seconds).c_str());
 }
 

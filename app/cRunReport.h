@@ -6,8 +6,9 @@
 // it visits; the counters are guarded by a lock, so several workers may feed it, each
 // between its own fileStart and fileEnd on one thread.
 //
-// The progress line lives on standard error beside the log: the log clears it before each
-// of its lines (through zf_log_set_before_line), so a log line never starts in its middle.
+// The progress line lives on standard error beside the log: the log hands each of its lines
+// to the report (zf_log_set_line_wrapper), which wipes the progress line first, so a log
+// line never starts in its middle. The report never logs while it holds its lock.
 
 #include <cstdint>
 #include <string>

@@ -19,7 +19,7 @@ void writeToStderr(const char* line, int length) {
 }
 
 zf_log_output_fn g_output = writeToStderr;
-std::atomic<zf_log_before_line_fn> g_beforeLine{nullptr};
+std::atomic<zf_log_line_wrapper_fn> g_lineWrapper{nullptr};
 
 // Broken-down local time of one second, shared by callers within that second. The
 // 'busy' flag guards the entry; a caller that finds it busy computes the time itself.
@@ -77,8 +77,8 @@ void zf_log_set_output_callback(zf_log_output_fn fn) {
     g_output = fn ? fn : writeToStderr;
 }
 
-void zf_log_set_before_line(zf_log_before_line_fn fn) {
-    g_beforeLine.store(fn);
+void zf_log_set_line_wrapper(zf_log_line_wrapper_fn fn) {
+    g_lineWrapper.store(fn);
 }
 
 void _zf_log_writev(int level, const char* tag, const char* format, va_list args) {
@@ -105,8 +105,10 @@ void _zf_log_writev(int level, const char* tag, const char* format, va_list args
         if (n > ZF_LOG_LINE_MAX) n = ZF_LOG_LINE_MAX;
     }
     line[n++] = '\n';
-    if (zf_log_before_line_fn before = g_beforeLine.load()) before();
-    g_output(line, n);
+    if (zf_log_line_wrapper_fn wrapper = g_lineWrapper.load())
+        wrapper(line, n, g_output);
+    else
+        g_output(line, n);
 }
 
 void _zf_log_write(int level, const char* tag, const char* format, ...) {
