@@ -10,6 +10,7 @@
 #include "app/cInputDeletion.h"
 #include "app/cLogReaderCLI.h"
 #include "app/cPasswordStore.h"
+#include "app/cRunReport.h"
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
@@ -86,6 +87,7 @@ uint32_t unwrapContainers(cLogReader* reader, cIO** stream) {
         uint32_t failure = cLogReader_OK;
         if (header.type == cGenericFile_TYPE_COMPRESSED) {
             ZF_LOGI("Found compressed file");
+            cRunReport_container("compressed");
             inner = cGenericFile_compressed_open(*stream, &header);
             if (!inner) {
                 ZF_LOGE("Could not decompress file");
@@ -93,6 +95,7 @@ uint32_t unwrapContainers(cLogReader* reader, cIO** stream) {
             }
         } else if (header.type == cGenericFile_TYPE_ENCRYPTED) {
             ZF_LOGI("Found encrypted file");
+            cRunReport_container("encrypted");
             const std::string* password =
                 cPasswordStore_getForDevice(&reader->options->passwords, header.serialNumber);
             if (!password) {
@@ -281,6 +284,7 @@ uint32_t convertLog(cLogReader* reader, const std::string& input, const std::str
         if (repeated) {
             ZF_LOGW("Repeated input file (%s, %08u, %08u)", info.serialNumber.c_str(), info.session,
                     info.split);
+            cRunReport_fileRepeated();
         } else {
             announced = true;
             converted = pumpMessages(reader, &info, continuation);
@@ -394,8 +398,12 @@ uint32_t handleInputPath(cLogReader* reader, const std::string& input, const std
     case cFS_TYPE_MISSING:
         ZF_LOGW("Could not find input file/folder %.*s", (int)input.size(), input.data());
         return cLogReader_MISSING;
-    case cFS_TYPE_FILE:
-        return convertFile(reader, input, output);
+    case cFS_TYPE_FILE: {
+        cRunReport_fileStart(input, isLogExtension(cFS_getExtension(input)), st.size);
+        const uint32_t code = convertFile(reader, input, output);
+        cRunReport_fileEnd(code);
+        return code;
+    }
     default:
         return cLogReader_BAD_PATH;
     }

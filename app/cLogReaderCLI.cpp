@@ -1,8 +1,11 @@
 #include "app/cLogReaderCLI.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <set>
+#include <sys/stat.h>
 
 #include "app/buildinfo.h"
 #include "fs/cFS_os.h"
@@ -124,10 +127,27 @@ int verbosityLevel(int32_t verbosity) {
     return levels[verbosity];
 }
 
+// "-b|--buffer": how the error lines name an option.
+std::string optionName(const cArgOption* option) {
+    if (!option) return "option";
+    std::string name;
+    if (option->shortName != 0) name = std::string("-") + option->shortName;
+    if (!option->longName.empty()) name += (name.empty() ? "--" : "|--") + option->longName;
+    return name;
+}
+
+// "-h" is the common spelling of help. It has no entry of its own, so that the usage text
+// stays as it is: the parser records it as an unknown option letter.
+bool askedForHelpShort(const cArgTable* table) {
+    for (const cArgErrorRecord& record : table->errors)
+        if (record.error == cArg_ERR_UNKNOWN_SHORT && record.value == "h") return true;
+    return false;
+}
+
 // Everything after the table is built: help, version, errors, then the settings.
 bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int argc,
                int* status) {
-    if (e.help->count > 0 || argc <= 1) {
+    if (e.help->count > 0 || argc <= 1 || askedForHelpShort(table)) {
         printUsage(table);
         return false;
     }
@@ -137,13 +157,17 @@ bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int
         return false;
     }
     if (!table->errors.empty()) {
-        // Only the first error decides; the two value errors go unprinted.
-        const int first = table->errors.front().error;
-        if (first == cArg_ERR_BADINT) {
+        // Only the first error decides. The two value errors have a status of their own and
+        // are told through the log, leaving standard output empty.
+        const cArgErrorRecord& first = table->errors.front();
+        if (first.error == cArg_ERR_BADINT) {
+            ZF_LOGE("%s: \"%s\" is not a number", optionName(first.option).c_str(),
+                    first.value.c_str());
             *status = cLogReaderCLI_STATUS_BAD_NUMBER;
             return false;
         }
-        if (first == cArg_ERR_MISSING_VALUE) {
+        if (first.error == cArg_ERR_MISSING_VALUE) {
+            ZF_LOGE("%s needs a value", optionName(first.option).c_str());
             *status = cLogReaderCLI_STATUS_MISSING_VALUE;
             return false;
         }
@@ -158,6 +182,7 @@ bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int
     if (e.verbosity->count > 0) {
         const int32_t verbosity = e.verbosity->ints.front();
         if (verbosity < 0 || verbosity > 5) {
+            ZF_LOGE("verbosity %d is outside 0 to 5", static_cast<int>(verbosity));
             *status = cLogReaderCLI_STATUS_BAD_NUMBER;
             return false;
         }
@@ -310,6 +335,11 @@ bool setupInputs(cLogReaderCLI* cli, int* status) {
     // Neither failure below may look like a successful run.
     cli->inputFs = cFS_os_ctor(cli->root);
     if (!cli->inputFs) {
+        struct stat st;
+        const char* reason = stat(cli->root.c_str(), &st) != 0 ? std::strerror(errno)
+                             : S_ISDIR(st.st_mode)             ? "it cannot be used"
+                                                               : "it is not a folder";
+        ZF_LOGE("Could not open input folder %s: %s", cli->root.c_str(), reason);
         *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
         return false;
     }

@@ -7,7 +7,7 @@
 // cLogReaderOptions, what the driver reads:
 //   bool deleteConverted;     remove each input file that was converted
 //   bool noAppendRoot;        do not add "_out" to folder inputs
-//   bool nonInteractive;      no progress output (kept for converters)
+//   bool nonInteractive;      no progress line, even on a terminal
 //   int64_t bufferSize;       read buffer per input file; -1 the whole file, 0 none
 //   cPasswordStore passwords; device passwords for encrypted files
 //
@@ -76,8 +76,10 @@ extern const char* const cLogReaderCLI_programName;
 
 cLogReaderCLI* cLogReaderCLI_ctor();
 bool cLogReaderCLI_init(cLogReaderCLI* cli);
-// True when the run may start. Help, version and errors are printed on standard output;
-// *status is set as the exit status of a run that ends here (left alone otherwise).
+// True when the run may start. Help, version and errors are printed on standard output,
+// except a missing or non-numeric value and a verbosity out of range, which are logged
+// (status 130 or 131). "-h" is taken as "--help". *status is set as the exit status of a
+// run that ends here (left alone otherwise).
 bool cLogReaderCLI_parse(cLogReaderCLI* cli, int argc, const char* const* argv, int* status);
 void cLogReaderCLI_drop(cLogReaderCLI* cli);
 // For objects made by cLogReaderCLI_ctor; a converter's object has its own dtor.

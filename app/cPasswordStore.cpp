@@ -1,7 +1,10 @@
 #include "app/cPasswordStore.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <sys/stat.h>
 
 #include "io/cIO.h"
 #include "io/cIO_file.h"
@@ -64,6 +67,33 @@ bool matchAtQuote(std::string_view text, size_t q, size_t* end, std::string_view
     return true;
 }
 
+// A look-up asks for "%08X" of a serial number or for "default"; no other key is ever found.
+bool isUsableKey(std::string_view key) {
+    if (key == "default") return true;
+    if (key.size() != 8) return false;
+    for (char c : key)
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    return true;
+}
+
+bool isBlank(std::string_view text) {
+    for (char c : text)
+        if (!isSpace(c)) return false;
+    return true;
+}
+
+// A missing or unusable password file: refused with status 1 when the user named it; the
+// default one is optional, and only something in its place that is no file is worth a word.
+bool refuse(const std::string& path, bool explicitlyGiven, int* status, const char* reason) {
+    if (explicitlyGiven) {
+        ZF_LOGE("Failed to open password file at %s: %s", path.c_str(), reason);
+        if (status) *status |= 1;
+        return false;
+    }
+    ZF_LOGW("Password file %s ignored: %s", path.c_str(), reason);
+    return true;
+}
+
 } // namespace
 
 bool cPasswordStore_findEntry(std::string_view text, size_t from, size_t* matchEnd,
@@ -92,6 +122,10 @@ size_t cPasswordStore_scan(cPasswordStore* store, std::string_view text) {
         else
             ZF_LOGW("Failed to insert key for \"%.*s\" in password storage",
                     static_cast<int>(key.size()), key.data());
+        if (inserted && !isUsableKey(key))
+            ZF_LOGW("Password for \"%.*s\" can never be used: a device is looked up as eight "
+                    "upper-case hexadecimal digits (\"0000ABCD\") or as \"default\"",
+                    static_cast<int>(key.size()), key.data());
         from = end;
     }
     return added;
@@ -100,13 +134,17 @@ size_t cPasswordStore_scan(cPasswordStore* store, std::string_view text) {
 bool cPasswordStore_load(cPasswordStore* store, const std::string& path, bool explicitlyGiven,
                          int* status) {
     if (!store) return false;
-    cIO* io = cIO_file_open(path.c_str(), 0);
-    if (!io) {
-        if (!explicitlyGiven) return true;
-        ZF_LOGE("Failed to open password file at %s", path.c_str());
-        if (status) *status |= 1;
-        return false;
+    // Looked at before it is opened: opening a FIFO would wait for a writer forever.
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        if (!explicitlyGiven && errno == ENOENT) return true;
+        return refuse(path, explicitlyGiven, status, std::strerror(errno));
     }
+    if (S_ISDIR(st.st_mode)) return refuse(path, explicitlyGiven, status, "it is a folder");
+    if (!S_ISREG(st.st_mode))
+        return refuse(path, explicitlyGiven, status, "it is not a regular file");
+    cIO* io = cIO_file_open(path.c_str(), 0);
+    if (!io) return refuse(path, explicitlyGiven, status, std::strerror(errno));
     const int64_t size = cIO_getSize(io);
     std::string text;
     if (size > maxFileSize) {
@@ -117,11 +155,15 @@ bool cPasswordStore_load(cPasswordStore* store, const std::string& path, bool ex
         } catch (const std::exception&) {
             text.clear();
         }
-        // A short read (a folder, a file changing under us) leaves the store empty.
-        if (text.size() != static_cast<size_t>(size) || cIO_read(io, text.data(), size) != size)
+        // A short read (a file changing under us, no memory) leaves the store empty.
+        if (text.size() != static_cast<size_t>(size) || cIO_read(io, text.data(), size) != size) {
+            ZF_LOGW("Password file %s could not be read whole, ignored", path.c_str());
             text.clear();
+        }
     }
-    cPasswordStore_scan(store, text);
+    if (cPasswordStore_scan(store, text) == 0 && !isBlank(text))
+        ZF_LOGW("Password file %s holds no entry of the form \"0000ABCD\": \"password\"",
+                path.c_str());
     cIO_close(io);
     return true;
 }

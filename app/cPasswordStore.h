@@ -21,14 +21,17 @@ struct cPasswordStore {
     std::unordered_map<std::string, std::string> entries;
 };
 
-// Reads the file at path into the store. A file that cannot be opened is an error only
-// when it was named explicitly: then "Failed to open password file at %s" is logged, 1 is
-// OR-ed into *status and the result is false. A missing default file, or one whose content
-// cannot be read, leaves the store empty and gives true.
-bool cPasswordStore_load(cPasswordStore* store, const std::string& path, bool explicitlyGiven,
-                         int* status);
+// Reads the file at path into the store. Only a regular file is opened (a FIFO would block).
+// A file that is missing, no regular file or cannot be opened is an error only when it was
+// named explicitly: then "Failed to open password file at %s: <reason>" is logged, 1 is
+// OR-ed into *status and the result is false. The default file may be missing; anything
+// else unusable there is warned about. Either way the store stays empty and the result is
+// true. Keys no look-up can find, and a non-empty file without any entry, are warned about.
+[[nodiscard]] bool cPasswordStore_load(cPasswordStore* store, const std::string& path,
+                                       bool explicitlyGiven, int* status);
 // Adds every entry found in text; a key already present keeps its first password and is
-// reported with a warning. Returns the number of entries added.
+// reported with a warning, and so is a key no look-up can find. Returns the number of
+// entries added.
 size_t cPasswordStore_scan(cPasswordStore* store, std::string_view text);
 // Finds the next match at or after from: on success sets the match end and the two captures
 // (key, password) and returns true.

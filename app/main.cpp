@@ -2,10 +2,22 @@
 
 #include "app/cLogReader.h"
 #include "app/cLogReaderCLI.h"
+#include "app/cRunReport.h"
 #include "converter/cPeakConverter.h"
 #include "converter/cPeakConverterCLI.h"
 #include "fs/cFS_tempGuard.h"
 #include "support/log.h"
+
+#include <unistd.h>
+
+namespace {
+
+// The driver's word on each log file feeds the run report's per-file line and summary.
+void reportFile(void*, const cLogReaderFileReport& report) {
+    cRunReport_fileTrace(report.outputPath, report.framesWritten);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     cPeakConverterCLI* cli = cPeakConverterCLI_ctor();
@@ -36,7 +48,10 @@ int main(int argc, char** argv) {
 
     // Ctrl-C, kill and a closed terminal leave no half-written trace behind.
     cFS_tempGuard_install();
+    cLogReader_setReportFn(reader, reportFile, nullptr);
+    cRunReport_begin(!cli->cli.options.nonInteractive && isatty(2));
     status = static_cast<int>(cLogReader_process(reader, cli->cli.inputs));
+    cRunReport_end();
 
     // The driver and the converter borrow the file systems that the command line owns.
     cLogReader_dtor(reader);

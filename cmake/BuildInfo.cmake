@@ -1,8 +1,12 @@
-# Build constants for --version: commit hash and date from git when the source is a
-# checkout, neutral values otherwise. Re-read at every build so a new commit shows up.
+# Build constants for --version, taken from the commit when the source is a git checkout,
+# so that they change with the commit and never with the clock: a build with nothing changed
+# rewrites nothing and relinks nothing. The script runs at every build to see a new commit
+# and writes its output only when the text changes.
+string(TIMESTAMP KELVANE_CONFIGURE_TIME "%Y%m%d%H%M%S")
 set(KELVANE_BUILDINFO_CPP ${CMAKE_BINARY_DIR}/generated/buildinfo.cpp)
 add_custom_target(kelvane_buildinfo_gen
   COMMAND ${CMAKE_COMMAND} -DSRC=${CMAKE_SOURCE_DIR} -DOUT=${KELVANE_BUILDINFO_CPP}
+          -DVERSION=${PROJECT_VERSION} -DCONFIGURED=${KELVANE_CONFIGURE_TIME}
           -P ${CMAKE_SOURCE_DIR}/cmake/WriteBuildInfo.cmake
   BYPRODUCTS ${KELVANE_BUILDINFO_CPP}
   COMMENT "Reading build constants")

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Runs the whole test suite on the build made by scripts/setup.sh (builds first if needed).
+# Builds the tests (target all_tests, which the default build leaves out) and runs the whole
+# suite on the build made by scripts/setup.sh. Extra arguments go to the configuration, e.g.
+# -DKELVANE_WERROR=ON.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-[ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build
+if [ ! -f build/CMakeCache.txt ] || [ $# -gt 0 ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+fi
+cmake --build build --target all all_tests
 ctest --test-dir build --output-on-failure -j2

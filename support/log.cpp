@@ -19,6 +19,7 @@ void writeToStderr(const char* line, int length) {
 }
 
 zf_log_output_fn g_output = writeToStderr;
+std::atomic<zf_log_line_wrapper_fn> g_lineWrapper{nullptr};
 
 // Broken-down local time of one second, shared by callers within that second. The
 // 'busy' flag guards the entry; a caller that finds it busy computes the time itself.
@@ -76,6 +77,10 @@ void zf_log_set_output_callback(zf_log_output_fn fn) {
     g_output = fn ? fn : writeToStderr;
 }
 
+void zf_log_set_line_wrapper(zf_log_line_wrapper_fn fn) {
+    g_lineWrapper.store(fn);
+}
+
 void _zf_log_writev(int level, const char* tag, const char* format, va_list args) {
     char line[ZF_LOG_LINE_MAX + 2];
     struct timeval tv;
@@ -100,7 +105,10 @@ void _zf_log_writev(int level, const char* tag, const char* format, va_list args
         if (n > ZF_LOG_LINE_MAX) n = ZF_LOG_LINE_MAX;
     }
     line[n++] = '\n';
-    g_output(line, n);
+    if (zf_log_line_wrapper_fn wrapper = g_lineWrapper.load())
+        wrapper(line, n, g_output);
+    else
+        g_output(line, n);
 }
 
 void _zf_log_write(int level, const char* tag, const char* format, ...) {

@@ -26,6 +26,11 @@ void zf_log_set_output_level(int level);
 int zf_log_get_output_level();
 // Replaces the line sink; null restores the default. Tests use it to capture lines.
 void zf_log_set_output_callback(zf_log_output_fn fn);
+// Receives every emitted line instead of the sink and hands it on to the sink: a progress
+// line on the same terminal is wiped there, in one step with the line, so that log lines
+// never mix with it. Null removes it.
+typedef void (*zf_log_line_wrapper_fn)(const char* line, int length, zf_log_output_fn sink);
+void zf_log_set_line_wrapper(zf_log_line_wrapper_fn fn);
 void _zf_log_write(int level, const char* tag, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 void _zf_log_writev(int level, const char* tag, const char* format, va_list args);

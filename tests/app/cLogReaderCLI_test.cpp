@@ -100,6 +100,8 @@ TEST(cLogReaderCLI, HelpWinsOverEverything) {
     } cases[] = {
         {{}, oneInput},
         {{"--help"}, oneInput},
+        {{"-h"}, " file(s)/folder(s)\n"},
+        {{"-dh", "a.MF4"}, " file(s)/folder(s) [file(s)/folder(s)]\n"},
         {{"--help", "--bogus", "-v"},
          " file(s)/folder(s) [file(s)/folder(s)] [file(s)/folder(s)]\n"},
         {{"-d", "-d", "--help", "a.MF4"}, " file(s)/folder(s) [file(s)/folder(s)]...\n"},
@@ -118,7 +120,7 @@ struct StatusCase {
     std::vector<std::string> args;
     int status;
     const char* out;
-    const char* log;
+    std::string log;
 };
 
 TEST(cLogReaderCLI, ParseErrorsAndTheirStatuses) {
@@ -126,10 +128,13 @@ TEST(cLogReaderCLI, ParseErrorsAndTheirStatuses) {
     const std::string missing = s.dir + "nothing/a.MF4";
     // clang-format off
     const StatusCase cases[] = {
-        {{"--verbosity=abc", "a.MF4"}, 131, "", ""},
-        {{"--verbosity=7", "a.MF4"}, 131, "", ""},
-        {{"a.MF4", "--buffer"}, 130, "", ""},
-        {{"--buffer=zz", "-d", "-d", "a.MF4"}, 131, "", ""},
+        // The two value errors are told in the log, standard output stays empty.
+        {{"--verbosity=abc", "a.MF4"}, 131, "", "E --verbosity: \"abc\" is not a number\n"},
+        {{"--verbosity=7", "a.MF4"}, 131, "", "E verbosity 7 is outside 0 to 5\n"},
+        {{"--verbosity=-1", "a.MF4"}, 131, "", "E verbosity -1 is outside 0 to 5\n"},
+        {{"a.MF4", "--buffer"}, 130, "", "E -b|--buffer needs a value\n"},
+        {{"a.MF4", "-p"}, 130, "", "E -p|--password-file needs a value\n"},
+        {{"--buffer=zz", "-d", "-d", "a.MF4"}, 131, "", "E -b|--buffer: \"zz\" is not a number\n"},
         {{"-d", "-d", "a.MF4"}, 134, "kelvane: extraneous option -d|--delete-converted\n", ""},
         {{"-d", "-d", "a.MF4", "-b"}, 134, "kelvane: extraneous option -d|--delete-converted\n"
                                            "kelvane: option \"-b\" requires an argument\n", ""},
@@ -141,7 +146,11 @@ TEST(cLogReaderCLI, ParseErrorsAndTheirStatuses) {
         {{"-i", "-i", "a.MF4"}, 134, "kelvane: extraneous option -i|--input-files=<file(s)/folder(s)>\n", ""},
         {{"/x.MF4"}, 132, "", "I 0 password(s) loaded\nF Could not find root for /x.MF4\n"},
         {{"x/a.MF4", "y/b.MF4"}, 132, "", "I 0 password(s) loaded\nF No common root detected for all inputs\n"},
-        {{missing}, 134, "", "I 0 password(s) loaded\n"},
+        {{missing}, 134, "", "I 0 password(s) loaded\nE Could not open input folder " + s.dir +
+                             "nothing/: No such file or directory\n"},
+        {{"a.MF4/b.MF4"}, 134, "", "E Could not stat path " + s.dir + "a.MF4/b.MF4\n"
+                                   "I 0 password(s) loaded\nE Could not open input folder " + s.dir +
+                                   "a.MF4/: Not a directory\n"},
         {{"--ver", "--help=1", "a.MF4"}, 134, "kelvane: invalid option \"--ver\"\n" // ambiguous
                                               "kelvane: invalid option \"--help=1\"\n", ""},
     };

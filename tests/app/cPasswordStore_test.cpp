@@ -5,6 +5,8 @@
 #include <random>
 #include <regex>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/cPasswordStore.h"
 #include "logCapture.h"
@@ -18,7 +20,12 @@ TEST(cPasswordStore, FileCasesThatMatter) {
                                 "\"0000abcd\":\"lower\", \"ABCD\":\"short\",\n"
                                 "\"12345678\"\n  :\n  \"split\\path\",\n"
                                 "\"\":\"x\", \"87654321\":\"spans\nlines\", \"DEFAULT\":\"no\"}");
-    EXPECT_EQ(LogCapture::lines(), "W Failed to insert key for \"0000ABCD\" in password storage\n");
+    const std::string unusable = " can never be used: a device is looked up as eight upper-case "
+                                 "hexadecimal digits (\"0000ABCD\") or as \"default\"\n";
+    EXPECT_EQ(LogCapture::lines(), "W Failed to insert key for \"0000ABCD\" in password storage\n"
+                                   "W Password for \"0000abcd\"" +
+                                       unusable + "W Password for \"ABCD\"" + unusable +
+                                       "W Password for \"\"" + unusable);
     EXPECT_EQ(cPasswordStore_count(&store), 5u);
     std::string found; // "0000abcd", "ABCD" and "" are stored, but no device look-up finds them
     for (const char* key : {"0000ABCD", "0000abcd", "ABCD", "", "12345678", "87654321", "00000ABC"})
@@ -64,26 +71,56 @@ TEST(cPasswordStore, ScannerAgreesWithTheExpression) {
               1u);
 }
 
+// Every kind of path a user can name, as -p and as the default file: what is logged, the
+// status and whether the run goes on. None of them may block (a FIFO has no writer here).
 TEST(cPasswordStore, LoadingFiles) {
-    LogCapture capture;
-    int status = 0;
-    cPasswordStore store;
-    const std::string path = "/tmp/kv_pw_" + std::to_string(getpid()) + ".json";
-    std::ofstream(path) << "{\"default\": \"pw\"}";
-    EXPECT_TRUE(cPasswordStore_load(&store, path, true, &status));
-    EXPECT_EQ(*cPasswordStore_getForDevice(&store, 1), "pw");
-    std::remove(path.c_str());
-    // A missing default file: silently nothing. A named one: status 1 and the message.
-    cPasswordStore none;
-    EXPECT_TRUE(cPasswordStore_load(&none, path, false, &status));
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(LogCapture::lines(), "");
-    EXPECT_FALSE(cPasswordStore_load(&none, path, true, &status));
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(LogCapture::lines(), "E Failed to open password file at " + path + "\n");
-    // A folder opens but reads nothing: an empty store, and the run goes on.
-    EXPECT_TRUE(cPasswordStore_load(&none, "/tmp", true, &status));
-    EXPECT_EQ(cPasswordStore_count(&none), 0u);
+    char name[] = "/tmp/kv_pw_XXXXXX";
+    const std::string dir = std::string(mkdtemp(name)) + "/";
+    std::ofstream(dir + "good.json") << "{\"default\": \"pw\", \"0000ABCD\": \"x\"}";
+    std::ofstream(dir + "odd.json") << "{\"0000abcd\": \"lower\", \"ABC\": \"short\"}";
+    std::ofstream(dir + "junk.json") << "default = pw\n0000ABCD: x\n";
+    std::ofstream(dir + "blank.json") << " \n\t\n";
+    ASSERT_EQ(mkfifo((dir + "fifo").c_str(), 0600), 0);
+    mkdir((dir + "folder").c_str(), 0700);
+    const std::string unusable = " can never be used: a device is looked up as eight upper-case "
+                                 "hexadecimal digits (\"0000ABCD\") or as \"default\"\n";
+    const struct {
+        const char* file;
+        bool explicitlyGiven;
+        bool goesOn;
+        size_t count;
+        std::string log;
+    } cases[] = {
+        {"good.json", true, true, 2, ""},
+        {"odd.json", true, true, 2,
+         "W Password for \"0000abcd\"" + unusable + "W Password for \"ABC\"" + unusable},
+        {"junk.json", true, true, 0,
+         "W Password file " + dir +
+             "junk.json holds no entry of the form \"0000ABCD\": "
+             "\"password\"\n"},
+        {"blank.json", true, true, 0, ""},
+        {"missing.json", false, true, 0, ""},
+        {"missing.json", true, false, 0,
+         "E Failed to open password file at " + dir + "missing.json: No such file or directory\n"},
+        {"fifo", true, false, 0,
+         "E Failed to open password file at " + dir + "fifo: it is not a regular file\n"},
+        {"fifo", false, true, 0,
+         "W Password file " + dir + "fifo ignored: it is not a regular file\n"},
+        {"folder", true, false, 0,
+         "E Failed to open password file at " + dir + "folder: it is a folder\n"},
+        {"folder", false, true, 0, "W Password file " + dir + "folder ignored: it is a folder\n"},
+    };
+    for (const auto& c : cases) {
+        LogCapture capture;
+        int status = 0;
+        cPasswordStore store;
+        EXPECT_EQ(cPasswordStore_load(&store, dir + c.file, c.explicitlyGiven, &status), c.goesOn)
+            << c.file;
+        EXPECT_EQ(status, c.goesOn ? 0 : 1) << c.file;
+        EXPECT_EQ(cPasswordStore_count(&store), c.count) << c.file;
+        EXPECT_EQ(LogCapture::lines(), c.log) << c.file;
+    }
+    EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
 }
 
 } // namespace

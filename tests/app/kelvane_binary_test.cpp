@@ -24,6 +24,7 @@ TEST(kelvaneBinary, StatusesOutputAndLog) {
     const std::string dir = mkdtemp(name);
     mkdir((dir + "/empty").c_str(), 0700);
     std::ofstream(dir + "/notes.txt") << "not a log";
+    mkfifo((dir + "/fifo").c_str(), 0600);
     const struct {
         std::string args;
         int status;
@@ -38,18 +39,33 @@ TEST(kelvaneBinary, StatusesOutputAndLog) {
          "Build date: [A-Z][a-z]{2} [ 123]\\d \\d{4} \\d{2}:\\d{2}:\\d{2}\\nGIT SHA: "
          "[0-9a-f]{40}\\n",
          ""},
-        {"notes.txt --buffer", 130, "", ""},
+        {"-h", 0, "Usage: kelvane \\[--help\\] [^\\n]*\\n\\n(  [^\\n]+\\n){11}", ""},
+        // Command-line errors with a status of their own say what was wrong, on stderr only.
+        {"notes.txt --buffer", 130, "", ".* E -b\\|--buffer needs a value\\n"},
+        {"-b abc notes.txt", 131, "", ".* E -b\\|--buffer: \"abc\" is not a number\\n"},
+        {"--verbosity=9 notes.txt", 131, "", ".* E verbosity 9 is outside 0 to 5\\n"},
+        // A FIFO as password file is refused, not opened (which would wait for a writer).
+        {"-p fifo notes.txt", 1, "",
+         ".* E Failed to open password file at " + dir + "/fifo: it is not a regular file\\n"},
+        {"nowhere/a.MF4", 134, "",
+         ".*\\n.* E Could not open input folder " + dir +
+             "/nowhere/: No such file or directory\\n"},
         // The log level is set before the password file is read.
         {"--verbosity=0 -p missing.json notes.txt", 1, "", ""},
         {"--verbosity=1 -p missing.json notes.txt", 1, "",
-         ".* E Failed to open password file at " + dir + "/missing.json\\n"},
+         ".* E Failed to open password file at " + dir +
+             "/missing.json: No such file or directory\\n"},
         {"-O nowhere notes.txt", 134, "", ".*\\n.* E Invalid output path: " + dir + "/nowhere\\n"},
-        // A file that is no log and an empty folder convert to nothing, successfully.
-        {"--buffer=1MB -f VERSION1 -i notes.txt empty", 0, "", ".* I 0 password\\(s\\) loaded\\n"},
+        // A file that is no log and an empty folder convert to nothing, successfully; the
+        // summary ends the run.
+        {"--buffer=1MB -f VERSION1 -i notes.txt empty", 0, "",
+         ".* I 0 password\\(s\\) loaded\\n.* I 0 converted, 0 failed, 0 repeated skipped, 0 "
+         "without "
+         "CAN frames, 1 other file left alone, 0 CAN frames written, \\d+\\.\\d s\\n"},
     };
     for (const auto& c : cases) {
-        const std::string command = "cd '" + dir + "' && '" KELVANE_BINARY "' " + c.args + " >'" +
-                                    dir + "/.out' 2>'" + dir + "/.err' </dev/null";
+        const std::string command = "cd '" + dir + "' && timeout 20 '" KELVANE_BINARY "' " +
+                                    c.args + " >'" + dir + "/.out' 2>'" + dir + "/.err' </dev/null";
         const int raw = std::system(command.c_str());
         EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << c.args;
         const std::string out = slurp(dir + "/.out"), err = slurp(dir + "/.err");

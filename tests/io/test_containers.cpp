@@ -82,7 +82,9 @@ std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw
     EXPECT_EQ(cGenericFile_compressed_memory(memory), nullptr); // no container itself
     const uint8_t* data = cIO_memoryAlloc_data(memory);
     EXPECT_EQ(cIO_memoryAlloc_size(memory), out.size());
-    if (data) EXPECT_EQ(Bytes(data, data + out.size()), out);
+    if (data) {
+        EXPECT_EQ(Bytes(data, data + out.size()), out);
+    }
     cIO_close(c);
     return out;
 }

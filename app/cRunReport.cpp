@@ -1,0 +1,249 @@
+#include "app/cRunReport.h"
+
+#include <cassert>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <mutex>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "support/log.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A terminal redrawn more often than this only flickers.
+constexpr auto redrawInterval = std::chrono::milliseconds(200);
+// Moves to the line start and erases to its end.
+constexpr char clearSequence[] = "\r\x1b[K";
+
+// The file a thread is working on, from fileStart to fileEnd.
+struct FileState {
+    bool active = false;
+    bool isLog = false;
+    bool repeated = false;
+    bool traced = false; // fileTrace came
+    std::string input;
+    std::string trace;
+    uint64_t frames = 0;
+    std::string containers;
+    uint64_t size = 0;
+    Clock::time_point start;
+};
+thread_local FileState t_file;
+
+struct Report {
+    std::mutex lock;
+    cRunReport_counts counts{};
+    Clock::time_point start = Clock::now();
+    bool progress = false;
+    bool shown = false; // the progress line is on the terminal
+    Clock::time_point lastDraw;
+    bool drawnOnce = false;
+    std::string current;
+};
+Report g_report;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void writeAll(const char* text, size_t length) {
+    while (length > 0) {
+        const ssize_t n = write(2, text, length);
+        if (n <= 0) return; // a terminal that went away takes no progress line
+        text += n;
+        length -= static_cast<size_t>(n);
+    }
+}
+
+// Caller holds the lock.
+void clearLocked() {
+    if (!g_report.shown) return;
+    writeAll(clearSequence, sizeof clearSequence - 1);
+    g_report.shown = false;
+}
+
+int terminalWidth() {
+    struct winsize size {};
+    if (ioctl(2, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+    return size.ws_col;
+}
+
+// Caller holds the lock. force: draw even within the redraw interval.
+void drawLocked(bool force) {
+    if (!g_report.progress) return;
+    const Clock::time_point now = Clock::now();
+    if (!force && g_report.drawnOnce && now - g_report.lastDraw < redrawInterval) return;
+    g_report.lastDraw = now;
+    g_report.drawnOnce = true;
+    // One column less than the terminal has: a line that fills it would wrap on some
+    // terminals, and the carriage return would then redraw only its last part.
+    const std::string line = "\r" +
+                             cRunReport_progressText(g_report.counts, secondsSince(g_report.start),
+                                                     g_report.current, terminalWidth() - 1) +
+                             "\x1b[K";
+    writeAll(line.data(), line.size());
+    g_report.shown = true;
+}
+
+// Wipe and line under one lock: no redraw can come between them.
+void wrapLogLine(const char* line, int length, zf_log_output_fn sink) {
+    std::lock_guard<std::mutex> guard(g_report.lock);
+    clearLocked();
+    sink(line, length);
+}
+
+std::string plural(uint64_t n, const char* one, const char* many) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%" PRIu64 " ", n);
+    return text + std::string(n == 1 ? one : many);
+}
+
+// The per-file line's text and the counters' update; caller holds the lock.
+std::string finishLocked(FileState& file, uint32_t code) {
+    cRunReport_counts& c = g_report.counts;
+    if (!file.isLog) {
+        ++c.others;
+        return std::string();
+    }
+    c.inputBytes += file.size;
+    const std::string& trace = file.trace;
+    const uint64_t frames = file.frames;
+    const bool known = code == 0 && !file.repeated && file.traced;
+    std::string what;
+    if (code != 0) {
+        ++c.failed;
+        what = "no trace (failed with code " + std::to_string(code) + ")";
+    } else if (file.repeated) {
+        ++c.repeated;
+        what = "no trace (repeated file)";
+    } else {
+        ++c.converted;
+        c.frames += frames;
+        if (known && frames > 0) {
+            what = trace + ", " + plural(frames, "frame", "frames");
+        } else if (known) {
+            ++c.withoutFrames;
+            what = "no trace (no CAN frames)";
+        } else {
+            what = "converted";
+        }
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f s", secondsSince(file.start));
+    return file.input + " -> " + what + ", " +
+           (file.containers.empty() ? std::string("plain") : file.containers) + ", " + seconds;
+}
+
+} // namespace
+
+void cRunReport_begin(bool progress) {
+    std::lock_guard<std::mutex> guard(g_report.lock);
+    g_report.counts = cRunReport_counts{};
+    g_report.start = Clock::now();
+    g_report.progress = progress;
+    g_report.shown = false;
+    g_report.drawnOnce = false;
+    g_report.current.clear();
+    zf_log_set_line_wrapper(progress ? wrapLogLine : nullptr);
+}
+
+void cRunReport_fileStart(const std::string& input, bool isLog, uint64_t size) {
+    assert(!t_file.active && "fileStart twice without fileEnd");
+    t_file.active = true;
+    t_file.isLog = isLog;
+    t_file.repeated = false;
+    t_file.traced = false;
+    t_file.trace.clear();
+    t_file.frames = 0;
+    t_file.input = input;
+    t_file.containers.clear();
+    t_file.size = size;
+    t_file.start = Clock::now();
+    if (!isLog) return;
+    std::lock_guard<std::mutex> guard(g_report.lock);
+    g_report.current = input;
+    drawLocked(false);
+}
+
+void cRunReport_container(const char* kind) {
+    assert(t_file.active && kind);
+    if (!t_file.containers.empty()) t_file.containers += '+';
+    t_file.containers += kind;
+}
+
+void cRunReport_fileRepeated() {
+    assert(t_file.active);
+    t_file.repeated = true;
+}
+
+void cRunReport_fileTrace(std::string_view traceName, uint64_t frames) {
+    assert(t_file.active);
+    t_file.traced = true;
+    t_file.trace = traceName;
+    t_file.frames = frames;
+}
+
+void cRunReport_fileEnd(uint32_t code) {
+    assert(t_file.active && "fileEnd without fileStart");
+    t_file.active = false;
+    std::string line;
+    {
+        std::lock_guard<std::mutex> guard(g_report.lock);
+        line = finishLocked(t_file, code);
+        if (t_file.isLog) drawLocked(false);
+    }
+    if (!line.empty()) ZF_LOGD("%s", line.c_str());
+}
+
+void cRunReport_end() {
+    cRunReport_counts counts;
+    double seconds;
+    {
+        std::lock_guard<std::mutex> guard(g_report.lock);
+        clearLocked();
+        g_report.progress = false;
+        counts = g_report.counts;
+        seconds = secondsSince(g_report.start);
+    }
+    zf_log_set_line_wrapper(nullptr);
+    ZF_LOGI("%s", cRunReport_summary(counts, seconds).c_str());
+}
+
+cRunReport_counts cRunReport_getCounts() {
+    std::lock_guard<std::mutex> guard(g_report.lock);
+    return g_report.counts;
+}
+
+std::string cRunReport_summary(const cRunReport_counts& c, double seconds) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f s", seconds);
+    return std::to_string(c.converted) + " converted, " + std::to_string(c.failed) + " failed, " +
+           std::to_string(c.repeated) + " repeated skipped, " + std::to_string(c.withoutFrames) +
+           " without CAN frames, " + plural(c.others, "other file", "other files") +
+           " left alone, " + plural(c.frames, "CAN frame", "CAN frames") + " written, " + time;
+}
+
+std::string cRunReport_progressText(const cRunReport_counts& c, double seconds,
+                                    const std::string& current, int width) {
+    const uint64_t done = c.converted + c.failed + c.repeated;
+    char head[96];
+    std::snprintf(head, sizeof head, "%" PRIu64 " done, %" PRIu64 " failed, %.1f MB/s: ", done,
+                  c.failed, seconds > 0 ? static_cast<double>(c.inputBytes) / 1e6 / seconds : 0.0);
+    std::string text = head;
+    // A file name may hold any byte; control characters would move the cursor.
+    std::string name = current;
+    for (char& ch : name)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '?';
+    if (width <= 0) return text + name;
+    const size_t room = static_cast<size_t>(width);
+    if (text.size() >= room) return text.substr(0, room);
+    // The end of a long path says more about it than its start.
+    const size_t left = room - text.size();
+    if (name.size() <= left) return text + name;
+    if (left <= 3) return text + name.substr(name.size() - left);
+    return text + "..." + name.substr(name.size() - (left - 3));
+}

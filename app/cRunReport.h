@@ -1,0 +1,53 @@
+#pragma once
+// What a run tells its user about itself: one line per log file at verbosity 4 and 5, a
+// progress line redrawn in place on a terminal, and the summary line that ends the run.
+//
+// There is one report per process. The driver feeds it with the start and end of every file
+// it visits; the counters are guarded by a lock, so several workers may feed it, each
+// between its own fileStart and fileEnd on one thread.
+//
+// The progress line lives on standard error beside the log: the log hands each of its lines
+// to the report (zf_log_set_line_wrapper), which wipes the progress line first, so a log
+// line never starts in its middle. The report never logs while it holds its lock.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The counts of one run so far.
+struct cRunReport_counts {
+    uint64_t converted;     // log files converted (trace written, or none: no CAN frames)
+    uint64_t failed;        // log files that gave a nonzero code
+    uint64_t repeated;      // log files skipped as repeats of the one before
+    uint64_t withoutFrames; // converted log files without any CAN frame, so without a trace
+    uint64_t others;        // files left alone: no log extension
+    uint64_t frames;        // CAN frames written into traces
+    uint64_t inputBytes;    // size of the log files done
+};
+
+// Starts a run: counters to zero, the clock started. progress: draw the progress line
+// (the caller decides: standard error a terminal and progress not turned off).
+void cRunReport_begin(bool progress);
+
+// A regular file reached by the walk; isLog: taken by its extension.
+void cRunReport_fileStart(const std::string& input, bool isLog, uint64_t size);
+// The file's container kind ("compressed", "encrypted") was unwrapped.
+void cRunReport_container(const char* kind);
+// The file is a repeat of the one before and is skipped.
+void cRunReport_fileRepeated();
+// What the conversion left: the trace's name relative to the output root (empty: none was
+// kept) and the CAN frames it holds. A file ended without this call is counted as
+// converted without figures.
+void cRunReport_fileTrace(std::string_view traceName, uint64_t frames);
+// The file ended with its result code; logs the per-file line at debug level.
+void cRunReport_fileEnd(uint32_t code);
+
+// Ends the run: clears the progress line and logs the summary at info level.
+void cRunReport_end();
+
+cRunReport_counts cRunReport_getCounts();
+// The summary text, "N converted, F failed, ..." (no line feed).
+std::string cRunReport_summary(const cRunReport_counts& counts, double seconds);
+// The progress text fitted into width columns (width <= 0: not fitted).
+std::string cRunReport_progressText(const cRunReport_counts& counts, double seconds,
+                                    const std::string& current, int width);
