@@ -117,6 +117,11 @@ const cIO_vtable kUpdateTable = {cIO_file_read, cIO_file_write, cIO_file_tell, c
 
 } // namespace
 
+int cIO_file_descriptor(cIO* io) {
+    if (!io || (io->vt != &kReadTable && io->vt != &kUpdateTable)) return -1;
+    return fileno(((cIO_file*)io)->handle);
+}
+
 cIO* cIO_file_open(const char* path, int mode) {
     if (!path) return nullptr;
     const char* fmode;

@@ -14,3 +14,6 @@
 
 // mode 0: read ("rb"), 1: write ("wb", truncates), 2: read and write (file must exist).
 cIO* cIO_file_open(const char* path, int mode);
+// The system's descriptor of a file stream that can read, for mapping it; -1 for any other
+// stream. The stream keeps owning it.
+int cIO_file_descriptor(cIO* io);

@@ -1,5 +1,6 @@
 #include "io/cIO_memoryAlloc.h"
 
+#include <cassert>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -104,8 +105,15 @@ int32_t cIO_memoryAlloc_close(cIO* io) {
     return 0;
 }
 
-const cIO_vtable kMemoryTable = {cIO_memoryAlloc_read, cIO_memoryAlloc_write, cIO_memoryAlloc_tell,
-                                 cIO_memoryAlloc_seek, cIO_memoryAlloc_close};
+const uint8_t* cIO_memoryAlloc_fetch(cIO* io, int64_t at, uint64_t n) {
+    cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
+    if ((uint64_t)at > m->size || n > m->size - (uint64_t)at) return nullptr;
+    return m->data ? m->data + at : nullptr;
+}
+
+const cIO_vtable kMemoryTable = {cIO_memoryAlloc_read,  cIO_memoryAlloc_write,
+                                 cIO_memoryAlloc_tell,  cIO_memoryAlloc_seek,
+                                 cIO_memoryAlloc_close, cIO_memoryAlloc_fetch};
 
 cIO_memoryAlloc* cIO_memoryAlloc_cast(cIO* io) {
     if (!io || io->vt != &kMemoryTable) return nullptr;
@@ -134,4 +142,18 @@ uint64_t cIO_memoryAlloc_size(cIO* io) {
 uint64_t cIO_memoryAlloc_capacity(cIO* io) {
     cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
     return m ? m->capacity : 0;
+}
+
+uint8_t* cIO_memoryAlloc_spare(cIO* io, uint64_t n) {
+    cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
+    assert(m != nullptr);
+    if (n > UINT64_MAX - m->size || !cIO_memoryAlloc_reserve(m, m->size + n)) return nullptr;
+    return m->data + m->size;
+}
+
+void cIO_memoryAlloc_commit(cIO* io, uint64_t n) {
+    cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
+    assert(m != nullptr && n <= m->capacity - m->size);
+    m->size += n;
+    m->position = m->size;
 }

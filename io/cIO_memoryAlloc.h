@@ -14,3 +14,9 @@ const uint8_t* cIO_memoryAlloc_data(cIO* io);
 uint64_t cIO_memoryAlloc_size(cIO* io);
 // Bytes allocated for the block (0 for null or another kind of stream).
 uint64_t cIO_memoryAlloc_capacity(cIO* io);
+// Room for n bytes right after the valid end, for a producer to fill in place instead of
+// handing them over through write: a pointer to it, valid until the next call on the
+// stream, or null when the block cannot grow (nothing changes then). commit makes the
+// first n bytes of that room valid and moves the position behind them.
+uint8_t* cIO_memoryAlloc_spare(cIO* io, uint64_t n);
+void cIO_memoryAlloc_commit(cIO* io, uint64_t n);

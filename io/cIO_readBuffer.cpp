@@ -125,8 +125,17 @@ void adviseHugePages(void* start, size_t size) {
     if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
 }
 
-const cIO_vtable kBufferTable = {cIO_buffer_read, nullptr, cIO_buffer_tell, cIO_buffer_seek,
-                                 cIO_buffer_close};
+// The bytes the buffer holds now, those a read there would deliver; nothing is read.
+const uint8_t* cIO_buffer_fetch(cIO* io, int64_t at, uint64_t n) {
+    const cIO_buffer* b = (const cIO_buffer*)io;
+    if (at < b->windowStart) return nullptr;
+    const uint64_t offset = (uint64_t)(at - b->windowStart);
+    if (offset > b->filled || n > b->filled - offset) return nullptr;
+    return b->buffer + offset;
+}
+
+const cIO_vtable kBufferTable = {cIO_buffer_read, nullptr,          cIO_buffer_tell,
+                                 cIO_buffer_seek, cIO_buffer_close, cIO_buffer_fetch};
 
 void cIO_buffer_setup(cIO_buffer* b, cIO* inner, bool ownsInner, uint8_t* buffer,
                       uint64_t capacity) {
@@ -158,19 +167,4 @@ cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size) {
     adviseHugePages(b + 1, capacity);
     cIO_buffer_setup(b, inner, ownsInner, (uint8_t*)(b + 1), capacity);
     return &b->base;
-}
-
-void* cIO_buffer_allocBlock(size_t size) {
-    void* block = calloc(1, size ? size : 1);
-    if (block) adviseHugePages(block, size);
-    return block;
-}
-
-const uint8_t* cIO_buffer_peek(cIO* io, int64_t at, uint64_t n) {
-    if (!io || io->vt != &kBufferTable) return nullptr;
-    const cIO_buffer* b = (const cIO_buffer*)io;
-    if (at < b->windowStart) return nullptr;
-    const uint64_t offset = (uint64_t)(at - b->windowStart);
-    if (offset > b->filled || n > b->filled - offset) return nullptr;
-    return b->buffer + offset;
 }
