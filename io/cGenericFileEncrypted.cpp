@@ -168,6 +168,7 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
     self->memory = cIO_memoryAlloc_ctor();
     uint8_t* plain = self->memory ? cIO_memoryAlloc_spare(self->memory, length) : nullptr;
     const bool room = self->memory != nullptr && (plain != nullptr || length == 0);
+    if (plain != nullptr) cIO_memoryAlloc_adviseHugePages(plain, size_t(length));
     if (!room)
         ZF_LOGE("Out of memory for %llu bytes of unwrapped data", (unsigned long long)length);
 

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/mman.h>
+
 namespace {
 
 struct cIO_memoryAlloc {
@@ -121,6 +123,14 @@ cIO_memoryAlloc* cIO_memoryAlloc_cast(cIO* io) {
 }
 
 } // namespace
+
+void cIO_memoryAlloc_adviseHugePages(void* start, size_t size) {
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    if (size < 2 * kHuge) return;
+    uintptr_t from = ((uintptr_t)start + kHuge - 1) & ~(kHuge - 1);
+    uintptr_t to = ((uintptr_t)start + size) & ~(kHuge - 1);
+    if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
+}
 
 cIO* cIO_memoryAlloc_ctor() {
     cIO_memoryAlloc* m = (cIO_memoryAlloc*)calloc(1, sizeof(cIO_memoryAlloc));

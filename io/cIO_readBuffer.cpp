@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/mman.h>
+#include "io/cIO_memoryAlloc.h"
 
 namespace {
 
@@ -114,17 +114,6 @@ int32_t cIO_buffer_close(cIO* io) {
     return rc;
 }
 
-// A whole-file buffer is touched once from end to end by the first read: in 2 MiB pages
-// that costs a few dozen page faults instead of one per 4 KiB. Only advice: where the
-// system declines, the buffer works as before.
-void adviseHugePages(void* start, size_t size) {
-    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-    if (size < 2 * kHuge) return;
-    uintptr_t from = ((uintptr_t)start + kHuge - 1) & ~(kHuge - 1);
-    uintptr_t to = ((uintptr_t)start + size) & ~(kHuge - 1);
-    if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
-}
-
 // The bytes the buffer holds now, those a read there would deliver; nothing is read.
 const uint8_t* cIO_buffer_fetch(cIO* io, int64_t at, uint64_t n) {
     const cIO_buffer* b = (const cIO_buffer*)io;
@@ -164,7 +153,7 @@ cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size) {
     size_t capacity = (size + 7) & ~(size_t)7;
     cIO_buffer* b = (cIO_buffer*)calloc(1, sizeof(cIO_buffer) + capacity);
     if (!b) return nullptr;
-    adviseHugePages(b + 1, capacity);
+    cIO_memoryAlloc_adviseHugePages(b + 1, capacity);
     cIO_buffer_setup(b, inner, ownsInner, (uint8_t*)(b + 1), capacity);
     return &b->base;
 }
