@@ -22,19 +22,6 @@ namespace {
 
 using namespace std::literals;
 
-// Runs f with the log captured at every level and returns the lines it logged.
-std::string logOf(const std::function<void()>& f) {
-    static std::string lines;
-    const int level = zf_log_get_output_level();
-    lines.clear();
-    zf_log_set_output_callback([](const char* l, int n) { lines.append(l, size_t(n)) += '\n'; });
-    zf_log_set_output_level(ZF_LOG_VERBOSE);
-    f();
-    zf_log_set_output_callback(nullptr);
-    zf_log_set_output_level(level);
-    return lines;
-}
-
 Bytes compressed(const Bytes& plain, uint8_t W = 11, uint8_t L = 4, bool footer = true) {
     cContainerWriter_compressOptions o{.windowBits = W, .lookaheadBits = L, .footer = footer};
     Bytes out;

@@ -21,20 +21,10 @@
 
 namespace {
 
-std::string logOf(const std::function<void()>& f) {
-    static std::string lines;
-    const int level = zf_log_get_output_level();
-    lines.clear();
-    zf_log_set_output_callback([](const char* l, int n) { lines.append(l, size_t(n)) += '\n'; });
-    zf_log_set_output_level(ZF_LOG_VERBOSE);
-    f();
-    zf_log_set_output_callback(nullptr);
-    zf_log_set_output_level(level);
-    return lines;
-}
-
 struct TempFile {
-    std::string path = ::testing::TempDir() + "/kv_input_" + std::to_string(getpid());
+    inline static int made = 0;
+    std::string path = ::testing::TempDir() + "/kv_input_" + std::to_string(getpid()) + "_" +
+                       std::to_string(++made);
     explicit TempFile(const Bytes& bytes) {
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
