@@ -14,7 +14,7 @@
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
-#include "io/cIO_readBuffer.h"
+#include "io/cIO_input.h"
 #include "mdf/cMdf.h"
 #include "mdf/cMdfBlock_HD.h"
 #include "mdf/cMdfBlock_ID.h"
@@ -29,11 +29,6 @@ struct cLogReader {
     cBusLayer* converter;
     cLogReaderFileInfo previous; // the last file whose header was read
     cMdf* mdf;                   // the file being converted, or null
-    // The memory of the read-ahead buffers, kept from file to file and grown to the largest
-    // one: fresh memory for each file would have the system clear every page of it again,
-    // which costs as much as reading the file. free()d by the destructor.
-    uint8_t* readAhead;
-    size_t readAheadSize;
     // Output base path -> the input whose conversion wrote it in this run: two inputs that
     // map to one trace name would otherwise overwrite each other's trace.
     std::map<std::string, std::string> traceOwners;
@@ -77,9 +72,13 @@ bool isContinuation(const cLogReaderFileInfo& prev, const cLogReaderFileInfo& cu
     return false;
 }
 
-// Unwraps compressed and encrypted containers until the content is no container.
+// Unwraps compressed and encrypted containers until the content is no container. All
+// unwrapped content of the file, at any depth, draws on one memory budget; content that is
+// no log file is refused after its first bytes.
 // On failure *stream is closed and set to null and the result code is returned.
 uint32_t unwrapContainers(cLogReader* reader, cIO** stream) {
+    cGenericFile_budget budget = cGenericFile_budget_make();
+    budget.logContentOnly = true;
     for (;;) {
         cGenericFile header;
         if (!cGenericFile_readHeader(*stream, &header)) return cLogReader_OK;
@@ -88,7 +87,7 @@ uint32_t unwrapContainers(cLogReader* reader, cIO** stream) {
         if (header.type == cGenericFile_TYPE_COMPRESSED) {
             ZF_LOGI("Found compressed file");
             cRunReport_container("compressed");
-            inner = cGenericFile_compressed_open(*stream, &header);
+            inner = cGenericFile_compressed_open(*stream, &header, &budget);
             if (!inner) {
                 ZF_LOGE("Could not decompress file");
                 failure = cLogReader_DECOMPRESS_FAILED;
@@ -103,7 +102,7 @@ uint32_t unwrapContainers(cLogReader* reader, cIO** stream) {
                 failure = cLogReader_DECRYPT_FAILED;
             } else {
                 inner = cGenericFile_encrypted_open(*stream, &header, password->data(),
-                                                    password->size());
+                                                    password->size(), &budget);
                 if (!inner) {
                     ZF_LOGE("Could not decrypt file");
                     failure = cLogReader_DECRYPT_FAILED;
@@ -112,9 +111,15 @@ uint32_t unwrapContainers(cLogReader* reader, cIO** stream) {
         } else {
             failure = cLogReader_CONVERSION_FAILED;
         }
-        cIO_close(*stream);
+        // A mapped file that shrank while it was unwrapped fails here.
+        if (cIO_close(*stream) != 0 && failure == cLogReader_OK)
+            failure = cLogReader_CONVERSION_FAILED;
         *stream = inner;
-        if (failure != cLogReader_OK) return failure;
+        if (failure != cLogReader_OK) {
+            cIO_close(inner);
+            *stream = nullptr;
+            return failure;
+        }
     }
 }
 
@@ -178,19 +183,6 @@ bool pumpMessages(cLogReader* reader, const cLogReaderFileInfo* info, bool conti
     return ok;
 }
 
-// Makes the kept read-ahead memory hold at least size bytes. The old block goes first, so
-// that the two never exist at once.
-bool growReadAhead(cLogReader* reader, uint64_t size) {
-    if (size > SIZE_MAX) return false;
-    if (reader->readAheadSize >= size) return true;
-    free(reader->readAhead);
-    reader->readAheadSize = 0;
-    reader->readAhead = static_cast<uint8_t*>(cIO_buffer_allocBlock(static_cast<size_t>(size)));
-    if (!reader->readAhead) return false;
-    reader->readAheadSize = static_cast<size_t>(size);
-    return true;
-}
-
 // Every failed file ends with this line after the message of the step that failed.
 uint32_t failFile(const std::string& input, uint32_t code) {
     ZF_LOGE("Error during conversion of %.*s", (int)input.size(), input.data());
@@ -244,20 +236,8 @@ uint32_t convertLog(cLogReader* reader, const std::string& input, const std::str
         return failFile(input, code);
     }
 
-    int64_t bufferSize = reader->options->bufferSize;
-    if (bufferSize < 0) bufferSize = cIO_getSize(stream);
-    if (bufferSize > 0) {
-        cIO* buffered = nullptr;
-        if (growReadAhead(reader, static_cast<uint64_t>(bufferSize)))
-            buffered =
-                cIO_buffer_ctor(stream, true, reader->readAhead, static_cast<size_t>(bufferSize));
-        if (!buffered) {
-            ZF_LOGE("Could not allocate buffer of size %zd", static_cast<ssize_t>(bufferSize));
-            cIO_close(stream);
-            return failFile(input, code);
-        }
-        stream = buffered;
-    }
+    stream = cIO_input_open(stream, reader->options->bufferSize);
+    if (!stream) return failFile(input, code);
 
     code = unwrapContainers(reader, &stream);
     if (code != cLogReader_OK) return failFile(input, code);
@@ -416,8 +396,7 @@ cLogReader* cLogReader_ctor(cFS* inputFs, cFS* outputFs, bool createDirs,
     if (!inputFs || !outputFs || !options || !converter) return nullptr;
     return new (std::nothrow)
         cLogReader{inputFs, outputFs, createDirs, options, converter, {{}, {}, {}, 0.0, 0, 0},
-                   nullptr, nullptr,  0,          {},      {},        nullptr,
-                   nullptr};
+                   nullptr, {},       {},         nullptr, nullptr};
 }
 
 void cLogReader_setReportFn(cLogReader* reader, cLogReader_reportFn fn, void* context) {
@@ -427,7 +406,6 @@ void cLogReader_setReportFn(cLogReader* reader, cLogReader_reportFn fn, void* co
 }
 
 void cLogReader_dtor(cLogReader* reader) {
-    if (reader) free(reader->readAhead);
     delete reader;
 }
 

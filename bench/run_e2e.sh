@@ -6,20 +6,25 @@
 # For each frame count it generates a logger-style file with the project's generator
 # (classic and FD frames, standard and extended ids, several data groups), a compressed
 # and an encrypted copy, and measures with a hot page cache:
-#   - conversion time, frames/s, input MB/s, output MB/s and peak resident memory, for
+#   - conversion time (median and best of ${REPEAT:-5} runs), frames/s and CPU seconds, for
 #     plain/compressed/encrypted input and both trace versions;
-#   - the baseline: reading the input and writing as many bytes as the produced .trc
-#     (cat and head), so each conversion figure is also given as a ratio to that limit
-#     ("x limit": baseline time / conversion time; 1.0 is the machine's read+write speed;
-#     "x cpu" is the same ratio of CPU seconds, steadier on a shared machine).
-# Every time is the best of ${REPEAT:-3} runs, so that a busy machine disturbs it less;
+#   - the baseline, the machine's read+write limit: `cat` of the input to /dev/null plus
+#     `dd bs=1M` of the produced trace into a fresh file. Each baseline run follows a
+#     conversion run, so that both see the same state of a busy machine. "x limit" is the
+#     conversion's median over the baseline's median (1.0 would be the limit itself);
+#   - "x plain": a container's median over the plain input's median, same trace version;
+#   - the anonymous memory peak (heap and other memory not backed by a file: a mapped input
+#     is the page cache's, not the program's), in a run of its own: the largest RssAnon of
+#     /proc/PID/status, sampled every ${SAMPLE_MS:-2} ms. Sampling can miss a peak shorter
+#     than that; the program's large allocations live for the whole file, so they are seen.
+#     "unwrapped" is the size a container's content takes in memory.
 # "frames/s" counts the frames of the log, whichever trace version keeps them.
 # Environment: BUILD_DIR (default build) holds kelvane and tools/kvgen, tools/kvpack;
 # KELVANE_BIN picks another binary; COMPARE_BIN names a second one (say, an older build)
-# measured on the same files in the same run, on the rows marked "*"; GROUPS_PER_FILE (default 4) data groups per log;
-# BENCH_DIR (default /tmp/kelvane-bench) takes the scratch files, removed per frame count;
-# KINDS (default "plain compressed encrypted") limits the inputs, e.g. KINDS=plain for a
-# 100M-frame run.
+# measured on the same files in the same run, on the rows marked "*"; GROUPS_PER_FILE
+# (default 4) data groups per log; BENCH_DIR (default /tmp/kelvane-bench) takes the scratch
+# files, removed per frame count; KINDS (default "plain compressed encrypted") limits the
+# inputs, e.g. KINDS=plain for a 100M-frame run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
@@ -30,7 +35,8 @@ gen=$build/tools/kvgen
 pack=$build/tools/kvpack
 work=${BENCH_DIR:-/tmp/kelvane-bench}
 groups=${GROUPS_PER_FILE:-4}
-repeat=${REPEAT:-3}
+repeat=${REPEAT:-5}
+sample=$(awk -v ms="${SAMPLE_MS:-2}" 'BEGIN { printf "%.3f", ms / 1000 }')
 kinds=${KINDS:-plain compressed encrypted}
 mkdir -p "$work"
 counts=("$@")
@@ -38,43 +44,32 @@ counts=("$@")
 
 now() { date +%s.%N; }
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+# "median best" of the numbers given.
+stats() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
+  m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m, v[1] }'; }
 
-# Runs a command REPEAT times; prints "best_seconds peak_kib best_cpu_seconds" (the peak of
-# all runs; CPU = user + system, which a busy machine disturbs less than the wall clock).
-measure() {
-  local i t0 t1 best="" peak=0 cpu="" rss c
-  for ((i = 0; i < repeat; i++)); do
-    t0=$(now)
-    /usr/bin/time -o "$work/time.txt" -f "%M %U %S" "$@" >/dev/null 2>&1 || true
-    t1=$(now)
-    read -r rss c < <(tail -1 "$work/time.txt" | awk '{ print $1, $2 + $3 }')
-    best=$(awk -v a="$t0" -v b="$t1" -v m="$best" 'BEGIN { t = b - a; print (m == "" || t < m) ? t : m }')
-    cpu=$(awk -v t="$c" -v m="$cpu" 'BEGIN { print (m == "" || t < m) ? t : m }')
-    [ "$rss" -gt "$peak" ] && peak=$rss
+# Largest RssAnon (KiB) of the command while it runs. The sampling loop uses builtins only
+# (a read with a timeout on a pipe that never delivers serves as the sleep), so it costs
+# the machine little and forks nothing.
+anonPeak() {
+  local pid peak=0 key value unit pause
+  exec {pause}<> <(:)
+  "$@" >/dev/null 2>&1 &
+  pid=$!
+  while [ -r "/proc/$pid/status" ]; do
+    while read -r key value unit; do
+      [ "$key" = "RssAnon:" ] && { [ "$value" -gt "$peak" ] && peak=$value; break; }
+    done <"/proc/$pid/status" 2>/dev/null || true
+    read -r -t "$sample" -u "$pause" _ || true
+    kill -0 "$pid" 2>/dev/null || break
   done
-  echo "$best $peak $cpu"
+  wait "$pid" || true
+  exec {pause}<&-
+  echo "$peak"
 }
 
-# Best time of reading the input and writing `bytes` bytes to a file on the same disk;
-# prints "best_seconds best_cpu_seconds".
-baseline() { # input bytes
-  local i t0 t1 best="" cpu="" c1 c2
-  for ((i = 0; i < repeat; i++)); do
-    t0=$(now)
-    /usr/bin/time -o "$work/time1.txt" -f "%U %S" cat "$1" >/dev/null
-    /usr/bin/time -o "$work/time2.txt" -f "%U %S" head -c "$2" /dev/zero >"$work/baseline.bin"
-    t1=$(now)
-    c1=$(tail -1 "$work/time1.txt" | awk '{ print $1 + $2 }')
-    c2=$(tail -1 "$work/time2.txt" | awk '{ print $1 + $2 }')
-    best=$(awk -v a="$t0" -v b="$t1" -v m="$best" 'BEGIN { t = b - a; print (m == "" || t < m) ? t : m }')
-    cpu=$(awk -v t="$c1" -v u="$c2" -v m="$cpu" 'BEGIN { t += u; print (m == "" || t < m) ? t : m }')
-  done
-  rm -f "$work/baseline.bin" "$work/time1.txt" "$work/time2.txt"
-  echo "$best $cpu"
-}
-
-printf "%-10s %-11s %-3s %8s %11s %8s %8s %8s %7s %7s %7s %7s %7s\n" frames input fmt seconds \
-  frames/s "in MB/s" "out MB/s" "peakMiB" "base s" "x limit" "cpu s" "base cpu" "x cpu"
+printf "%-9s %-12s %-3s %7s %7s %9s %7s %7s %7s %6s %7s %8s %9s\n" frames input fmt "med s" \
+  "best s" frames/s "cpu s" "base s" "bbest s" "x lim" "x plain" "anonMiB" "unwrapMiB"
 for n in "${counts[@]}"; do
   d="$work/$n"
   rm -rf "$d"
@@ -90,31 +85,55 @@ for n in "${counts[@]}"; do
       --password=bench --iterations=1000 >/dev/null ;;
   esac
   printf '{ "default": "bench" }\n' >"$d/passwords.json"
+  plainsize=$(stat -c %s "$d/plain/00000001.MF4")
+  declare -A plainMedian=()
   for kind in $kinds; do
     in=$(ls "$d/$kind"/*)
-    insize=$(stat -c %s "$in")
+    unwrapped=0
+    [ "$kind" = plain ] || unwrapped=$plainsize
     for fmt in version2 version1; do
       for b in "${bins[@]}"; do
         mark=" "
         [ "$b" = "$bin" ] || mark="*"
         cat "$in" >/dev/null # hot page cache
-        rm -rf "$d/out"
+        conv=() cpus=() base=()
+        for ((i = 0; i < repeat; i++)); do
+          rm -rf "$d/out" "$d/baseline.bin"
+          mkdir -p "$d/out"
+          t0=$(now)
+          (cd "$d" && /usr/bin/time -o "$work/time.txt" -f "%U %S" \
+            "$b" -p passwords.json -f "$fmt" -O out "$kind" >/dev/null 2>&1) || true
+          t1=$(now)
+          trc=$(find "$d/out" -name '*.trc' | head -1)
+          [ -n "$trc" ] || { echo "no trace written for $kind $fmt" >&2; exit 1; }
+          conv+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')")
+          cpus+=("$(tail -1 "$work/time.txt" | awk '{ print $1 + $2 }')")
+          t0=$(now)
+          cat "$in" >/dev/null
+          dd if="$trc" of="$d/baseline.bin" bs=1M status=none
+          t1=$(now)
+          base+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')")
+        done
+        rm -rf "$d/out" "$d/baseline.bin"
         mkdir -p "$d/out"
-        read -r secs rss cpu < <(cd "$d" && measure "$b" -p passwords.json -f "$fmt" -O out "$kind")
-        trc=$(find "$d/out" -name '*.trc' | head -1)
-        [ -n "$trc" ] || { echo "no trace written for $kind $fmt" >&2; exit 1; }
-        outsize=$(stat -c %s "$trc")
-        read -r base basecpu < <(baseline "$in" "$outsize")
-        awk -v n="$n" -v s="$secs" -v i="$insize" -v o="$outsize" -v r="$rss" -v b="$base" \
-          -v c="$cpu" -v bc="$basecpu" -v k="$kind$mark" -v f="${fmt#version}" 'BEGIN {
-          printf "%-10d %-11s %-3s %8.3f %11.0f %8.1f %8.1f %8.1f %7.3f %7.2f %7.2f %7.2f %7.2f\n",
-                 n, k, f, s, n / s, i / s / 1048576, o / s / 1048576, r / 1024, b, b / s,
-                 c, bc, (c > 0 ? bc / c : 0) }'
+        peak=$(cd "$d" && anonPeak "$b" -p passwords.json -f "$fmt" -O out "$kind")
+        read -r cmed cbest < <(stats "${conv[@]}")
+        read -r umed _ < <(stats "${cpus[@]}")
+        read -r bmed bbest < <(stats "${base[@]}")
+        key="$fmt$mark"
+        [ "$kind" = plain ] && plainMedian[$key]=$cmed
+        awk -v n="$n" -v k="$kind$mark" -v f="${fmt#version}" -v cm="$cmed" -v cb="$cbest" \
+          -v u="$umed" -v bm="$bmed" -v bb="$bbest" -v p="${plainMedian[$key]:-0}" \
+          -v a="$peak" -v w="$unwrapped" 'BEGIN {
+          printf "%-9d %-12s %-3s %7.3f %7.3f %9.0f %7.2f %7.3f %7.3f %6.2f %7s %8.1f %9.1f\n",
+                 n, k, f, cm, cb, n / cm, u, bm, bb, cm / bm,
+                 (p > 0 ? sprintf("%.2f", cm / p) : "-"), a / 1024, w / 1048576 }'
         rm -rf "$d/out"
       done
     done
   done
-  echo "  input $(mb "$(stat -c %s "$d/plain/00000001.MF4")") MiB plain"
+  echo "  input $(mb "$plainsize") MiB plain"
+  unset plainMedian
   rm -rf "$d"
 done
 rm -f "$work/time.txt"

@@ -1,5 +1,6 @@
 #include "io/cGenericFile.h"
 
+#include <cassert>
 #include <cstring>
 
 #include <unistd.h>
@@ -46,21 +47,42 @@ uint64_t cGenericFile_setOutputLimit(uint64_t limit) {
     return previous;
 }
 
-bool cGenericFile_storeOutput(cIO* memory, const void* src, uint64_t n, uint64_t* stored) {
-    if (memory == nullptr || stored == nullptr) return false;
-    if (n == 0) return true;
-    const uint64_t limit = cGenericFile_getOutputLimit();
-    if (n > limit || *stored > limit - n) {
+cGenericFile_budget cGenericFile_budget_make() {
+    return cGenericFile_budget{cGenericFile_getOutputLimit()};
+}
+
+bool cGenericFile_budget_take(cGenericFile_budget* budget, uint64_t n) {
+    assert(budget != nullptr);
+    if (n > budget->left) {
         ZF_LOGE("Unwrapped data exceeds the limit of %llu bytes",
-                static_cast<unsigned long long>(limit));
+                static_cast<unsigned long long>(cGenericFile_getOutputLimit()));
+        budget->left = 0;
         return false;
     }
+    budget->left -= n;
+    return true;
+}
+
+bool cGenericFile_storeOutput(cIO* memory, const void* src, uint64_t n,
+                              cGenericFile_budget* budget) {
+    if (memory == nullptr) return false;
+    if (n == 0) return true;
+    if (!cGenericFile_budget_take(budget, n)) return false;
     int64_t written = cIO_write(memory, src, n);
     if (written < 0 || static_cast<uint64_t>(written) != n) {
         ZF_LOGE("Out of memory after %llu bytes of unwrapped data",
-                static_cast<unsigned long long>(*stored));
+                static_cast<unsigned long long>(cIO_tell(memory)));
         return false;
     }
-    *stored += n;
     return true;
+}
+
+bool cGenericFile_isLogStart(const uint8_t* bytes, uint64_t n) {
+    static constexpr char kFinalised[] = "MDF     ";
+    static constexpr char kUnfinalised[] = "UnFinMF ";
+    if (bytes == nullptr || n < 8) return false;
+    if (std::memcmp(bytes, kFinalised, 8) == 0 || std::memcmp(bytes, kUnfinalised, 8) == 0)
+        return true;
+    return n >= sizeof cGenericFile_MAGIC &&
+           std::memcmp(bytes, cGenericFile_MAGIC, sizeof cGenericFile_MAGIC) == 0;
 }

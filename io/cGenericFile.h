@@ -45,7 +45,26 @@ inline constexpr uint64_t cGenericFile_DEFAULT_OUTPUT_LIMIT = 16ull << 30;
 uint64_t cGenericFile_getOutputLimit();
 uint64_t cGenericFile_setOutputLimit(uint64_t limit);
 
-// Appends n bytes to the memory stream that receives unwrapped data, which already holds
-// *stored bytes. Fails, logging why, when the output limit would be passed or the stream
-// does not take every byte; *stored grows by n on success.
-bool cGenericFile_storeOutput(cIO* memory, const void* src, uint64_t n, uint64_t* stored);
+// What all unwrapping of one input may still put in memory, whatever the nesting: each
+// container opened for the input draws on the same budget, so a container inside another
+// gets what the outer one left, not a limit of its own. With logContentOnly, decompressed
+// content that does not start as a log file does (cGenericFile_isLogStart) is refused after
+// its first bytes, so that a hostile file is not unwrapped until the budget is spent.
+struct cGenericFile_budget {
+    uint64_t left;
+    bool logContentOnly = false;
+};
+// A fresh budget of cGenericFile_getOutputLimit() bytes.
+cGenericFile_budget cGenericFile_budget_make();
+// Takes n bytes from the budget; false, logging the limit, when fewer are left.
+[[nodiscard]] bool cGenericFile_budget_take(cGenericFile_budget* budget, uint64_t n);
+
+// Appends n bytes, drawn from the budget, to the memory stream that receives unwrapped data.
+// Fails, logging why, when the budget is spent or the stream does not take every byte.
+[[nodiscard]] bool cGenericFile_storeOutput(cIO* memory, const void* src, uint64_t n,
+                                            cGenericFile_budget* budget);
+
+// True when bytes that start a file (n of them, n >= 12 for a certain answer) begin an MDF 4
+// file, finalised or not, or a container: the only things a log file may hold.
+bool cGenericFile_isLogStart(const uint8_t* bytes, uint64_t n);
+inline constexpr uint64_t cGenericFile_LOG_START_SIZE = 12;

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "io/cIO_crc32.h"
 #include "io/cIO_heatshrink.h"
@@ -37,6 +36,9 @@ int64_t cGenericFileCompressed_tell(cIO* io) {
 int64_t cGenericFileCompressed_seek(cIO* io, int64_t offset, int32_t origin) {
     return cIO_seek(self_of(io)->memory, offset, origin);
 }
+const uint8_t* cGenericFileCompressed_fetch(cIO* io, int64_t at, uint64_t n) {
+    return cIO_fetch(self_of(io)->memory, at, n);
+}
 int32_t cGenericFileCompressed_close(cIO* io) {
     cGenericFileCompressed* self = self_of(io);
     if (self == nullptr) return 0;
@@ -45,9 +47,9 @@ int32_t cGenericFileCompressed_close(cIO* io) {
     return rc;
 }
 
-const cIO_vtable vtable = {cGenericFileCompressed_read, cGenericFileCompressed_write,
-                           cGenericFileCompressed_tell, cGenericFileCompressed_seek,
-                           cGenericFileCompressed_close};
+const cIO_vtable vtable = {cGenericFileCompressed_read,  cGenericFileCompressed_write,
+                           cGenericFileCompressed_tell,  cGenericFileCompressed_seek,
+                           cGenericFileCompressed_close, cGenericFileCompressed_fetch};
 
 // Reads until n bytes are in or the stream has nothing more; the count read, <0 on failure.
 int64_t readFully(cIO* io, uint8_t* dst, int64_t n) {
@@ -61,20 +63,35 @@ int64_t readFully(cIO* io, uint8_t* dst, int64_t n) {
     return done;
 }
 
-// Pulls the decoder dry into the memory stream; every write is checked, and a read error
+// Pulls the decoder dry straight into the memory stream, drawing on the budget; a read error
 // anywhere below is a failure, not an early end.
-bool decodeAll(cIO* decoder, cIO* memory) {
-    std::vector<uint8_t> chunk(64 * 1024);
+bool decodeAll(cIO* decoder, cIO* memory, cGenericFile_budget* budget) {
+    constexpr uint64_t kChunk = 256 * 1024;
     uint64_t stored = 0;
     for (;;) {
-        int64_t got = cIO_read(decoder, chunk.data(), chunk.size());
+        uint8_t* room = cIO_memoryAlloc_spare(memory, kChunk);
+        if (room == nullptr) {
+            ZF_LOGE("Out of memory after %llu bytes of unwrapped data",
+                    static_cast<unsigned long long>(stored));
+            return false;
+        }
+        // The first piece is just enough to tell what the content is.
+        const uint64_t want = stored == 0 ? cGenericFile_LOG_START_SIZE : kChunk;
+        int64_t got = cIO_read(decoder, room, want);
         if (got < 0) {
             ZF_LOGE("Could not read compressed data after %llu decompressed bytes",
                     static_cast<unsigned long long>(stored));
             return false;
         }
         if (got == 0) return true;
-        if (!cGenericFile_storeOutput(memory, chunk.data(), uint64_t(got), &stored)) return false;
+        if (stored == 0 && budget->logContentOnly &&
+            !cGenericFile_isLogStart(room, uint64_t(got))) {
+            ZF_LOGE("The decompressed content is not an MDF 4 file or log container");
+            return false;
+        }
+        if (!cGenericFile_budget_take(budget, uint64_t(got))) return false;
+        cIO_memoryAlloc_commit(memory, uint64_t(got));
+        stored += uint64_t(got);
     }
 }
 
@@ -116,7 +133,8 @@ uint8_t windowBitsOf(uint32_t windowField) {
 
 } // namespace
 
-cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header) {
+cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
+                                  cGenericFile_budget* budget) {
     if (input == nullptr || header == nullptr) return nullptr;
     if (header->type != cGenericFile_TYPE_COMPRESSED || header->version != cGenericFile_VERSION)
         return nullptr;
@@ -166,15 +184,11 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header) {
                                         uint8_t(self->lookaheadField & 0xFF));
     if (chain.decoder == nullptr) return fail();
 
-    if (!decodeAll(chain.decoder, self->memory)) return fail();
+    cGenericFile_budget own = cGenericFile_budget_make();
+    if (!decodeAll(chain.decoder, self->memory, budget ? budget : &own)) return fail();
     const uint32_t computed = cIO_crc32_getCRC(chain.crc);
     chain.close();
 
     if (hasFooter && !checkFooter(input, inputSize, computed)) return fail();
     return &self->base;
-}
-
-cIO* cGenericFile_compressed_memory(cIO* io) {
-    if (io == nullptr || io->vt != &vtable) return nullptr;
-    return self_of(io)->memory;
 }

@@ -8,13 +8,13 @@
 //   end-4 4 footer (footer flag 1): the CRC-32 register over the heatshrink data, initial
 //           0xFFFFFFFF and no final XOR
 // The open decompresses everything into memory and hands back a stream over it.
-//   cIO base;             vtable: read, write, tell, seek forward to memory; close
+//   cIO base;             vtable: read, write, tell, seek, fetch forward to memory; close
 //   cGenericFile header;  copy of the container header
 //   uint32_t windowField;
 //   uint32_t lookaheadField;
 //   cIO* memory;          the decompressed file (owned)
 // Positions and sizes are 64-bit throughout, so containers of 2 GiB and more are read whole.
-// The decompressed size is bounded by cGenericFile_getOutputLimit().
+// The decompressed size is bounded by the caller's budget (cGenericFile_budget).
 
 #include "io/cGenericFile.h"
 #include "io/cIO.h"
@@ -24,9 +24,9 @@ inline constexpr int64_t cGenericFileCompressed_PAYLOAD_OFFSET = 28;
 inline constexpr int64_t cGenericFileCompressed_FOOTER_SIZE = 4;
 
 // Null on any failure (refused header fields, parameters the decoder rejects, a read error,
-// the output limit, a missing or wrong footer). The input stays open and the caller's; the
-// result no longer needs it. The result's position is at the end of the decompressed data.
-cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header);
-// The memory stream that holds the unwrapped file under an open compressed container (for reading
-// it in place); null for any other stream.
-cIO* cGenericFile_compressed_memory(cIO* io);
+// content that is no MDF 4 file or container, a spent budget, a missing or wrong footer).
+// The output is drawn from budget (null: a fresh budget of its own). The input stays open
+// and the caller's; the result no longer needs it. The result's position is at the end of
+// the decompressed data.
+cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
+                                  cGenericFile_budget* budget = nullptr);

@@ -1,12 +1,14 @@
 #include "io/cGenericFileEncrypted.h"
 
+#include <climits>
 #include <cstring>
-#include <new>
 
-#include <mbedtls/cipher.h>
-#include <mbedtls/md.h>
-#include <mbedtls/pkcs5.h>
-#include <mbedtls/platform_util.h>
+#include <new>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
 
 #include "io/cIO_memoryAlloc.h"
 #include "io/cSerializer.h"
@@ -36,6 +38,9 @@ int64_t cGenericFileEncrypted_tell(cIO* io) {
 int64_t cGenericFileEncrypted_seek(cIO* io, int64_t offset, int32_t origin) {
     return cIO_seek(self_of(io)->memory, offset, origin);
 }
+const uint8_t* cGenericFileEncrypted_fetch(cIO* io, int64_t at, uint64_t n) {
+    return cIO_fetch(self_of(io)->memory, at, n);
+}
 int32_t cGenericFileEncrypted_close(cIO* io) {
     cGenericFileEncrypted* self = self_of(io);
     if (self == nullptr) return 0;
@@ -44,9 +49,9 @@ int32_t cGenericFileEncrypted_close(cIO* io) {
     return rc;
 }
 
-const cIO_vtable vtable = {cGenericFileEncrypted_read, cGenericFileEncrypted_write,
-                           cGenericFileEncrypted_tell, cGenericFileEncrypted_seek,
-                           cGenericFileEncrypted_close};
+const cIO_vtable vtable = {cGenericFileEncrypted_read,  cGenericFileEncrypted_write,
+                           cGenericFileEncrypted_tell,  cGenericFileEncrypted_seek,
+                           cGenericFileEncrypted_close, cGenericFileEncrypted_fetch};
 
 // Reads exactly n bytes unless the stream ends or fails first; true when all arrived.
 bool readExactly(cIO* io, uint8_t* dst, uint64_t n) {
@@ -61,19 +66,38 @@ bool readExactly(cIO* io, uint8_t* dst, uint64_t n) {
 
 bool deriveKey(const char* password, size_t passwordLength, const uint8_t* salt,
                uint32_t iterations, uint8_t* key) {
-    mbedtls_md_context_t md;
-    mbedtls_md_init(&md);
-    const mbedtls_md_info_t* info = mbedtls_md_info_from_type(MBEDTLS_MD_SHA256);
-    bool ok = info != nullptr && mbedtls_md_setup(&md, info, 1) == 0 &&
-              mbedtls_pkcs5_pbkdf2_hmac(&md, reinterpret_cast<const unsigned char*>(password),
-                                        passwordLength, salt, cGenericFileEncrypted_SALT_SIZE,
-                                        iterations, cGenericFileEncrypted_KEY_SIZE, key) == 0;
-    mbedtls_md_free(&md);
-    return ok;
+    // A count of 0 derives as 1 does (the first block alone), as the loggers' tools do.
+    const int rounds = iterations == 0 ? 1 : int(iterations);
+    return PKCS5_PBKDF2_HMAC(password, int(passwordLength), salt,
+                             int(cGenericFileEncrypted_SALT_SIZE), rounds, EVP_sha256(),
+                             int(cGenericFileEncrypted_KEY_SIZE), key) == 1;
 }
 
-// Decrypts bytes 52 .. size-16 of the input into memory and checks the tag.
-bool decrypt(cIO* input, int64_t fileSize, const uint8_t* key, const uint8_t* iv, cIO* memory) {
+// One cipher call per piece keeps the lengths within what the interface takes (int).
+constexpr uint64_t kPiece = uint64_t{1} << 24;
+
+struct CipherContext {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    ~CipherContext() { EVP_CIPHER_CTX_free(ctx); }
+};
+
+// Decrypts the n ciphertext bytes at src into dst (which may be src itself).
+bool decryptPieces(EVP_CIPHER_CTX* ctx, const uint8_t* src, uint8_t* dst, uint64_t n) {
+    for (uint64_t done = 0; done < n;) {
+        const uint64_t k = n - done < kPiece ? n - done : kPiece;
+        int produced = 0;
+        if (EVP_DecryptUpdate(ctx, dst + done, &produced, src + done, int(k)) != 1 ||
+            uint64_t(produced) != k)
+            return false;
+        done += k;
+    }
+    return true;
+}
+
+// Decrypts bytes 52 .. size-16 of the input into plain (room for size - 68 bytes) and
+// checks the tag. The ciphertext is taken in place when the input holds it in memory;
+// otherwise it is read into plain and decrypted there, so it is never held twice.
+bool decrypt(cIO* input, int64_t fileSize, const uint8_t* key, const uint8_t* iv, uint8_t* plain) {
     uint8_t tag[cGenericFileEncrypted_TAG_SIZE];
     if (cIO_seek(input, fileSize - int64_t(sizeof tag), cIO_SEEK_SET) < 0 ||
         !readExactly(input, tag, sizeof tag))
@@ -81,43 +105,38 @@ bool decrypt(cIO* input, int64_t fileSize, const uint8_t* key, const uint8_t* iv
     uint8_t aad[cGenericFileEncrypted_AAD_SIZE];
     if (cIO_seek(input, 0, cIO_SEEK_SET) != 0 || !readExactly(input, aad, sizeof aad)) return false;
 
-    mbedtls_cipher_context_t cipher;
-    mbedtls_cipher_init(&cipher);
-    const mbedtls_cipher_info_t* info =
-        mbedtls_cipher_info_from_values(MBEDTLS_CIPHER_ID_AES, 256, MBEDTLS_MODE_GCM);
-    bool ok = info != nullptr && mbedtls_cipher_setup(&cipher, info) == 0 &&
-              mbedtls_cipher_setkey(&cipher, key, 256, MBEDTLS_DECRYPT) == 0 &&
-              mbedtls_cipher_set_iv(&cipher, iv, cGenericFileEncrypted_IV_SIZE) == 0 &&
-              mbedtls_cipher_update_ad(&cipher, aad, sizeof aad) == 0;
+    CipherContext cipher;
+    int ignored = 0;
+    bool ok = cipher.ctx != nullptr &&
+              EVP_DecryptInit_ex(cipher.ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+              EVP_CIPHER_CTX_ctrl(cipher.ctx, EVP_CTRL_GCM_SET_IVLEN,
+                                  int(cGenericFileEncrypted_IV_SIZE), nullptr) == 1 &&
+              EVP_DecryptInit_ex(cipher.ctx, nullptr, nullptr, key, iv) == 1 &&
+              EVP_DecryptUpdate(cipher.ctx, nullptr, &ignored, aad, int(sizeof aad)) == 1;
 
-    // Every chunk but the last is a whole 512 bytes: GCM updates must come in whole blocks.
-    uint8_t in[cGenericFileEncrypted_CHUNK];
-    uint8_t out[cGenericFileEncrypted_CHUNK + 16];
-    uint64_t remaining = uint64_t(fileSize - cGenericFileEncrypted_MIN_SIZE);
-    uint64_t stored = 0;
-    while (ok && remaining > 0) {
-        size_t want = remaining < sizeof in ? size_t(remaining) : sizeof in;
-        size_t produced = 0;
-        ok = readExactly(input, in, want) &&
-             mbedtls_cipher_update(&cipher, in, want, out, &produced) == 0 &&
-             cGenericFile_storeOutput(memory, out, produced, &stored);
-        remaining -= want;
+    const uint64_t length = uint64_t(fileSize - cGenericFileEncrypted_MIN_SIZE);
+    if (ok && length > 0) {
+        const uint8_t* cipherText = cIO_fetch(input, cGenericFileEncrypted_AAD_SIZE, length);
+        if (cipherText == nullptr) {
+            ok = readExactly(input, plain, length);
+            cipherText = plain;
+        }
+        ok = ok && decryptPieces(cipher.ctx, cipherText, plain, length);
     }
-    size_t produced = 0;
-    ok = ok && mbedtls_cipher_finish(&cipher, out, &produced) == 0 &&
-         cGenericFile_storeOutput(memory, out, produced, &stored) &&
-         mbedtls_cipher_check_tag(&cipher, tag, sizeof tag) == 0;
-    mbedtls_cipher_free(&cipher);
-    mbedtls_platform_zeroize(out, sizeof out);
+    uint8_t rest[16];
+    ok = ok && EVP_CIPHER_CTX_ctrl(cipher.ctx, EVP_CTRL_GCM_SET_TAG, int(sizeof tag), tag) == 1 &&
+         EVP_DecryptFinal_ex(cipher.ctx, rest, &ignored) == 1;
+    // Nothing of a plaintext that failed its check is handed out or left lying in memory.
+    if (!ok && length > 0) OPENSSL_cleanse(plain, size_t(length));
     return ok;
 }
 
 } // namespace
 
 cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const char* password,
-                                 size_t passwordLength) {
+                                 size_t passwordLength, cGenericFile_budget* budget) {
     if (input == nullptr || header == nullptr) return nullptr;
-    if (password == nullptr && passwordLength != 0) return nullptr;
+    if ((password == nullptr && passwordLength != 0) || passwordLength > INT_MAX) return nullptr;
     if (header->type != cGenericFile_TYPE_ENCRYPTED || header->version != cGenericFile_VERSION ||
         header->flag > 1 || header->footerFlag != 0)
         return nullptr;
@@ -141,25 +160,36 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
         return nullptr;
     }
 
+    cGenericFile_budget own = cGenericFile_budget_make();
+    const uint64_t length = uint64_t(fileSize - cGenericFileEncrypted_MIN_SIZE);
+    if (!cGenericFile_budget_take(budget ? budget : &own, length)) return nullptr;
+
     auto* self = new (std::nothrow) cGenericFileEncrypted{};
     if (self == nullptr) return nullptr;
     self->base.vt = &vtable;
     std::memcpy(&self->header, header, sizeof self->header);
     self->memory = cIO_memoryAlloc_ctor();
+    uint8_t* plain = self->memory ? cIO_memoryAlloc_spare(self->memory, length) : nullptr;
+    const bool room = self->memory != nullptr && (plain != nullptr || length == 0);
+    if (plain != nullptr) {
+        // The whole block is written at once: its pages are set up in one call rather than
+        // one fault at a time (advice only; where the system declines, the faults come).
+        cIO_memoryAlloc_adviseHugePages(plain, size_t(length));
+        const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+        madvise(reinterpret_cast<void*>(uintptr_t(plain) & ~(page - 1)), size_t(length),
+                MADV_POPULATE_WRITE);
+    }
+    if (!room)
+        ZF_LOGE("Out of memory for %llu bytes of unwrapped data", (unsigned long long)length);
 
     uint8_t key[cGenericFileEncrypted_KEY_SIZE];
-    bool ok = self->memory != nullptr &&
-              deriveKey(password, passwordLength, salt, iterations, key) &&
-              decrypt(input, fileSize, key, iv, self->memory);
-    mbedtls_platform_zeroize(key, sizeof key);
+    bool ok = room && deriveKey(password, passwordLength, salt, iterations, key) &&
+              decrypt(input, fileSize, key, iv, plain);
+    OPENSSL_cleanse(key, sizeof key);
+    if (ok) cIO_memoryAlloc_commit(self->memory, length);
     if (!ok) {
         cGenericFileEncrypted_close(&self->base);
         return nullptr;
     }
     return &self->base;
-}
-
-cIO* cGenericFile_encrypted_memory(cIO* io) {
-    if (io == nullptr || io->vt != &vtable) return nullptr;
-    return self_of(io)->memory;
 }

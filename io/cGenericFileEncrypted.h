@@ -10,11 +10,11 @@
 // Bytes 0..51, as stored, are the additional authenticated data. The open decrypts and
 // authenticates everything into memory and hands back a stream over the plaintext; on a tag
 // mismatch nothing is handed out.
-//   cIO base;             vtable: read, write, tell, seek forward to memory; close
+//   cIO base;             vtable: read, write, tell, seek, fetch forward to memory; close
 //   cGenericFile header;  copy of the container header
 //   cIO* memory;          the plaintext (owned)
-// The plaintext size is bounded by cGenericFile_getOutputLimit(); the iteration count by
-// cGenericFileEncrypted_MAX_ITERATIONS, so a hostile file cannot stall the key derivation.
+// The plaintext size is bounded by the caller's budget (cGenericFile_budget); the iteration count
+// by cGenericFileEncrypted_MAX_ITERATIONS, so a hostile file cannot stall the key derivation.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,15 +29,12 @@ inline constexpr size_t cGenericFileEncrypted_TAG_SIZE = 16;
 inline constexpr size_t cGenericFileEncrypted_KEY_SIZE = 32;
 inline constexpr int64_t cGenericFileEncrypted_AAD_SIZE = 52; // also the ciphertext's offset
 inline constexpr int64_t cGenericFileEncrypted_MIN_SIZE = 68; // an empty plaintext
-inline constexpr size_t cGenericFileEncrypted_CHUNK = 512;
 // Far above what a logger uses; PBKDF2 at this count takes some seconds.
 inline constexpr uint32_t cGenericFileEncrypted_MAX_ITERATIONS = 10000000;
 
 // Null on any failure: refused header fields, a short or damaged file, a wrong password, an
-// iteration count above the limit, the output limit. The input stays open and the caller's;
-// the result no longer needs it. The result's position is at the end of the plaintext.
+// iteration count above the limit, a spent budget. The plaintext is drawn from budget (null:
+// a fresh budget of its own). The input stays open and the caller's; the result no longer
+// needs it. The result's position is at the end of the plaintext.
 cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const char* password,
-                                 size_t passwordLength);
-// The memory stream that holds the unwrapped file under an open encrypted container (for reading
-// it in place); null for any other stream.
-cIO* cGenericFile_encrypted_memory(cIO* io);
+                                 size_t passwordLength, cGenericFile_budget* budget = nullptr);

@@ -27,6 +27,11 @@ int32_t cIO_close(cIO* io) {
     return io->vt->close(io);
 }
 
+const uint8_t* cIO_fetch(cIO* io, int64_t at, uint64_t n) {
+    if (!io->vt->fetch || at < 0) return nullptr;
+    return io->vt->fetch(io, at, n);
+}
+
 bool cIO_pushLocation(cIO* io, int64_t* slot) {
     if (!io || !slot) return false;
     *slot = cIO_tell(io);

@@ -2,6 +2,13 @@
 // The one byte-stream interface. A stream object begins with a pointer to its table of
 // operations; the fields of its kind follow. An empty slot means "not supported": the
 // dispatch wrappers then return -2. Positions and counts are signed 64-bit.
+//
+// fetch, the one optional slot past the five, lets a reader use bytes where they already
+// lie instead of copying them out: it hands out a pointer to the n bytes at position at,
+// or null when the stream does not hold them in memory (the reader then reads them). It
+// neither reads nor moves the position. The pointer stays valid until the next operation
+// on the stream other than another fetch (until close for a stream that never moves its
+// bytes: a mapped file, a memory stream that is not written to).
 
 #include <cstdint>
 
@@ -13,6 +20,7 @@ struct cIO_vtable {
     int64_t (*tell)(cIO* io);                               // position, <0 failure
     int64_t (*seek)(cIO* io, int64_t offset, int32_t origin); // new position, <0 failure
     int32_t (*close)(cIO* io);                                // 0 success; releases the object
+    const uint8_t* (*fetch)(cIO* io, int64_t at, uint64_t n) = nullptr; // bytes in place or null
 };
 
 struct cIO {
@@ -31,6 +39,9 @@ int64_t cIO_tell(cIO* io);
 int64_t cIO_seek(cIO* io, int64_t offset, int32_t origin);
 // 0 for a null stream and for a kind without close.
 int32_t cIO_close(cIO* io);
+// The n bytes at position at in place; null for a kind without fetch, a negative at, or a
+// range the stream does not hold in memory.
+const uint8_t* cIO_fetch(cIO* io, int64_t at, uint64_t n);
 
 // Stores tell() into *slot; false for a null argument.
 bool cIO_pushLocation(cIO* io, int64_t* slot);

@@ -147,6 +147,11 @@ cIO* cIO_file_adopt(FILE* handle, int mode, const cIO_vtable* vt) {
 
 } // namespace
 
+int cIO_file_descriptor(cIO* io) {
+    if (!io || (io->vt != &kReadTable && io->vt != &kUpdateTable)) return -1;
+    return fileno(((cIO_file*)io)->handle);
+}
+
 cIO* cIO_file_open(const char* path, int mode) {
     if (!path) return nullptr;
     const char* fmode;

@@ -18,3 +18,6 @@ cIO* cIO_file_open(const char* path, int mode);
 // included, already has that name, so nobody else's file is ever written through it.
 // errno tells why it failed.
 cIO* cIO_file_openNew(const char* path);
+// The system's descriptor of a file stream that can read, for mapping it; -1 for any other
+// stream. The stream keeps owning it.
+int cIO_file_descriptor(cIO* io);

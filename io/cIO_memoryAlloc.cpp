@@ -1,8 +1,11 @@
 #include "io/cIO_memoryAlloc.h"
 
+#include <cassert>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#include <sys/mman.h>
 
 namespace {
 
@@ -104,8 +107,15 @@ int32_t cIO_memoryAlloc_close(cIO* io) {
     return 0;
 }
 
-const cIO_vtable kMemoryTable = {cIO_memoryAlloc_read, cIO_memoryAlloc_write, cIO_memoryAlloc_tell,
-                                 cIO_memoryAlloc_seek, cIO_memoryAlloc_close};
+const uint8_t* cIO_memoryAlloc_fetch(cIO* io, int64_t at, uint64_t n) {
+    cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
+    if ((uint64_t)at > m->size || n > m->size - (uint64_t)at) return nullptr;
+    return m->data ? m->data + at : nullptr;
+}
+
+const cIO_vtable kMemoryTable = {cIO_memoryAlloc_read,  cIO_memoryAlloc_write,
+                                 cIO_memoryAlloc_tell,  cIO_memoryAlloc_seek,
+                                 cIO_memoryAlloc_close, cIO_memoryAlloc_fetch};
 
 cIO_memoryAlloc* cIO_memoryAlloc_cast(cIO* io) {
     if (!io || io->vt != &kMemoryTable) return nullptr;
@@ -113,6 +123,14 @@ cIO_memoryAlloc* cIO_memoryAlloc_cast(cIO* io) {
 }
 
 } // namespace
+
+void cIO_memoryAlloc_adviseHugePages(void* start, size_t size) {
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    if (size < 2 * kHuge) return;
+    uintptr_t from = ((uintptr_t)start + kHuge - 1) & ~(kHuge - 1);
+    uintptr_t to = ((uintptr_t)start + size) & ~(kHuge - 1);
+    if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
+}
 
 cIO* cIO_memoryAlloc_ctor() {
     cIO_memoryAlloc* m = (cIO_memoryAlloc*)calloc(1, sizeof(cIO_memoryAlloc));
@@ -134,4 +152,18 @@ uint64_t cIO_memoryAlloc_size(cIO* io) {
 uint64_t cIO_memoryAlloc_capacity(cIO* io) {
     cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
     return m ? m->capacity : 0;
+}
+
+uint8_t* cIO_memoryAlloc_spare(cIO* io, uint64_t n) {
+    cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
+    assert(m != nullptr);
+    if (n > UINT64_MAX - m->size || !cIO_memoryAlloc_reserve(m, m->size + n)) return nullptr;
+    return m->data + m->size;
+}
+
+void cIO_memoryAlloc_commit(cIO* io, uint64_t n) {
+    cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
+    assert(m != nullptr && n <= m->capacity - m->size);
+    m->size += n;
+    m->position = m->size;
 }

@@ -5,6 +5,9 @@
 // failure, or a size past 64 bits) returns -1 and leaves data, size and position as they
 // were. Bytes between the valid end and a later write position read as zeros.
 
+#include <cstddef>
+#include <cstdint>
+
 #include "io/cIO.h"
 
 cIO* cIO_memoryAlloc_ctor();
@@ -14,3 +17,15 @@ const uint8_t* cIO_memoryAlloc_data(cIO* io);
 uint64_t cIO_memoryAlloc_size(cIO* io);
 // Bytes allocated for the block (0 for null or another kind of stream).
 uint64_t cIO_memoryAlloc_capacity(cIO* io);
+// Room for n bytes right after the valid end, for a producer to fill in place instead of
+// handing them over through write: a pointer to it, valid until the next call on the
+// stream, or null when the block cannot grow (nothing changes then). commit makes the
+// first n bytes of that room valid and moves the position behind them.
+uint8_t* cIO_memoryAlloc_spare(cIO* io, uint64_t n);
+void cIO_memoryAlloc_commit(cIO* io, uint64_t n);
+
+// Large blocks of fresh memory are filled once from end to end: in 2 MiB pages that costs
+// a few faults per 2 MiB instead of one per 4 KiB. Advice only: where the system declines,
+// the memory works as before. Not for a block that is grown by reallocation: moving huge
+// pages costs more than the faults saved.
+void cIO_memoryAlloc_adviseHugePages(void* start, size_t size);

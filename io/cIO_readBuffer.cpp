@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/mman.h>
+#include "io/cIO_memoryAlloc.h"
 
 namespace {
 
@@ -114,19 +114,17 @@ int32_t cIO_buffer_close(cIO* io) {
     return rc;
 }
 
-// A whole-file buffer is touched once from end to end by the first read: in 2 MiB pages
-// that costs a few dozen page faults instead of one per 4 KiB. Only advice: where the
-// system declines, the buffer works as before.
-void adviseHugePages(void* start, size_t size) {
-    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-    if (size < 2 * kHuge) return;
-    uintptr_t from = ((uintptr_t)start + kHuge - 1) & ~(kHuge - 1);
-    uintptr_t to = ((uintptr_t)start + size) & ~(kHuge - 1);
-    if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
+// The bytes the buffer holds now, those a read there would deliver; nothing is read.
+const uint8_t* cIO_buffer_fetch(cIO* io, int64_t at, uint64_t n) {
+    const cIO_buffer* b = (const cIO_buffer*)io;
+    if (at < b->windowStart) return nullptr;
+    const uint64_t offset = (uint64_t)(at - b->windowStart);
+    if (offset > b->filled || n > b->filled - offset) return nullptr;
+    return b->buffer + offset;
 }
 
-const cIO_vtable kBufferTable = {cIO_buffer_read, nullptr, cIO_buffer_tell, cIO_buffer_seek,
-                                 cIO_buffer_close};
+const cIO_vtable kBufferTable = {cIO_buffer_read, nullptr,          cIO_buffer_tell,
+                                 cIO_buffer_seek, cIO_buffer_close, cIO_buffer_fetch};
 
 void cIO_buffer_setup(cIO_buffer* b, cIO* inner, bool ownsInner, uint8_t* buffer,
                       uint64_t capacity) {
@@ -155,22 +153,7 @@ cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size) {
     size_t capacity = (size + 7) & ~(size_t)7;
     cIO_buffer* b = (cIO_buffer*)calloc(1, sizeof(cIO_buffer) + capacity);
     if (!b) return nullptr;
-    adviseHugePages(b + 1, capacity);
+    cIO_memoryAlloc_adviseHugePages(b + 1, capacity);
     cIO_buffer_setup(b, inner, ownsInner, (uint8_t*)(b + 1), capacity);
     return &b->base;
-}
-
-void* cIO_buffer_allocBlock(size_t size) {
-    void* block = calloc(1, size ? size : 1);
-    if (block) adviseHugePages(block, size);
-    return block;
-}
-
-const uint8_t* cIO_buffer_peek(cIO* io, int64_t at, uint64_t n) {
-    if (!io || io->vt != &kBufferTable) return nullptr;
-    const cIO_buffer* b = (const cIO_buffer*)io;
-    if (at < b->windowStart) return nullptr;
-    const uint64_t offset = (uint64_t)(at - b->windowStart);
-    if (offset > b->filled || n > b->filled - offset) return nullptr;
-    return b->buffer + offset;
 }

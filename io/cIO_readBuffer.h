@@ -5,8 +5,8 @@
 //   cIO* inner; uint8_t ownsInner (close the inner stream on close).
 // No write. A seek to a target the inner stream cannot deliver from returns the unchanged
 // position; a negative target gives -1. A refill lands only where the inner seek reports
-// it did, otherwise the read ends short. close always releases the object and returns the
-// inner stream's close result when it owns it.
+// it did, otherwise the read ends short. fetch hands out what the buffer holds now. close always
+// releases the object and returns the inner stream's close result when it owns it.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,10 +18,3 @@
 cIO* cIO_buffer_ctor(cIO* inner, bool ownsInner, void* buffer, size_t size);
 // Rounds size up to a multiple of 8 and allocates record and zeroed buffer in one block.
 cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size);
-// A zeroed block of size bytes for cIO_buffer_ctor, set up as cIO_bufferAlloc_ctor sets up
-// its own (large blocks in huge pages); released with free(). Null when memory is short.
-void* cIO_buffer_allocBlock(size_t size);
-// The n bytes at inner position at, in place, when the buffer holds them now (the bytes a
-// read there would deliver); null otherwise and for any other kind of stream. Nothing is
-// read or moved. Valid until the next operation on the stream.
-const uint8_t* cIO_buffer_peek(cIO* io, int64_t at, uint64_t n);

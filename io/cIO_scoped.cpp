@@ -89,8 +89,16 @@ int32_t cIO_scoped_close(cIO* io) {
     return 0;
 }
 
+const uint8_t* cIO_scoped_fetch(cIO* io, int64_t at, uint64_t n) {
+    const cIO_scoped* s = (const cIO_scoped*)io;
+    int64_t from;
+    if (__builtin_add_overflow(s->start, at, &from)) return nullptr;
+    if (s->end > 0 && (from > s->end || n > uint64_t(s->end - from))) return nullptr;
+    return cIO_fetch(s->inner, from, n);
+}
+
 const cIO_vtable kScopedTable = {cIO_scoped_read, cIO_scoped_write, cIO_scoped_tell,
-                                 cIO_scoped_seek, cIO_scoped_close};
+                                 cIO_scoped_seek, cIO_scoped_close, cIO_scoped_fetch};
 
 } // namespace
 

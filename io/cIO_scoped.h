@@ -2,7 +2,8 @@
 // Window onto [start, end) of an inner stream; positions seen through it are relative to start.
 //   cIO* inner; int64_t start; int64_t end (absolute; <= 0 means no end).
 // Never closes the inner stream. Seeks are clamped into [start, end]; reads and writes are
-// cut at end and deliver nothing while the inner stream sits outside the window.
+// cut at end and deliver nothing while the inner stream sits outside the window. fetch
+// passes on what lies inside the window.
 
 #include "io/cIO.h"
 

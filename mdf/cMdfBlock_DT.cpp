@@ -4,11 +4,6 @@
 
 #include <new>
 
-#include "io/cGenericFileCompressed.h"
-#include "io/cGenericFileEncrypted.h"
-#include "io/cIO_memoryAlloc.h"
-#include "io/cIO_readBuffer.h"
-
 namespace {
 
 const cMdfBlock_vtable kOps = {cMdfBlock_DT_load, cMdfBlock_DT_save, cMdfBlock_DT_getLinks,
@@ -105,18 +100,7 @@ const uint8_t* cMdfBlock_DT_peek(const cMdfBlock_DT_obj_t* dt, uint64_t offset, 
     const uint64_t dataSize = cMdfBlockHeader_getDataSize(&dt->header);
     if (offset > dataSize || n > dataSize - offset) return nullptr;
     if (dt->dataOffset > static_cast<uint64_t>(INT64_MAX) - dataSize) return nullptr;
-    const uint64_t at = dt->dataOffset + offset;
-    if (const uint8_t* p = cIO_buffer_peek(dt->source, static_cast<int64_t>(at), n)) return p;
-    // A decrypted or decompressed log lies in the memory stream under its container.
-    cIO* memory = dt->source;
-    if (cIO* m = cGenericFile_compressed_memory(memory))
-        memory = m;
-    else if (cIO* m = cGenericFile_encrypted_memory(memory))
-        memory = m;
-    const uint8_t* data = cIO_memoryAlloc_data(memory);
-    const uint64_t size = cIO_memoryAlloc_size(memory);
-    if (!data || at > size || n > size - at) return nullptr;
-    return data + at;
+    return cIO_fetch(dt->source, static_cast<int64_t>(dt->dataOffset + offset), n);
 }
 
 cIO* cMdfBlock_DT_getIOInterface(cMdfBlock_DT_obj_t* dt) {

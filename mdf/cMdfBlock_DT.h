@@ -51,9 +51,9 @@ uint64_t cMdfBlock_DT_getDataOffset(const cMdfBlock_DT_obj_t* dt);
 // The block's stream view; null for null.
 cIO* cMdfBlock_DT_getIOInterface(cMdfBlock_DT_obj_t* dt);
 // The n data bytes from offset on (relative to the data start), in place, when the source
-// holds them in memory: a read-ahead buffer that has them in its window, or a memory stream.
-// Null when not (the caller then reads them through the view) or when they reach past the
-// data size. Valid until the next operation on the source.
+// stream hands them out (its fetch slot). Null when not (the caller then reads them through
+// the view) or when they reach past the data size. Valid until the next operation on the
+// source.
 const uint8_t* cMdfBlock_DT_peek(const cMdfBlock_DT_obj_t* dt, uint64_t offset, uint64_t n);
 // Takes over stream as the owned source (a source owned before is closed); data offset 0.
 void cMdfBlock_DT_setData(cMdfBlock_DT_obj_t* dt, cIO* stream);

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ git libexpat1-dev libmbedtls-dev libgtest-dev libbenchmark-dev
+packages=(cmake ninja-build g++ git libexpat1-dev libssl-dev libgtest-dev libbenchmark-dev
           clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -5,9 +5,8 @@
 #include <memory>
 #include <random>
 
-#include <mbedtls/cipher.h>
-#include <mbedtls/md.h>
-#include <mbedtls/pkcs5.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
 
 #include "io/cGenericFile.h"
 #include "tools/heatshrink_encoder.h"
@@ -120,15 +119,10 @@ bool compress(Source* src, Sink* sink, const cContainerWriter_compressOptions* o
 }
 
 bool deriveKey(const cContainerWriter_encryptOptions* o, const uint8_t* salt, uint8_t* key) {
-    mbedtls_md_context_t md;
-    mbedtls_md_init(&md);
-    const mbedtls_md_info_t* info = mbedtls_md_info_from_type(MBEDTLS_MD_SHA256);
-    bool ok =
-        info != nullptr && mbedtls_md_setup(&md, info, 1) == 0 &&
-        mbedtls_pkcs5_pbkdf2_hmac(&md, reinterpret_cast<const unsigned char*>(o->password.data()),
-                                  o->password.size(), salt, 16, o->iterations, 32, key) == 0;
-    mbedtls_md_free(&md);
-    return ok;
+    // A count of 0 derives as 1 does (the first block alone), as the reader takes it.
+    const int rounds = o->iterations == 0 ? 1 : int(o->iterations);
+    return PKCS5_PBKDF2_HMAC(o->password.data(), int(o->password.size()), salt, 16, rounds,
+                             EVP_sha256(), 32, key) == 1;
 }
 
 bool encrypt(Source* src, Sink* sink, const cContainerWriter_encryptOptions* o) {
@@ -151,30 +145,28 @@ bool encrypt(Source* src, Sink* sink, const cContainerWriter_encryptOptions* o) 
     putBE32(&aad, o->iterations);
     aad.insert(aad.end(), salt, salt + sizeof salt);
 
-    mbedtls_cipher_context_t cipher;
-    mbedtls_cipher_init(&cipher);
-    const mbedtls_cipher_info_t* info =
-        mbedtls_cipher_info_from_values(MBEDTLS_CIPHER_ID_AES, 256, MBEDTLS_MODE_GCM);
-    bool ok = info != nullptr && mbedtls_cipher_setup(&cipher, info) == 0 &&
-              mbedtls_cipher_setkey(&cipher, key, 256, MBEDTLS_ENCRYPT) == 0 &&
-              mbedtls_cipher_set_iv(&cipher, iv, sizeof iv) == 0 &&
-              mbedtls_cipher_update_ad(&cipher, aad.data(), aad.size()) == 0;
+    std::unique_ptr<EVP_CIPHER_CTX, void (*)(EVP_CIPHER_CTX*)> cipher(EVP_CIPHER_CTX_new(),
+                                                                      EVP_CIPHER_CTX_free);
+    int produced = 0;
+    bool ok =
+        cipher != nullptr &&
+        EVP_EncryptInit_ex(cipher.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+        EVP_CIPHER_CTX_ctrl(cipher.get(), EVP_CTRL_GCM_SET_IVLEN, int(sizeof iv), nullptr) == 1 &&
+        EVP_EncryptInit_ex(cipher.get(), nullptr, nullptr, key, iv) == 1 &&
+        EVP_EncryptUpdate(cipher.get(), nullptr, &produced, aad.data(), int(aad.size())) == 1;
+    OPENSSL_cleanse(key, sizeof key);
     sink->put(aad);
-    // Whole pieces (a multiple of the block size) until the last.
     std::vector<uint8_t> piece(PIECE), enc(PIECE + 16);
     size_t n;
     while (ok && (n = src->get(piece.data(), piece.size())) > 0) {
-        size_t produced = 0;
-        ok = mbedtls_cipher_update(&cipher, piece.data(), n, enc.data(), &produced) == 0;
-        sink->put(enc.data(), produced);
+        ok = EVP_EncryptUpdate(cipher.get(), enc.data(), &produced, piece.data(), int(n)) == 1;
+        if (ok) sink->put(enc.data(), size_t(produced));
         if (n < piece.size()) break;
     }
-    size_t produced = 0;
     uint8_t tag[16];
-    ok = ok && mbedtls_cipher_finish(&cipher, enc.data(), &produced) == 0;
-    if (ok) sink->put(enc.data(), produced);
-    ok = ok && mbedtls_cipher_write_tag(&cipher, tag, sizeof tag) == 0;
-    mbedtls_cipher_free(&cipher);
+    ok = ok && EVP_EncryptFinal_ex(cipher.get(), enc.data(), &produced) == 1;
+    if (ok) sink->put(enc.data(), size_t(produced));
+    ok = ok && EVP_CIPHER_CTX_ctrl(cipher.get(), EVP_CTRL_GCM_GET_TAG, int(sizeof tag), tag) == 1;
     if (ok) sink->put(tag, sizeof tag);
     return ok && sink->ok && !src->failed;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Test-side and tool-side writers of the two container kinds, made from the file layout
-// alone (their own CRC, their own heatshrink encoder, mbedTLS for the cryptography), so they
-// check the readers of io/ rather than mirror them.
+// alone (their own CRC, their own heatshrink encoder, OpenSSL's libcrypto for the cryptography), so
+// they check the readers of io/ rather than mirror them.
 //
 // Compressed container: header (type 0x22, both flag bytes 1 with a footer, 0 without),
 // lookahead field L, window field 2^W, heatshrink data, optional CRC footer (the JAMCRC

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "io/cIO.h"
 #include "io/cIO_memoryAlloc.h"
+#include "support/log.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -58,4 +60,17 @@ inline void run(cIO* io, const char* script) {
         EXPECT_EQ(got, want) << step;
         EXPECT_EQ(op == 'r' ? std::string(buf, text.size()) : text, text) << step;
     }
+}
+
+// Runs f with the log captured at every level and returns the lines it logged.
+inline std::string logOf(const std::function<void()>& f) {
+    static std::string lines;
+    const int level = zf_log_get_output_level();
+    lines.clear();
+    zf_log_set_output_callback([](const char* l, int n) { lines.append(l, size_t(n)) += '\n'; });
+    zf_log_set_output_level(ZF_LOG_VERBOSE);
+    f();
+    zf_log_set_output_callback(nullptr);
+    zf_log_set_output_level(level);
+    return lines;
 }

@@ -1,0 +1,63 @@
+#include "io/cIO_input.h"
+
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/types.h>
+
+#include "io/cGenericFile.h"
+#include "io/cIO_mapped.h"
+#include "io/cIO_readBuffer.h"
+#include "support/log.h"
+
+namespace {
+
+// Reads the first bytes of the file and tells whether a log file can start so; logs why not.
+bool startsAsLogFile(cIO* file) {
+    uint8_t start[cGenericFile_LOG_START_SIZE];
+    uint64_t got = 0;
+    errno = 0;
+    if (cIO_seek(file, 0, cIO_SEEK_SET) == 0) {
+        while (got < sizeof start) {
+            const int64_t r = cIO_read(file, start + got, sizeof start - got);
+            if (r <= 0) break;
+            got += uint64_t(r);
+        }
+    }
+    if (errno != 0 && got < sizeof start) {
+        ZF_LOGE("Could not read the start of the input file: %s", std::strerror(errno));
+        return false;
+    }
+    if (!cGenericFile_isLogStart(start, got)) {
+        ZF_LOGE("The input file is not an MDF 4 file or log container");
+        return false;
+    }
+    return cIO_seek(file, 0, cIO_SEEK_SET) == 0;
+}
+
+} // namespace
+
+cIO* cIO_input_open(cIO* file, int64_t bufferSize) {
+    assert(file != nullptr);
+    if (!startsAsLogFile(file)) {
+        cIO_close(file);
+        return nullptr;
+    }
+    if (bufferSize < 0) {
+        if (cIO* mapped = cIO_mapped_open(file)) return mapped;
+        bufferSize = cIO_getSize(file);
+        if (bufferSize < 0) {
+            ZF_LOGE("Could not take the size of the input file");
+            cIO_close(file);
+            return nullptr;
+        }
+    }
+    if (bufferSize == 0) return file;
+    cIO* buffered = cIO_bufferAlloc_ctor(file, true, static_cast<size_t>(bufferSize));
+    if (!buffered) {
+        ZF_LOGE("Could not allocate buffer of size %zd", static_cast<ssize_t>(bufferSize));
+        cIO_close(file);
+    }
+    return buffered;
+}

@@ -1,0 +1,97 @@
+// An input that shrinks while it is being converted (another program truncates it, a
+// network share loses it): the file fails with the conversion error and a message saying
+// what happened, its trace is not left behind, it is not deleted, and the run goes on with
+// the next file. The cut is made from inside the conversion, so it lands at the same point
+// every time.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "app/cLogReader.h"
+#include "app/cLogReaderCLI.h"
+#include "converter/cPeakConverter.h"
+#include "e2e_support.h"
+#include "fs/cFS_os.h"
+#include "support/log.h"
+
+namespace {
+
+std::string shrinkLog;
+
+// Passes everything on to the trace writer and truncates the input at one message.
+struct Truncating {
+    cBusLayer layer;
+    cBusLayer* inner;
+    std::string input;
+    int cutAt;
+    off_t keep;
+    int seen = 0;
+};
+
+Truncating* self(cBusLayer* l) {
+    return reinterpret_cast<Truncating*>(l);
+}
+bool onMsg(cBusLayer* l, const cBusMsg* m) {
+    if (++self(l)->seen == self(l)->cutAt) {
+        EXPECT_EQ(truncate(self(l)->input.c_str(), self(l)->keep), 0);
+    }
+    return self(l)->inner->vt->newMsg(self(l)->inner, m);
+}
+bool onFile(cBusLayer* l, const cLogReaderFileInfo* i, bool c) {
+    self(l)->seen = 0;
+    return self(l)->inner->vt->newFile(self(l)->inner, i, c);
+}
+bool onEnd(cBusLayer* l, const cLogReaderFileInfo* i) {
+    return self(l)->inner->vt->endFile(self(l)->inner, i);
+}
+bool onDrop(cBusLayer* l, const cLogReaderFileInfo* i) {
+    return self(l)->inner->vt->dropFile(self(l)->inner, i);
+}
+const cBusLayer_vtable kTruncating = {onMsg, onFile, onEnd, onDrop};
+
+std::vector<cMdfWriterGroup> manyFrames(uint32_t split) {
+    std::vector<cMdfWriterGroup> groups(2);
+    const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    for (uint32_t i = 0; i < 40000; ++i)
+        groups[i % 2].frames.push_back(
+            cMdfWriterFrame_can(i * 1e-4 + split, 1, 0x100 + i % 64, false, data, 8));
+    return groups;
+}
+
+} // namespace
+
+TEST(InputShrinks, DuringConversionTheFileFailsAndIsKept) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "in");
+    cMdfWriterOptions first, second;
+    first.split = 1;
+    second.split = 2;
+    e2e_writeLog(dir / "in/00000001.MF4", first, manyFrames(1));
+    e2e_writeLog(dir / "in/00000002.MF4", second, manyFrames(2));
+
+    cFS* fs = cFS_os_ctor(dir.path);
+    cPeakConverter* peak = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
+    Truncating conv{{&kTruncating}, &peak->layer, dir / "in/00000001.MF4", 100, 64 * 1024};
+    cLogReaderOptions options{true, false, true, -1, {}}; // delete what converts
+    shrinkLog.clear();
+    zf_log_set_output_callback(
+        [](const char* l, int n) { (shrinkLog += std::string(l, n)) += '\n'; });
+    const int level = zf_log_get_output_level();
+    zf_log_set_output_level(ZF_LOG_INFO);
+    cLogReader* reader = cLogReader_ctor(fs, fs, true, &options, &conv.layer);
+    const uint32_t code = cLogReader_process(reader, {"in"});
+    cLogReader_dtor(reader);
+    zf_log_set_output_level(level);
+    zf_log_set_output_callback(nullptr);
+    cPeakConverter_dtor(peak);
+    cFS_dtor(fs);
+
+    EXPECT_EQ(code, cLogReader_CONVERSION_FAILED) << shrinkLog;
+    EXPECT_EQ(e2e_countLines(shrinkLog, "shrank from"), 1) << shrinkLog;
+    EXPECT_EQ(e2e_countLines(shrinkLog, "Error during conversion of in/00000001.MF4"), 1);
+    EXPECT_TRUE(e2e_exists(dir / "in/00000001.MF4")); // kept, whatever is left of it
+    EXPECT_FALSE(e2e_exists(dir / "in_out/00000001_CAN.trc"));
+    // The next file is not disturbed: converted and, as asked, deleted.
+    EXPECT_TRUE(e2e_exists(dir / "in_out/00000002_CAN.trc"));
+    EXPECT_FALSE(e2e_exists(dir / "in/00000002.MF4"));
+}

@@ -1,0 +1,198 @@
+// Reading an input file: the check of its first bytes, the three ways of access the buffer
+// size picks, bytes handed out in place, and a file that shrinks while it is mapped.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include <unistd.h>
+
+#include "io/cGenericFile.h"
+#include "io/cGenericFileCompressed.h"
+#include "io/cGenericFileEncrypted.h"
+#include "io/cIO_file.h"
+#include "io/cIO_input.h"
+#include "io/cIO_mapped.h"
+#include "io_test_support.h"
+#include "support/log.h"
+#include "tools/cContainerWriter.h"
+
+namespace {
+
+struct TempFile {
+    inline static int made = 0;
+    std::string path = ::testing::TempDir() + "/kv_input_" + std::to_string(getpid()) + "_" +
+                       std::to_string(++made);
+    explicit TempFile(const Bytes& bytes) {
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    ~TempFile() { std::remove(path.c_str()); }
+};
+
+// An MDF-looking file: the identification text, then sample bytes.
+Bytes logLike(size_t n, const char* id = "MDF     ") {
+    Bytes b = sampleData(n, 5);
+    std::copy(id, id + 8, b.begin());
+    return b;
+}
+
+Bytes readAll(cIO* io) {
+    Bytes out(size_t(cIO_getSize(io)));
+    EXPECT_EQ(cIO_seek(io, 0, cIO_SEEK_SET), 0);
+    EXPECT_EQ(cIO_read(io, out.data(), out.size()), int64_t(out.size()));
+    return out;
+}
+
+} // namespace
+
+TEST(InputFile, OnlyLogFilesAndContainersAreTakenWhateverTheBuffer) {
+    const Bytes compressedFile = [] {
+        cContainerWriter_compressOptions o;
+        Bytes out, plain = logLike(1000);
+        EXPECT_TRUE(cContainerWriter_compress(plain.data(), plain.size(), &o, &out));
+        return out;
+    }();
+    const Bytes taken[] = {logLike(100000), logLike(8), logLike(5000, "UnFinMF "), compressedFile};
+    const Bytes refused[] = {Bytes{}, Bytes{'M', 'D', 'F'}, Bytes(7000, 'x'),
+                             logLike(64, "MDF4    ")};
+    for (int64_t buffer : {int64_t(-1), int64_t(0), int64_t(1), int64_t(4096), int64_t(1 << 20)}) {
+        for (const Bytes& bytes : taken) {
+            TempFile f(bytes);
+            cIO* in = cIO_input_open(cIO_file_open(f.path.c_str(), 0), buffer);
+            ASSERT_NE(in, nullptr) << buffer;
+            EXPECT_EQ(readAll(in), bytes) << buffer;
+            // A mapping hands out any range, a buffer what it holds; nothing past the end.
+            EXPECT_EQ(cIO_fetch(in, 1, bytes.size()), nullptr);
+            if (buffer < 0) {
+                const uint8_t* whole = cIO_fetch(in, 0, bytes.size());
+                ASSERT_NE(whole, nullptr);
+                EXPECT_EQ(Bytes(whole, whole + bytes.size()), bytes);
+            }
+            EXPECT_EQ(cIO_close(in), 0);
+        }
+        for (const Bytes& bytes : refused) {
+            TempFile f(bytes);
+            cIO* in = nullptr;
+            const std::string log =
+                logOf([&] { in = cIO_input_open(cIO_file_open(f.path.c_str(), 0), buffer); });
+            EXPECT_EQ(in, nullptr) << bytes.size();
+            EXPECT_NE(log.find("not an MDF 4 file or log container"), std::string::npos) << log;
+        }
+    }
+    // A folder opens as a stream on this system but cannot be read: the reason is told.
+    cIO* dir = cIO_file_open(::testing::TempDir().c_str(), 0);
+    if (dir) {
+        const std::string log = logOf([&] { EXPECT_EQ(cIO_input_open(dir, -1), nullptr); });
+        EXPECT_NE(log.find("Is a directory"), std::string::npos) << log;
+    }
+}
+
+TEST(InputFile, MappedFileThatShrinksReadsZerosAndFailsAtClose) {
+    const Bytes bytes = logLike(1 << 20);
+    TempFile f(bytes);
+    cIO* in = cIO_input_open(cIO_file_open(f.path.c_str(), 0), -1);
+    ASSERT_NE(in, nullptr);
+    const uint8_t* whole = cIO_fetch(in, 0, bytes.size());
+    ASSERT_NE(whole, nullptr); // mapped
+    Bytes head(5000);
+    EXPECT_EQ(cIO_read(in, head.data(), head.size()), 5000);
+    EXPECT_EQ(head, Bytes(bytes.begin(), bytes.begin() + 5000));
+
+    ASSERT_EQ(truncate(f.path.c_str(), 100000), 0);
+    // Past the new end the bytes are gone: reads through the stream and through the pointer
+    // handed out before both see zeros instead of ending the process.
+    Bytes tail(300000);
+    ASSERT_EQ(cIO_seek(in, 700000, cIO_SEEK_SET), 700000);
+    EXPECT_EQ(cIO_read(in, tail.data(), tail.size()), int64_t(tail.size()));
+    EXPECT_EQ(tail, Bytes(tail.size(), 0));
+    EXPECT_EQ(whole[bytes.size() - 1], 0);
+    EXPECT_EQ(whole[99999], bytes[99999]); // what is left is still the file
+
+    int32_t rc = 0;
+    const std::string log = logOf([&] { rc = cIO_close(in); });
+    EXPECT_EQ(rc, cIO_mapped_CUT);
+    EXPECT_NE(log.find("shrank from 1048576 to 100000 bytes"), std::string::npos) << log;
+
+    // The next mapping of the same place is whole again and closes cleanly.
+    TempFile g(bytes);
+    cIO* again = cIO_input_open(cIO_file_open(g.path.c_str(), 0), -1);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(readAll(again), bytes);
+    EXPECT_EQ(cIO_close(again), 0);
+}
+
+// All unwrapping of one input draws on one budget: an encrypted file inside a compressed one
+// may use what the outer one left, not a limit of its own.
+TEST(InputFile, NestedContainersShareOneBudget) {
+    const Bytes plain = logLike(200000);
+    Bytes enc, file;
+    cContainerWriter_encryptOptions eo{.password = "pw", .iterations = 1};
+    ASSERT_TRUE(cContainerWriter_encrypt(plain.data(), plain.size(), &eo, &enc));
+    cContainerWriter_compressOptions co;
+    ASSERT_TRUE(cContainerWriter_compress(enc.data(), enc.size(), &co, &file));
+    auto unwrapBoth = [&](uint64_t limit) {
+        cGenericFile_budget budget{limit, true};
+        cGenericFile h{};
+        cIO* outer = memoryOf(file);
+        EXPECT_TRUE(cGenericFile_readHeader(outer, &h));
+        cIO* middle = cGenericFile_compressed_open(outer, &h, &budget);
+        cIO_close(outer);
+        if (!middle) return false;
+        EXPECT_TRUE(cGenericFile_readHeader(middle, &h));
+        cIO* inner = cGenericFile_encrypted_open(middle, &h, "pw", 2, &budget);
+        cIO_close(middle);
+        if (!inner) return false;
+        EXPECT_EQ(readAll(inner), plain);
+        cIO_close(inner);
+        return true;
+    };
+    const uint64_t both = enc.size() + plain.size();
+    EXPECT_TRUE(unwrapBoth(both));
+    std::string log = logOf([&] { EXPECT_FALSE(unwrapBoth(both - 1)); });
+    EXPECT_NE(log.find("Unwrapped data exceeds the limit"), std::string::npos) << log;
+
+    // Compressed content that is no log file stops after its first bytes, long before a
+    // bomb of zeros has spent the budget.
+    const Bytes zeros(8 << 20, 0);
+    Bytes bomb;
+    ASSERT_TRUE(cContainerWriter_compress(zeros.data(), zeros.size(), &co, &bomb));
+    cGenericFile_budget budget{uint64_t(1) << 40, true};
+    cGenericFile h{};
+    cIO* in = memoryOf(bomb);
+    ASSERT_TRUE(cGenericFile_readHeader(in, &h));
+    log = logOf([&] { EXPECT_EQ(cGenericFile_compressed_open(in, &h, &budget), nullptr); });
+    cIO_close(in);
+    EXPECT_NE(log.find("not an MDF 4 file or log container"), std::string::npos) << log;
+    EXPECT_GT(budget.left, (uint64_t(1) << 40) - 1024);
+}
+
+// The ciphertext is decrypted from where it lies when the input hands it out, and read into
+// the plaintext's own memory and decrypted there when not: both give the same plaintext, and
+// a damaged copy hands out nothing either way.
+TEST(InputFile, DecryptionInPlaceAndFromReads) {
+    const Bytes plain = logLike(300001);
+    Bytes file;
+    cContainerWriter_encryptOptions eo{.password = "pw", .iterations = 10};
+    ASSERT_TRUE(cContainerWriter_encrypt(plain.data(), plain.size(), &eo, &file));
+    for (int64_t buffer : {int64_t(-1), int64_t(0), int64_t(512)}) {
+        for (bool damaged : {false, true}) {
+            Bytes bytes = file;
+            if (damaged) bytes[bytes.size() / 2] ^= 0x40;
+            TempFile f(bytes);
+            cIO* in = cIO_input_open(cIO_file_open(f.path.c_str(), 0), buffer);
+            ASSERT_NE(in, nullptr);
+            cGenericFile h{};
+            ASSERT_TRUE(cGenericFile_readHeader(in, &h));
+            cIO* out = cGenericFile_encrypted_open(in, &h, "pw", 2);
+            EXPECT_EQ(cIO_close(in), 0);
+            EXPECT_EQ(out == nullptr, damaged) << buffer;
+            if (out) {
+                EXPECT_EQ(readAll(out), plain) << buffer;
+            }
+            cIO_close(out);
+        }
+    }
+}
