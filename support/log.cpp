@@ -1,6 +1,8 @@
 #include "support/log.h"
 
 #include <atomic>
+#include <cassert>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <sys/syscall.h>
@@ -19,6 +21,8 @@ void writeToStderr(const char* line, int length) {
 }
 
 zf_log_output_fn g_output = writeToStderr;
+
+thread_local std::string* t_capture = nullptr;
 
 // Broken-down local time of one second, shared by callers within that second. The
 // 'busy' flag guards the entry; a caller that finds it busy computes the time itself.
@@ -76,6 +80,20 @@ void zf_log_set_output_callback(zf_log_output_fn fn) {
     g_output = fn ? fn : writeToStderr;
 }
 
+void zf_log_capture_begin(std::string* buffer) {
+    assert(buffer && !t_capture);
+    t_capture = buffer;
+}
+
+void zf_log_capture_end() {
+    t_capture = nullptr;
+}
+
+void zf_log_output_block(const std::string& lines) {
+    assert(lines.size() <= static_cast<size_t>(INT_MAX));
+    if (!lines.empty()) g_output(lines.data(), static_cast<int>(lines.size()));
+}
+
 void _zf_log_writev(int level, const char* tag, const char* format, va_list args) {
     char line[ZF_LOG_LINE_MAX + 2];
     struct timeval tv;
@@ -100,7 +118,10 @@ void _zf_log_writev(int level, const char* tag, const char* format, va_list args
         if (n > ZF_LOG_LINE_MAX) n = ZF_LOG_LINE_MAX;
     }
     line[n++] = '\n';
-    g_output(line, n);
+    if (t_capture)
+        t_capture->append(line, static_cast<size_t>(n));
+    else
+        g_output(line, n);
 }
 
 void _zf_log_write(int level, const char* tag, const char* format, ...) {
