@@ -9,7 +9,10 @@
 # a cut file, an encrypted file whose password is not known and a repeated file. Then it
 # converts the fleet REPEAT times per configuration, the configurations interleaved so that
 # a busy machine disturbs them alike, and prints the median, fastest and slowest wall time,
-# the peak resident memory and the speed-up against "--jobs 1".
+# the median CPU time (user + system), the peak resident memory and the speed-up of the
+# median wall time against the first configuration. A loaded machine hides the speed-up
+# (with autogroup scheduling the threads of one run share one run's part of the processors):
+# compare the CPU times then, and time on an idle machine.
 #
 # Every run must give the same trace tree (checksums of all files), exit status and warning
 # and error lines (without their time, process and thread columns) as the first run; a
@@ -89,16 +92,16 @@ if [ -n "${COMPARE_BIN:-}" ]; then
   if supports_jobs "$cbin"; then configs+=("old $cbin 1"); else configs+=("old $cbin -"); fi
 fi
 
-# Runs one configuration; appends "seconds peak_kib" to $work/<label>.times and checks the
+# Runs one configuration; appends "seconds peak_kib cpu_seconds" to $work/<label>.times and checks the
 # results against the first run's.
 run_one() { # label binary jobs
   local label=$1 b=$2 j=$3 status=0 opt=()
   [ "$j" = "-" ] || opt=(--jobs "$j")
   rm -rf "$work/out"
   mkdir -p "$work/out"
-  (cd "$work" && /usr/bin/time -o "$work/time.txt" -f "%e %M" \
+  (cd "$work" && /usr/bin/time -o "$work/time.txt" -f "%e %M %U %S" \
     "$b" "${opt[@]}" -O out fleet 2>"$work/stderr.txt") || status=$?
-  tail -1 "$work/time.txt" >>"$work/$label.times"
+  tail -1 "$work/time.txt" | awk '{ print $1, $2, $3 + $4 }' >>"$work/$label.times"
   (cd "$work/out" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 -r md5sum) \
     >"$work/sums.txt"
   # "MM-DD hh:mm:ss.mmm  pid   tid L text": keep warnings and worse, from the letter on.
@@ -133,15 +136,18 @@ for ((r = 1; r <= repeat; r++)); do
 done
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-printf "%-7s %5s %9s %9s %9s %9s %8s\n" config jobs median fastest slowest peakMiB speedup
+printf "%-7s %5s %9s %9s %9s %9s %9s %8s\n" config jobs median fastest slowest "cpu s" peakMiB \
+  speedup
 base=$(median <"$work/${configs[0]%% *}.times")
 for c in "${configs[@]}"; do
   read -r label b j <<<"$c"
   t=$work/$label.times
   med=$(cut -d' ' -f1 "$t" | median)
-  awk -v l="$label" -v j="$j" -v m="$med" -v b="$base" '
+  cpu=$(cut -d' ' -f3 "$t" | median)
+  awk -v l="$label" -v j="$j" -v m="$med" -v c="$cpu" -v b="$base" '
     { s = $1; if (NR == 1 || s < lo) lo = s; if (s > hi) hi = s; if ($2 > pk) pk = $2 }
-    END { printf "%-7s %5s %9.2f %9.2f %9.2f %9.1f %8.2f\n", l, j, m, lo, hi, pk / 1024, b / m }' "$t"
+    END { printf "%-7s %5s %9.2f %9.2f %9.2f %9.2f %9.1f %8.2f\n", l, j, m, lo, hi, c, pk / 1024,
+                 b / m }' "$t"
 done
 echo "status $(cat "$work/ref.status"), $(wc -l <"$work/ref.problems") warning/error lines," \
   "$(wc -l <"$work/ref.sums") trace files"
