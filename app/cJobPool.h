@@ -25,7 +25,10 @@
 // Memory: at most `workers` tasks are between the start of prepare and the end of convert
 // (each holds what one file holds), and at most `window` tasks are submitted and not yet
 // committed (a converted task waits for its predecessors holding only its log lines and
-// results); submit blocks while the window is full.
+// results); submit blocks while the window is full. So what a file needs while it is read
+// and converted (a converter object, read-ahead memory) can be kept in `workers` sets: a task
+// that takes one at the start of prepare and gives it back at the end of convert always finds
+// one free.
 //
 // A pool of one worker starts no thread: submit runs the four phases at once on the caller's
 // thread and the log lines go out as they are written, exactly as without a pool.
