@@ -70,15 +70,4 @@ TEST(LogCapture, CapturedLinesWaitWhileOtherThreadsLogAndLeaveAsOneBlock) {
     EXPECT_EQ(g_writes.size(), 3u);
 }
 
-TEST(LogCapture, ACaptureKeepsTheLineLimit) {
-    SinkGuard guard;
-    std::string held;
-    zf_log_capture_begin(&held);
-    ZF_LOGI("%s", std::string(600, 'x').c_str());
-    zf_log_capture_end();
-    EXPECT_TRUE(g_writes.empty());
-    ASSERT_EQ(held.size(), static_cast<size_t>(ZF_LOG_LINE_MAX) + 1);
-    EXPECT_EQ(held.back(), '\n');
-}
-
 } // namespace
