@@ -12,7 +12,10 @@
 # the median CPU time (user + system), the peak resident memory and the speed-up of the
 # median wall time against the first configuration. A loaded machine hides the speed-up
 # (with autogroup scheduling the threads of one run share one run's part of the processors):
-# compare the CPU times then, and time on an idle machine.
+# compare the CPU times then, and time on an idle machine, or give the benchmark a session
+# of its own with a high share of the processors (as root, for a short while):
+#   setsid -w sh -c 'echo -20 >/proc/self/autogroup && exec bench/run_jobs.sh'
+# BENCH_DIR=/dev/shm/kelvane-jobs keeps the disk out of the figures.
 #
 # Every run must give the same trace tree (checksums of all files), exit status and warning
 # and error lines (without their time, process and thread columns) as the first run; a
