@@ -1,6 +1,8 @@
 #include "support/log.h"
 
 #include <atomic>
+#include <cassert>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <sys/syscall.h>
@@ -20,6 +22,8 @@ void writeToStderr(const char* line, int length) {
 
 zf_log_output_fn g_output = writeToStderr;
 std::atomic<zf_log_line_wrapper_fn> g_lineWrapper{nullptr};
+
+thread_local std::string* t_capture = nullptr;
 
 // Broken-down local time of one second, shared by callers within that second. The
 // 'busy' flag guards the entry; a caller that finds it busy computes the time itself.
@@ -81,6 +85,25 @@ void zf_log_set_line_wrapper(zf_log_line_wrapper_fn fn) {
     g_lineWrapper.store(fn);
 }
 
+void zf_log_capture_begin(std::string* buffer) {
+    assert(buffer && !t_capture);
+    t_capture = buffer;
+}
+
+void zf_log_capture_end() {
+    t_capture = nullptr;
+}
+
+void zf_log_output_block(const std::string& lines) {
+    assert(lines.size() <= static_cast<size_t>(INT_MAX));
+    if (lines.empty()) return;
+    const int length = static_cast<int>(lines.size());
+    if (zf_log_line_wrapper_fn wrapper = g_lineWrapper.load())
+        wrapper(lines.data(), length, g_output);
+    else
+        g_output(lines.data(), length);
+}
+
 void _zf_log_writev(int level, const char* tag, const char* format, va_list args) {
     char line[ZF_LOG_LINE_MAX + 2];
     struct timeval tv;
@@ -105,7 +128,9 @@ void _zf_log_writev(int level, const char* tag, const char* format, va_list args
         if (n > ZF_LOG_LINE_MAX) n = ZF_LOG_LINE_MAX;
     }
     line[n++] = '\n';
-    if (zf_log_line_wrapper_fn wrapper = g_lineWrapper.load())
+    if (t_capture)
+        t_capture->append(line, static_cast<size_t>(n));
+    else if (zf_log_line_wrapper_fn wrapper = g_lineWrapper.load())
         wrapper(line, n, g_output);
     else
         g_output(line, n);

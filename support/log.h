@@ -4,6 +4,7 @@
 // The level check happens at the call site, before the arguments are formatted.
 
 #include <cstdarg>
+#include <string>
 
 enum {
     ZF_LOG_VERBOSE = 1,
@@ -19,7 +20,8 @@ constexpr int ZF_LOG_LINE_MAX = 510;
 
 extern int _zf_log_global_output_lvl;
 
-// Receives one finished line (newline included). The default writes it to fd 2 in one write.
+// Receives one finished line (newline included), or a block of whole lines flushed from a
+// capture. The default writes it to fd 2 in one write.
 typedef void (*zf_log_output_fn)(const char* line, int length);
 
 void zf_log_set_output_level(int level);
@@ -31,6 +33,15 @@ void zf_log_set_output_callback(zf_log_output_fn fn);
 // never mix with it. Null removes it.
 typedef void (*zf_log_line_wrapper_fn)(const char* line, int length, zf_log_output_fn sink);
 void zf_log_set_line_wrapper(zf_log_line_wrapper_fn fn);
+
+// Per-thread capture: between begin and end, the lines this thread emits are appended to
+// `buffer` instead of reaching the sink, so that a worker's lines for one file can be written
+// out together, in the order the files were visited. Captures do not nest.
+void zf_log_capture_begin(std::string* buffer);
+void zf_log_capture_end();
+// Hands a block of captured lines to the sink in one call; an empty block writes nothing.
+void zf_log_output_block(const std::string& lines);
+
 void _zf_log_write(int level, const char* tag, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 void _zf_log_writev(int level, const char* tag, const char* format, va_list args);

@@ -3,6 +3,7 @@
 //   kvgen example DIR
 //   kvgen bench FILE --frames N [--groups K] [--fd PERCENT] [--extended PERCENT] [--seed S]
 //               [--layout sorted|unsorted|vlsd-sd|vlsd-cg]
+//               [--serial TEXT] [--session N] [--split N] [--start SECONDS]
 
 #include "tools/cMdfWriter.h"
 
@@ -22,7 +23,9 @@ int usage() {
     fprintf(stderr, "usage: kvgen example DIR\n"
                     "       kvgen bench FILE --frames N [--groups K] [--fd PERCENT]"
                     " [--extended PERCENT] [--seed S]\n"
-                    "                   [--layout sorted|unsorted|vlsd-sd|vlsd-cg]\n");
+                    "                   [--layout sorted|unsorted|vlsd-sd|vlsd-cg]\n"
+                    "                   [--serial TEXT] [--session N] [--split N]"
+                    " [--start SECONDS]\n");
     return 2;
 }
 
@@ -209,10 +212,17 @@ int bench(int argc, char** argv) {
     uint64_t frames = 0, groups = 1, fd = 0, extended = 0, seed = 1;
     bool haveFrames = false;
     std::string layout = "sorted";
+    cMdfWriterOptions o;
+    o.serialNumber = "00000001";
+    uint64_t session = o.session, split = o.split, start = o.startTimeNs / 1000000000ull;
     for (int i = 3; i < argc; ++i) {
         std::string opt = argv[i];
         if (opt == "--layout" && i + 1 < argc) {
             layout = argv[++i];
+            continue;
+        }
+        if (opt == "--serial" && i + 1 < argc) {
+            o.serialNumber = argv[++i];
             continue;
         }
         uint64_t* slot = opt == "--frames"     ? &frames
@@ -220,10 +230,15 @@ int bench(int argc, char** argv) {
                          : opt == "--fd"       ? &fd
                          : opt == "--extended" ? &extended
                          : opt == "--seed"     ? &seed
+                         : opt == "--session"  ? &session
+                         : opt == "--split"    ? &split
+                         : opt == "--start"    ? &start
                                                : nullptr;
-        uint64_t max = opt == "--fd" || opt == "--extended" ? 100
-                       : opt == "--groups"                  ? 1000
-                                                            : UINT64_MAX;
+        uint64_t max = opt == "--fd" || opt == "--extended"     ? 100
+                       : opt == "--groups"                      ? 1000
+                       : opt == "--session" || opt == "--split" ? UINT32_MAX
+                       : opt == "--start"                       ? UINT64_MAX / 1000000000ull
+                                                                : UINT64_MAX;
         if (!slot || i + 1 >= argc || !number(argv[i + 1], slot, max)) {
             fprintf(stderr, "kvgen: bad option or value: %s\n", opt.c_str());
             return usage();
@@ -249,8 +264,9 @@ int bench(int argc, char** argv) {
         dgs[g].canDataBytes = fd > 0 ? 64 : 8;
         dgs[g].source = BenchSource{g, frames, groups, fd, extended, seed, unsorted};
     }
-    cMdfWriterOptions o;
-    o.serialNumber = "00000001";
+    o.session = (uint32_t)session;
+    o.split = (uint32_t)split;
+    o.startTimeNs = start * 1000000000ull;
     cMdfWriterResult res;
     if (!cMdfWriter_writeFile(path.c_str(), &o, &dgs, &res)) return 1;
     printf("%s: %" PRIu64 " frames in %" PRIu64 " data groups, %" PRIu64 " bytes\n", path.c_str(),

@@ -1,0 +1,73 @@
+// Per-thread capture of log lines: a worker's lines wait in its buffer while other threads
+// keep logging, and come out later as one block.
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/log.h"
+
+namespace {
+
+std::mutex g_sinkMutex;
+std::vector<std::string> g_writes; // one entry per sink call
+
+void sink(const char* text, int length) {
+    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    g_writes.emplace_back(text, length);
+}
+
+struct SinkGuard {
+    int savedLevel = zf_log_get_output_level();
+    SinkGuard() {
+        g_writes.clear();
+        zf_log_set_output_callback(sink);
+        zf_log_set_output_level(ZF_LOG_INFO);
+    }
+    ~SinkGuard() {
+        zf_log_set_output_callback(nullptr);
+        zf_log_set_output_level(savedLevel);
+    }
+};
+
+// The messages of a block of lines, without the time and process columns.
+std::string messages(const std::string& block) {
+    std::string out;
+    size_t start = 0;
+    while (start < block.size()) {
+        size_t end = block.find('\n', start);
+        std::string line = block.substr(start, end - start);
+        out += line.substr(line.find_first_not_of("0123456789 ", 18)) + "|";
+        start = end + 1;
+    }
+    return out;
+}
+
+TEST(LogCapture, CapturedLinesWaitWhileOtherThreadsLogAndLeaveAsOneBlock) {
+    SinkGuard guard;
+    std::string held;
+    zf_log_capture_begin(&held);
+    ZF_LOGI("first of file %d", 7);
+    std::thread other([] { ZF_LOGW("from another thread"); });
+    other.join();
+    ZF_LOGV("below the output level");
+    ZF_LOGE("second of file %d", 7);
+    zf_log_capture_end();
+    ZF_LOGI("after the capture");
+
+    ASSERT_EQ(g_writes.size(), 2u);
+    EXPECT_EQ(messages(g_writes[0]), "W from another thread|");
+    EXPECT_EQ(messages(g_writes[1]), "I after the capture|");
+    EXPECT_EQ(messages(held), "I first of file 7|E second of file 7|");
+
+    zf_log_output_block(held);
+    ASSERT_EQ(g_writes.size(), 3u);
+    EXPECT_EQ(g_writes[2], held);
+    zf_log_output_block(std::string());
+    EXPECT_EQ(g_writes.size(), 3u);
+}
+
+} // namespace
