@@ -95,6 +95,18 @@ bool decodeAll(cIO* decoder, cIO* memory, cGenericFile_budget* budget) {
     }
 }
 
+// Room for what the payload likely unpacks to, taken at once: the block then never moves
+// while it fills, so it can be given huge pages, and only the pages written are ever
+// backed by memory. Where the room cannot be had, the stream grows as it goes.
+void reserveOutput(cIO* memory, int64_t inputSize, uint64_t budgetLeft) {
+    constexpr uint64_t kLikelyRatio = 8;
+    uint64_t room = uint64_t(inputSize) > budgetLeft / kLikelyRatio
+                        ? budgetLeft
+                        : uint64_t(inputSize) * kLikelyRatio;
+    if (uint8_t* block = cIO_memoryAlloc_spare(memory, room))
+        cIO_memoryAlloc_adviseHugePages(block, size_t(room));
+}
+
 // Every layer built so far; closed outermost first.
 struct Chain {
     cIO* decoder = nullptr;
@@ -185,7 +197,9 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
     if (chain.decoder == nullptr) return fail();
 
     cGenericFile_budget own = cGenericFile_budget_make();
-    if (!decodeAll(chain.decoder, self->memory, budget ? budget : &own)) return fail();
+    if (budget == nullptr) budget = &own;
+    reserveOutput(self->memory, inputSize, budget->left);
+    if (!decodeAll(chain.decoder, self->memory, budget)) return fail();
     const uint32_t computed = cIO_crc32_getCRC(chain.crc);
     chain.close();
 

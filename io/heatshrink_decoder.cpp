@@ -89,67 +89,10 @@ inline void copyDisjoint(uint8_t* a, uint8_t* b, const uint8_t* s, size_t n) {
     }
 }
 
-// Copies n bytes from src to dst, all of src lying before dst (src + n <= dst), in a few
-// word-sized pieces (the last piece may overlap the one before).
-template <size_t N> inline void movePiece(uint8_t* dst, const uint8_t* src) {
-    uint8_t v[N];
-    std::memcpy(v, src, N);
-    std::memcpy(dst, v, N);
-}
-inline void copyBehind(uint8_t* dst, const uint8_t* src, size_t n) {
-    if (n >= 16) {
-        size_t i = 0;
-        for (; i + 16 <= n; i += 16)
-            movePiece<16>(dst + i, src + i);
-        if (i < n) movePiece<16>(dst + n - 16, src + n - 16);
-    } else if (n >= 8) {
-        movePiece<8>(dst, src);
-        movePiece<8>(dst + n - 8, src + n - 8);
-    } else if (n >= 4) {
-        movePiece<4>(dst, src);
-        movePiece<4>(dst + n - 4, src + n - 4);
-    } else {
-        for (size_t i = 0; i < n; i++)
-            dst[i] = src[i];
-    }
-}
-
-// Emits k bytes of a back-reference at out from dist bytes behind, where all of them were
-// written by this call already; room is the space left from out on. A copy that overlaps
-// itself repeats its pattern: with dist >= 8 it goes in 8-byte steps, each reading only
-// bytes written before it, when the last step may spill up to 7 bytes into the room.
-inline void emitFromOutput(uint8_t* out, uint32_t dist, uint32_t k, size_t room) {
-    if (dist >= k) {
-        copyBehind(out, out - dist, k);
-    } else if (dist >= 8 && room >= size_t(k) + 8) {
-        for (uint32_t i = 0; i < k; i += 8)
-            movePiece<8>(out + i, out + i - dist);
-    } else {
-        for (uint32_t i = 0; i < k; i++)
-            out[i] = *(out + i - dist);
-    }
-}
-
-// Puts the last bytes written by a call into the window, where they would be had every
-// byte been stored there as it was emitted; head is the count after the last of them.
-void syncWindow(uint8_t* window, uint32_t mask, uint32_t head, const uint8_t* outEnd,
-                size_t produced) {
-    const size_t size = size_t(mask) + 1;
-    const size_t m = produced < size ? produced : size;
-    const uint8_t* src = outEnd - m;
-    const uint32_t at = (head - uint32_t(m)) & mask;
-    const size_t first = size - at < m ? size - at : m;
-    std::memcpy(window + at, src, first);
-    std::memcpy(window, src + first, m - first);
-}
-
 // Decodes whole tokens, starting at a tag bit, while the bits of the longest token and room
 // for one byte are at hand. Kept apart from the step-by-step machine so that its few
 // counters stay in registers; inside, the unread bits sit at the top of the accumulator so
 // fields come out with constant shifts. True when it stops inside a back-reference.
-// The bytes go to the output only: a back-reference reaches into the output where it was
-// written by this call and into the window before that, and the window is brought up to
-// date once, on the way out.
 __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsigned W, unsigned L) {
     const unsigned tokenBits = 1 + W + L;
     const unsigned fastBits = tokenBits > 9 ? tokenBits : 9; // also a whole literal
@@ -160,7 +103,6 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
     const uint8_t* in = f->in;
     const uint8_t* const inEnd = f->inEnd;
     uint8_t* out = f->out;
-    uint8_t* const outStart = out;
     uint8_t* const outEnd = f->outEnd;
     uint32_t head = f->head;
     uint32_t dist = f->dist, count = f->count; // the last back-reference stays on record
@@ -187,6 +129,7 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
             const uint8_t b = uint8_t(acc >> 55);
             acc <<= 9;
             nb -= 9;
+            window[head & mask] = b;
             head++;
             *out++ = b;
             continue;
@@ -197,14 +140,19 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
         nb -= tokenBits;
         uint32_t k = count;
         if (size_t(outEnd - out) < k) k = uint32_t(outEnd - out);
-        const size_t behind = size_t(out - outStart);
-        if (dist <= behind) {
-            emitFromOutput(out, dist, k, size_t(outEnd - out));
+        const uint32_t src = head - dist;
+        const uint32_t from = src & mask, to = head & mask;
+        const uint32_t size = mask + 1;
+        if (dist >= k && size - dist >= k && from + k <= size && to + k <= size) {
+            // Source and target do not meet and do not wrap: the copy reads nothing it
+            // writes, so it may go in overlapping pieces.
+            copyDisjoint(window + to, out, window + from, k);
         } else {
-            // The first bytes come from before this call, the rest maybe from its output.
-            const uint32_t src = head - dist;
-            for (uint32_t i = 0; i < k; i++)
-                out[i] = dist <= behind + i ? *(out + i - dist) : window[(src + i) & mask];
+            for (uint32_t i = 0; i < k; i++) {
+                uint8_t b = window[(src + i) & mask];
+                window[(head + i) & mask] = b;
+                out[i] = b;
+            }
         }
         head += k;
         out += k;
@@ -214,7 +162,6 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
             break;
         }
     }
-    syncWindow(window, mask, head, out, size_t(out - outStart));
     f->acc = nb == 0 ? 0 : acc >> (64 - nb);
     f->nb = nb;
     f->in = in;
