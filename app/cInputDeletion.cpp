@@ -19,15 +19,14 @@ bool flushTrace(cFS* outputFs, std::string_view trace) {
 
 bool cInputDeletion_run(const cInputDeletion* d, std::string_view input,
                         const cFS_identity* converted) {
-    assert(d && d->inputFs && d->outputFs && d->converter);
+    assert(d && d->inputFs && d->outputFs);
     const int n = static_cast<int>(input.size());
     const char* in = input.data();
-    cBusLayer* conv = d->converter;
-    cBusLayerFileSummary held{};
-    if (!conv->vt->summary || !conv->vt->summary(conv, &held)) {
+    if (!d->held) {
         ZF_LOGW("Kept %.*s: the converter does not tell what its output holds", n, in);
         return false;
     }
+    const cBusLayerFileSummary& held = *d->held;
     if (held.framesReceived == 0) {
         ZF_LOGW("Kept %.*s: it holds no CAN data or remote frames, so no trace holds it", n, in);
         return false;

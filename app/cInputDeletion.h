@@ -12,7 +12,8 @@
 struct cInputDeletion {
     cFS* inputFs;
     cFS* outputFs;
-    cBusLayer* converter; // asked after endFile what the output holds
+    // What the converter said after endFile its output holds; null when it could not tell.
+    const cBusLayerFileSummary* held;
 };
 
 // converted: the identity of the input taken before it was opened, or null when it could

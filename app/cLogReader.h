@@ -48,6 +48,8 @@ using cLogReader_reportFn = void (*)(void* context, const cLogReaderFileReport& 
 cLogReader* cLogReader_ctor(cFS* inputFs, cFS* outputFs, bool createDirs,
                             const cLogReaderOptions* options, cBusLayer* converter);
 void cLogReader_dtor(cLogReader* reader);
+// Another converter, so that one more file can be converted at once ("jobs"); borrowed.
+void cLogReader_addConverter(cLogReader* reader, cBusLayer* converter);
 // Calls fn once for every log file after it was handled; null fn: no calls.
 void cLogReader_setReportFn(cLogReader* reader, cLogReader_reportFn fn, void* context);
 // inputs: relative to the input root, in command-line order.

@@ -29,6 +29,7 @@ struct Entries {
     cArgOption* deleteConverted;
     cArgOption* noAppendRoot;
     cArgOption* buffer;
+    cArgOption* jobs;
     cArgOption* passwordFile;
     cArgOption* outputDirectory;
     cArgOption* inputFiles;
@@ -89,6 +90,11 @@ int buildTable(cLogReaderCLI* cli, cArgTable* table, int argc, Entries* e) {
         table, &complete,
         cArgOption_ctor(&cArgKind_int, 'b', "buffer", "<n>",
                         "buffer size in bytes. 0 disables and -1 takes entire file", 0, 1));
+    e->jobs = addEntry(table, &complete,
+                       cArgOption_ctor(&cArgKind_int, 'j', "jobs", "<n>",
+                                       "number of log files converted at once, 0 for one per "
+                                       "online processor. defaults to 1",
+                                       0, 1));
     e->passwordFile = pathEntry(
         table, &complete, 'p', "password-file", "<file>",
         "where to find device passwords for encrypted files, defaults to \"passwords.json\"", 0, 1,
@@ -194,6 +200,17 @@ bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int
     cli->options.noAppendRoot = e.noAppendRoot->count > 0;
     cli->options.nonInteractive = e.nonInteractive->count > 0;
     cli->options.bufferSize = e.buffer->count > 0 ? e.buffer->ints.front() : -1;
+    cli->options.jobs = 1;
+    if (e.jobs->count > 0) {
+        const int32_t jobs = e.jobs->ints.front();
+        if (jobs < 0 || jobs > cLogReaderCLI_MAX_JOBS) {
+            ZF_LOGE("-j|--jobs: %d is outside 0 to %d", static_cast<int>(jobs),
+                    cLogReaderCLI_MAX_JOBS);
+            *status = cLogReaderCLI_STATUS_BAD_NUMBER;
+            return false;
+        }
+        cli->options.jobs = static_cast<uint32_t>(jobs);
+    }
 
     const bool explicitPasswords = !cli->passwordFiles.empty();
     std::string passwordPath = explicitPasswords ? cli->passwordFiles.front() : "passwords.json";
@@ -223,6 +240,7 @@ bool cLogReaderCLI_init(cLogReaderCLI* cli) {
     cli->options.noAppendRoot = false;
     cli->options.nonInteractive = false;
     cli->options.bufferSize = -1;
+    cli->options.jobs = 1;
     cli->options.passwords.entries.clear();
     cli->root.clear();
     cli->inputs.clear();

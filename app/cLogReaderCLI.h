@@ -9,6 +9,7 @@
 //   bool noAppendRoot;        do not add "_out" to folder inputs
 //   bool nonInteractive;      no progress line, even on a terminal
 //   int64_t bufferSize;       read buffer per input file; -1 the whole file, 0 none
+//   uint32_t jobs;            log files converted at once; 0 one per online processor
 //   cPasswordStore passwords; device passwords for encrypted files
 //
 // cLogReaderCLI:
@@ -47,6 +48,7 @@ struct cLogReaderOptions {
     bool noAppendRoot;
     bool nonInteractive;
     int64_t bufferSize;
+    uint32_t jobs;
     cPasswordStore passwords;
 };
 
@@ -70,6 +72,10 @@ enum {
     cLogReaderCLI_STATUS_NO_ROOT = 132,
     cLogReaderCLI_STATUS_BAD_ARGUMENTS = 134,
 };
+
+// Each file in flight holds a converter and what one file holds: a bound on what "jobs"
+// may ask for.
+constexpr int32_t cLogReaderCLI_MAX_JOBS = 256;
 
 // The name in the usage line and in front of every error line.
 extern const char* const cLogReaderCLI_programName;

@@ -19,20 +19,10 @@ constexpr auto redrawInterval = std::chrono::milliseconds(200);
 // Moves to the line start and erases to its end.
 constexpr char clearSequence[] = "\r\x1b[K";
 
-// The file a thread is working on, from fileStart to fileEnd.
-struct FileState {
-    bool active = false;
-    bool isLog = false;
-    bool repeated = false;
-    bool traced = false; // fileTrace came
-    std::string input;
-    std::string trace;
-    uint64_t frames = 0;
-    std::string containers;
-    uint64_t size = 0;
-    Clock::time_point start;
-};
-thread_local FileState t_file;
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
 
 struct Report {
     std::mutex lock;
@@ -103,7 +93,7 @@ std::string plural(uint64_t n, const char* one, const char* many) {
 }
 
 // The per-file line's text and the counters' update; caller holds the lock.
-std::string finishLocked(FileState& file, uint32_t code) {
+std::string finishLocked(const cRunReport_file& file, uint32_t code) {
     cRunReport_counts& c = g_report.counts;
     if (!file.isLog) {
         ++c.others;
@@ -133,7 +123,8 @@ std::string finishLocked(FileState& file, uint32_t code) {
         }
     }
     char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f s", secondsSince(file.start));
+    std::snprintf(seconds, sizeof seconds, "%.3f s",
+                  static_cast<double>(nowNs() - file.startNs) * 1e-9);
     return file.input + " -> " + what + ", " +
            (file.containers.empty() ? std::string("plain") : file.containers) + ", " + seconds;
 }
@@ -151,50 +142,47 @@ void cRunReport_begin(bool progress) {
     zf_log_set_line_wrapper(progress ? wrapLogLine : nullptr);
 }
 
-void cRunReport_fileStart(const std::string& input, bool isLog, uint64_t size) {
-    assert(!t_file.active && "fileStart twice without fileEnd");
-    t_file.active = true;
-    t_file.isLog = isLog;
-    t_file.repeated = false;
-    t_file.traced = false;
-    t_file.trace.clear();
-    t_file.frames = 0;
-    t_file.input = input;
-    t_file.containers.clear();
-    t_file.size = size;
-    t_file.start = Clock::now();
+void cRunReport_fileStart(cRunReport_file* file, const std::string& input, bool isLog,
+                          uint64_t size) {
+    assert(file && !file->active && "fileStart twice without fileEnd");
+    *file = cRunReport_file{};
+    file->active = true;
+    file->isLog = isLog;
+    file->input = input;
+    file->size = size;
+    file->startNs = nowNs();
     if (!isLog) return;
     std::lock_guard<std::mutex> guard(g_report.lock);
     g_report.current = input;
     drawLocked(false);
 }
 
-void cRunReport_container(const char* kind) {
-    assert(t_file.active && kind);
-    if (!t_file.containers.empty()) t_file.containers += '+';
-    t_file.containers += kind;
+void cRunReport_container(cRunReport_file* file, const char* kind) {
+    assert(file && file->active && kind);
+    if (!file->containers.empty()) file->containers += '+';
+    file->containers += kind;
 }
 
-void cRunReport_fileRepeated() {
-    assert(t_file.active);
-    t_file.repeated = true;
+void cRunReport_fileRepeated(cRunReport_file* file) {
+    assert(file && file->active);
+    file->repeated = true;
 }
 
-void cRunReport_fileTrace(std::string_view traceName, uint64_t frames) {
-    assert(t_file.active);
-    t_file.traced = true;
-    t_file.trace = traceName;
-    t_file.frames = frames;
+void cRunReport_fileTrace(cRunReport_file* file, std::string_view traceName, uint64_t frames) {
+    assert(file && file->active);
+    file->traced = true;
+    file->trace = traceName;
+    file->frames = frames;
 }
 
-void cRunReport_fileEnd(uint32_t code) {
-    assert(t_file.active && "fileEnd without fileStart");
-    t_file.active = false;
+void cRunReport_fileEnd(cRunReport_file* file, uint32_t code) {
+    assert(file && file->active && "fileEnd without fileStart");
+    file->active = false;
     std::string line;
     {
         std::lock_guard<std::mutex> guard(g_report.lock);
-        line = finishLocked(t_file, code);
-        if (t_file.isLog) drawLocked(false);
+        line = finishLocked(*file, code);
+        if (file->isLog) drawLocked(false);
     }
     if (!line.empty()) ZF_LOGD("%s", line.c_str());
 }

@@ -3,8 +3,9 @@
 // progress line redrawn in place on a terminal, and the summary line that ends the run.
 //
 // There is one report per process. The driver feeds it with the start and end of every file
-// it visits; the counters are guarded by a lock, so several workers may feed it, each
-// between its own fileStart and fileEnd on one thread.
+// it visits, each file through a cRunReport_file that the driver holds from fileStart to
+// fileEnd; the counters are guarded by a lock, so several workers may feed it at once, and
+// one file may be fed from several threads in turn.
 //
 // The progress line lives on standard error beside the log: the log hands each of its lines
 // to the report (zf_log_set_line_wrapper), which wipes the progress line first, so a log
@@ -13,6 +14,20 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+// What the report keeps of one file between its start and its end.
+struct cRunReport_file {
+    bool active = false;    // between fileStart and fileEnd
+    bool isLog = false;     // taken by its extension
+    bool repeated = false;  // skipped as a repeat of the file before
+    bool traced = false;    // fileTrace came: trace and frames are known
+    std::string input;      // path as the driver names it
+    std::string containers; // "compressed+encrypted": the kinds unwrapped, outermost first
+    std::string trace;      // the trace in place, or empty
+    uint64_t size = 0;      // bytes of the input
+    uint64_t frames = 0;    // CAN frames in the trace
+    int64_t startNs = 0;    // steady clock at fileStart
+};
 
 // The counts of one run so far.
 struct cRunReport_counts {
@@ -30,17 +45,18 @@ struct cRunReport_counts {
 void cRunReport_begin(bool progress);
 
 // A regular file reached by the walk; isLog: taken by its extension.
-void cRunReport_fileStart(const std::string& input, bool isLog, uint64_t size);
+void cRunReport_fileStart(cRunReport_file* file, const std::string& input, bool isLog,
+                          uint64_t size);
 // The file's container kind ("compressed", "encrypted") was unwrapped.
-void cRunReport_container(const char* kind);
+void cRunReport_container(cRunReport_file* file, const char* kind);
 // The file is a repeat of the one before and is skipped.
-void cRunReport_fileRepeated();
+void cRunReport_fileRepeated(cRunReport_file* file);
 // What the conversion left: the trace's name relative to the output root (empty: none was
 // kept) and the CAN frames it holds. A file ended without this call is counted as
 // converted without figures.
-void cRunReport_fileTrace(std::string_view traceName, uint64_t frames);
+void cRunReport_fileTrace(cRunReport_file* file, std::string_view traceName, uint64_t frames);
 // The file ended with its result code; logs the per-file line at debug level.
-void cRunReport_fileEnd(uint32_t code);
+void cRunReport_fileEnd(cRunReport_file* file, uint32_t code);
 
 // Ends the run: clears the progress line and logs the summary at info level.
 void cRunReport_end();

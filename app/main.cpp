@@ -1,5 +1,6 @@
 // Program entry: parse the command line, then convert every input with the trace writer.
 
+#include "app/cJobPool.h"
 #include "app/cLogReader.h"
 #include "app/cLogReaderCLI.h"
 #include "app/cRunReport.h"
@@ -9,13 +10,20 @@
 #include "support/log.h"
 
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// The driver's word on each log file feeds the run report's per-file line and summary.
-void reportFile(void*, const cLogReaderFileReport& report) {
-    cRunReport_fileTrace(report.outputPath, report.framesWritten);
-}
+// One trace writer per file converted at once; the first is the driver's own.
+// They borrow the output file system, so they go before the command line that owns it.
+struct Converters {
+    std::vector<cPeakConverter*> all;
+    void destroy() {
+        for (cPeakConverter* c : all)
+            cPeakConverter_dtor(c);
+        all.clear();
+    }
+};
 
 } // namespace
 
@@ -30,32 +38,39 @@ int main(int argc, char** argv) {
     }
 
     // Not being able to start the conversion is a failure, never a successful empty run.
-    cPeakConverter* converter =
-        cPeakConverter_ctor(cli->cli.outputFs, cPeakConverterCLI_getFormat(cli));
-    if (!converter) {
-        ZF_LOGF("Could not create the trace converter");
-        cPeakConverterCLI_dtor(cli);
-        return cLogReaderCLI_STATUS_NO_MEMORY;
+    Converters converters;
+    const unsigned jobs = cJobPool_workersFor(cli->cli.options.jobs);
+    for (unsigned i = 0; i < jobs; ++i) {
+        cPeakConverter* c =
+            cPeakConverter_ctor(cli->cli.outputFs, cPeakConverterCLI_getFormat(cli));
+        if (!c) {
+            ZF_LOGF("Could not create the trace converter");
+            converters.destroy();
+            cPeakConverterCLI_dtor(cli);
+            return cLogReaderCLI_STATUS_NO_MEMORY;
+        }
+        converters.all.push_back(c);
     }
     cLogReader* reader = cLogReader_ctor(cli->cli.inputFs, cli->cli.outputFs, true,
-                                         &cli->cli.options, &converter->layer);
+                                         &cli->cli.options, &converters.all[0]->layer);
     if (!reader) {
         ZF_LOGF("Could not create the conversion driver");
-        cPeakConverter_dtor(converter);
+        converters.destroy();
         cPeakConverterCLI_dtor(cli);
         return cLogReaderCLI_STATUS_NO_MEMORY;
     }
+    for (unsigned i = 1; i < jobs; ++i)
+        cLogReader_addConverter(reader, &converters.all[i]->layer);
 
     // Ctrl-C, kill and a closed terminal leave no half-written trace behind.
     cFS_tempGuard_install();
-    cLogReader_setReportFn(reader, reportFile, nullptr);
     cRunReport_begin(!cli->cli.options.nonInteractive && isatty(2));
     status = static_cast<int>(cLogReader_process(reader, cli->cli.inputs));
     cRunReport_end();
 
     // The driver and the converter borrow the file systems that the command line owns.
     cLogReader_dtor(reader);
-    cPeakConverter_dtor(converter);
+    converters.destroy();
     cPeakConverterCLI_dtor(cli);
     return status;
 }

@@ -1,5 +1,6 @@
 #include "converter/cPeakConverter.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -210,7 +211,8 @@ const std::string& writingName(const cPeakConverter* c) {
 // never taken for a log or a trace. Created exclusively: another run writing the same
 // trace at once gets a name of its own.
 cIO* createTemp(cPeakConverter* c) {
-    static uint64_t counter = 0;
+    // Several converters of one run may be writing at once.
+    static std::atomic<uint64_t> counter{0};
     const std::string_view folder = cFS_getParentFolder(c->outputName);
     const std::string_view name = cFS_getFileName(c->outputName);
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -218,7 +220,7 @@ cIO* createTemp(cPeakConverter* c) {
         c->tempName += '.';
         c->tempName += name;
         cstr_support_append_fmt(&c->tempName, ".kelvane-tmp-%ld-%" PRIu64,
-                                static_cast<long>(getpid()), counter++);
+                                static_cast<long>(getpid()), counter.fetch_add(1));
         if (cIO* io = cFS_createNew(c->outputFs, c->tempName)) return io;
         if (errno != EEXIST) break;
     }

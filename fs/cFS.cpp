@@ -134,7 +134,9 @@ bool cFS_mkdir(cFS* fs, std::string_view path) {
     if (st.type == cFS_TYPE_FOLDER) return true;
     if (st.type != cFS_TYPE_MISSING) return false;
     if (!fs->vt->mkdir) return false;
-    return fs->vt->mkdir(fs, cFS_fullPath(fs, path));
+    if (fs->vt->mkdir(fs, cFS_fullPath(fs, path))) return true;
+    // Another run, or another file of this one, may have made it in the meantime.
+    return cFS_stat(fs, path, &st) && st.type == cFS_TYPE_FOLDER;
 }
 
 bool cFS_mkdirs(cFS* fs, std::string_view path) {

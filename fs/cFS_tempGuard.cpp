@@ -8,16 +8,24 @@
 
 namespace {
 
-// Written only with the guard disarmed, read by the handler only while armed: the handler
-// never sees a half-copied path.
-char guardedPath[PATH_MAX];
-volatile std::sig_atomic_t armed = 0;
+// One slot per file being written under a temporary name; a run writes at most one per job.
+// A slot's state says who may touch its path: free (0) slots are taken by a writer with a
+// compare-and-swap, the writer copies the path in (1), and only then arms it (2); the handler
+// reads only armed slots, so it never sees a half-copied path.
+constexpr int kSlots = 64;
+struct Slot {
+    std::atomic<int> state{0};
+    char path[PATH_MAX];
+};
+Slot slots[kSlots];
+enum { FREE = 0, WRITING = 1, ARMED = 2 };
+static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the states");
 
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onSignal(int sig) {
-    if (armed) unlink(guardedPath); // async-signal-safe
-    armed = 0;
+    for (Slot& s : slots)
+        if (s.state.load() == ARMED) unlink(s.path); // async-signal-safe
     // SA_RESETHAND restored the default action: the signal, unblocked when we return, ends
     // the process.
     raise(sig);
@@ -40,15 +48,22 @@ void cFS_tempGuard_install() {
 }
 
 void cFS_tempGuard_arm(const char* fullPath) {
-    armed = 0;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
     const size_t n = std::strlen(fullPath);
-    if (n >= sizeof(guardedPath)) return;
-    std::memcpy(guardedPath, fullPath, n + 1);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    armed = 1;
+    if (n >= PATH_MAX) return;
+    for (Slot& s : slots) {
+        int expected = FREE;
+        if (!s.state.compare_exchange_strong(expected, WRITING)) continue;
+        std::memcpy(s.path, fullPath, n + 1);
+        s.state.store(ARMED);
+        return;
+    }
 }
 
 void cFS_tempGuard_disarm(const char* fullPath) {
-    if (armed && std::strcmp(guardedPath, fullPath) == 0) armed = 0;
+    for (Slot& s : slots) {
+        int expected = ARMED;
+        if (s.state.load() != ARMED || std::strcmp(s.path, fullPath) != 0) continue;
+        if (s.state.compare_exchange_strong(expected, WRITING)) s.state.store(FREE);
+        return;
+    }
 }

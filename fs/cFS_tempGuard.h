@@ -1,7 +1,8 @@
 #pragma once
 // Removes the file being written under its temporary name when SIGINT, SIGTERM or SIGHUP
 // ends the run, then lets the signal end the process as it would have without us (the
-// exit status shows the signal). Holds one file: the program writes one at a time.
+// exit status shows the signal). Holds up to 64 files at once, one per file being converted
+// (a file beyond them stays behind after a signal under its temporary name, as after SIGKILL).
 
 // Installs the handlers. A signal the run was started with ignored (nohup) stays ignored.
 void cFS_tempGuard_install();

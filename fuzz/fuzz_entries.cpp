@@ -132,7 +132,7 @@ uint32_t cFuzz_convert(const uint8_t* data, size_t size, bool version1) {
         return cLogReader_DECRYPT_FAILED;
     memoryFs input{{&memTable, std::string()}, data, size};
     memoryFs output{{&memTable, std::string()}, nullptr, 0};
-    cLogReaderOptions options{false, false, true, -1, {}};
+    cLogReaderOptions options{false, false, true, -1, 1, {}};
     options.passwords.entries.emplace("default", cFuzz_PASSWORD);
     cPeakConverter* converter = cPeakConverter_ctor(
         &output.base, version1 ? cPeakConverter_VERSION_1_1 : cPeakConverter_VERSION_2_1);

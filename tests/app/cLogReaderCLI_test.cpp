@@ -16,7 +16,7 @@ namespace {
 
 const char* const usageText =
     "Usage: kelvane [--help] [-v|--version] [--verbosity=<n>] [--non-interactive] "
-    "[-d|--delete-converted] [-X|--no-append-root] [-b|--buffer=<n>] "
+    "[-d|--delete-converted] [-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] "
     "[-p|--password-file=<file>] [-f|--trace-format={version1,version2}] "
     "[-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>] file(s)/folder(s)\n"
     "\n"
@@ -29,6 +29,8 @@ const char* const usageText =
     "  -X, --no-append-root                     do not add \"_out\" when converting folders\n"
     "  -b, --buffer=<n>                         buffer size in bytes. 0 disables and -1 takes "
     "entire file\n"
+    "  -j, --jobs=<n>                           number of log files converted at once, 0 for one "
+    "per online processor. defaults to 1\n"
     "  -p, --password-file=<file>               where to find device passwords for encrypted "
     "files, defaults to \"passwords.json\"\n"
     "  -f, --trace-format={version1,version2}   which trace version to output, defaults to 2.1\n"

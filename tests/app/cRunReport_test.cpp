@@ -17,12 +17,13 @@ struct FakeTrace {
 
 void oneFile(const char* input, bool isLog, uint64_t size, uint32_t code, FakeTrace trace = {},
              std::vector<const char*> containers = {}, bool repeated = false) {
-    cRunReport_fileStart(input, isLog, size);
+    cRunReport_file file;
+    cRunReport_fileStart(&file, input, isLog, size);
     for (const char* kind : containers)
-        cRunReport_container(kind);
-    if (repeated) cRunReport_fileRepeated();
-    if (isLog) cRunReport_fileTrace(trace.name, trace.frames);
-    cRunReport_fileEnd(code);
+        cRunReport_container(&file, kind);
+    if (repeated) cRunReport_fileRepeated(&file);
+    if (isLog) cRunReport_fileTrace(&file, trace.name, trace.frames);
+    cRunReport_fileEnd(&file, code);
 }
 
 // Every outcome of a file is counted once, in its own column, and gets its line.

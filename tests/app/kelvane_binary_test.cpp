@@ -32,14 +32,14 @@ TEST(kelvaneBinary, StatusesOutputAndLog) {
         std::string err; // a regular expression for the whole log
     } cases[] = {
         {"", 0,
-         "Usage: kelvane \\[--help\\] [^\\n]* file\\(s\\)/folder\\(s\\)\\n\\n(  [^\\n]+\\n){11}",
+         "Usage: kelvane \\[--help\\] [^\\n]* file\\(s\\)/folder\\(s\\)\\n\\n(  [^\\n]+\\n){12}",
          ""},
         {"--version --bogus", 0,
          "Version: \\d{2}\\.\\d{2}\\.\\d{2}\\.[0-9a-f]{8}\\n"
          "Build date: [A-Z][a-z]{2} [ 123]\\d \\d{4} \\d{2}:\\d{2}:\\d{2}\\nGIT SHA: "
          "[0-9a-f]{40}\\n",
          ""},
-        {"-h", 0, "Usage: kelvane \\[--help\\] [^\\n]*\\n\\n(  [^\\n]+\\n){11}", ""},
+        {"-h", 0, "Usage: kelvane \\[--help\\] [^\\n]*\\n\\n(  [^\\n]+\\n){12}", ""},
         // Command-line errors with a status of their own say what was wrong, on stderr only.
         {"notes.txt --buffer", 130, "", ".* E -b\\|--buffer needs a value\\n"},
         {"-b abc notes.txt", 131, "", ".* E -b\\|--buffer: \"abc\" is not a number\\n"},

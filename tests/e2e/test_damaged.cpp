@@ -42,7 +42,7 @@ struct Bench {
     e2e_tempDir dir;
     cFS* fs = cFS_os_ctor(dir.path);
     cPeakConverter* converter = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
-    cLogReaderOptions options{true, true, true, -1, {}};
+    cLogReaderOptions options{true, true, true, -1, 1, {}};
     Bench() { options.passwords.entries.emplace("default", "pw"); }
     ~Bench() {
         cPeakConverter_dtor(converter);
@@ -202,7 +202,7 @@ TEST(DamagedFiles, TraceThatFailsToWriteIsRemoved) {
     cMdfWriterResult layout;
     e2e_writeBytes(dir / "in.mf4", plainLog(&layout));
     cFS* input = cFS_os_ctor(dir.path);
-    cLogReaderOptions options{true, true, true, -1, {}};
+    cLogReaderOptions options{true, true, true, -1, 1, {}};
     struct {
         uint64_t budget;
         bool failClose;

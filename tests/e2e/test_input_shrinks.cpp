@@ -47,7 +47,10 @@ bool onEnd(cBusLayer* l, const cLogReaderFileInfo* i) {
 bool onDrop(cBusLayer* l, const cLogReaderFileInfo* i) {
     return self(l)->inner->vt->dropFile(self(l)->inner, i);
 }
-const cBusLayer_vtable kTruncating = {onMsg, onFile, onEnd, onDrop};
+bool onSummary(cBusLayer* l, cBusLayerFileSummary* out) {
+    return self(l)->inner->vt->summary(self(l)->inner, out);
+}
+const cBusLayer_vtable kTruncating = {onMsg, onFile, onEnd, onDrop, onSummary};
 
 std::vector<cMdfWriterGroup> manyFrames(uint32_t split) {
     std::vector<cMdfWriterGroup> groups(2);
@@ -72,7 +75,7 @@ TEST(InputShrinks, DuringConversionTheFileFailsAndIsKept) {
     cFS* fs = cFS_os_ctor(dir.path);
     cPeakConverter* peak = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
     Truncating conv{{&kTruncating}, &peak->layer, dir / "in/00000001.MF4", 100, 64 * 1024};
-    cLogReaderOptions options{true, false, true, -1, {}}; // delete what converts
+    cLogReaderOptions options{true, false, true, -1, 1, {}}; // delete what converts
     shrinkLog.clear();
     zf_log_set_output_callback(
         [](const char* l, int n) { (shrinkLog += std::string(l, n)) += '\n'; });

@@ -229,7 +229,7 @@ void collectReport(void*, const cLogReaderFileReport& r) {
 uint32_t runDriver(const std::string& dir, cFS* input, bool deleteConverted,
                    const std::function<void(cPeakConverter*)>& adjust = {}) {
     cFS* output = cFS_os_ctor(dir);
-    cLogReaderOptions options{deleteConverted, false, true, -1, {}};
+    cLogReaderOptions options{deleteConverted, false, true, -1, 1, {}};
     cPeakConverter* converter = cPeakConverter_ctor(output, cPeakConverter_VERSION_2_1);
     if (adjust) adjust(converter);
     cLogReader* reader = cLogReader_ctor(input, output, true, &options, &converter->layer);

@@ -1,0 +1,409 @@
+// The pipeline of one log file, in the four phases of the job pool:
+//   prepare  open the input, unwrap its containers, open the MDF file and read its header;
+//   decide   repeat detection and the continuation flag against the file before (in order);
+//   convert  newFile, the messages and endFile on a converter of its own, then close;
+//   commit   (in order) the trace name taken, the input deleted on request, the report.
+// With one job the pool runs the four phases back to back as each file is visited, which is
+// the plain one-file-after-the-other conversion.
+
+#include <cassert>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/cInputDeletion.h"
+#include "app/cLogReaderCLI.h"
+#include "app/cLogReaderState.h"
+#include "app/cPasswordStore.h"
+#include "io/cGenericFile.h"
+#include "io/cGenericFileCompressed.h"
+#include "io/cGenericFileEncrypted.h"
+#include "io/cIO_input.h"
+#include "mdf/cMdf.h"
+#include "mdf/cMdfBlock_HD.h"
+#include "mdf/cMdfBlock_ID.h"
+#include "mdf/cMdfParallelIter.h"
+#include "support/log.h"
+
+namespace {
+
+struct FileJob {
+    cJobTask task; // first member: the pool hands this pointer back
+    cLogReader* reader;
+    std::string input; // relative to the input root
+    std::string base;  // output path without extension, relative to the output root
+    uint64_t size;
+    std::shared_ptr<cLogReaderNameTurn> sameNameBefore; // the last earlier file with this name
+    std::shared_ptr<cLogReaderNameTurn> turn;           // this file's, for the later ones
+    cRunReport_file report;
+
+    uint32_t code = cLogReader_CONVERSION_FAILED; // until the file is known to have converted
+    bool done = false;                            // failed or finished before its header
+    cFS_identity identity{};                      // of the input before it was opened
+    bool identified = false;
+    cIO* stream = nullptr;
+    cMdf* mdf = nullptr;
+    cLogReaderFileInfo info{};
+    bool headerRead = false;
+    bool repeated = false;
+    bool continuation = false;
+    bool converted = false;
+    bool summarised = false; // held is what the converter said of its output
+    cBusLayerFileSummary held{};
+};
+
+// strtoul with base 10, truncated to 32 bits; text that is no number gives 0.
+uint32_t parseUnsigned(const std::string& text) {
+    return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+}
+
+bool isContinuation(const cLogReaderFileInfo& prev, const cLogReaderFileInfo& cur) {
+    if (prev.serialNumber.empty() || prev.serialNumber != cur.serialNumber) return false;
+    if (cur.session == prev.session) return cur.split == prev.split + 1;
+    // A session rolls over to the next one after a split count that is a multiple of 256.
+    if (cur.session == prev.session + 1)
+        return cur.split == prev.split + 1 && (prev.split & 0xFFu) == 0;
+    return false;
+}
+
+// Every failed file ends with this line after the message of the step that failed.
+void failFile(FileJob* job, uint32_t code) {
+    ZF_LOGE("Error during conversion of %.*s", (int)job->input.size(), job->input.data());
+    job->code = code;
+    job->done = true;
+}
+
+// Unwraps compressed and encrypted containers until the content is no container. All
+// unwrapped content of the file, at any depth, draws on one memory budget; content that is
+// no log file is refused after its first bytes.
+// On failure *stream is closed and set to null and the result code is returned.
+uint32_t unwrapContainers(FileJob* job, cIO** stream) {
+    cGenericFile_budget budget = cGenericFile_budget_make();
+    budget.logContentOnly = true;
+    for (;;) {
+        cGenericFile header;
+        if (!cGenericFile_readHeader(*stream, &header)) return cLogReader_OK;
+        cIO* inner = nullptr;
+        uint32_t failure = cLogReader_OK;
+        if (header.type == cGenericFile_TYPE_COMPRESSED) {
+            ZF_LOGI("Found compressed file");
+            cRunReport_container(&job->report, "compressed");
+            inner = cGenericFile_compressed_open(*stream, &header, &budget);
+            if (!inner) {
+                ZF_LOGE("Could not decompress file");
+                failure = cLogReader_DECOMPRESS_FAILED;
+            }
+        } else if (header.type == cGenericFile_TYPE_ENCRYPTED) {
+            ZF_LOGI("Found encrypted file");
+            cRunReport_container(&job->report, "encrypted");
+            const std::string* password =
+                cPasswordStore_getForDevice(&job->reader->options->passwords, header.serialNumber);
+            if (!password) {
+                ZF_LOGE("No password found for device %08X", header.serialNumber);
+                failure = cLogReader_DECRYPT_FAILED;
+            } else {
+                inner = cGenericFile_encrypted_open(*stream, &header, password->data(),
+                                                    password->size(), &budget);
+                if (!inner) {
+                    ZF_LOGE("Could not decrypt file");
+                    failure = cLogReader_DECRYPT_FAILED;
+                }
+            }
+        } else {
+            failure = cLogReader_CONVERSION_FAILED;
+        }
+        // A mapped file that shrank while it was unwrapped fails here.
+        if (cIO_close(*stream) != 0 && failure == cLogReader_OK)
+            failure = cLogReader_CONVERSION_FAILED;
+        *stream = inner;
+        if (failure != cLogReader_OK) {
+            cIO_close(inner);
+            *stream = nullptr;
+            return failure;
+        }
+    }
+}
+
+// Reads serial number, session and split; false when one of them is missing.
+bool readFileHeader(cMdf* mdf, cLogReaderFileInfo* info) {
+    const cMdfBlock_ID_obj_t* id = carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root);
+    if (!id) {
+        ZF_LOGE("Could not read ID block");
+    } else {
+        const cMdfBlock_HD_obj_t* hd = carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id->hd);
+        if (!hd) {
+            ZF_LOGE("Could not read HD block");
+        } else {
+            info->startTime = static_cast<double>(cMdfBlock_HD_getStartTimeNs(hd) / 1000) * 1e-6;
+            cMdfMetaDataMap meta = cMdf_getMetaData(mdf);
+            for (const auto& [path, item] : meta) {
+                if (item.name == "serial number")
+                    info->serialNumber = item.value;
+                else if (item.name == "session")
+                    info->session = parseUnsigned(item.value);
+                else if (item.name == "split")
+                    info->split = parseUnsigned(item.value);
+            }
+        }
+    }
+    return !info->serialNumber.empty() && info->session != 0 && info->split != 0;
+}
+
+// Runs newFile, the messages and endFile; true when all of them succeeded.
+bool pumpMessages(cBusLayer* conv, cMdf* mdf, const cLogReaderFileInfo* info, bool continuation) {
+    bool ok = conv->vt->newFile(conv, info, continuation);
+    if (!ok) {
+        ZF_LOGE("Error on new file");
+    } else {
+        cMdfParallelIter* it = cMdf_getIter(mdf);
+        while (it && it->current) {
+            if (!conv->vt->newMsg(conv, it->current)) {
+                ZF_LOGE("Error during handle record callback");
+                ok = false;
+                break;
+            }
+            cMdfParallelIter_next(it);
+        }
+        if (!it) ok = false;
+        // A finalised file whose records stop before the end of their data is damaged; an
+        // unfinalised one may end in a record the logger never finished.
+        if (ok && cMdfParallelIter_isDamaged(it) && !mdf->unfinalised) {
+            ZF_LOGE("Records end before the end of their data: damaged file");
+            ok = false;
+        }
+        cMdfParallelIter_dtor(it);
+    }
+    // A conversion already known to have failed is dropped before endFile could give its
+    // output the final name, which may hold the trace of an earlier run.
+    if (!ok && conv->vt->dropFile) conv->vt->dropFile(conv, info);
+    if (!conv->vt->endFile(conv, info)) {
+        ZF_LOGE("Error during end file callback");
+        ok = false;
+    }
+    return ok;
+}
+
+// One trace name per run: the first input converted to it keeps it.
+bool traceNameTaken(cLogReader* reader, const std::string& input, const std::string& base) {
+    std::string owner;
+    {
+        std::lock_guard<std::mutex> guard(reader->lock);
+        auto found = reader->traceOwners.find(base);
+        if (found == reader->traceOwners.end() || found->second == input) return false;
+        owner = found->second;
+    }
+    ZF_LOGE("Not converted: %.*s would write the trace of %s (both map to %s)", (int)input.size(),
+            input.data(), owner.c_str(), base.c_str());
+    return true;
+}
+
+// Nothing is written through a link in the output tree, nor above its root.
+bool outputFolderSafe(cLogReader* reader, std::string_view folder) {
+    std::string unsafe;
+    if (cFS_isFolderPathSafe(reader->outputFs, folder, &unsafe)) return true;
+    ZF_LOGE("Output folder %s is a link or leads out of the output folder: nothing is written "
+            "there",
+            unsafe.c_str());
+    return false;
+}
+
+FileJob* jobOf(cJobTask* task) {
+    return reinterpret_cast<FileJob*>(task);
+}
+
+void prepare(cJobTask* task) {
+    FileJob* job = jobOf(task);
+    cLogReader* reader = job->reader;
+    cRunReport_fileStart(&job->report, job->input, true, job->size);
+    if (job->sameNameBefore) {
+        // Whether that file keeps the name is known only once it is committed.
+        std::unique_lock<std::mutex> guard(reader->lock);
+        reader->changed.wait(guard, [job] { return job->sameNameBefore->committed; });
+    }
+    if (traceNameTaken(reader, job->input, job->base)) return failFile(job, job->code);
+    // Looked at before the folders are made: mkdirs would make them through a link.
+    const std::string_view folder = cFS_getParentFolder(job->base);
+    if (!outputFolderSafe(reader, folder)) return failFile(job, job->code);
+    if (reader->createDirs) cFS_mkdirs(reader->outputFs, folder);
+
+    job->info = cLogReaderFileInfo{job->input, job->base, std::string(), 0.0, 0, 0};
+    // What the file is before it is read: deleting it later needs it to be still that file.
+    job->identified = cFS_identify(reader->inputFs, job->input, true, &job->identity);
+    cIO* stream = cFS_open(reader->inputFs, job->input, cFS_ACCESS_READ | cFS_ACCESS_FLAG4);
+    if (!stream) {
+        ZF_LOGE("Could not open input file %.*s: %s", (int)job->input.size(), job->input.data(),
+                std::strerror(errno));
+        return failFile(job, job->code);
+    }
+    stream = cIO_input_open(stream, reader->options->bufferSize);
+    if (!stream) return failFile(job, job->code);
+    const uint32_t unwrapped = unwrapContainers(job, &stream);
+    if (unwrapped != cLogReader_OK) return failFile(job, unwrapped);
+    job->mdf = cMdf_open(stream);
+    if (!job->mdf) {
+        ZF_LOGE("Could not open MDF");
+        cIO_close(stream);
+        return failFile(job, job->code);
+    }
+    job->stream = stream;
+    job->headerRead = readFileHeader(job->mdf, &job->info);
+    if (!job->headerRead) ZF_LOGE("Could not parse file header");
+}
+
+void decide(cJobTask* task) {
+    FileJob* job = jobOf(task);
+    if (!job->headerRead) return;
+    cLogReaderFileInfo& prev = job->reader->previous;
+    job->repeated = !prev.serialNumber.empty() && prev.serialNumber == job->info.serialNumber &&
+                    prev.session == job->info.session && prev.split == job->info.split;
+    job->continuation = isContinuation(prev, job->info);
+    prev = job->info;
+    if (job->repeated) {
+        ZF_LOGW("Repeated input file (%s, %08u, %08u)", job->info.serialNumber.c_str(),
+                job->info.session, job->info.split);
+        cRunReport_fileRepeated(&job->report);
+    }
+}
+
+cBusLayer* takeConverter(cLogReader* reader) {
+    std::lock_guard<std::mutex> guard(reader->lock);
+    // The pool has no more files converting at once than there are converters.
+    assert(!reader->freeConverters.empty());
+    cBusLayer* conv = reader->freeConverters.back();
+    reader->freeConverters.pop_back();
+    return conv;
+}
+
+void giveConverter(cLogReader* reader, cBusLayer* conv) {
+    std::lock_guard<std::mutex> guard(reader->lock);
+    reader->freeConverters.push_back(conv);
+}
+
+void convert(cJobTask* task) {
+    FileJob* job = jobOf(task);
+    if (job->done) return;
+    cLogReader* reader = job->reader;
+    cBusLayer* conv = nullptr;
+    if (job->headerRead && !job->repeated) {
+        conv = takeConverter(reader);
+        job->converted = pumpMessages(conv, job->mdf, &job->info, job->continuation);
+    }
+    cMdf_close(job->mdf);
+    job->mdf = nullptr;
+    if (cIO_close(job->stream) != 0) {
+        ZF_LOGE("Could not close input file after conversion: %.*s", (int)job->input.size(),
+                job->input.data());
+        job->converted = false;
+    }
+    job->stream = nullptr;
+    if (job->repeated) {
+        job->code = cLogReader_OK;
+    } else if (!job->converted) {
+        // Whatever the converter finished for this file must not look like a complete
+        // conversion of it.
+        if (conv && conv->vt->dropFile) conv->vt->dropFile(conv, &job->info);
+        failFile(job, cLogReader_CONVERSION_FAILED);
+    } else {
+        job->code = cLogReader_OK;
+        job->summarised = conv->vt->summary && conv->vt->summary(conv, &job->held);
+    }
+    if (conv) giveConverter(reader, conv);
+}
+
+void commit(cJobTask* task) {
+    FileJob* job = jobOf(task);
+    cLogReader* reader = job->reader;
+    cLogReaderOutcome outcome = job->code != cLogReader_OK ? cLogReaderOutcome::FAILED
+                                : job->repeated            ? cLogReaderOutcome::REPEATED
+                                                           : cLogReaderOutcome::CONVERTED;
+    std::string_view outputPath;
+    uint64_t framesWritten = 0;
+    bool deleted = false;
+    if (outcome == cLogReaderOutcome::CONVERTED) {
+        {
+            std::lock_guard<std::mutex> guard(reader->lock);
+            reader->traceOwners.emplace(job->base, job->input);
+        }
+        if (job->summarised) {
+            framesWritten = job->held.framesWritten;
+            outputPath = job->held.outputPath;
+            if (outputPath.empty()) outcome = cLogReaderOutcome::NO_CAN_FRAMES;
+        }
+        // Only a file whose conversion fully succeeded is ever deleted.
+        if (reader->options->deleteConverted) {
+            const cInputDeletion deletion{reader->inputFs, reader->outputFs,
+                                          job->summarised ? &job->held : nullptr};
+            deleted = cInputDeletion_run(&deletion, job->input,
+                                         job->identified ? &job->identity : nullptr);
+        }
+        cRunReport_fileTrace(&job->report, outputPath, framesWritten);
+    }
+    if (reader->reportFn) {
+        const cLogReaderFileReport report{job->input, outputPath,    outcome,
+                                          job->code,  framesWritten, deleted};
+        reader->reportFn(reader->reportContext, report);
+    }
+    cRunReport_fileEnd(&job->report, job->code);
+    std::lock_guard<std::mutex> guard(reader->lock);
+    reader->filesCode |= job->code;
+    job->turn->committed = true;
+    reader->changed.notify_all();
+}
+
+void release(cJobTask* task) {
+    FileJob* job = jobOf(task);
+    assert(!job->mdf && !job->stream);
+    delete job;
+}
+
+const cJobTaskOps fileOps = {prepare, decide, convert, commit, release};
+
+// The lines the walk logged between two files: written out in their place.
+struct LinesJob {
+    cJobTask task;
+    std::string lines;
+};
+
+void writeLines(cJobTask* task) {
+    zf_log_output_block(reinterpret_cast<LinesJob*>(task)->lines);
+}
+
+void releaseLines(cJobTask* task) {
+    delete reinterpret_cast<LinesJob*>(task);
+}
+
+const cJobTaskOps linesOps = {nullptr, nullptr, nullptr, writeLines, releaseLines};
+
+} // namespace
+
+bool cLogReader_isLogExtension(std::string_view ext) {
+    if (ext.size() != 3) return false;
+    char lower[3];
+    for (int i = 0; i < 3; ++i)
+        lower[i] = static_cast<char>(std::tolower((unsigned char)ext[i]));
+    std::string_view l(lower, 3);
+    return l == "mf4" || l == "mfc" || l == "mfe" || l == "mfm";
+}
+
+void cLogReader_submitLines(cLogReader* reader) {
+    if (!reader->capturing || reader->walkLines.empty()) return;
+    LinesJob* job = new LinesJob{{&linesOps}, std::move(reader->walkLines)};
+    reader->walkLines.clear();
+    zf_log_capture_end(); // the pool may wait for the window: no line of ours may be lost
+    cJobPool_submit(reader->pool, &job->task);
+    zf_log_capture_begin(&reader->walkLines);
+}
+
+void cLogReader_submitFile(cLogReader* reader, const std::string& input, const std::string& base,
+                           uint64_t size) {
+    cLogReader_submitLines(reader);
+    FileJob* job = new FileJob{{&fileOps}, reader, input, base, size, {}, {}, {}};
+    job->turn = std::make_shared<cLogReaderNameTurn>();
+    std::shared_ptr<cLogReaderNameTurn>& last = reader->nameTurns[base];
+    job->sameNameBefore = last;
+    last = job->turn;
+    if (reader->capturing) zf_log_capture_end();
+    cJobPool_submit(reader->pool, &job->task);
+    if (reader->capturing) zf_log_capture_begin(&reader->walkLines);
+}
