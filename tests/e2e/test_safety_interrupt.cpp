@@ -123,6 +123,34 @@ TEST(Safety, SignalInTheMiddleOfATraceLeavesNothing) {
     }
 }
 
+// With several jobs several traces are being written when the signal comes: every one of
+// their temporary files goes.
+TEST(Safety, SignalWithSeveralJobsLeavesNothing) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs");
+    for (uint32_t split = 1; split <= 3; ++split) {
+        const std::string log = dir / ("logs/0000000" + std::to_string(split) + ".MF4");
+        e2e_writeLog(log, safety_logOptions(split), manyFrames(1000000));
+    }
+    e2e_mkdirs(dir / "logs_out");
+    const pid_t pid = startKelvane({"-d", "-j", "3", "logs"}, dir.path, dir / "err");
+    std::string temp;
+    ASSERT_TRUE(waitForTempTrace(dir / "logs_out", pid, &temp));
+    kill(pid, SIGTERM);
+    const int status = waitFor(pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    for (const std::string& n : namesIn(dir / "logs_out"))
+        EXPECT_EQ(n.find(kTempMark), std::string::npos) << n;
+    // Whatever is not in place with its whole trace is still there.
+    for (uint32_t split = 1; split <= 3; ++split) {
+        const std::string name = "0000000" + std::to_string(split);
+        EXPECT_TRUE(e2e_exists(dir / ("logs/" + name + ".MF4")) ||
+                    e2e_exists(dir / ("logs_out/" + name + "_CAN.trc")))
+            << name;
+    }
+}
+
 // After SIGKILL (or a power loss) only the temporary file is left: hidden, named for what
 // it is, and taken neither for a log nor for a trace by a later run.
 TEST(Safety, KilledRunLeavesOnlyAHiddenTemporaryFile) {
