@@ -1,5 +1,6 @@
 #include "io/cGenericFile.h"
 
+#include <atomic>
 #include <cassert>
 #include <cstring>
 
@@ -11,7 +12,8 @@
 namespace {
 
 // 0 until first use or set: the default then depends on the machine.
-uint64_t outputLimit = 0;
+// Read by every file being unwrapped, on as many threads as files are converted at once.
+std::atomic<uint64_t> outputLimit{0};
 
 uint64_t defaultOutputLimit() {
     long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
@@ -37,13 +39,17 @@ bool cGenericFile_readHeader(cIO* io, cGenericFile* header) {
 }
 
 uint64_t cGenericFile_getOutputLimit() {
-    if (outputLimit == 0) outputLimit = defaultOutputLimit();
-    return outputLimit;
+    uint64_t limit = outputLimit.load();
+    if (limit == 0) {
+        limit = defaultOutputLimit();
+        outputLimit.store(limit);
+    }
+    return limit;
 }
 
 uint64_t cGenericFile_setOutputLimit(uint64_t limit) {
     uint64_t previous = cGenericFile_getOutputLimit();
-    outputLimit = limit;
+    outputLimit.store(limit);
     return previous;
 }
 
