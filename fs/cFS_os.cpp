@@ -130,8 +130,15 @@ cIO* fs_createNew(cFS*, std::string_view path) {
         errno = EINVAL;
         return nullptr;
     }
+    int ticket = -1;
+    if (!cFS_tempGuard_enter(p.c_str(), &ticket)) {
+        errno = EINTR; // the run is being ended: no new file
+        return nullptr;
+    }
     cIO* io = cIO_file_openNew(p.c_str());
-    if (io) cFS_tempGuard_arm(p.c_str());
+    const int reason = errno;
+    cFS_tempGuard_created(ticket, io != nullptr);
+    errno = reason;
     return io;
 }
 

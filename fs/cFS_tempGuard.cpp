@@ -4,28 +4,44 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
 
-// One slot per file being written under a temporary name; a run writes at most one per job.
-// A slot's state says who may touch its path: free (0) slots are taken by a writer with a
-// compare-and-swap, the writer copies the path in (1), and only then arms it (2); the handler
-// reads only armed slots, so it never sees a half-copied path.
+// One slot per file being written under a temporary name. A slot's state says who may touch
+// its path: a free slot is taken with a compare-and-swap (FILLING) and its path copied in;
+// then the file is being created (CREATING), then it exists (ARMED). The handler reads the
+// paths of CREATING and ARMED slots only, so it never sees a half-copied one.
 constexpr int kSlots = 64;
+enum { FREE = 0, FILLING = 1, CREATING = 2, ARMED = 3 };
 struct Slot {
-    std::atomic<int> state{0};
+    std::atomic<int> state{FREE};
     char path[PATH_MAX];
 };
 Slot slots[kSlots];
-enum { FREE = 0, WRITING = 1, ARMED = 2 };
+// Set first thing by the handler. A creation checks it after entering its slot, the handler
+// looks at the slots after setting it, both sequentially consistent: either the creation is
+// called off, or the handler sees its slot.
+std::atomic<int> ending{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the states");
+
+// How long the handler waits for a creation under way (it may be on the handler's own
+// thread, which cannot finish it): 100 times a millisecond.
+constexpr int kWaitSteps = 100;
 
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onSignal(int sig) {
-    for (Slot& s : slots)
-        if (s.state.load() == ARMED) unlink(s.path); // async-signal-safe
+    ending.store(1);
+    for (Slot& s : slots) {
+        for (int i = 0; i < kWaitSteps && s.state.load() == CREATING; ++i) {
+            const struct timespec step = {0, 1000000};
+            nanosleep(&step, nullptr); // async-signal-safe
+        }
+        const int state = s.state.load();
+        if (state == CREATING || state == ARMED) unlink(s.path); // async-signal-safe
+    }
     // SA_RESETHAND restored the default action: the signal, unblocked when we return, ends
     // the process.
     raise(sig);
@@ -47,23 +63,37 @@ void cFS_tempGuard_install() {
     }
 }
 
-void cFS_tempGuard_arm(const char* fullPath) {
+bool cFS_tempGuard_enter(const char* fullPath, int* ticket) {
+    *ticket = -1;
+    if (ending.load()) return false;
     const size_t n = std::strlen(fullPath);
-    if (n >= PATH_MAX) return;
-    for (Slot& s : slots) {
+    if (n >= PATH_MAX) return true;
+    for (int i = 0; i < kSlots; ++i) {
+        Slot& s = slots[i];
         int expected = FREE;
-        if (!s.state.compare_exchange_strong(expected, WRITING)) continue;
+        if (!s.state.compare_exchange_strong(expected, FILLING)) continue;
         std::memcpy(s.path, fullPath, n + 1);
-        s.state.store(ARMED);
-        return;
+        s.state.store(CREATING);
+        if (ending.load()) {
+            s.state.store(FREE);
+            return false;
+        }
+        *ticket = i;
+        return true;
     }
+    return true;
+}
+
+void cFS_tempGuard_created(int ticket, bool created) {
+    if (ticket < 0 || ticket >= kSlots) return;
+    slots[ticket].state.store(created ? ARMED : FREE);
 }
 
 void cFS_tempGuard_disarm(const char* fullPath) {
     for (Slot& s : slots) {
         int expected = ARMED;
         if (s.state.load() != ARMED || std::strcmp(s.path, fullPath) != 0) continue;
-        if (s.state.compare_exchange_strong(expected, WRITING)) s.state.store(FREE);
+        if (s.state.compare_exchange_strong(expected, FILLING)) s.state.store(FREE);
         return;
     }
 }
