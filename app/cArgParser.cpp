@@ -303,18 +303,24 @@ int cArg_parseInt(const char* text, int32_t* out) {
     return cArg_OK;
 }
 
-std::string cArgOption_syntax(const cArgOption* option, const char* joiner, const char* value) {
-    std::string syntax;
-    if (!option) return syntax;
+std::string cArgOption_name(const cArgOption* option, const char* joiner) {
+    std::string name;
+    if (!option) return name;
     if (option->shortName != 0) {
-        syntax += '-';
-        syntax += option->shortName;
+        name += '-';
+        name += option->shortName;
     }
     if (!option->longName.empty()) {
-        if (option->shortName != 0) syntax += joiner ? joiner : "|";
-        syntax += "--";
-        syntax += option->longName;
+        if (option->shortName != 0) name += joiner ? joiner : "|";
+        name += "--";
+        name += option->longName;
     }
+    return name;
+}
+
+std::string cArgOption_syntax(const cArgOption* option, const char* joiner, const char* value) {
+    std::string syntax = cArgOption_name(option, joiner);
+    if (!option) return syntax;
     const std::string shown = value ? std::string(value) : option->placeholder;
     if (!shown.empty() || value) {
         if (!option->longName.empty())

@@ -117,6 +117,8 @@ cArgOption* cArgTable_find(cArgTable* table, std::string_view longName);
 // values and errors first. False when any error was recorded.
 bool cArgTable_parse(cArgTable* table, int argc, const char* const* argv);
 
+// "-b|--buffer": the option's names, joined by joiner ("|" when null).
+std::string cArgOption_name(const cArgOption* option, const char* joiner);
 // "-b|--buffer=<n>"; joiner "|" for syntax lines, ", " for the glossary. A non-null value
 // replaces the placeholder.
 std::string cArgOption_syntax(const cArgOption* option, const char* joiner, const char* value);

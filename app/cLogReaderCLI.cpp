@@ -135,11 +135,7 @@ int verbosityLevel(int32_t verbosity) {
 
 // "-b|--buffer": how the error lines name an option.
 std::string optionName(const cArgOption* option) {
-    if (!option) return "option";
-    std::string name;
-    if (option->shortName != 0) name = std::string("-") + option->shortName;
-    if (!option->longName.empty()) name += (name.empty() ? "--" : "|--") + option->longName;
-    return name;
+    return option ? cArgOption_name(option, "|") : "option";
 }
 
 // "-h" is the common spelling of help. It has no entry of its own, so that the usage text
@@ -204,7 +200,7 @@ bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int
     if (e.jobs->count > 0) {
         const int32_t jobs = e.jobs->ints.front();
         if (jobs < 0 || jobs > cLogReaderCLI_MAX_JOBS) {
-            ZF_LOGE("-j|--jobs: %d is outside 0 to %d", static_cast<int>(jobs),
+            ZF_LOGE("%s: %d is outside 0 to %d", optionName(e.jobs).c_str(), static_cast<int>(jobs),
                     cLogReaderCLI_MAX_JOBS);
             *status = cLogReaderCLI_STATUS_BAD_NUMBER;
             return false;
