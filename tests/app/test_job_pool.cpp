@@ -221,18 +221,4 @@ TEST(JobPool, LaterFilesOpenEarlyButDecideAndCommitWaitForTheirPredecessor) {
     EXPECT_EQ(committed, "0 1 ");
 }
 
-TEST(JobPool, OneWorkerRunsEachTaskAtSubmitAndLogsAsItGoes) {
-    LogCapture capture;
-    FleetRun run;
-    cJobPool* pool = cJobPool_ctor(1, 1);
-    ASSERT_NE(pool, nullptr);
-    cJobPool_submit(pool, &(new FakeTask{{&fakeOps}, &run, 0, 1, false, false, {}})->base);
-    EXPECT_EQ(run.transcript, "0:0 ");
-    EXPECT_EQ(LogCapture::lines(), "I file 0 opened\nI file 0 converted: 1\n");
-    cJobPool_submit(pool, &(new NoteTask{{&noteOps}, &run, 1})->base);
-    EXPECT_EQ(run.result, 1);
-    cJobPool_dtor(pool);
-    EXPECT_EQ(run.alive, 0);
-}
-
 } // namespace

@@ -1,11 +1,14 @@
-// An input that shrinks while it is being converted (another program truncates it, a
-// network share loses it): the file fails with the conversion error and a message saying
-// what happened, its trace is not left behind, it is not deleted, and the run goes on with
-// the next file. The cut is made from inside the conversion, so it lands at the same point
-// every time.
+// An input that shrinks, grows or is replaced while it is being converted (another program
+// truncates it, a network share loses it): it is never deleted, a shrunk one fails with no
+// trace left, and the run goes on with the next file. The change is made from inside the
+// conversion, so it lands at the same point every time.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "app/cLogReader.h"
 #include "app/cLogReaderCLI.h"
@@ -18,23 +21,21 @@ namespace {
 
 std::string shrinkLog;
 
-// Passes everything on to the trace writer and truncates the input at one message.
-struct Truncating {
+// Passes everything on to the trace writer and, at one message, does to the input what
+// another program might.
+struct Meddling {
     cBusLayer layer;
     cBusLayer* inner;
-    std::string input;
-    int cutAt;
-    off_t keep;
+    int actAt;
+    std::function<void()> act;
     int seen = 0;
 };
 
-Truncating* self(cBusLayer* l) {
-    return reinterpret_cast<Truncating*>(l);
+Meddling* self(cBusLayer* l) {
+    return reinterpret_cast<Meddling*>(l);
 }
 bool onMsg(cBusLayer* l, const cBusMsg* m) {
-    if (++self(l)->seen == self(l)->cutAt) {
-        EXPECT_EQ(truncate(self(l)->input.c_str(), self(l)->keep), 0);
-    }
+    if (++self(l)->seen == self(l)->actAt) self(l)->act();
     return self(l)->inner->vt->newMsg(self(l)->inner, m);
 }
 bool onFile(cBusLayer* l, const cLogReaderFileInfo* i, bool c) {
@@ -50,7 +51,7 @@ bool onDrop(cBusLayer* l, const cLogReaderFileInfo* i) {
 bool onSummary(cBusLayer* l, cBusLayerFileSummary* out) {
     return self(l)->inner->vt->summary(self(l)->inner, out);
 }
-const cBusLayer_vtable kTruncating = {onMsg, onFile, onEnd, onDrop, onSummary};
+const cBusLayer_vtable kMeddling = {onMsg, onFile, onEnd, onDrop, onSummary};
 
 std::vector<cMdfWriterGroup> manyFrames(uint32_t split) {
     std::vector<cMdfWriterGroup> groups(2);
@@ -61,20 +62,20 @@ std::vector<cMdfWriterGroup> manyFrames(uint32_t split) {
     return groups;
 }
 
-} // namespace
-
-TEST(InputShrinks, DuringConversionTheFileFailsAndIsKept) {
-    e2e_tempDir dir;
+// Converts in/ (two logs) with -d; act runs at the 100th message of in/00000001.MF4.
+uint32_t convertMeddled(const e2e_tempDir& dir,
+                        const std::function<void(const std::string&)>& act) {
     e2e_mkdirs(dir / "in");
     cMdfWriterOptions first, second;
     first.split = 1;
     second.split = 2;
-    e2e_writeLog(dir / "in/00000001.MF4", first, manyFrames(1));
+    const std::string input = dir / "in/00000001.MF4";
+    e2e_writeLog(input, first, manyFrames(1));
     e2e_writeLog(dir / "in/00000002.MF4", second, manyFrames(2));
 
     cFS* fs = cFS_os_ctor(dir.path);
     cPeakConverter* peak = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
-    Truncating conv{{&kTruncating}, &peak->layer, dir / "in/00000001.MF4", 100, 64 * 1024};
+    Meddling conv{{&kMeddling}, &peak->layer, 100, [&] { act(input); }};
     cLogReaderOptions options{true, false, true, -1, 1, {}}; // delete what converts
     shrinkLog.clear();
     zf_log_set_output_callback(
@@ -88,7 +89,15 @@ TEST(InputShrinks, DuringConversionTheFileFailsAndIsKept) {
     zf_log_set_output_callback(nullptr);
     cPeakConverter_dtor(peak);
     cFS_dtor(fs);
+    return code;
+}
 
+} // namespace
+
+TEST(InputShrinks, DuringConversionTheFileFailsAndIsKept) {
+    e2e_tempDir dir;
+    const uint32_t code = convertMeddled(
+        dir, [](const std::string& path) { EXPECT_EQ(truncate(path.c_str(), 64 * 1024), 0); });
     EXPECT_EQ(code, cLogReader_CONVERSION_FAILED) << shrinkLog;
     EXPECT_EQ(e2e_countLines(shrinkLog, "shrank from"), 1) << shrinkLog;
     EXPECT_EQ(e2e_countLines(shrinkLog, "Error during conversion of in/00000001.MF4"), 1);
@@ -97,4 +106,27 @@ TEST(InputShrinks, DuringConversionTheFileFailsAndIsKept) {
     // The next file is not disturbed: converted and, as asked, deleted.
     EXPECT_TRUE(e2e_exists(dir / "in_out/00000002_CAN.trc"));
     EXPECT_FALSE(e2e_exists(dir / "in/00000002.MF4"));
+}
+
+// -d keeps an input that grew or was replaced while it was converted: the trace is not of
+// that file.
+TEST(InputShrinks, InputChangedDuringConversionIsKept) {
+    const std::function<void(const std::string&)> changes[] = {
+        [](const std::string& path) { std::ofstream(path, std::ios::app) << "more"; },
+        [](const std::string& path) {
+            e2e_writeFile(path + ".new", e2e_readFile(path));
+            std::filesystem::rename(path + ".new", path);
+        },
+    };
+    for (const auto& change : changes) {
+        e2e_tempDir dir;
+        EXPECT_EQ(convertMeddled(dir, change), cLogReader_OK) << shrinkLog;
+        EXPECT_TRUE(e2e_exists(dir / "in/00000001.MF4"));
+        EXPECT_TRUE(e2e_exists(dir / "in_out/00000001_CAN.trc"));
+        EXPECT_EQ(e2e_countLines(shrinkLog, "Kept in/00000001.MF4: the file changed while it "
+                                            "was converted"),
+                  1)
+            << shrinkLog;
+        EXPECT_FALSE(e2e_exists(dir / "in/00000002.MF4"));
+    }
 }

@@ -1,18 +1,11 @@
 // What -d deletes, which names a run writes to, and walks that must end: links, cycles,
-// name collisions and folders that cannot be read, in real folder trees.
+// and name collisions, in real folder trees.
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
-#include <fstream>
 
-#include "app/cLogReader.h"
-#include "app/cLogReaderCLI.h"
-#include "converter/cPeakConverter.h"
 #include "e2e_support.h"
-#include "fs/cFS_os.h"
-#include "support/log.h"
 #include "test_safety.h"
 
 namespace fs = std::filesystem;
@@ -141,33 +134,6 @@ TEST(Safety, NoWriteThroughLinksOrAboveTheOutputRoot) {
     EXPECT_TRUE(fs::is_empty(dir / "out/deep"));
 }
 
-// A damaged input never replaces the trace an earlier run made under that name.
-TEST(Safety, DamagedInputLeavesAnEarlierTraceAlone) {
-    e2e_tempDir dir;
-    e2e_mkdirs(dir / "logs");
-    e2e_mkdirs(dir / "logs_out");
-    cMdfWriterGroup g;
-    g.recordIdSize = 1;
-    for (int i = 0; i < 6; ++i)
-        g.frames.push_back(cMdfWriterFrame_can(0.01 + i * 0.001, 1, 0x300 + i, false, kBytes, 4));
-    cMdfWriterResult layout;
-    const cMdfWriterOptions options = safety_logOptions(1);
-    const std::vector<cMdfWriterGroup> groups{g};
-    std::vector<uint8_t> file = cMdfWriter_writeMemory(&options, &groups, &layout);
-    uint64_t dt = 0;
-    for (const cMdfWriterBlock& b : layout.blocks)
-        if (std::string(b.id) == "##DT") dt = b.offset;
-    ASSERT_NE(dt, 0u);
-    file[dt + 24 + 2 * (layout.bytes - dt - 24) / 6] = 0xEE; // the third record's id
-    e2e_writeBytes(dir / "logs/00000001.MF4", file);
-    e2e_writeFile(dir / "logs_out/00000001_CAN.trc", "an earlier run's trace\n");
-    const e2e_run run = e2e_runKelvane({"-d", "logs"}, dir.path);
-    EXPECT_EQ(run.status, 8) << run.err;
-    EXPECT_EQ(e2e_readFile(dir / "logs_out/00000001_CAN.trc"), "an earlier run's trace\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "logs_out"), {}), 1);
-    EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
-}
-
 // A link back to a folder the walk is in is skipped with a warning; links elsewhere are
 // followed. Every log is converted once and the run ends.
 TEST(Safety, WalksEnd) {
@@ -189,139 +155,4 @@ TEST(Safety, WalksEnd) {
     EXPECT_TRUE(e2e_exists(dir / "logs_out/a/toc/00000002_CAN.trc"));
     // Met again under its own name right after, c's log is a repeat of the one before.
     EXPECT_EQ(e2e_countLines(run.err, "Repeated input file"), 1) << run.err;
-}
-
-namespace {
-
-// An input file system over the real one whose listing of folders named "locked" and
-// opening of files named "locked.MF4" fail as they do without permission (tests run as
-// root, who is never refused).
-const cFS_vtable* realTable;
-bool lockedList(cFS* fs, std::string_view path, cFS_entrySet* set) {
-    if (path.size() >= 7 && path.substr(path.size() - 7) == "/locked") {
-        errno = EACCES;
-        return false;
-    }
-    return realTable->list(fs, path, set);
-}
-cIO* lockedOpen(cFS* fs, std::string_view path, uint32_t flags) {
-    if (path.size() >= 11 && path.substr(path.size() - 11) == "/locked.MF4") {
-        errno = EACCES;
-        return nullptr;
-    }
-    return realTable->open(fs, path, flags);
-}
-
-std::string safetyLog;
-void collect(const char* line, int length) {
-    safetyLog.append(line, length);
-}
-
-// The per-file reports of the last runDriver, one line each.
-std::vector<std::string> reports;
-void collectReport(void*, const cLogReaderFileReport& r) {
-    reports.push_back(std::string(r.inputPath) + " " + std::to_string(int(r.outcome)) + " " +
-                      std::to_string(r.code) + " " + std::to_string(r.framesWritten) + " " +
-                      std::string(r.outputPath) + (r.inputDeleted ? " deleted" : ""));
-}
-
-// Runs the driver over logs/ in dir with the real trace writer; -d when asked.
-uint32_t runDriver(const std::string& dir, cFS* input, bool deleteConverted,
-                   const std::function<void(cPeakConverter*)>& adjust = {}) {
-    cFS* output = cFS_os_ctor(dir);
-    cLogReaderOptions options{deleteConverted, false, true, -1, 1, {}};
-    cPeakConverter* converter = cPeakConverter_ctor(output, cPeakConverter_VERSION_2_1);
-    if (adjust) adjust(converter);
-    cLogReader* reader = cLogReader_ctor(input, output, true, &options, &converter->layer);
-    cLogReader_setReportFn(reader, collectReport, nullptr);
-    reports.clear();
-    safetyLog.clear();
-    zf_log_set_output_callback(collect);
-    const uint32_t code = cLogReader_process(reader, {"logs"});
-    zf_log_set_output_callback(nullptr);
-    cLogReader_dtor(reader);
-    cPeakConverter_dtor(converter);
-    cFS_dtor(output);
-    return code;
-}
-
-} // namespace
-
-// A folder that cannot be listed and a file that cannot be opened are reported with the
-// system's reason and fail with 8; everything else is converted.
-TEST(Safety, UnreadableFoldersAndFilesAreReported) {
-    e2e_tempDir dir;
-    e2e_mkdirs(dir / "logs/locked");
-    writeLog(dir / "logs/locked/00000001.MF4", frames(true, false));
-    writeLog(dir / "logs/locked.MF4", frames(true, false));
-    writeLog(dir / "logs/open.MF4", frames(true, false));
-    cFS* input = cFS_os_ctor(dir.path);
-    realTable = input->vt;
-    cFS_vtable locked = *realTable;
-    locked.list = lockedList;
-    locked.open = lockedOpen;
-    input->vt = &locked;
-    EXPECT_EQ(runDriver(dir.path, input, false), cLogReader_CONVERSION_FAILED);
-    EXPECT_EQ(e2e_countLines(safetyLog, "Could not list folder logs/locked: Permission denied"), 1)
-        << safetyLog;
-    EXPECT_EQ(
-        e2e_countLines(safetyLog, "Could not open input file logs/locked.MF4: Permission denied"),
-        1)
-        << safetyLog;
-    EXPECT_TRUE(e2e_exists(dir / "logs_out/open_CAN.trc"));
-    EXPECT_FALSE(e2e_exists(dir / "logs_out/locked"));
-    EXPECT_EQ(reports, (std::vector<std::string>{"logs/locked.MF4 3 8 0 ",
-                                                 "logs/open.MF4 0 0 1 logs_out/open_CAN.trc"}));
-    cFS_dtor(input);
-}
-
-namespace {
-
-// A converter that, while the first frame is written, does to the input what another
-// program might: appends to it, or puts another file in its place.
-const cBusLayer_vtable* peakTable;
-std::function<void()> duringConversion;
-bool meddlingNewMsg(cBusLayer* layer, const cBusMsg* msg) {
-    if (duringConversion) {
-        duringConversion();
-        duringConversion = nullptr;
-    }
-    return peakTable->newMsg(layer, msg);
-}
-
-} // namespace
-
-// -d keeps an input that changed while it was converted: the trace is not of that file.
-TEST(Safety, InputChangedDuringConversionIsKept) {
-    const std::function<void(const std::string&)> changes[] = {
-        [](const std::string& path) { std::ofstream(path, std::ios::app) << "more"; },
-        [](const std::string& path) {
-            e2e_writeFile(path + ".new", e2e_readFile(path));
-            fs::rename(path + ".new", path);
-        },
-    };
-    for (const auto& change : changes) {
-        e2e_tempDir dir;
-        e2e_mkdirs(dir / "logs");
-        writeLog(dir / "logs/00000001.MF4", frames(true, false));
-        cFS* input = cFS_os_ctor(dir.path);
-        cBusLayer_vtable meddling{};
-        const std::string path = dir / "logs/00000001.MF4";
-        duringConversion = [&] { change(path); };
-        EXPECT_EQ(runDriver(dir.path, input, true,
-                            [&](cPeakConverter* c) {
-                                peakTable = c->layer.vt;
-                                meddling = *peakTable;
-                                meddling.newMsg = meddlingNewMsg;
-                                c->layer.vt = &meddling;
-                            }),
-                  cLogReader_OK);
-        EXPECT_TRUE(e2e_exists(path));
-        EXPECT_TRUE(e2e_exists(dir / "logs_out/00000001_CAN.trc"));
-        EXPECT_EQ(e2e_countLines(safetyLog, "Kept logs/00000001.MF4: the file changed while it "
-                                            "was converted"),
-                  1)
-            << safetyLog;
-        cFS_dtor(input);
-    }
 }

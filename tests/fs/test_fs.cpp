@@ -1,5 +1,4 @@
-// File-system interface over a scripted backend: path joining, listings, folder creation
-// and the path text operations.
+// Listings through the file-system interface over a scripted backend.
 
 #include <gtest/gtest.h>
 
@@ -13,34 +12,25 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-// Answers from a table of paths and records the stat and mkdir calls (the cFS comes first).
+// Answers listings from a table of paths (the cFS comes first); every path is missing.
 struct Fake {
     cFS fs;
-    std::map<std::string, uint32_t> types;
     std::map<std::string, std::vector<cFS_entry>> listings;
-    Names calls;
-    bool failStat = false;
 };
 Fake* fake(cFS* fs) {
     return reinterpret_cast<Fake*>(fs);
 }
 const cFS_vtable kFakeTable = {
     [](cFS*) {},
-    [](cFS* fs, std::string_view p, cFS_statRecord* out) {
-        fake(fs)->calls.push_back("stat " + std::string(p));
-        auto it = fake(fs)->types.find(std::string(p));
-        *out = {it == fake(fs)->types.end() ? cFS_TYPE_MISSING : it->second, 0};
-        return !fake(fs)->failStat;
+    [](cFS*, std::string_view, cFS_statRecord* out) {
+        *out = {cFS_TYPE_MISSING, 0};
+        return true;
     },
     [](cFS* fs, std::string_view p, cFS_entrySet* set) {
         for (const cFS_entry& e : fake(fs)->listings[std::string(p)])
             set->insert(e);
     },
-    [](cFS* fs, std::string_view p) {
-        fake(fs)->calls.push_back("mkdir " + std::string(p));
-        fake(fs)->types[std::string(p)] = cFS_TYPE_FOLDER;
-        return true;
-    },
+    [](cFS*, std::string_view) { return false; },
     nullptr,
     nullptr};
 
@@ -49,16 +39,6 @@ struct FakeFs : ::testing::Test {
     void root(const char* r) {
         cFS_init(&f.fs, r);
         f.fs.vt = &kFakeTable;
-        f.calls.clear();
-    }
-    // The folders that cFS_mkdirs created, in order.
-    Names mkdirs(std::string_view path, bool want = true) {
-        f.calls.clear();
-        EXPECT_EQ(cFS_mkdirs(&f.fs, path), want) << path;
-        Names out;
-        for (const std::string& c : f.calls)
-            if (c.rfind("mkdir ", 0) == 0) out.push_back(c.substr(6));
-        return out;
     }
     void TearDown() override { cFS_drop(&f.fs); }
 };
@@ -71,38 +51,6 @@ Names names(const cFS_entrySet& set) {
 }
 
 } // namespace
-
-TEST(FsBase, InertTableAndNullObjects) {
-    cFS* fs = cFS_ctor("/r");
-    cFS_statRecord st{};
-    EXPECT_FALSE(cFS_stat(fs, "x", &st) || cFS_mkdir(fs, "x") || cFS_remove(fs, "x") ||
-                 cFS_init(nullptr, "r") || cFS_stat(nullptr, "", &st));
-    EXPECT_EQ(cFS_open(fs, "x", cFS_ACCESS_READ), nullptr);
-    cFS_dtor(fs);
-}
-
-TEST_F(FakeFs, MkdirsCreatesOutermostFirstAndSkipsWhatExists) {
-    root("/data/out");
-    cFS_statRecord st;
-    cFS_stat(&f.fs, "", &st); // the root itself, without a slash behind it
-    EXPECT_EQ(f.calls, (Names{"stat /data/out"}));
-    EXPECT_EQ(mkdirs("dev1/day2"), (Names{"/data/out//dev1", "/data/out//dev1/day2"}));
-    f.types.erase("/data/out//dev1/day2");
-    EXPECT_EQ(mkdirs("dev1//day2/"), (Names{"/data/out//dev1/day2"}));
-    EXPECT_TRUE(mkdirs("").empty());
-    EXPECT_TRUE(f.calls.empty());
-    f.types["/data/out//file"] = cFS_TYPE_FILE;
-    f.types["/data/out//odd"] = cFS_TYPE_OTHER;
-    EXPECT_TRUE(mkdirs("file/below", false).empty());
-    EXPECT_TRUE(mkdirs("odd", false).empty());
-    f.failStat = true;
-    EXPECT_TRUE(mkdirs("new", false).empty());
-    // Without a root a relative path stays relative.
-    root("");
-    f.failStat = false;
-    EXPECT_EQ(mkdirs("a/b"), (Names{"a", "a/b"}));
-    EXPECT_EQ(mkdirs("/x/y"), (Names{"/x", "/x/y"}));
-}
 
 TEST_F(FakeFs, ListingsAreMadeRelativeAndLoopsEnd) {
     root("base");
@@ -125,32 +73,4 @@ TEST_F(FakeFs, ListingsAreMadeRelativeAndLoopsEnd) {
     cFS_entrySet loop;
     cFS_ls_recursive(&f.fs, "loop", &loop);
     EXPECT_LT(loop.size(), 100u);
-}
-
-TEST(FsPath, TextPiecesAndAbsolutePaths) {
-    // Pairs of a path and its file name|extension|base name|parent folder.
-    const char* cases[] = {"a/b/c.mf4", "c.mf4|mf4|c|a/b/",
-                           "a/b/",      "|||a/b/",
-                           "",          "|||",
-                           "c.tar.gz",  "c.tar.gz|gz|c.tar|",
-                           "name.",     "name.||name.|",
-                           "MF4",       "MF4|MF4|MF4|",
-                           "/abc",      "abc|abc|abc|/",
-                           "d.ir/f",    "f|f|f|d.ir/",
-                           ".hidden",   ".hidden|hidden||"};
-    for (size_t i = 0; i < std::size(cases); i += 2) {
-        const char* path = cases[i];
-        std::string got = std::string(cFS_getFileName(path)) + "|";
-        got += std::string(cFS_getExtension(path)) + "|" + std::string(cFS_getBaseName(path));
-        EXPECT_EQ(got + "|" + std::string(cFS_getParentFolder(path)), cases[i + 1]) << path;
-    }
-    std::string_view src = "p/q.r";
-    EXPECT_EQ(cFS_getExtension(src).data(), src.data() + 4); // a view into the argument
-
-    cFS* fs = cFS_ctor("/root");
-    std::string out = "x:";
-    for (const char* p : {"a/b", "..", ""})
-        cFS_relativeToAbsolutePath(fs, p, &out);
-    EXPECT_EQ(out, "x:/root/a/b/root");
-    cFS_dtor(fs);
 }

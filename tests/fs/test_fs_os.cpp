@@ -1,4 +1,4 @@
-// Operating-system backend on a scratch folder, and path normalisation.
+// Operating-system backend on a scratch folder.
 
 #include <gtest/gtest.h>
 
@@ -9,37 +9,26 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <vector>
 
 #include "fs/cFS.h"
 #include "fs/cFS_os.h"
 #include "io/cIO.h"
-#include "support/log.h"
 
 namespace {
 
-std::vector<std::string> g_lines;
-void captureLine(const char* line, int length) {
-    g_lines.emplace_back(line, (size_t)length);
-}
-
 struct OsFs : ::testing::Test {
-    std::string dir, cwd, oldCwd;
+    std::string dir, oldCwd;
     cFS* fs = nullptr;
     void SetUp() override {
         char tmpl[] = "/tmp/kv_fs_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         ASSERT_TRUE(cFS_os_getCwd(&oldCwd));
         ASSERT_EQ(chdir(tmpl), 0);
-        ASSERT_TRUE(cFS_os_getCwd(&cwd));
         dir = tmpl;
         fs = cFS_os_ctor(dir);
         ASSERT_NE(fs, nullptr);
-        g_lines.clear();
-        zf_log_set_output_callback(captureLine);
     }
     void TearDown() override {
-        zf_log_set_output_callback(nullptr);
         cFS_dtor(fs);
         EXPECT_EQ(chdir(oldCwd.c_str()), 0);
         EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
@@ -50,40 +39,9 @@ struct OsFs : ::testing::Test {
         fputs("abc", f);
         fclose(f);
     }
-    std::string normalized(std::string p) {
-        cFS_os_normalizePath(&p);
-        return p;
-    }
 };
 
 } // namespace
-
-TEST_F(OsFs, StatAndConstruction) {
-    touch("file.MF4");
-    const struct {
-        std::string_view path;
-        bool ok;
-        cFS_statRecord st; // {9, 9}: left as it was
-    } cases[] = {
-        // clang-format off
-        {"file.MF4", true, {cFS_TYPE_FILE, 3}}, {"", true, {cFS_TYPE_FOLDER, 0}},
-        {"nothing", true, {cFS_TYPE_MISSING, 0}}, {"/../../dev/null", true, {cFS_TYPE_OTHER, 0}},
-        // Below a regular file the system reports "not a directory": a failure.
-        {"file.MF4/below", false, {9, 9}},
-        // A NUL byte would name another path at the system call.
-        {std::string_view("file.MF4\0x", 10), false, {9, 9}},
-        // clang-format on
-    };
-    for (const auto& c : cases) {
-        cFS_statRecord st{9, 9};
-        EXPECT_EQ(cFS_stat(fs, c.path, &st), c.ok) << c.path;
-        EXPECT_TRUE(st.type == c.st.type && st.size == c.st.size) << c.path;
-    }
-    EXPECT_FALSE(cFS_os_ctor(dir + "/file.MF4") || cFS_os_ctor(dir + "/missing") ||
-                 cFS_os_ctor("") || cFS_os_getCwd(nullptr));
-    EXPECT_TRUE(cFS_os_isPathAbsolute("/x"));
-    EXPECT_FALSE(cFS_os_isPathAbsolute("x/") || cFS_os_isPathAbsolute(""));
-}
 
 TEST_F(OsFs, ListsFilesAndFoldersInByteOrder) {
     for (const char* n : {"b.MF4", "A.MF4", "a.mf4", "with space.mf4", "\xc3\xa9t\xc3\xa9.mf4"})
@@ -130,29 +88,4 @@ TEST_F(OsFs, MkdirsRemoveAndOpen) {
     EXPECT_FALSE(cFS_remove(fs, "dev1/day2")); // not empty
     EXPECT_TRUE(cFS_remove(fs, "dev1/day2/o.trc") && cFS_remove(fs, "dev1/day2"));
     EXPECT_FALSE(cFS_remove(fs, "dev1/day2"));
-}
-
-TEST_F(OsFs, NormalizePath) {
-    ASSERT_EQ(mkdir("logs", 0700) | mkdir("logs/dev1", 0700) | mkdir("x", 0700), 0);
-    touch("x/y.MF4");
-    touch("file.MF4");
-    const std::string cases[][2] = {
-        // clang-format off
-        {"logs\\dev1", cwd + "/logs/dev1/"}, {"logs/dev1/", cwd + "/logs/dev1/"},
-        {cwd + "//x///y.MF4", cwd + "/x//y.MF4"}, {"no dir/a.mf4", cwd + "/no dir/a.mf4"},
-        {"a//b/../c", cwd + "/a/b/../c"}, {"", cwd + "/"}, {"..", ""}, {"/", "/"},
-        // clang-format on
-    };
-    for (auto& c : cases)
-        EXPECT_EQ(normalized(c[0]), c[1]) << c[0];
-    EXPECT_TRUE(g_lines.empty());
-
-    std::string bad = cwd + "/file.MF4/";
-    EXPECT_EQ(normalized(bad), bad);
-    ASSERT_EQ(g_lines.size(), 1u);
-    EXPECT_NE(g_lines[0].find(" E Could not stat path " + bad + "\n"), std::string::npos);
-
-    ASSERT_EQ(chdir("/"), 0);
-    EXPECT_EQ(normalized("kv_surely_missing"), "//kv_surely_missing");
-    cFS_os_normalizePath(nullptr);
 }

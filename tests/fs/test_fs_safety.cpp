@@ -87,24 +87,6 @@ TEST(FsSafety, CreateNewNeverOverwritesAndRenameReplacesLinks) {
     EXPECT_TRUE(cFS_canReplaceAtomically(s.fs));
 }
 
-TEST(FsSafety, CheckedListingsFailWithTheReason) {
-    Scratch s;
-    s.write("f", "x");
-    std::filesystem::create_directory(s / "d");
-    s.write("d/x.mf4", "x");
-    cFS_entrySet set;
-    EXPECT_TRUE(cFS_list(s.fs, "d", &set));
-    ASSERT_EQ(set.size(), 1u);
-    EXPECT_EQ(set.begin()->name, "x.mf4");
-    EXPECT_FALSE(cFS_list(s.fs, "f", &set));
-    EXPECT_EQ(errno, ENOTDIR);
-    EXPECT_FALSE(cFS_list(s.fs, "none", &set));
-    EXPECT_EQ(errno, ENOENT);
-    cFS_entrySet quiet; // the unchecked listing stays quiet and empty
-    cFS_ls(s.fs, "none", &quiet);
-    EXPECT_TRUE(quiet.empty());
-}
-
 TEST(FsSafety, FolderPathsStayBelowTheRoot) {
     Scratch s;
     std::filesystem::create_directories(s / "out/a/b");

@@ -105,23 +105,6 @@ struct HugeStream {
 
 } // namespace
 
-TEST(ContainerHeader, FieldsInFileOrderAndShortOrForeignFiles) {
-    const std::string bytes("Generic File\x01\x01\x22\x01\x12\x34\x56\x78\xAA", 21);
-    const Bytes good(bytes.begin(), bytes.end());
-    cGenericFile h{};
-    cIO* m = memoryOf(good);
-    ASSERT_TRUE(cGenericFile_readHeader(m, &h));
-    EXPECT_EQ(std::tie(h.type, h.version, h.flag, h.footerFlag, h.serialNumber),
-              std::make_tuple(cGenericFile_TYPE_COMPRESSED, 1, 1, 1, 0x12345678u));
-    EXPECT_EQ(cIO_tell(m), 20);
-    cIO_close(m);
-    Bytes badMagic = good;
-    badMagic[11] = 'E';
-    for (const Bytes& bad : {Bytes(good.begin(), good.begin() + 19), Bytes{}, badMagic})
-        EXPECT_FALSE(headerOf(bad)) << bad.size();
-    EXPECT_FALSE(cGenericFile_readHeader(nullptr, &h));
-}
-
 TEST(CompressedContainer, RoundTripsWithAndWithoutFooter) {
     const Bytes plain = sampleData(200000, 1);
     for (auto [W, L] : {std::pair<uint8_t, uint8_t>{4, 3}, {8, 4}, {11, 4}, {15, 14}}) {
@@ -252,25 +235,4 @@ TEST(EncryptedContainer, RoundTripsForSizesAndIterationCounts) {
     }
     EXPECT_EQ(unwrap(encrypted({1, 2, 3}, "pw", 10, 1)), (Bytes{1, 2, 3})); // first flag 1
     EXPECT_NE(encrypted({}, "pw"), encrypted({}, "pw")); // a fresh vector and salt each time
-}
-
-TEST(ContainerWriterFiles, StreamingWritersMatchTheReaders) {
-    const Bytes plain = sampleData((5 << 20) / 2 + 123, 9); // several of the writers' pieces
-    const std::string src = ::testing::TempDir() + "/kv_cont_plain", dst = src + ".packed";
-    auto readDst = [&] {
-        std::ifstream f(dst, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    };
-    std::ofstream(src, std::ios::binary)
-        .write(reinterpret_cast<const char*>(plain.data()), std::streamsize(plain.size()));
-    cContainerWriter_compressOptions co;
-    ASSERT_TRUE(cContainerWriter_compressFile(src.c_str(), dst.c_str(), &co));
-    EXPECT_EQ(unwrap(readDst()), plain);
-    cContainerWriter_encryptOptions eo{.password = "pw"};
-    ASSERT_TRUE(cContainerWriter_encryptFile(src.c_str(), dst.c_str(), &eo));
-    EXPECT_EQ(unwrap(readDst()), plain);
-    co.windowBits = 3; // refused: no output is left behind
-    EXPECT_FALSE(cContainerWriter_compressFile(src.c_str(), dst.c_str(), &co));
-    EXPECT_EQ(readDst(), Bytes{});
-    std::remove(src.c_str());
 }

@@ -62,47 +62,7 @@ Bytes randomBytes(size_t n, uint32_t seed, int alphabet = 256) {
     return b;
 }
 
-// W = 8, L = 4: "1 01000001  0 00000000 0011", a literal 0x41, then distance 1 length 4.
-const Bytes kFiveA = {0xA0, 0x80, 0x0C};
-
 } // namespace
-
-TEST(HeatshrinkDecoder, HandMadeBitStreams) {
-    EXPECT_EQ(decode(kFiveA, 8, 4), Bytes(5, 0x41));
-    EXPECT_EQ(decode(kFiveA, 8, 4, 1, 1), Bytes(5, 0x41));
-    // W = 4, L = 3: "0 0100 011", a back-reference before any output copies the zeroed window.
-    EXPECT_EQ(decode({0x23}, 4, 3), Bytes(4, 0));
-    // W = 12, L = 9: "1 01111000  0 0000 00000011  1 00000001", wide fields, high part first:
-    // 'x', then distance 4 and length 258, which reaches three zero bytes of the fresh window.
-    Bytes out = decode({0xBC, 0x00, 0x0E, 0x02}, 12, 9), expect(259, 0);
-    for (size_t i = 0; i < expect.size(); i += 4)
-        expect[i] = 'x';
-    EXPECT_EQ(out, expect);
-}
-
-TEST(HeatshrinkDecoder, FinishSemantics) {
-    heatshrink_decoder* hsd = heatshrink_decoder_alloc(1024, 8, 4);
-    size_t taken = 0, got = 0;
-    uint8_t out[8];
-    auto poll = [&](size_t room) { // the result, the bytes given, then what finish says
-        const int r = heatshrink_decoder_poll(hsd, out, room, &got);
-        return std::make_tuple(r, got, int(heatshrink_decoder_finish(hsd)));
-    };
-    // Tag 1 and four literal bits, then padding: the data ends cleanly inside the literal,
-    // seven bits of the byte unread and none waiting.
-    heatshrink_decoder_sink(hsd, kFiveA.data(), 1, &taken);
-    EXPECT_EQ(poll(8), std::make_tuple(HSDR_POLL_EMPTY, 0u, HSDR_FINISH_DONE));
-    EXPECT_EQ(std::make_tuple(hsd->state, hsd->bitIndex),
-              std::make_tuple(uint8_t(HSDS_YIELD_LITERAL), uint8_t(0x40)));
-    // A back-reference longer than the output room keeps finish at MORE until it is out.
-    heatshrink_decoder_reset(hsd);
-    heatshrink_decoder_sink(hsd, kFiveA.data(), kFiveA.size(), &taken);
-    EXPECT_EQ(poll(2), std::make_tuple(HSDR_POLL_MORE, 2u, HSDR_FINISH_MORE));
-    EXPECT_EQ(std::make_tuple(hsd->state, hsd->outputCount),
-              std::make_tuple(uint8_t(HSDS_YIELD_BACKREF), uint16_t(3)));
-    EXPECT_EQ(poll(8), std::make_tuple(HSDR_POLL_EMPTY, 3u, HSDR_FINISH_DONE));
-    heatshrink_decoder_free(hsd);
-}
 
 TEST(HeatshrinkDecoder, AgreesWithABitByBitDecoderOnArbitraryInput) {
     // Random bytes are a valid but arbitrary token stream (far distances into the fresh
@@ -118,26 +78,6 @@ TEST(HeatshrinkDecoder, AgreesWithABitByBitDecoderOnArbitraryInput) {
                 << int(W) << "/" << int(L) << " round " << round;
         }
     }
-}
-
-TEST(HeatshrinkDecoder, ParameterLimitsAndFullBuffer) {
-    // The window and lookahead limits are checked through the container's parameter fields.
-    heatshrink_decoder* one = heatshrink_decoder_alloc(1, 5, 4);
-    EXPECT_TRUE(one && !heatshrink_decoder_alloc(0, 8, 4) && !heatshrink_decoder_alloc(1024, 0, 0));
-    heatshrink_decoder_free(one);
-    heatshrink_decoder* hsd = heatshrink_decoder_alloc(4, 8, 4);
-    uint8_t data[8] = {};
-    size_t n = 0;
-    // A 4-byte input buffer takes 3, then 1, then reports FULL.
-    EXPECT_EQ(heatshrink_decoder_sink(hsd, data, 3, &n), HSDR_SINK_OK);
-    EXPECT_EQ(heatshrink_decoder_sink(hsd, data, 3, &n), HSDR_SINK_OK);
-    EXPECT_EQ(n, 1u);
-    EXPECT_EQ(heatshrink_decoder_sink(hsd, data, 3, &n), HSDR_SINK_FULL);
-    EXPECT_EQ(n, 0u);
-    EXPECT_EQ(heatshrink_decoder_finish(hsd), HSDR_FINISH_MORE); // input waiting
-    hsd->state = 7;
-    EXPECT_EQ(heatshrink_decoder_poll(hsd, data, sizeof data, &n), HSDR_POLL_ERROR_UNKNOWN);
-    heatshrink_decoder_free(hsd);
 }
 
 TEST(HeatshrinkRoundTrip, EncoderOutputDecodesExactlyForManyParameters) {
@@ -174,24 +114,4 @@ TEST(HeatshrinkRoundTrip, EncoderOutputDecodesExactlyForManyParameters) {
     heatshrink_encoder_free(hse);
     EXPECT_LT(enc.size(), big.size() / 2);
     EXPECT_EQ(decode(enc, 11, 4), big);
-}
-
-TEST(HeatshrinkStream, ReadsInAnyChunkSize) {
-    const Bytes input = sampleData(50000, 11);
-    Bytes enc, out, buf(1 << 20);
-    ASSERT_TRUE(heatshrink_encode(input.data(), input.size(), 10, 6, &enc));
-    cIO* src = memoryOf(enc);
-    for (size_t chunk : {size_t(1), size_t(999), buf.size()}) {
-        ASSERT_EQ(cIO_seek(src, 0, cIO_SEEK_SET), 0);
-        cIO* hs = cIO_heatshrink_open(src, 10, 6);
-        int64_t got;
-        for (out.clear(); (got = cIO_read(hs, buf.data(), chunk)) > 0;)
-            out.insert(out.end(), buf.begin(), buf.begin() + got);
-        EXPECT_EQ(got, 0);
-        EXPECT_EQ(out, input) << "chunk " << chunk;
-        EXPECT_EQ(cIO_close(hs), 0);
-    }
-    EXPECT_FALSE(cIO_heatshrink_open(nullptr, 8, 4) || cIO_heatshrink_open(src, 0, 4) ||
-                 cIO_heatshrink_open(src, 8, 8));
-    cIO_close(src);
 }

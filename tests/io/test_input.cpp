@@ -168,31 +168,3 @@ TEST(InputFile, NestedContainersShareOneBudget) {
     EXPECT_NE(log.find("not an MDF 4 file or log container"), std::string::npos) << log;
     EXPECT_GT(budget.left, (uint64_t(1) << 40) - 1024);
 }
-
-// The ciphertext is decrypted from where it lies when the input hands it out, and read into
-// the plaintext's own memory and decrypted there when not: both give the same plaintext, and
-// a damaged copy hands out nothing either way.
-TEST(InputFile, DecryptionInPlaceAndFromReads) {
-    const Bytes plain = logLike(300001);
-    Bytes file;
-    cContainerWriter_encryptOptions eo{.password = "pw", .iterations = 10};
-    ASSERT_TRUE(cContainerWriter_encrypt(plain.data(), plain.size(), &eo, &file));
-    for (int64_t buffer : {int64_t(-1), int64_t(0), int64_t(512)}) {
-        for (bool damaged : {false, true}) {
-            Bytes bytes = file;
-            if (damaged) bytes[bytes.size() / 2] ^= 0x40;
-            TempFile f(bytes);
-            cIO* in = cIO_input_open(cIO_file_open(f.path.c_str(), 0), buffer);
-            ASSERT_NE(in, nullptr);
-            cGenericFile h{};
-            ASSERT_TRUE(cGenericFile_readHeader(in, &h));
-            cIO* out = cGenericFile_encrypted_open(in, &h, "pw", 2);
-            EXPECT_EQ(cIO_close(in), 0);
-            EXPECT_EQ(out == nullptr, damaged) << buffer;
-            if (out) {
-                EXPECT_EQ(readAll(out), plain) << buffer;
-            }
-            cIO_close(out);
-        }
-    }
-}

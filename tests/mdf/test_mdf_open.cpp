@@ -1,10 +1,9 @@
-// Opening logger files end to end: the product check, the unfinalised repair, the XML
-// metadata, saving the tree, and the reader's behaviour on damaged files.
+// Opening logger files end to end: the product check, the unfinalised repair and the
+// reader's behaviour on damaged files.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -39,22 +38,6 @@ size_t countMessages(cMdf* mdf, std::vector<uint32_t>* ids = nullptr) {
         if (ids) ids->push_back(it->current->ID);
     cMdfParallelIter_dtor(it);
     return n;
-}
-
-std::string metaValue(const cMdfMetaDataMap& map, const std::string& path) {
-    auto it = map.find(path);
-    return it == map.end() ? "<none>" : it->second.value;
-}
-
-// Every item of the metadata as "path=value;", in path order.
-std::string render(const cMdfMetaDataMap& map) {
-    std::map<std::string, std::string> sorted;
-    for (const auto& [path, item] : map)
-        sorted[path] = item.value;
-    std::string out;
-    for (const auto& [path, value] : sorted)
-        out += path + "=" + value + ";";
-    return out;
 }
 
 TEST(MdfOpen, AcceptsOnlyTheLoggerToolIds) {
@@ -113,125 +96,6 @@ TEST(MdfOpen, UnfinalisedFileReadsItsLastBlockToTheEnd) {
     Opened fin(finalised);
     ASSERT_NE(fin.mdf, nullptr);
     EXPECT_EQ(countMessages(fin.mdf), 4u);
-}
-
-TEST(MdfMetaData, LoggerItemsByPath) {
-    cMdfWriterOptions o;
-    o.serialNumber = "0BADCAFE";
-    o.session = 17;
-    o.split = 4;
-    std::vector<cMdfWriterGroup> groups = canGroup(1);
-    groups[0].sourceComment = "<SIcomment><common_properties><e name=\"bus\" ro=\"true\">CAN1</e>"
-                              "</common_properties></SIcomment>";
-    Opened f(o, groups);
-    ASSERT_NE(f.mdf, nullptr);
-    cMdfMetaDataMap map = cMdf_getMetaData(f.mdf);
-    EXPECT_EQ(render(map), "HDcomment.Device Information.serial number=0BADCAFE;"
-                           "HDcomment.Log Information.session=17;"
-                           "HDcomment.Log Information.split=4;SIcomment.bus=CAN1;");
-    const cMdfMetaData& serial = map.at("HDcomment.Device Information.serial number");
-    EXPECT_EQ(serial.name + "," + serial.type + "," + std::to_string(serial.ro),
-              "serial number,string,1");
-}
-
-TEST(MdfMetaData, DocumentShapes) {
-    // clang-format off
-    const std::pair<const char*, const char*> cases[] = { // header comment XML, items
-        // the first of two equal paths wins
-        {"<A><common_properties><tree name=\"B\"><e name=\"C\">1</e><e name=\"C\">2</e></tree>"
-         "</common_properties></A>", "A.B.C=1;"},
-        {"<A><common_properties><e name=\"C\">x</e></common_properties></A>", "A.C=x;"},
-        // leading blanks go, a line break stays
-        {"<A><common_properties><e name=\"b\">  7</e><e name=\"n\">\n7</e>"
-         "<e name=\"t\">\t7 </e></common_properties></A>", "A.b=7;A.n=\n7;A.t=\t7 ;"},
-        // entity split text is joined
-        {"<A><common_properties><e name=\"v\"> a&amp;b</e></common_properties></A>", "A.v=a&b;"},
-        // items outside common_properties are ignored
-        {"<A><e name=\"top\">1</e><other><e name=\"x\">2</e></other>"
-         "<other><common_properties><e name=\"y\">3</e></common_properties></other></A>", ""},
-        // nameless tree and item
-        {"<A><common_properties><tree><e name=\"k\">v</e><e>lost</e></tree><e/>"
-         "</common_properties></A>", "A.tree.k=v;"},
-        // text after a child element is not collected
-        {"<A><common_properties><e name=\"k\">v<b>x</b>tail</e></common_properties></A>",
-         "A.k=vx;"},
-        {"<A><common_properties><e name=\"k\">v</common_properties></A>", ""}, // not well-formed
-        {"<A/>", ""},
-    };
-    // clang-format on
-    for (const auto& [xml, items] : cases) {
-        cMdfWriterOptions o;
-        o.hdXml = xml;
-        Opened f(o, canGroup(1));
-        ASSERT_NE(f.mdf, nullptr) << xml;
-        EXPECT_EQ(render(cMdf_getMetaData(f.mdf)), items) << xml;
-    }
-}
-
-TEST(MdfMetaData, AttributesAndWhichCommentsCount) {
-    cMdfWriterOptions o;
-    o.hdXml = "<A><common_properties><e name=\"a\" ro=\"True\" unit=\"s\" description=\"d\">1</e>"
-              "<e name=\"b\" ro=\"1\">2</e><e name=\"c\" ro=\"true\">3</e></common_properties></A>";
-    Opened f(o, canGroup(1));
-    ASSERT_NE(f.mdf, nullptr);
-    cMdfMetaDataMap map = cMdf_getMetaData(f.mdf);
-    ASSERT_EQ(map.size(), 3u);
-    EXPECT_EQ(std::to_string(map["A.a"].ro) + map["A.a"].unit + map["A.a"].description +
-                  std::to_string(map["A.b"].ro) + std::to_string(map["A.c"].ro),
-              "0sd01");
-
-    // Without an XML header comment nothing is gathered, whatever the sources hold; a broken
-    // source comment empties the whole map.
-    const std::string source = "<S><common_properties><e name=\"s\">1</e></common_properties></S>";
-    struct Case {
-        bool hdComment, hdAsTx;
-        std::string sourceXml;
-        bool empty;
-    } cases[] = {{false, false, source, true},
-                 {true, true, source, true},
-                 {true, false, "<S><common_properties>", true},
-                 {true, false, source, false}};
-    for (const Case& c : cases) {
-        cMdfWriterOptions opt;
-        opt.hdComment = c.hdComment;
-        opt.hdCommentAsTx = c.hdAsTx;
-        std::vector<cMdfWriterGroup> groups = canGroup(1);
-        groups[0].sourceComment = c.sourceXml;
-        Opened g(opt, groups);
-        ASSERT_NE(g.mdf, nullptr);
-        cMdfMetaDataMap m = cMdf_getMetaData(g.mdf);
-        EXPECT_EQ(m.empty(), c.empty) << c.hdComment << c.hdAsTx << c.sourceXml;
-        EXPECT_EQ(metaValue(m, "S.s"), c.empty ? "<none>" : "1");
-    }
-}
-
-TEST(MdfOpen, SavedTreeReadsBackTheSame) {
-    cMdfWriterOptions o;
-    std::vector<cMdfWriterGroup> groups = canGroup(6);
-    groups.push_back(canGroup(4, 1)[0]);
-    groups[1].dataStorage = MDFW_DATA_VLSD_SD;
-    Opened f(o, groups);
-    ASSERT_NE(f.mdf, nullptr);
-    std::vector<uint32_t> before;
-    countMessages(f.mdf, &before);
-
-    cIO* out = cIO_memoryAlloc_ctor();
-    cMdfBlock_saveContext ctx;
-    cMdfBlock_saveContext_init(&ctx, out, 0);
-    ASSERT_TRUE(cMdfBlock_save(f.mdf->root.get(), &ctx, nullptr));
-    std::vector<uint8_t> saved(cIO_memoryAlloc_data(out),
-                               cIO_memoryAlloc_data(out) + cIO_memoryAlloc_size(out));
-    cIO_close(out);
-    EXPECT_EQ(saved.size(), f.bytes.size());
-    EXPECT_EQ(memcmp(saved.data(), "MDF     ", 8), 0);
-
-    Opened back(saved);
-    ASSERT_NE(back.mdf, nullptr);
-    std::vector<uint32_t> after;
-    countMessages(back.mdf, &after);
-    EXPECT_EQ(before, after);
-    EXPECT_EQ(before.size(), 10u);
-    EXPECT_EQ(cMdf_getMetaData(back.mdf).size(), cMdf_getMetaData(f.mdf).size());
 }
 
 TEST(MdfOpen, DamagedFilesNeverCrash) {

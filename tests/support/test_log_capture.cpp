@@ -70,4 +70,12 @@ TEST(LogCapture, CapturedLinesWaitWhileOtherThreadsLogAndLeaveAsOneBlock) {
     EXPECT_EQ(g_writes.size(), 3u);
 }
 
+TEST(LogCapture, LongMessageIsCutAt510Characters) {
+    SinkGuard guard;
+    ZF_LOGE("%s", std::string(600, 'x').c_str());
+    ASSERT_EQ(g_writes.size(), 1u);
+    EXPECT_EQ(g_writes[0].size(), 511u);
+    EXPECT_EQ(g_writes[0].substr(508), "xx\n");
+}
+
 } // namespace

@@ -89,18 +89,6 @@ TEST(NumberFormat, IntegersMatchPrintf) {
     }
 }
 
-TEST(NumberFormat, HexBytesLikeTheAppendingHelper) {
-    std::string bytes;
-    for (int i = 0; i < 64; ++i)
-        bytes += static_cast<char>(i * 37 + 11);
-    for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{8}, size_t{64}}) {
-        std::string expected;
-        cstr_support_append_hex_buffer(&expected, bytes.data(), n, ' ', true);
-        char buf[3 * 64 + 16];
-        EXPECT_EQ(std::string(buf, cstr_support_put_hex_bytes(buf, bytes.data(), n)), expected);
-    }
-}
-
 TEST(NumberFormat, RandomHexLikePrintfAndNothingWrittenInFront) {
     std::mt19937_64 rng(777);
     for (int i = 0; i < 20000; ++i) {
