@@ -17,9 +17,9 @@ TEST(cRunReport, ProgressTextFitsItsRoom) {
     EXPECT_EQ(cRunReport_progressText(c, 0.0, "x", 0), "15 done, 3 failed, 0.0 MB/s: x");
     const std::string path = "logs/very/deep/folder/00000001.MF4";
     for (int width = 1; width < 80; ++width) {
-        const std::string text = cRunReport_progressText(c, 2.0, path, width);
-        EXPECT_LE(text.size(), static_cast<size_t>(width)) << width;
         const size_t room = static_cast<size_t>(width);
+        const std::string text = cRunReport_progressText(c, 2.0, path, width);
+        EXPECT_LE(text.size(), room) << width;
         if (room >= head.size() + path.size()) {
             EXPECT_EQ(text, head + path);
         } else if (room > head.size() + 3) {

@@ -26,9 +26,7 @@ expect() { # command line, expected completions (sorted, blank-separated)
   fi
 }
 expect "kelvane --trace-format=v" "version1 version2"
-expect "kelvane -f " "version1 version2"
 expect "kelvane --no" "--no-append-root --non-interactive"
-expect "kelvane --verb" "--verbosity="
 expect "kelvane -O lo" "logs logs_out"
 expect "kelvane -p k" "keys.json"
 expect "kelvane -b " ""

@@ -2,10 +2,14 @@
 // Helpers of the end-to-end tests: scratch folders, running the real kelvane binary,
 // reading and writing whole files.
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "app/cLogReader.h"
 #include "tools/cMdfWriter.h"
 
 struct e2e_run {
@@ -24,6 +28,14 @@ struct e2e_tempDir {
 
 // Runs the binary with the arguments in the working directory cwd.
 e2e_run e2e_runKelvane(const std::vector<std::string>& args, const std::string& cwd);
+// Starts it without waiting, stdout and stderr to files; inChild runs just before exec.
+pid_t e2e_startKelvane(const std::vector<std::string>& args, const std::string& cwd,
+                       const std::string& outPath, const std::string& errPath,
+                       const std::function<void()>& inChild = {});
+int e2e_waitFor(pid_t pid); // the wait status, -1 on failure
+// One device's log metadata; the split tells the logs of one session apart.
+cMdfWriterOptions e2e_logOptions(const std::string& serial = "0000ABCD", uint32_t session = 1,
+                                 uint32_t split = 1);
 
 bool e2e_writeFile(const std::string& path, const std::string& bytes);
 bool e2e_writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
@@ -37,3 +49,7 @@ void e2e_writeLog(const std::string& path, const cMdfWriterOptions& options,
 
 // Number of log lines (on stderr) that contain the text.
 int e2e_countLines(const std::string& log, const std::string& text);
+
+// Runs the driver in this process over the inputs, log lines of level and above to *log.
+uint32_t e2e_convertInProcess(cFS* fs, const cLogReaderOptions& options, cBusLayer* layer,
+                              const std::vector<std::string>& inputs, int level, std::string* log);

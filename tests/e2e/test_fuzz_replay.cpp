@@ -51,61 +51,42 @@ long expectedOf(const std::string& name, char tag) {
     return end && *end == '_' ? v : -1;
 }
 
-TEST(FuzzReplay, EveryTargetHasRegressionInputs) {
-    for (const char* target : {"mdf", "compressed", "encrypted", "passwords", "cli"})
-        EXPECT_FALSE(inputsOf(target).empty()) << target;
-}
-
-// Damaged logs must fail in both trace versions.
-TEST(FuzzReplay, DamagedLogsFail) {
-    for (const std::string& name : inputsOf("mdf")) {
-        SCOPED_TRACE(name);
-        const std::string in = bytesOf("mdf", name);
-        EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), false), cLogReader_OK);
-        EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), true), cLogReader_OK);
-    }
-}
-
-// Containers named "ok_..." open and give their content back, "bad_..." ones are refused.
-TEST(FuzzReplay, ContainersOpenOnlyWhenSound) {
-    for (std::string target : {"compressed", "encrypted"}) {
+// Containers named "ok_..." open, "bad_..." ones are refused; password files named "nK_..."
+// hold K entries; command lines named "sK_..." end with status K.
+TEST(FuzzReplay, ContainersPasswordsAndCommandLinesGiveTheirResult) {
+    for (std::string target : {"compressed", "encrypted", "passwords", "cli"}) {
         for (const std::string& name : inputsOf(target)) {
             SCOPED_TRACE(target + "/" + name);
+            const std::string in = bytesOf(target, name);
+            const size_t n = in.size();
+            if (target == "passwords" || target == "cli") {
+                const long want = expectedOf(name, target == "cli" ? 's' : 'n');
+                ASSERT_GE(want, 0) << "name must begin with nK_ or sK_";
+                EXPECT_EQ(target == "cli" ? cFuzz_parseCommandLine(dataOf(in), n)
+                                          : static_cast<long>(cFuzz_loadPasswords(dataOf(in), n)),
+                          want);
+                continue;
+            }
             ASSERT_TRUE(name.rfind("ok_", 0) == 0 || name.rfind("bad_", 0) == 0)
                 << "name must say ok_ or bad_";
-            const std::string in = bytesOf(target, name);
-            bool opened = target == "compressed" ? cFuzz_openCompressed(dataOf(in), in.size())
-                                                 : cFuzz_openEncrypted(dataOf(in), in.size());
-            EXPECT_EQ(opened, name.rfind("ok_", 0) == 0);
+            EXPECT_EQ(target == "compressed" ? cFuzz_openCompressed(dataOf(in), n)
+                                             : cFuzz_openEncrypted(dataOf(in), n),
+                      name.rfind("ok_", 0) == 0);
         }
     }
 }
 
-// Password files named "nK_..." hold K entries; command lines named "sK_..." end with status K.
-TEST(FuzzReplay, PasswordFilesAndCommandLinesGiveTheirResult) {
-    for (const std::string& name : inputsOf("passwords")) {
-        SCOPED_TRACE("passwords/" + name);
-        long want = expectedOf(name, 'n');
-        ASSERT_GE(want, 0) << "name must begin with nK_";
-        const std::string in = bytesOf("passwords", name);
-        EXPECT_EQ(cFuzz_loadPasswords(dataOf(in), in.size()), static_cast<size_t>(want));
-    }
-    for (const std::string& name : inputsOf("cli")) {
-        SCOPED_TRACE("cli/" + name);
-        long want = expectedOf(name, 's');
-        ASSERT_GE(want, 0) << "name must begin with sK_";
-        const std::string in = bytesOf("cli", name);
-        EXPECT_EQ(cFuzz_parseCommandLine(dataOf(in), in.size()), want);
-    }
-}
-
-TEST(FuzzReplay, BinaryRefusesEachDamagedLogAndKeepsIt) {
+// Damaged logs fail in both trace versions; the binary refuses each and keeps it.
+TEST(FuzzReplay, DamagedLogsFailAndAreKept) {
     e2e_tempDir dir;
     const std::vector<std::string> logs = inputsOf("mdf");
     for (size_t i = 0; i < logs.size(); ++i) {
         SCOPED_TRACE(logs[i]);
+        const std::string in = bytesOf("mdf", logs[i]); // fails in process in both versions
+        EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), false), cLogReader_OK);
+        EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), true), cLogReader_OK);
         const std::string name = "log" + std::to_string(i) + ".mf4";
-        e2e_writeFile(dir / name, bytesOf("mdf", logs[i]));
+        e2e_writeFile(dir / name, in);
         e2e_run run = e2e_runKelvane({"-d", name}, dir.path);
         EXPECT_GT(run.status, 0) << run.err;
         EXPECT_LT(run.status, 129) << run.err;

@@ -1,6 +1,5 @@
-// An input that shrinks, grows or is replaced while it is being converted (another program
-// truncates it, a network share loses it): it is never deleted, a shrunk one fails with no
-// trace left, and the run goes on with the next file. The change is made from inside the
+// An input that shrinks, grows or is replaced while it is converted is never deleted; a
+// shrunk one fails with no trace and the run goes on. The change is made from inside the
 // conversion, so it lands at the same point every time.
 #include <gtest/gtest.h>
 
@@ -10,7 +9,6 @@
 #include <fstream>
 #include <functional>
 
-#include "app/cLogReader.h"
 #include "app/cLogReaderCLI.h"
 #include "converter/cPeakConverter.h"
 #include "e2e_support.h"
@@ -77,16 +75,8 @@ uint32_t convertMeddled(const e2e_tempDir& dir,
     cPeakConverter* peak = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
     Meddling conv{{&kMeddling}, &peak->layer, 100, [&] { act(input); }};
     cLogReaderOptions options{true, false, true, -1, 1, {}}; // delete what converts
-    shrinkLog.clear();
-    zf_log_set_output_callback(
-        [](const char* l, int n) { (shrinkLog += std::string(l, n)) += '\n'; });
-    const int level = zf_log_get_output_level();
-    zf_log_set_output_level(ZF_LOG_INFO);
-    cLogReader* reader = cLogReader_ctor(fs, fs, true, &options, &conv.layer);
-    const uint32_t code = cLogReader_process(reader, {"in"});
-    cLogReader_dtor(reader);
-    zf_log_set_output_level(level);
-    zf_log_set_output_callback(nullptr);
+    const uint32_t code =
+        e2e_convertInProcess(fs, options, &conv.layer, {"in"}, ZF_LOG_INFO, &shrinkLog);
     cPeakConverter_dtor(peak);
     cFS_dtor(fs);
     return code;

@@ -1,15 +1,12 @@
-// Randomized layout round trips: random frame lists written by the project's writer in random
-// combinations of every layout choice a writer has, converted by the real binary in both
-// trace versions, and compared byte for byte with the traces that the trace writer makes
-// from the frame list itself. Fixed seeds run here; KELVANE_ROUNDTRIP_SEEDS="FIRST COUNT"
-// runs further ones (scripts/roundtrip-seeds.sh). A failing seed prints the layout it drew.
+// Random frame lists in random writer layouts, converted by the binary in both trace versions
+// and compared byte for byte with what the trace writer makes of the frame list itself.
+// KELVANE_ROUNDTRIP_SEEDS="FIRST COUNT" runs further seeds; a failing seed prints its layout.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 
 #include "converter/cPeakConverter.h"
@@ -38,11 +35,6 @@ struct Drawn {
     std::vector<cMdfWriterGroup> groups;
     std::ostringstream layout;
 };
-
-const char* kindName(cMdfWriterFrameKind k) {
-    static const char* names[] = {"data", "remote", "error", "lin"};
-    return names[k];
-}
 
 cMdfWriterFrame drawFrame(Rng& rng, cMdfWriterFrameKind kind, double time, int fdPercent) {
     uint8_t data[64];
@@ -108,35 +100,22 @@ void drawGroupLayout(Rng& rng, cMdfWriterGroup* g, bool msTimes, std::ostream& o
         if (std::find(g->recordIds.begin(), g->recordIds.end(), id) == g->recordIds.end())
             g->recordIds.push_back(id);
     }
-    const char* order = "natural";
     g->chainOrder.resize(kinds.size());
     for (uint32_t i = 0; i < kinds.size(); ++i)
         g->chainOrder[i] = i;
     if (rng.percent(30)) {
         std::reverse(g->chainOrder.begin(), g->chainOrder.end());
-        order = "reversed";
     } else if (rng.percent(50)) {
         for (size_t i = kinds.size(); i > 1; --i)
             std::swap(g->chainOrder[i - 1], g->chainOrder[rng.below(i)]);
-        order = "shuffled";
     }
-    static const char* storageNames[] = {"fixed", "sd", "vlsd-cg"};
-    static const char* timeNames[] = {"double", "micros", "millis32be"};
-    static const char* placeNames[] = {"last", "first", "behind-parent"};
-    out << "{kinds=";
-    for (auto k : kinds)
-        out << kindName(k) << ",";
-    out << " chain=" << order << "(";
-    for (uint32_t i : g->chainOrder)
-        out << i;
-    out << ") ids=" << int(g->recordIdSize) << ":";
-    for (uint64_t id : g->recordIds)
-        out << id << ",";
-    out << " storage=" << storageNames[g->dataStorage] << " vlsd=" << placeNames[g->vlsdPlace]
-        << " bytes=" << int(g->canDataBytes) << " time=" << timeNames[g->timeEncoding]
-        << (g->bigEndian ? " big-endian" : "") << " inval=" << g->invalidationBytes
-        << (g->flatChannels ? " flat" : "") << " shuffle=" << g->channelShuffle
-        << " frames=" << g->frames.size() << "}";
+    out << "{kinds/chain/ids";
+    for (size_t i = 0; i < kinds.size(); ++i)
+        out << " " << int(kinds[i]) << "/" << g->chainOrder[i] << "/" << int(g->recordIdSize);
+    out << " storage/vlsd/bytes/time/be/inval/flat/shuffle " << int(g->dataStorage) << "/"
+        << int(g->vlsdPlace) << "/" << int(g->canDataBytes) << "/" << int(g->timeEncoding) << "/"
+        << g->bigEndian << "/" << g->invalidationBytes << "/" << g->flatChannels << "/"
+        << g->channelShuffle << " frames " << g->frames.size() << "}";
 }
 
 Drawn drawFile(uint64_t seed) {
@@ -280,29 +259,12 @@ void writeExpected(const Drawn& d, const std::string& root, const std::string& n
     cFS_dtor(fs);
 }
 
-// The first line where two traces differ, for the failure message.
-std::string firstDifference(const std::string& got, const std::string& want) {
-    std::istringstream g(got), w(want);
-    std::string gl, wl;
-    for (int line = 1;; ++line) {
-        bool hasG = static_cast<bool>(std::getline(g, gl)),
-             hasW = static_cast<bool>(std::getline(w, wl));
-        if (!hasG && !hasW) return "identical lines";
-        if (gl != wl || hasG != hasW)
-            return "line " + std::to_string(line) + ": got \"" + (hasG ? gl : "<end>") +
-                   "\" want \"" + (hasW ? wl : "<end>") + "\"";
-    }
-}
-
 // Writes the files of seeds [first, first + count), converts them in both versions with
 // one run each and compares every trace. Returns the number of seeds that failed.
 size_t roundTrip(uint64_t first, uint64_t count) {
     e2e_tempDir dir;
-    e2e_mkdirs(dir / "in");
-    e2e_mkdirs(dir / "want/v1");
-    e2e_mkdirs(dir / "want/v2");
-    e2e_mkdirs(dir / "v1");
-    e2e_mkdirs(dir / "v2");
+    for (const char* sub : {"in", "want/v1", "want/v2", "v1", "v2"})
+        e2e_mkdirs(dir / sub);
     std::vector<Drawn> drawn;
     for (uint64_t seed = first; seed < first + count; ++seed) {
         drawn.push_back(drawFile(seed));
@@ -327,16 +289,13 @@ size_t roundTrip(uint64_t first, uint64_t count) {
         for (const char* v : {"v1", "v2"}) {
             const std::string got = dir / (std::string(v) + "/in_out/" + name + "_CAN.trc");
             const std::string want = dir / ("want/" + std::string(v) + "/" + name + "_CAN.trc");
-            if (e2e_exists(got) != e2e_exists(want))
-                why += std::string(v) +
-                       (e2e_exists(got) ? ": trace not expected; " : ": trace missing; ");
-            else if (e2e_readFile(got) != e2e_readFile(want))
-                why += std::string(v) + " " +
-                       firstDifference(e2e_readFile(got), e2e_readFile(want)) + "; ";
+            if (e2e_exists(got) != e2e_exists(want) || e2e_readFile(got) != e2e_readFile(want))
+                why += std::string(v) + " trace differs; ";
         }
-        if (why.empty()) continue;
-        ++failed;
-        ADD_FAILURE() << why << "\n" << d.layout.str();
+        if (!why.empty()) {
+            ++failed;
+            ADD_FAILURE() << why << "\n" << d.layout.str();
+        }
     }
     return failed;
 }
@@ -355,29 +314,4 @@ TEST(LayoutRoundTrip, FurtherSeedsFromTheEnvironment) {
         GTEST_SKIP() << "KELVANE_ROUNDTRIP_SEEDS=\"FIRST COUNT\" not set";
     for (unsigned long long at = first; at < first + count; at += 500)
         EXPECT_EQ(roundTrip(at, std::min(500ull, first + count - at)), 0u);
-}
-
-// A channel that feeds a message field but points past its record fails the file with 8,
-// names channel, group and record length, leaves no trace and keeps the input under -d.
-TEST(LayoutRoundTrip, ChannelOutsideItsRecordFailsTheFile) {
-    e2e_tempDir dir;
-    cMdfWriterGroup g;
-    g.frames = {cMdfWriterFrame_can(0.001, 1, 0x10, false, nullptr, 8)};
-    std::vector<cMdfWriterGroup> groups = {g};
-    cMdfWriterOptions o;
-    cMdfWriterResult result;
-    std::vector<uint8_t> bytes = cMdfWriter_writeMemory(&o, &groups, &result);
-    const uint32_t beyond = 200;
-    for (const cMdfWriterBlock& b : result.blocks)
-        if (std::string(b.id) == "##CN" && b.label == "CAN_DataFrame.ID") // behind 8 links, 4 bytes
-            memcpy(&bytes[b.offset + 24 + 64 + 4], &beyond, sizeof beyond);
-    ASSERT_TRUE(e2e_writeBytes(dir / "log.mf4", bytes));
-    e2e_run run = e2e_runKelvane({"-d", "log.mf4"}, dir.path);
-    EXPECT_EQ(run.status, 8) << run.err;
-    EXPECT_EQ(e2e_countLines(run.err, "Channel CAN_DataFrame.ID of channel group CAN_DataFrame "
-                                      "lies outside its record of 79 bytes"),
-              1)
-        << run.err;
-    EXPECT_TRUE(e2e_exists(dir / "log.mf4"));
-    EXPECT_FALSE(e2e_exists(dir / "log_CAN.trc"));
 }

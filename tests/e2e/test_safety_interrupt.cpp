@@ -1,21 +1,17 @@
 // Runs of the real binary that do not end well: a signal in the middle of a trace, a file
-// size limit (a disk that fills up), two runs writing one tree at once. Whatever carries a
-// trace's name must be a whole trace.
+// size limit (a disk that fills up). Whatever carries a trace's name must be a whole trace.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "e2e_support.h"
-#include "test_safety.h"
 
 namespace {
 
@@ -43,35 +39,10 @@ const std::string& bigLog() {
     static e2e_tempDir dir;
     static const std::string path = [] {
         const std::string p = dir / "big.MF4";
-        e2e_writeLog(p, safety_logOptions(1), manyFrames(3000000));
+        e2e_writeLog(p, e2e_logOptions("0000ABCD", 1, 1), manyFrames(3000000));
         return p;
     }();
     return path;
-}
-
-// Starts the binary in cwd with stderr to errPath; inChild runs just before exec.
-pid_t startKelvane(const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& errPath, const std::function<void()>& inChild = {}) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    const int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int null = open("/dev/null", O_WRONLY);
-    if (e < 0 || null < 0 || dup2(e, 2) < 0 || dup2(null, 1) < 0 || chdir(cwd.c_str()) != 0)
-        _exit(127);
-    if (inChild) inChild();
-    std::vector<std::string> copy = args;
-    std::string binary = KELVANE_BINARY;
-    std::vector<char*> argv{binary.data()};
-    for (std::string& a : copy)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(binary.c_str(), argv.data());
-    _exit(127);
-}
-
-int waitFor(pid_t pid) {
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid ? status : -1;
 }
 
 std::vector<std::string> namesIn(const std::string& folder) {
@@ -102,76 +73,41 @@ bool waitForTempTrace(const std::string& folder, pid_t pid, std::string* name) {
 
 } // namespace
 
-// Ctrl-C, kill and a closed terminal: the temporary trace goes, no trace appears, the input
-// stays (even with -d), and the run ends by the signal itself.
+// Ctrl-C, kill and a closed terminal, with one job and with several traces being written:
+// every temporary trace goes, the input stays (even with -d) unless its whole trace is in
+// place, and the run ends by the signal itself.
 TEST(Safety, SignalInTheMiddleOfATraceLeavesNothing) {
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    for (auto [sig, jobs] : {std::pair{SIGTERM, 1}, {SIGINT, 1}, {SIGHUP, 1}, {SIGTERM, 3}}) {
+        SCOPED_TRACE(std::to_string(sig) + " with jobs " + std::to_string(jobs));
         e2e_tempDir dir;
         e2e_mkdirs(dir / "logs");
-        std::filesystem::copy_file(bigLog(), dir / "logs/00000001.MF4");
         e2e_mkdirs(dir / "logs_out");
-        const pid_t pid = startKelvane({"-d", "logs"}, dir.path, dir / "err");
+        std::filesystem::copy_file(bigLog(), dir / "logs/00000001.MF4");
+        for (int split = 2; split <= jobs; ++split)
+            e2e_writeLog(dir / ("logs/0000000" + std::to_string(split) + ".MF4"),
+                         e2e_logOptions("0000ABCD", 1, split), manyFrames(1000000));
+        const pid_t pid = e2e_startKelvane({"-d", "-j", std::to_string(jobs), "logs"}, dir.path,
+                                           "/dev/null", dir / "err");
         std::string temp;
-        ASSERT_TRUE(waitForTempTrace(dir / "logs_out", pid, &temp)) << sig;
+        ASSERT_TRUE(waitForTempTrace(dir / "logs_out", pid, &temp));
         kill(pid, sig);
-        const int status = waitFor(pid);
-        ASSERT_TRUE(WIFSIGNALED(status)) << sig << " " << status;
+        const int status = e2e_waitFor(pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
         EXPECT_EQ(WTERMSIG(status), sig);
-        EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{}) << sig;
+        for (const std::string& n : namesIn(dir / "logs_out"))
+            EXPECT_EQ(n.find(kTempMark), std::string::npos) << n;
+        if (jobs == 1) {
+            EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{});
+        }
         EXPECT_EQ(std::filesystem::file_size(dir / "logs/00000001.MF4"),
                   std::filesystem::file_size(bigLog()));
+        for (int split = 2; split <= jobs; ++split) {
+            const std::string name = "0000000" + std::to_string(split);
+            EXPECT_TRUE(e2e_exists(dir / ("logs/" + name + ".MF4")) ||
+                        e2e_exists(dir / ("logs_out/" + name + "_CAN.trc")))
+                << name;
+        }
     }
-}
-
-// With several jobs several traces are being written when the signal comes: every one of
-// their temporary files goes.
-TEST(Safety, SignalWithSeveralJobsLeavesNothing) {
-    e2e_tempDir dir;
-    e2e_mkdirs(dir / "logs");
-    for (uint32_t split = 1; split <= 3; ++split) {
-        const std::string log = dir / ("logs/0000000" + std::to_string(split) + ".MF4");
-        e2e_writeLog(log, safety_logOptions(split), manyFrames(1000000));
-    }
-    e2e_mkdirs(dir / "logs_out");
-    const pid_t pid = startKelvane({"-d", "-j", "3", "logs"}, dir.path, dir / "err");
-    std::string temp;
-    ASSERT_TRUE(waitForTempTrace(dir / "logs_out", pid, &temp));
-    kill(pid, SIGTERM);
-    const int status = waitFor(pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << status;
-    EXPECT_EQ(WTERMSIG(status), SIGTERM);
-    for (const std::string& n : namesIn(dir / "logs_out"))
-        EXPECT_EQ(n.find(kTempMark), std::string::npos) << n;
-    // Whatever is not in place with its whole trace is still there.
-    for (uint32_t split = 1; split <= 3; ++split) {
-        const std::string name = "0000000" + std::to_string(split);
-        EXPECT_TRUE(e2e_exists(dir / ("logs/" + name + ".MF4")) ||
-                    e2e_exists(dir / ("logs_out/" + name + "_CAN.trc")))
-            << name;
-    }
-}
-
-// After SIGKILL (or a power loss) only the temporary file is left: hidden, named for what
-// it is, and taken neither for a log nor for a trace by a later run.
-TEST(Safety, KilledRunLeavesOnlyAHiddenTemporaryFile) {
-    e2e_tempDir dir;
-    e2e_mkdirs(dir / "logs");
-    std::filesystem::copy_file(bigLog(), dir / "logs/00000001.MF4");
-    e2e_mkdirs(dir / "logs_out");
-    const pid_t pid = startKelvane({"logs"}, dir.path, dir / "err");
-    std::string temp;
-    ASSERT_TRUE(waitForTempTrace(dir / "logs_out", pid, &temp));
-    kill(pid, SIGKILL);
-    waitFor(pid);
-    const std::vector<std::string> left = namesIn(dir / "logs_out");
-    ASSERT_EQ(left, std::vector<std::string>{temp});
-    EXPECT_EQ(temp.rfind(".00000001_CAN.trc.kelvane-tmp-", 0), 0u) << temp;
-    EXPECT_NE(temp.substr(temp.size() - 4), ".trc");
-
-    // A later run over the output tree sees no log in the left-over file.
-    const e2e_run again = e2e_runKelvane({"logs_out"}, dir.path);
-    EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(namesIn(dir / "logs_out_out"), std::vector<std::string>{});
 }
 
 // A disk that fills up: the trace is removed, the message gives the system's reason, the
@@ -180,13 +116,13 @@ TEST(Safety, KilledRunLeavesOnlyAHiddenTemporaryFile) {
 TEST(Safety, FailingWritesNameTheReasonAndKeepTheInput) {
     e2e_tempDir dir;
     e2e_mkdirs(dir / "logs");
-    e2e_writeLog(dir / "logs/00000001.MF4", safety_logOptions(1), manyFrames(200000));
-    const pid_t pid = startKelvane({"-d", "logs"}, dir.path, dir / "err", [] {
+    e2e_writeLog(dir / "logs/00000001.MF4", e2e_logOptions("0000ABCD", 1, 1), manyFrames(200000));
+    const pid_t pid = e2e_startKelvane({"-d", "logs"}, dir.path, "/dev/null", dir / "err", [] {
         signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{1 << 20, 1 << 20};
         setrlimit(RLIMIT_FSIZE, &limit);
     });
-    const int status = waitFor(pid);
+    const int status = e2e_waitFor(pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 8);
     const std::string err = e2e_readFile(dir / "err");
@@ -194,26 +130,4 @@ TEST(Safety, FailingWritesNameTheReasonAndKeepTheInput) {
     EXPECT_EQ(e2e_countLines(err, "Error during conversion of logs/00000001.MF4"), 1) << err;
     EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{});
     EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
-}
-
-// Two runs converting into one tree at once: each trace is some run's whole trace, never
-// one run's start followed by the other's tail.
-TEST(Safety, TwoRunsIntoOneTreeLeaveWholeTraces) {
-    e2e_tempDir dir;
-    e2e_mkdirs(dir / "logs");
-    e2e_writeLog(dir / "logs/00000001.MF4", safety_logOptions(1), manyFrames(300000));
-    e2e_writeLog(dir / "logs/00000002.MF4", safety_logOptions(2), manyFrames(200000));
-    e2e_tempDir alone;
-    std::filesystem::copy(dir / "logs", alone / "logs");
-    ASSERT_EQ(e2e_runKelvane({"logs"}, alone.path).status, 0);
-
-    const pid_t first = startKelvane({"logs"}, dir.path, dir / "err1");
-    const pid_t second = startKelvane({"logs"}, dir.path, dir / "err2");
-    EXPECT_EQ(waitFor(first), 0);
-    EXPECT_EQ(waitFor(second), 0);
-    for (const char* trace : {"00000001_CAN.trc", "00000002_CAN.trc"})
-        EXPECT_TRUE(e2e_readFile(dir / "logs_out/" + trace) ==
-                    e2e_readFile(alone / "logs_out/" + trace))
-            << trace;
-    EXPECT_EQ(namesIn(dir / "logs_out").size(), 2u);
 }

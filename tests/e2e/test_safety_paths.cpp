@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "e2e_support.h"
-#include "test_safety.h"
 
 namespace fs = std::filesystem;
 
@@ -25,7 +24,7 @@ std::vector<cMdfWriterGroup> frames(bool classic, bool fd, bool lin = false) {
 // Each log of a tree gets a split of its own, so none is skipped as a repeat of another.
 void writeLog(const std::string& path, const std::vector<cMdfWriterGroup>& groups) {
     static uint32_t split = 1;
-    e2e_writeLog(path, safety_logOptions(split++), groups);
+    e2e_writeLog(path, e2e_logOptions("0000ABCD", 1, split++), groups);
 }
 
 bool isLink(const std::string& path) {

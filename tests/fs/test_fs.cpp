@@ -1,5 +1,3 @@
-// Listings through the file-system interface over a scripted backend.
-
 #include <gtest/gtest.h>
 
 #include <map>
@@ -17,22 +15,19 @@ struct Fake {
     cFS fs;
     std::map<std::string, std::vector<cFS_entry>> listings;
 };
-Fake* fake(cFS* fs) {
-    return reinterpret_cast<Fake*>(fs);
-}
-const cFS_vtable kFakeTable = {
-    [](cFS*) {},
-    [](cFS*, std::string_view, cFS_statRecord* out) {
-        *out = {cFS_TYPE_MISSING, 0};
-        return true;
-    },
-    [](cFS* fs, std::string_view p, cFS_entrySet* set) {
-        for (const cFS_entry& e : fake(fs)->listings[std::string(p)])
-            set->insert(e);
-    },
-    [](cFS*, std::string_view) { return false; },
-    nullptr,
-    nullptr};
+const cFS_vtable kFakeTable = {[](cFS*) {},
+                               [](cFS*, std::string_view, cFS_statRecord* out) {
+                                   *out = {cFS_TYPE_MISSING, 0};
+                                   return true;
+                               },
+                               [](cFS* fs, std::string_view p, cFS_entrySet* set) {
+                                   for (const cFS_entry& e :
+                                        reinterpret_cast<Fake*>(fs)->listings[std::string(p)])
+                                       set->insert(e);
+                               },
+                               [](cFS*, std::string_view) { return false; },
+                               nullptr,
+                               nullptr};
 
 struct FakeFs : ::testing::Test {
     Fake f;

@@ -1,9 +1,7 @@
-// Operating-system backend on a scratch folder.
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -33,12 +31,7 @@ struct OsFs : ::testing::Test {
         EXPECT_EQ(chdir(oldCwd.c_str()), 0);
         EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
     }
-    void touch(const std::string& name) {
-        FILE* f = fopen((dir + "/" + name).c_str(), "wb");
-        ASSERT_NE(f, nullptr) << name;
-        fputs("abc", f);
-        fclose(f);
-    }
+    void touch(const std::string& name) { std::ofstream(dir + "/" + name) << "abc"; }
 };
 
 } // namespace

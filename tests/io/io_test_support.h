@@ -1,5 +1,4 @@
 #pragma once
-// Helpers shared by the io tests.
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,21 +10,17 @@
 
 #include <gtest/gtest.h>
 
-#include "io/cIO.h"
 #include "io/cIO_memoryAlloc.h"
 #include "support/log.h"
 
 using Bytes = std::vector<uint8_t>;
 
 // A memory stream holding the bytes, positioned at 0.
-inline cIO* memoryOf(const void* bytes, size_t n) {
+inline cIO* memoryOf(const Bytes& b) {
     cIO* m = cIO_memoryAlloc_ctor();
-    if (n != 0) cIO_write(m, bytes, n);
+    if (!b.empty()) cIO_write(m, b.data(), b.size());
     cIO_seek(m, 0, cIO_SEEK_SET);
     return m;
-}
-inline cIO* memoryOf(const Bytes& b) {
-    return memoryOf(b.data(), b.size());
 }
 
 // Logger-like data: in each 16 bytes, ten that change slowly and six of a small alphabet.
@@ -37,10 +32,8 @@ inline Bytes sampleData(size_t n, uint32_t seed) {
     return b;
 }
 
-// Runs a script of stream calls, each "<op><arg>=<result>" and a tail: s, c, e seek from the
-// start, the position or the end (x from no origin); r reads arg (at most 256) bytes, which must
-// start with the tail ":<text>" or "@<first byte>"; w writes the tail text; t tells; z gets the
-// size.
+// Runs stream calls "<op><arg>=<result><tail>": s/c/e/x seek from start/position/end/no origin,
+// r reads (tail ":<text>" or "@<first byte>" must match), w writes the tail, t tells, z sizes.
 inline void run(cIO* io, const char* script) {
     std::istringstream in(script);
     for (std::string step; in >> step;) {

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,10 +10,8 @@
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
-#include "io/cIO_memoryAlloc.h"
 #include "io/crc32.h"
 #include "io_test_support.h"
-#include "support/log.h"
 #include "tools/cContainerWriter.h"
 
 namespace {
@@ -37,7 +33,6 @@ Bytes encrypted(const Bytes& plain, const std::string& password, uint32_t iterat
     return out;
 }
 
-// The header, when it can be read and its magic matches.
 std::optional<cGenericFile> headerOf(const Bytes& file) {
     cGenericFile h{};
     cIO* m = memoryOf(file);
@@ -46,8 +41,7 @@ std::optional<cGenericFile> headerOf(const Bytes& file) {
     return ok ? std::optional(h) : std::nullopt;
 }
 
-// Opens the container with its own header (or the one given) as the driver does, closes the
-// input at once, and returns what the result holds; nullopt when the open fails.
+// Opens as the driver does (input closed at once); what it holds, nullopt when the open fails.
 std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw",
                             std::optional<cGenericFile> header = std::nullopt) {
     const cGenericFile h = header ? *header : *headerOf(file);
@@ -61,8 +55,6 @@ std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw
     cIO_seek(c, 0, cIO_SEEK_SET);
     EXPECT_EQ(cIO_read(c, out.data(), out.size()), int64_t(out.size()));
     EXPECT_EQ(cIO_read(c, past.data(), 1), 0);
-    // The same bytes in place, for readers that look at them without copying, and not one
-    // byte past their end.
     if (const uint8_t* data = cIO_fetch(c, 0, out.size()))
         EXPECT_EQ(Bytes(data, data + out.size()), out);
     else
@@ -78,9 +70,8 @@ bool failsLogging(const Bytes& file, const std::string& text) {
     return logOf([&] { failed = !unwrap(file); }).find(text) != std::string::npos && failed;
 }
 
-// A stream of 2^32 + 60 bytes with a real container head (bytes 0..55) and footer but a read
-// error everywhere in between: a reader that computed the payload end in 32 bits would see
-// 28 bytes of payload and a matching footer.
+// 2^32 + 60 bytes: a real head (0..55) and footer, read errors between; a payload end cut to
+// 32 bits would see 28 bytes of payload and a matching footer.
 struct HugeStream {
     cIO base{&vt};
     Bytes ends; // bytes 0..55, then the footer
@@ -105,7 +96,7 @@ struct HugeStream {
 
 } // namespace
 
-TEST(CompressedContainer, RoundTripsWithAndWithoutFooter) {
+TEST(Containers, RoundTripWithAndWithoutFooterAndForSizesAndIterationCounts) {
     const Bytes plain = sampleData(200000, 1);
     for (auto [W, L] : {std::pair<uint8_t, uint8_t>{4, 3}, {8, 4}, {11, 4}, {15, 14}}) {
         for (bool footer : {true, false}) {
@@ -118,6 +109,18 @@ TEST(CompressedContainer, RoundTripsWithAndWithoutFooter) {
     Bytes high = compressed(plain, 8, 4); // only the low byte of the lookahead field counts
     high[20] = high[21] = high[22] = 0xFF;
     EXPECT_EQ(unwrap(high), plain);
+    // Encrypted: sizes around the 512-byte block, iteration counts, a wrong password.
+    const std::tuple<size_t, uint32_t, std::string> cases[] = {
+        {0, 1, "pw"}, {511, 1, "secret"}, {512, 2, "pw"}, {513, 5000, ""}, {100000, 20000, "pass"}};
+    for (const auto& [size, iterations, password] : cases) {
+        const Bytes clear = sampleData(size, uint32_t(size)),
+                    sealed = encrypted(clear, password, iterations);
+        ASSERT_EQ(sealed.size(), size + 68);
+        EXPECT_EQ(unwrap(sealed, password), clear) << size;
+        EXPECT_EQ(unwrap(sealed, password + "x"), std::nullopt) << size;
+    }
+    EXPECT_EQ(unwrap(encrypted({1, 2, 3}, "pw", 10, 1)), (Bytes{1, 2, 3})); // first flag 1
+    EXPECT_NE(encrypted({}, "pw"), encrypted({}, "pw")); // a fresh vector and salt each time
 }
 
 // Refused header fields and parameters, damaged and short files, each against a sound file of
@@ -170,13 +173,9 @@ TEST(Containers, RefusedHeadersAndDamagedFilesFail) {
 TEST(CompressedContainer, FooterChecks) {
     const Bytes plain = sampleData(30000, 3), file = compressed(plain, 10, 5);
     Bytes bad = file;
-    bad.back() ^= 0x01;
     const size_t n = bad.size();
-    uint32_t stored = uint32_t(bad[n - 4]) << 24 | bad[n - 3] << 16 | bad[n - 2] << 8 | bad[n - 1];
-    char expect[80];
-    std::snprintf(expect, sizeof expect,
-                  "Could not validate checksum, expected %08X but found %08X", stored, stored ^ 1);
-    EXPECT_TRUE(failsLogging(bad, expect));
+    bad.back() ^= 0x01;
+    EXPECT_TRUE(failsLogging(bad, "Could not validate checksum"));
     bad[12] = bad[13] = 0; // the same bytes without the flags: taken without a check
     auto out = unwrap(bad);
     ASSERT_TRUE(out.has_value());
@@ -198,10 +197,8 @@ TEST(CompressedContainer, DecompressionBombStopsAtTheOutputLimit) {
     EXPECT_TRUE(failsLogging(file, "Unwrapped data exceeds the limit of 1048576 bytes"));
     cGenericFile_setOutputLimit(zeros.size()); // exactly enough
     EXPECT_EQ(unwrap(file), zeros);
-    const Bytes enc = encrypted(zeros, "pw", 1);
-    EXPECT_EQ(unwrap(enc), zeros);
     cGenericFile_setOutputLimit(zeros.size() - 1);
-    EXPECT_EQ(unwrap(enc), std::nullopt);
+    EXPECT_EQ(unwrap(encrypted(zeros, "pw", 1)), std::nullopt);
     cGenericFile_setOutputLimit(0); // back to the default: half the memory, 16 GiB at most
     EXPECT_EQ(cGenericFile_getOutputLimit(), previous);
     EXPECT_LE(previous, cGenericFile_DEFAULT_OUTPUT_LIMIT);
@@ -213,26 +210,12 @@ TEST(CompressedContainer, PayloadEndIsNotCutTo32BitsAndReadErrorsFail) {
         HugeStream s;
         s.ends.assign(file.begin(), file.begin() + 56);
         const uint32_t reg = update_crc_32_buffer(0xFFFFFFFFu, &file[28], 28); // payload 28..55
-        for (int shift = 24; shift >= 0; shift -= 8)
-            s.ends.push_back(uint8_t(reg >> shift));
+        s.ends.insert(s.ends.end(),
+                      {uint8_t(reg >> 24), uint8_t(reg >> 16), uint8_t(reg >> 8), uint8_t(reg)});
         const cGenericFile h = *headerOf(file);
-        const std::string log =
-            logOf([&] { EXPECT_FALSE(cGenericFile_compressed_open(&s.base, &h)); });
-        EXPECT_NE(log.find("Could not read compressed data"), std::string::npos) << footer;
+        EXPECT_NE(logOf([&] {
+                      EXPECT_FALSE(cGenericFile_compressed_open(&s.base, &h));
+                  }).find("Could not read compressed data"),
+                  std::string::npos);
     }
-}
-
-TEST(EncryptedContainer, RoundTripsForSizesAndIterationCounts) {
-    const std::tuple<size_t, uint32_t, std::string> cases[] = {
-        {0, 1, "pw"},   {1, 1000, "pw"}, {511, 1, "secret"},
-        {512, 2, "pw"}, {513, 5000, ""}, {100000, 20000, "a longer pass phrase"}};
-    for (const auto& [size, iterations, password] : cases) {
-        const Bytes plain = sampleData(size, uint32_t(size));
-        const Bytes file = encrypted(plain, password, iterations);
-        ASSERT_EQ(file.size(), size + 68);
-        EXPECT_EQ(unwrap(file, password), plain) << size;
-        EXPECT_EQ(unwrap(file, password + "x"), std::nullopt) << size;
-    }
-    EXPECT_EQ(unwrap(encrypted({1, 2, 3}, "pw", 10, 1)), (Bytes{1, 2, 3})); // first flag 1
-    EXPECT_NE(encrypted({}, "pw"), encrypted({}, "pw")); // a fresh vector and salt each time
 }

@@ -1,10 +1,7 @@
-// Reading an input file: the check of its first bytes, the three ways of access the buffer
-// size picks, bytes handed out in place, and a file that shrinks while it is mapped.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <string>
 
 #include <unistd.h>
@@ -16,7 +13,6 @@
 #include "io/cIO_input.h"
 #include "io/cIO_mapped.h"
 #include "io_test_support.h"
-#include "support/log.h"
 #include "tools/cContainerWriter.h"
 
 namespace {
@@ -25,14 +21,13 @@ struct TempFile {
     inline static int made = 0;
     std::string path = ::testing::TempDir() + "/kv_input_" + std::to_string(getpid()) + "_" +
                        std::to_string(++made);
-    explicit TempFile(const Bytes& bytes) {
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    explicit TempFile(const Bytes& b) {
+        std::ofstream(path).write(reinterpret_cast<const char*>(b.data()),
+                                  std::streamsize(b.size()));
     }
     ~TempFile() { std::remove(path.c_str()); }
 };
 
-// An MDF-looking file: the identification text, then sample bytes.
 Bytes logLike(size_t n, const char* id = "MDF     ") {
     Bytes b = sampleData(n, 5);
     std::copy(id, id + 8, b.begin());
@@ -49,16 +44,13 @@ Bytes readAll(cIO* io) {
 } // namespace
 
 TEST(InputFile, OnlyLogFilesAndContainersAreTakenWhateverTheBuffer) {
-    const Bytes compressedFile = [] {
-        cContainerWriter_compressOptions o;
-        Bytes out, plain = logLike(1000);
-        EXPECT_TRUE(cContainerWriter_compress(plain.data(), plain.size(), &o, &out));
-        return out;
-    }();
-    const Bytes taken[] = {logLike(100000), logLike(8), logLike(5000, "UnFinMF "), compressedFile};
+    Bytes packed, plain = logLike(1000);
+    cContainerWriter_compressOptions o;
+    ASSERT_TRUE(cContainerWriter_compress(plain.data(), plain.size(), &o, &packed));
+    const Bytes taken[] = {logLike(100000), logLike(8), logLike(5000, "UnFinMF "), packed};
     const Bytes refused[] = {Bytes{}, Bytes{'M', 'D', 'F'}, Bytes(7000, 'x'),
                              logLike(64, "MDF4    ")};
-    for (int64_t buffer : {int64_t(-1), int64_t(0), int64_t(1), int64_t(4096), int64_t(1 << 20)}) {
+    for (int64_t buffer : {-1L, 0L, 1L, 4096L, 1L << 20}) {
         for (const Bytes& bytes : taken) {
             TempFile f(bytes);
             cIO* in = cIO_input_open(cIO_file_open(f.path.c_str(), 0), buffer);
@@ -66,27 +58,18 @@ TEST(InputFile, OnlyLogFilesAndContainersAreTakenWhateverTheBuffer) {
             EXPECT_EQ(readAll(in), bytes) << buffer;
             // A mapping hands out any range, a buffer what it holds; nothing past the end.
             EXPECT_EQ(cIO_fetch(in, 1, bytes.size()), nullptr);
-            if (buffer < 0) {
-                const uint8_t* whole = cIO_fetch(in, 0, bytes.size());
-                ASSERT_NE(whole, nullptr);
-                EXPECT_EQ(Bytes(whole, whole + bytes.size()), bytes);
+            if (const uint8_t* whole = cIO_fetch(in, 0, bytes.size()); buffer < 0) {
+                EXPECT_EQ(whole ? Bytes(whole, whole + bytes.size()) : Bytes{}, bytes);
             }
             EXPECT_EQ(cIO_close(in), 0);
         }
         for (const Bytes& bytes : refused) {
             TempFile f(bytes);
-            cIO* in = nullptr;
-            const std::string log =
-                logOf([&] { in = cIO_input_open(cIO_file_open(f.path.c_str(), 0), buffer); });
-            EXPECT_EQ(in, nullptr) << bytes.size();
+            const std::string log = logOf([&] {
+                EXPECT_EQ(cIO_input_open(cIO_file_open(f.path.c_str(), 0), buffer), nullptr);
+            });
             EXPECT_NE(log.find("not an MDF 4 file or log container"), std::string::npos) << log;
         }
-    }
-    // A folder opens as a stream on this system but cannot be read: the reason is told.
-    cIO* dir = cIO_file_open(::testing::TempDir().c_str(), 0);
-    if (dir) {
-        const std::string log = logOf([&] { EXPECT_EQ(cIO_input_open(dir, -1), nullptr); });
-        EXPECT_NE(log.find("Is a directory"), std::string::npos) << log;
     }
 }
 
@@ -97,13 +80,9 @@ TEST(InputFile, MappedFileThatShrinksReadsZerosAndFailsAtClose) {
     ASSERT_NE(in, nullptr);
     const uint8_t* whole = cIO_fetch(in, 0, bytes.size());
     ASSERT_NE(whole, nullptr); // mapped
-    Bytes head(5000);
-    EXPECT_EQ(cIO_read(in, head.data(), head.size()), 5000);
-    EXPECT_EQ(head, Bytes(bytes.begin(), bytes.begin() + 5000));
 
     ASSERT_EQ(truncate(f.path.c_str(), 100000), 0);
-    // Past the new end the bytes are gone: reads through the stream and through the pointer
-    // handed out before both see zeros instead of ending the process.
+    // Reads past the new end, by stream or by the pointer handed out, see zeros, not a crash.
     Bytes tail(300000);
     ASSERT_EQ(cIO_seek(in, 700000, cIO_SEEK_SET), 700000);
     EXPECT_EQ(cIO_read(in, tail.data(), tail.size()), int64_t(tail.size()));
@@ -115,11 +94,8 @@ TEST(InputFile, MappedFileThatShrinksReadsZerosAndFailsAtClose) {
     const std::string log = logOf([&] { rc = cIO_close(in); });
     EXPECT_EQ(rc, cIO_mapped_CUT);
     EXPECT_NE(log.find("shrank from 1048576 to 100000 bytes"), std::string::npos) << log;
-
-    // The next mapping of the same place is whole again and closes cleanly.
-    TempFile g(bytes);
+    TempFile g(bytes); // the next mapping is whole again and closes cleanly
     cIO* again = cIO_input_open(cIO_file_open(g.path.c_str(), 0), -1);
-    ASSERT_NE(again, nullptr);
     EXPECT_EQ(readAll(again), bytes);
     EXPECT_EQ(cIO_close(again), 0);
 }

@@ -1,11 +1,8 @@
-// The read-ahead buffer over a stream that ends or fails to seek.
-
 #include <gtest/gtest.h>
 
 #include <numeric>
 #include <string>
 
-#include "io/cIO.h"
 #include "io/cIO_readBuffer.h"
 #include "io_test_support.h"
 
@@ -16,20 +13,17 @@ extern "C" const char* __asan_default_options() {
 
 namespace {
 
-// A memory stream holding the bytes 0, 1, 2, ... (mod 256), positioned at 0.
-cIO* counting(size_t n) {
-    Bytes bytes(n);
-    std::iota(bytes.begin(), bytes.end(), uint8_t(0));
-    return memoryOf(bytes);
-}
-
-// Passes calls on to a counting memory stream it owns; can fail seeks.
+// Passes calls on to a memory stream of the bytes 0, 1, 2, ... it owns; can fail seeks.
 struct Spy {
     cIO base{&vt};
     cIO* inner;
     int closes = 0;
     bool failSeek = false;
-    explicit Spy(size_t n) : inner(counting(n)) {}
+    explicit Spy(size_t n) {
+        Bytes bytes(n);
+        std::iota(bytes.begin(), bytes.end(), uint8_t(0));
+        inner = memoryOf(bytes);
+    }
     ~Spy() { cIO_close(inner); }
     static Spy* of(cIO* io) { return reinterpret_cast<Spy*>(io); }
     static int64_t read(cIO* io, void* d, uint64_t n) { return cIO_read(of(io)->inner, d, n); }
@@ -46,8 +40,7 @@ struct Spy {
 TEST(BufferStream, SeekPastTheDataKeepsThePosition) {
     Spy spy(30);
     cIO* b = cIO_bufferAlloc_ctor(&spy.base, true, 8);
-    // The size is right whatever part of the data is buffered, and the end itself is a
-    // place to stand on.
+    // The size is right whatever is buffered, and the end itself is a place to stand on.
     run(b, "r3=3 s40=3 z=30 t=3 s30=30 r3=0 s3=3");
     int64_t slot = 40;
     EXPECT_FALSE(cIO_popLocation(b, &slot));

@@ -1,16 +1,34 @@
 #pragma once
 // What the MDF tests share: hand-made MDF 4 byte images (an identification block at 0 and
 // blocks appended at 8-byte aligned offsets, with links that can be patched afterwards) and
-// the capture of log lines.
+// the capture of log lines; a writer file opened by the reader.
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io/cIO.h"
 #include "io/cIO_memoryAlloc.h"
+#include "mdf/cMdf.h"
+#include "mdf/cMdfBlock.h"
+#include "mdf/cMdfBlock_CG.h"
+#include "mdf/cMdfBlock_CN.h"
+#include "mdf/cMdfBlock_DG.h"
+#include "mdf/cMdfBlock_DT.h"
+#include "mdf/cMdfBlock_HD.h"
+#include "mdf/cMdfBlock_ID.h"
+#include "mdf/cMdfBlock_SD.h"
+#include "mdf/cMdfBlock_TX.h"
+#include "mdf/cMdfDecoders.h"
+#include "mdf/cMdfParallelIter.h"
 #include "support/log.h"
+#include "tools/cMdfWriter.h"
 
 // Collects the log lines written while it lives.
 struct LogCapture {
@@ -35,7 +53,6 @@ struct TestBytes {
     TestBytes& u16(uint16_t x) { return raw(&x, 2); }
     TestBytes& u32(uint32_t x) { return raw(&x, 4); }
     TestBytes& u64(uint64_t x) { return raw(&x, 8); }
-    TestBytes& f64(double x) { return raw(&x, 8); }
     TestBytes& str(const std::string& s) { return raw(s.data(), s.size()); }
     TestBytes& zeros(size_t n) {
         v.insert(v.end(), n, 0);
@@ -46,21 +63,13 @@ struct TestBytes {
 struct TestMdf {
     std::vector<uint8_t> data;
 
-    explicit TestMdf(const char* ident = "MDF     ", uint16_t unfinFlags = 0) {
-        TestBytes id;
-        id.raw(ident, 8).str("4.11    ").str("kvtest  ").zeros(4).u16(411).zeros(30);
-        id.u16(unfinFlags).u16(0);
-        data = id.v;
-    }
-    // Appends a block; length 0 means header + links + data. Returns its offset.
-    uint64_t block(const char* id, const std::vector<uint64_t>& links, const TestBytes& payload,
-                   uint64_t length = 0) {
-        while (data.size() % 8)
-            data.push_back(0);
+    TestMdf() { data = TestBytes().str("MDF     4.11    kvtest  ").zeros(4).u16(411).zeros(34).v; }
+    // Appends a block (header + links + data) at the next 8-byte boundary; returns its offset.
+    uint64_t block(const char* id, const std::vector<uint64_t>& links, const TestBytes& payload) {
+        data.resize((data.size() + 7) / 8 * 8, 0);
         uint64_t at = data.size();
         TestBytes b;
-        b.raw(id, 4).u32(0);
-        b.u64(length ? length : 24 + 8 * links.size() + payload.v.size()).u64(links.size());
+        b.raw(id, 4).u32(0).u64(24 + 8 * links.size() + payload.v.size()).u64(links.size());
         for (uint64_t l : links)
             b.u64(l);
         b.raw(payload.v.data(), payload.v.size());
@@ -73,49 +82,30 @@ struct TestMdf {
     void setU64(uint64_t at, uint64_t value) { memcpy(&data[at], &value, 8); }
     // A memory stream holding the image, positioned at 0. The caller closes it.
     cIO* stream() const { return memStream(data); }
-
     static cIO* memStream(const std::vector<uint8_t>& bytes) {
         cIO* io = cIO_memoryAlloc_ctor();
         if (!bytes.empty()) cIO_write(io, bytes.data(), bytes.size());
         cIO_seek(io, 0, cIO_SEEK_SET);
         return io;
     }
-
-    // Blocks of the common kinds.
     uint64_t tx(const std::string& text, const char* id = "##TX") {
-        TestBytes t;
-        t.str(text).u8(0);
-        while (t.v.size() % 8)
-            t.u8(0);
-        return block(id, {}, t);
+        return block(id, {}, TestBytes().str(text).zeros(8 - text.size() % 8));
     }
     uint64_t md(const std::string& xml) { return tx(xml, "##MD"); }
     // HD at 64 must be the first block appended.
-    uint64_t hd(uint64_t firstDG, uint64_t firstFH, uint64_t comment = 0, uint64_t startNs = 0) {
-        TestBytes d;
-        d.u64(startNs).u16(0).u16(0).u8(0).u8(0).u8(0).u8(0).f64(0).f64(0);
-        return block("##HD", {firstDG, firstFH, 0, 0, 0, comment}, d);
+    uint64_t hd(uint64_t firstDG, uint64_t firstFH) {
+        return block("##HD", {firstDG, firstFH, 0, 0, 0, 0}, TestBytes().zeros(32));
     }
     uint64_t fh(uint64_t next, uint64_t comment) {
-        TestBytes d;
-        d.u64(0).u16(0).u16(0).u8(0).zeros(3);
-        return block("##FH", {next, comment}, d);
+        return block("##FH", {next, comment}, TestBytes().zeros(16));
     }
-    uint64_t dg(uint64_t next, uint64_t firstCG, uint64_t data, uint8_t recordIdSize = 0) {
-        TestBytes d;
-        d.u8(recordIdSize).zeros(7);
-        return block("##DG", {next, firstCG, data, 0}, d);
-    }
-    uint64_t cg(uint64_t next, uint64_t firstCN, uint64_t name, uint64_t recordId, uint32_t bytes,
-                uint16_t flags = 0, uint32_t invalidation = 0, uint64_t source = 0) {
-        TestBytes d;
-        d.u64(recordId).u64(0).u16(flags).u16(0).zeros(4).u32(bytes).u32(invalidation);
-        return block("##CG", {next, firstCN, name, source, 0, 0}, d);
+    uint64_t dg(uint64_t next, uint64_t firstCG, uint64_t data) {
+        return block("##DG", {next, firstCG, data, 0}, TestBytes().zeros(8));
     }
     // A data group with one channel group of 8-byte records over the given channels, linked
     // as the header's first data group. Returns the channel group's offset.
     uint64_t group(uint64_t firstCN, uint64_t data = 0) {
-        uint64_t at = cg(0, firstCN, 0, 0, 8);
+        uint64_t at = block("##CG", {0, firstCN, 0, 0, 0, 0}, TestBytes().zeros(24).u32(8).u32(0));
         setLink(64, 0, dg(0, at, data));
         return at;
     }
@@ -123,15 +113,31 @@ struct TestMdf {
                 uint32_t byteOffset, uint32_t bits, uint64_t conversion = 0, uint64_t data = 0,
                 uint64_t composition = 0) {
         TestBytes d;
-        d.u8(channelType).u8(0).u8(dataType).u8(0).u32(byteOffset).u32(bits).u32(0).u32(0);
-        d.u8(0).u8(0).u16(0).zeros(48);
+        d.u8(channelType).u8(0).u8(dataType).u8(0).u32(byteOffset).u32(bits).zeros(60);
         return block("##CN", {next, composition, name, 0, conversion, data, 0, 0}, d);
     }
-    uint64_t cc(uint8_t type, const std::vector<double>& values, uint64_t inverse = 0) {
-        TestBytes d;
-        d.u8(type).u8(0).u16(0).u16(0).u16(static_cast<uint16_t>(values.size())).f64(0).f64(0);
-        for (double v : values)
-            d.f64(v);
-        return block("##CC", {0, 0, 0, inverse}, d);
+    uint64_t cc(uint64_t inverse = 0) {
+        return block("##CC", {0, 0, 0, inverse}, TestBytes().zeros(24));
+    }
+};
+
+// A file in memory together with its stream and the opened reader.
+struct Opened {
+    std::vector<uint8_t> bytes;
+    cIO* io = nullptr;
+    cMdf* mdf = nullptr;
+    Opened(const cMdfWriterOptions& o, const std::vector<cMdfWriterGroup>& groups)
+        : Opened(cMdfWriter_writeMemory(&o, &groups)) {}
+    explicit Opened(std::vector<uint8_t> b)
+        : bytes(std::move(b)), io(TestMdf::memStream(bytes)), mdf(cMdf_open(io)) {}
+    ~Opened() {
+        cMdf_close(mdf);
+        cIO_close(io);
+    }
+    const cMdfBlock_ID_obj_t* id() const {
+        return mdf ? carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root) : nullptr;
+    }
+    const cMdfBlock_HD_obj_t* hd() const {
+        return id() ? carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id()->hd) : nullptr;
     }
 };

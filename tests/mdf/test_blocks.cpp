@@ -1,21 +1,8 @@
-// The block model: header loading, the tree load through the offset cache, data block
+// The block model: the tree load through the offset cache, data block
 // stream views, and the loader's behaviour on damaged images and long chains.
 
-#include <gtest/gtest.h>
-
-#include <cstring>
 #include <functional>
-#include <string>
-#include <vector>
 
-#include "mdf/cMdfBlock.h"
-#include "mdf/cMdfBlock_CG.h"
-#include "mdf/cMdfBlock_CN.h"
-#include "mdf/cMdfBlock_DG.h"
-#include "mdf/cMdfBlock_DT.h"
-#include "mdf/cMdfBlock_HD.h"
-#include "mdf/cMdfBlock_ID.h"
-#include "mdf/cMdfBlock_SD.h"
 #include "mdf_test_support.h"
 
 namespace {
@@ -35,32 +22,6 @@ const cMdfBlock_HD_obj_t* hdOf(const carc_cMdfBlock& root) {
     return id ? carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id->hd) : nullptr;
 }
 
-// The first data group of a loaded tree and its first channel group.
-const cMdfBlock_DG_obj_t* firstDG(const carc_cMdfBlock& root) {
-    const cMdfBlock_HD_obj_t* hd = hdOf(root);
-    return hd && !hd->dataGroups.empty() ? carc_cMdfBlock_to_cMdfBlock_DG_obj_t(hd->dataGroups[0])
-                                         : nullptr;
-}
-const cMdfBlock_CG_obj_t* firstCG(const carc_cMdfBlock& root) {
-    const cMdfBlock_DG_obj_t* dg = firstDG(root);
-    return dg && !dg->channelGroups.empty()
-               ? carc_cMdfBlock_to_cMdfBlock_CG_obj_t(dg->channelGroups[0])
-               : nullptr;
-}
-
-TEST(BlockHeader, ShortReadFailsSilentlyAndDataSizeNeverWraps) {
-    LogCapture log;
-    cIO* io = TestMdf::memStream({'#', '#', 'H', 'D', 0, 0, 0, 0, 9});
-    cMdfBlockHeader h{};
-    EXPECT_FALSE(cMdfBlockHeader_load(io, &h));
-    EXPECT_EQ(LogCapture::text, "");
-    cIO_close(io);
-    cMdfBlockHeader dt{MDF_BLOCK_DT, 4024, 0}, cn{MDF_BLOCK_CN, 160, 8}, bad{MDF_BLOCK_CN, 40, 8};
-    EXPECT_EQ((U{cMdfBlockHeader_getDataSize(&dt), cMdfBlockHeader_getDataSize(&cn),
-                 cMdfBlockHeader_getDataSize(&bad)}),
-              (U{4000, 72, 0}));
-}
-
 TEST(DataBlocks, StreamViewsClampAndShareTheFileStream) {
     TestMdf m;
     m.hd(0, 0);
@@ -75,10 +36,12 @@ TEST(DataBlocks, StreamViewsClampAndShareTheFileStream) {
 
     cIO* file = m.stream();
     carc_cMdfBlock root = cMdfBlock_loadTree(file);
-    ASSERT_NE(firstCG(root), nullptr);
-    auto* dtObj = carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(firstDG(root)->data);
+    ASSERT_TRUE(hdOf(root) && hdOf(root)->dataGroups.size() == 1);
+    const auto* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t(hdOf(root)->dataGroups[0]);
+    const auto* cg = carc_cMdfBlock_to_cMdfBlock_CG_obj_t(dg->channelGroups.at(0));
+    auto* dtObj = carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(dg->data);
     auto* sdObj = carc_cMdfBlock_to_cMdfBlock_SD_obj_t_mut(
-        carc_cMdfBlock_to_cMdfBlock_CN_obj_t(firstCG(root)->channels[0])->signalData);
+        carc_cMdfBlock_to_cMdfBlock_CN_obj_t(cg->channels.at(0))->signalData);
     ASSERT_TRUE(dtObj && sdObj);
     EXPECT_EQ((U{cMdfBlock_DT_getDataOffset(dtObj), cMdfBlockHeader_getDataSize(&dtObj->header)}),
               (U{1024, 4000}));
@@ -140,25 +103,27 @@ TEST(BlockTree, DamagedImagesFailTheWholeLoad) {
         {"next link back to the chain's start",
          [](auto& m) { uint64_t a = m.fh(0, 0); m.setLink(a, 0, m.fh(a, 0)); m.setLink(64, 1, a); },
          "Cyclic block chain"},
-        {"next link to itself",
-         [](auto& m) { uint64_t a = m.fh(0, 0); m.setLink(a, 0, a); m.setLink(64, 1, a); },
-         "Cyclic block chain"},
         {"inverse conversions in a ring",
          [](auto& m) {
-             uint64_t a = m.cc(0, {});
-             m.setLink(a, 3, m.cc(0, {}, a));
+             uint64_t a = m.cc();
+             m.setLink(a, 3, m.cc(a));
              m.group(m.cn(0, 0, 0, 0, 0, 8, a));
          },
          "Cyclic block reference"},
         {"comment link to its own header block", [](auto& m) { m.setLink(64, 5, 64); },
          "Cyclic block reference"},
+        {"channel chain closing through its composition", [](auto& m) {
+             uint64_t b = m.cn(0, 0, 0, 0, 0, 8), a = m.cn(b, 0, 0, 0, 0, 8, 0, 0, b);
+             m.setLink(b, 0, a);
+             m.group(a);
+         }, "Cyclic block"},
         {"channel composed of its own group",
          [](auto& m) { uint64_t cn = m.cn(0, 0, 0, 0, 0, 8); m.setLink(cn, 1, m.group(cn)); },
          "Cyclic block reference"},
         {"conversions nested beyond any real file",
          [](auto& m) {
              uint64_t inner = 0;
-             for (int i = 0; i < 200; ++i) inner = m.cc(0, {}, inner);
+             for (int i = 0; i < 200; ++i) inner = m.cc(inner);
              m.group(m.cn(0, 0, 0, 0, 0, 8, inner));
          },
          "nested too deeply"},
@@ -176,9 +141,6 @@ TEST(BlockTree, DamagedImagesFailTheWholeLoad) {
              m.setLink(64, 1, chain);
          },
          "overlaps other blocks"},
-        {"identification block replaced by a text",
-         [](auto& m) { memcpy(&m.data[0], "##TX\0\0\0\0\x40\0\0\0\0\0\0\0\0\0\0\0", 20); },
-         nullptr},
         {"unknown file identifier", [](auto& m) { memcpy(&m.data[0], "MDF4.1\0\0", 8); },
          "Unable to load block header for type MDF4.1"},
         {"file cut inside the header block", [](auto& m) { m.data.resize(100); }, nullptr},

@@ -1,11 +1,6 @@
 // The bus event decoders: remote and error frames, converted values out of range.
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <string>
-#include <vector>
 
-#include "mdf/cMdfDecoders.h"
 #include "mdf_test_support.h"
 
 namespace {
@@ -45,21 +40,18 @@ bool decodeCan(cMdfRecord rec, cBusMsg* msg) {
 
 TEST(CanRemoteAndErrorFrames, LengthsAndErrorTypes) {
     Rules r;
-    r.add("Timestamp", 0, 8)
-        .add("CAN_RemoteFrame.ID", 8, 11)
-        .add("CAN_RemoteFrame.DataLength", 24, 16);
+    r.add("Timestamp", 0, 8).add("CAN_RemoteFrame.ID", 8, 11);
+    r.add("CAN_RemoteFrame.DataLength", 24, 16);
     std::vector<uint8_t> d(5, 0);
-    const std::pair<uint64_t, size_t> lengths[] = {
-        {4, 4}, {0, 0}, {64, 64}, {200, 64}, {65535, 64}};
+    const std::pair<uint64_t, size_t> lengths[] = {{4, 4}, {0, 0}, {200, 64}, {65535, 64}};
     for (auto [in, out] : lengths) {
         putBits(&d, 24, 16, in);
         cMdfRecord rec{d.data(), d.size(), nullptr, 0, &r.v};
         cBusMsg msg{};
         ASSERT_TRUE(cMdfDecoders_decodeCanRemoteFrame(&rec, &msg));
-        EXPECT_EQ(std::to_string(msg.Type) + "," + std::to_string(msg.CAN.RTR) + "," +
-                      msg.DataBytes,
-                  std::to_string(BUS_MSG_CAN_REMOTE_FRAME) + ",1," + std::string(out, '\0'))
-            << in;
+        EXPECT_EQ(msg.Type, BUS_MSG_CAN_REMOTE_FRAME);
+        EXPECT_EQ(msg.CAN.RTR, 1);
+        EXPECT_EQ(msg.DataBytes, std::string(out, '\0')) << in;
     }
     r.v[2].conversion = cMdfConversionRule_linear(1, -10); // negative: no bytes
     putBits(&d, 24, 16, 4);
@@ -69,9 +61,8 @@ TEST(CanRemoteAndErrorFrames, LengthsAndErrorTypes) {
     EXPECT_EQ(msg.DataBytes, "");
 
     Rules e;
-    e.add("Timestamp", 0, 8)
-        .add("CAN_ErrorFrame.BusChannel", 8, 8)
-        .add("CAN_ErrorFrame.ErrorType", 16, 8);
+    e.add("Timestamp", 0, 8).add("CAN_ErrorFrame.BusChannel", 8, 8);
+    e.add("CAN_ErrorFrame.ErrorType", 16, 8);
     const std::pair<uint8_t, uint32_t> types[] = {{3, 3}, {1, 1}, {5, 5}, {0, 0}, {6, 0}, {255, 0}};
     for (auto [in, out] : types) {
         uint8_t data[3] = {9, 2, in};

@@ -1,22 +1,7 @@
 // Opening logger files end to end: the product check, the unfinalised repair and the
 // reader's behaviour on damaged files.
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <random>
-#include <string>
-#include <vector>
-
-#include "mdf/cMdf.h"
-#include "mdf/cMdfBlock_DG.h"
-#include "mdf/cMdfBlock_DT.h"
-#include "mdf/cMdfBlock_HD.h"
-#include "mdf/cMdfBlock_ID.h"
-#include "mdf/cMdfParallelIter.h"
-#include "mdf_open_support.h"
 #include "mdf_test_support.h"
-#include "tools/cMdfWriter.h"
 
 namespace {
 
@@ -31,26 +16,25 @@ std::vector<cMdfWriterGroup> canGroup(int frames, uint8_t recordIdSize = 0) {
 }
 
 // Counts the messages of the merge (bounded, so that a fault cannot hang the test).
-size_t countMessages(cMdf* mdf, std::vector<uint32_t>* ids = nullptr) {
+size_t countMessages(cMdf* mdf) {
     cMdfParallelIter* it = cMdf_getIter(mdf);
     size_t n = 0;
-    for (; it && it->current && n < 1000000; cMdfParallelIter_next(it), ++n)
-        if (ids) ids->push_back(it->current->ID);
+    for (; it && it->current && n < 1000000; cMdfParallelIter_next(it))
+        ++n;
     cMdfParallelIter_dtor(it);
     return n;
 }
 
 TEST(MdfOpen, AcceptsOnlyTheLoggerToolIds) {
-    struct Case {
+    const struct {
         std::vector<std::string> tools;
-        bool asTx;
-        bool accepted;
+        bool asTx, accepted;
     } cases[] = {
         {{"Veskar"}, false, true}, {{"VK"}, false, true},   {{"Other", "VK"}, false, true},
         {{"Other"}, false, false}, {{"VKX"}, false, false}, {{}, false, false},
         {{"Veskar"}, true, false}, // a text comment is not looked at
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         cMdfWriterOptions o;
         o.toolIds = c.tools;
         o.fhCommentAsTx = c.asTx;
@@ -59,10 +43,6 @@ TEST(MdfOpen, AcceptsOnlyTheLoggerToolIds) {
         EXPECT_EQ(f.mdf != nullptr, c.accepted) << c.tools.size();
         EXPECT_EQ(log.has("Unsupported MF4 file"), !c.accepted);
     }
-    EXPECT_EQ(cMdf_open(nullptr), nullptr);
-    cMdf_close(nullptr);
-    EXPECT_EQ(cMdf_getIter(nullptr), nullptr);
-    EXPECT_TRUE(cMdf_getMetaData(nullptr).empty());
 }
 
 TEST(MdfOpen, UnfinalisedFileReadsItsLastBlockToTheEnd) {

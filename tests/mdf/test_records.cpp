@@ -1,24 +1,8 @@
 // Reading the records of a data group: damaged layouts, and records (with VLSD channel
 // group data) across read-ahead windows.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "io/cIO_memoryAlloc.h"
-#include "mdf/cMdfBlock_CG.h"
-#include "mdf/cMdfBlock_CN.h"
-#include "mdf/cMdfBlock_DG.h"
-#include "mdf/cMdfBlock_DT.h"
-#include "mdf/cMdfBlock_TX.h"
 #include "mdf_test_support.h"
 
 namespace {
-
-cIO* memoryWith(const std::string& bytes) {
-    return TestMdf::memStream(std::vector<uint8_t>(bytes.begin(), bytes.end()));
-}
 
 carc_cMdfBlock makeCN(const char* name, uint32_t byteOffset, uint32_t bits, uint8_t fileDataType,
                       carc_cMdfBlock signalData = {}) {
@@ -53,7 +37,8 @@ struct Group {
     Group(uint8_t idSize, std::vector<carc_cMdfBlock> cgs, const std::string& data) {
         dg->recordIdSize = idSize;
         dg->channelGroups.assign(cgs.begin(), cgs.end());
-        dg->data = cMdfBlock_DT_ctor_fromIO(memoryWith(data));
+        dg->data = cMdfBlock_DT_ctor_fromIO(
+            TestMdf::memStream(std::vector<uint8_t>(data.begin(), data.end())));
         cMdfBlock_DG_updateRecordMap(dg);
         cMdfBlock_DG_iteratorState_init(&state);
     }

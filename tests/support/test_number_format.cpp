@@ -18,24 +18,16 @@ std::string printfText(const char* format, auto... args) {
     return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
-std::string fixedText(double v, unsigned width, unsigned decimals) {
-    char buf[400];
-    return std::string(buf, cstr_support_put_fixed(buf, v, width, decimals));
-}
-
-// The trace writer's widths and precisions, and a few around them.
-const struct {
-    unsigned width, decimals;
-} kFixedShapes[] = {{11, 1}, {13, 3}, {0, 0}, {1, 2}, {5, 6}};
-
+// The trace writer's widths and precisions (11.1, 13.3), and a few around them.
 void expectFixedLikePrintf(double v) {
-    for (const auto& s : kFixedShapes)
-        ASSERT_EQ(fixedText(v, s.width, s.decimals), printfText("%*.*f", s.width, s.decimals, v))
-            << "value " << printfText("%a", v) << " width " << s.width << " decimals "
-            << s.decimals;
+    char buf[400];
+    for (auto [width, decimals] : {std::pair{11u, 1u}, {13u, 3u}, {0u, 0u}, {1u, 2u}, {5u, 6u}})
+        ASSERT_EQ(std::string(buf, cstr_support_put_fixed(buf, v, width, decimals)),
+                  printfText("%*.*f", width, decimals, v))
+            << "value " << printfText("%a", v) << " shape " << width << "." << decimals;
 }
 
-TEST(NumberFormat, FixedPointMatchesPrintfOnEdges) {
+TEST(NumberFormat, FixedPointMatchesPrintfOnEdgesAndRandomValues) {
     const double inf = std::numeric_limits<double>::infinity();
     // clang-format off
     const double values[] = {
@@ -51,9 +43,6 @@ TEST(NumberFormat, FixedPointMatchesPrintfOnEdges) {
     // Ties in binary at the last printed place: k / 2^n round to even exactly as printf.
     for (int k = -4096; k <= 4096; ++k)
         expectFixedLikePrintf(std::ldexp(k, -4));
-}
-
-TEST(NumberFormat, FixedPointMatchesPrintfOnRandomValues) {
     std::mt19937_64 rng(12345);
     std::uniform_real_distribution<double> ms(-1e7, 1e10);
     std::uniform_int_distribution<uint64_t> any;
@@ -71,22 +60,13 @@ TEST(NumberFormat, FixedPointMatchesPrintfOnRandomValues) {
 }
 
 TEST(NumberFormat, IntegersMatchPrintf) {
-    const uint64_t values[] = {0,          1,          9,          10,         99,
-                               100,        999999,     1000000,    9999999,    10000000,
-                               2147483647, 2147483648, 4294967295, 4294967296, UINT64_MAX};
-    for (uint64_t v : values) {
-        for (unsigned width : {0u, 6u, 7u, 20u, 22u}) {
-            char buf[32];
+    char buf[32];
+    for (uint64_t v :
+         {0ull, 1ull, 9ull, 10ull, 99ull, 100ull, 999999ull, 1000000ull, 9999999ull, 10000000ull,
+          2147483647ull, 2147483648ull, 4294967295ull, 4294967296ull, ~0ull})
+        for (unsigned width : {0u, 6u, 7u, 20u, 22u})
             EXPECT_EQ(std::string(buf, cstr_support_put_uint(buf, v, width)),
                       printfText("%*" PRIu64, width, v));
-        }
-        const auto v32 = static_cast<uint32_t>(v);
-        for (unsigned digits : {0u, 1u, 4u, 8u, 9u}) {
-            char buf[32];
-            EXPECT_EQ(std::string(buf, cstr_support_put_hex32(buf, v32, digits)),
-                      printfText("%0*X", digits, v32));
-        }
-    }
 }
 
 TEST(NumberFormat, RandomHexLikePrintfAndNothingWrittenInFront) {
@@ -95,19 +75,17 @@ TEST(NumberFormat, RandomHexLikePrintfAndNothingWrittenInFront) {
         // Every digit count: a random value cut to a random number of bits.
         const auto v = static_cast<uint32_t>((rng() >> 32) >> (rng() % 33));
         const unsigned digits = static_cast<unsigned>(rng() % 10);
-        char buf[48];
-        std::memset(buf, '#', sizeof buf);
-        char* end = cstr_support_put_hex32(buf + 4, v, digits);
-        ASSERT_EQ(std::string(buf, end), "####" + printfText("%0*X", digits, v));
-        std::string bytes(rng() % 65, '\0');
-        for (char& c : bytes)
-            c = static_cast<char>(rng());
-        std::string expected;
-        cstr_support_append_hex_buffer(&expected, bytes.data(), bytes.size(), ' ', true);
         char line[4 + 3 * 64 + 16];
         std::memset(line, '#', sizeof line);
-        end = cstr_support_put_hex_bytes(line + 4, bytes.data(), bytes.size());
-        ASSERT_EQ(std::string(line, end), "####" + expected);
+        ASSERT_EQ(std::string(line, cstr_support_put_hex32(line + 4, v, digits)),
+                  "####" + printfText("%0*X", digits, v));
+        std::string bytes(rng() % 65, '\0'), expected;
+        for (char& c : bytes)
+            c = static_cast<char>(rng());
+        cstr_support_append_hex_buffer(&expected, bytes.data(), bytes.size(), ' ', true);
+        ASSERT_EQ(
+            std::string(line, cstr_support_put_hex_bytes(line + 4, bytes.data(), bytes.size())),
+            "####" + expected);
     }
 }
 
