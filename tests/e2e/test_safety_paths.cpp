@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
+#include "app/cLogReaderCLI.h"
+#include "converter/cPeakConverter.h"
 #include "e2e_support.h"
+#include "fs/cFS_os.h"
+#include "support/log.h"
 
 namespace fs = std::filesystem;
 
@@ -154,4 +159,58 @@ TEST(Safety, WalksEnd) {
     EXPECT_TRUE(e2e_exists(dir / "logs_out/a/toc/00000002_CAN.trc"));
     // Met again under its own name right after, c's log is a repeat of the one before.
     EXPECT_EQ(e2e_countLines(run.err, "Repeated input file"), 1) << run.err;
+}
+
+namespace {
+
+// The real file system, but a folder named "locked" cannot be listed and a file named
+// "locked.MF4" cannot be opened, as without permission (tests run as root, who is never
+// refused).
+const cFS_vtable* realTable;
+bool lockedList(cFS* fs, std::string_view path, cFS_entrySet* set) {
+    if (path.ends_with("/locked")) {
+        errno = EACCES;
+        return false;
+    }
+    return realTable->list(fs, path, set);
+}
+cIO* lockedOpen(cFS* fs, std::string_view path, uint32_t flags) {
+    if (path.ends_with("/locked.MF4")) {
+        errno = EACCES;
+        return nullptr;
+    }
+    return realTable->open(fs, path, flags);
+}
+
+} // namespace
+
+// A folder that cannot be listed and a file that cannot be opened are reported with the
+// system's reason and fail with 8; everything else is converted.
+TEST(Safety, UnreadableFoldersAndFilesAreReported) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs/locked");
+    writeLog(dir / "logs/locked/00000001.MF4", frames(true, false));
+    writeLog(dir / "logs/locked.MF4", frames(true, false));
+    writeLog(dir / "logs/open.MF4", frames(true, false));
+    cFS* input = cFS_os_ctor(dir.path);
+    realTable = input->vt;
+    cFS_vtable locked = *realTable;
+    locked.list = lockedList;
+    locked.open = lockedOpen;
+    input->vt = &locked;
+    cPeakConverter* converter = cPeakConverter_ctor(input, cPeakConverter_VERSION_2_1);
+    const cLogReaderOptions options{false, false, true, -1, 1, {}};
+    std::string log;
+    EXPECT_EQ(e2e_convertInProcess(input, options, &converter->layer, {"logs"}, ZF_LOG_INFO, &log),
+              cLogReader_CONVERSION_FAILED);
+    EXPECT_EQ(e2e_countLines(log, "Could not list folder logs/locked: Permission denied"), 1)
+        << log;
+    EXPECT_EQ(e2e_countLines(log, "Could not open input file logs/locked.MF4: Permission denied"),
+              1)
+        << log;
+    EXPECT_TRUE(e2e_exists(dir / "logs_out/open_CAN.trc"));
+    EXPECT_FALSE(e2e_exists(dir / "logs_out/locked"));
+    cPeakConverter_dtor(converter);
+    input->vt = realTable;
+    cFS_dtor(input);
 }
