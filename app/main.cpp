@@ -51,6 +51,9 @@ int main(int argc, char** argv) {
         }
         converters.all.push_back(c);
     }
+    // One file at a time: its lines are made on the second processor while the next
+    // messages are read. Several files at once keep the processors busy as they are.
+    if (jobs == 1 && cJobPool_workersFor(0) > 1) cPeakConverter_startHelper(converters.all[0]);
     cLogReader* reader = cLogReader_ctor(cli->cli.inputFs, cli->cli.outputFs, true,
                                          &cli->cli.options, &converters.all[0]->layer);
     if (!reader) {

@@ -8,6 +8,7 @@
 #include <new>
 #include <unistd.h>
 
+#include "converter/cPeakPipeline.h"
 #include "support/cstr_support.h"
 #include "support/log.h"
 
@@ -24,173 +25,17 @@ bool writeLine(cPeakConverter* c) {
     return cIO_write(c->output, c->lineBuffer.data(), c->lineBuffer.size()) == length;
 }
 
-// The longest record line without its data bytes: number, offset (the C library's text of
-// a huge double), the fixed columns and blanks, with room to spare.
-constexpr size_t kLineFixedPart = 64 + 20 + cstr_support_FIXED_MAX;
-
-// Record lines are built in place: the line buffer is kept large enough for the longest
-// line the frame can give, the writers put the columns at a raw pointer, and the buffer is
-// cut to the line's length only for the write. No printf, no growth per column.
-char* lineStart(cPeakConverter* c, const cBusMsg* msg) {
-    const size_t room = kLineFixedPart + 3 * msg->DataBytes.size();
-    if (c->lineBuffer.capacity() < room) c->lineBuffer.reserve(room);
-    c->lineBuffer.resize(c->lineBuffer.capacity());
-    return c->lineBuffer.data();
-}
-
-bool writeLineUpTo(cPeakConverter* c, const char* end) {
-    const size_t length = static_cast<size_t>(end - c->lineBuffer.data());
-    return cIO_write(c->output, c->lineBuffer.data(), length) == static_cast<int64_t>(length);
-}
-
-inline char* put(char* out, const char* text, size_t length) {
-    std::memcpy(out, text, length);
-    return out + length;
-}
-
-// "%d" of a bus channel or a length code (0 to 255): mostly one digit, done here.
-inline char* putSmall(char* out, uint8_t value) {
-    if (value < 10) {
-        *out = static_cast<char>('0' + value);
-        return out + 1;
-    }
-    return cstr_support_put_uint(out, value, 0);
-}
-
-// The number's text ends here in numberText; spare bytes follow.
-constexpr unsigned kNumberText = 20;
-
-void setNumberText(cPeakConverter* c, uint64_t number) {
-    char digits[kNumberText];
-    const unsigned n = static_cast<unsigned>(cstr_support_put_uint(digits, number, 0) - digits);
-    std::memset(c->numberText, ' ', kNumberText - n);
-    std::memcpy(c->numberText + kNumberText - n, digits, n);
-    c->numberDigits = n;
-    c->numberTextValue = number;
-}
-
-// "%<width>" PRIu64 of the record number, then the text counts up to the next one: the last
-// digit changes, and only a carry touches more.
-inline char* putNumber(cPeakConverter* c, char* out, uint64_t number, unsigned width) {
-    if (c->numberTextValue != number) setNumberText(c, number);
-    const unsigned n = c->numberDigits < width ? width : c->numberDigits;
-    // The line has room behind the number: one 16-byte copy for the usual lengths.
-    const char* text = c->numberText + kNumberText - n;
-    if (n <= 16)
-        std::memcpy(out, text, 16);
-    else
-        std::memcpy(out, text, n);
-    char* p = c->numberText + kNumberText - 1;
-    while (*p == '9')
-        *p-- = '0';
-    if (*p == ' ') {
-        *p = '1';
-        ++c->numberDigits;
-    } else {
-        ++*p;
-    }
-    ++c->numberTextValue;
-    return out + n;
-}
-
-inline char* putDataBytes(char* out, const cBusMsg* msg) {
-    return cstr_support_put_hex_bytes(out, msg->DataBytes.data(), msg->DataBytes.size());
-}
-
-bool writeHeaderV1(cPeakConverter* c, double startTime) {
-    c->lineBuffer.clear();
-    c->lineBuffer += ";$FILEVERSION=1.1\n;$STARTTIME=";
+bool writeHeader(cPeakConverter* c, double startTime) {
+    const bool v1 = c->version == cPeakConverter_VERSION_1_1;
+    c->lineBuffer.assign(v1 ? ";$FILEVERSION=1.1\n;$STARTTIME="
+                            : ";$FILEVERSION=2.1\n;$STARTTIME=");
     cPeakConverter_appendStartDate(&c->lineBuffer, startTime);
+    if (!v1) c->lineBuffer += ";$COLUMNS=N,O,T,B,I,d,L,D\n";
     if (!writeLine(c)) {
         ZF_LOGE("Could not write CAN header");
         return false;
     }
     return true;
-}
-
-bool writeHeaderV2(cPeakConverter* c, double startTime) {
-    c->lineBuffer.clear();
-    c->lineBuffer += ";$FILEVERSION=2.1\n;$STARTTIME=";
-    cPeakConverter_appendStartDate(&c->lineBuffer, startTime);
-    c->lineBuffer += ";$COLUMNS=N,O,T,B,I,d,L,D\n";
-    if (!writeLine(c)) {
-        ZF_LOGE("Could not write CAN header");
-        return false;
-    }
-    return true;
-}
-
-// Record numbers are printed unsigned so that counts past 2^31 - 1 stay positive; smaller
-// numbers look exactly as a signed conversion prints them.
-bool writeRecordV1(cPeakConverter* c, const cBusMsg* msg) {
-    const cBusMsg_CAN& can = msg->CAN;
-    if (can.EDL) return true; // version 1.1 holds classic frames only, numbered without gaps
-    const uint64_t number = c->messageNumber++;
-    const double offset = (msg->Timestamp - c->startTime) * 1000.0;
-    // "%6" PRIu64 ") %11.1f %s    %08X %d  " (extended) or "...%s        %04X %d  "
-    char* p = lineStart(c, msg);
-    p = putNumber(c, p, number, 6);
-    p = put(p, ") ", 2);
-    p = cstr_support_put_fixed(p, offset, 11, 1);
-    p = put(p, can.Dir ? " Tx    " : " Rx    ", 7);
-    if (can.IDE) {
-        p = cstr_support_put_hex32(p, msg->ID, 8);
-    } else {
-        p = put(p, "    ", 4);
-        p = cstr_support_put_hex32(p, msg->ID, 4);
-    }
-    *p++ = ' ';
-    p = putSmall(p, can.DLC);
-    p = put(p, "  ", 2);
-    if (can.RTR)
-        p = put(p, "RTR", 3);
-    else
-        p = putDataBytes(p, msg);
-    *p++ = '\n';
-    if (!writeLineUpTo(c, p)) {
-        ZF_LOGE("Could not write CAN data");
-        return false;
-    }
-    return true;
-}
-
-const char* frameTypeV2(const cBusMsg_CAN& can) {
-    if (can.EDL) {
-        if (can.BRS && can.ESI) return "BI";
-        if (can.BRS) return "FB";
-        if (can.ESI) return "FE";
-        return "FD";
-    }
-    return can.RTR ? "RR" : "DT";
-}
-
-bool writeRecordV2(cPeakConverter* c, const cBusMsg* msg) {
-    const cBusMsg_CAN& can = msg->CAN;
-    const uint64_t number = c->messageNumber++;
-    const double offset = (msg->Timestamp - c->startTime) * 1000.0;
-    // "%7" PRIu64 " %13.3f %s %d %08X %s %d" (extended) or "... %d     %04X %s %d"
-    char* p = lineStart(c, msg);
-    p = putNumber(c, p, number, 7);
-    *p++ = ' ';
-    p = cstr_support_put_fixed(p, offset, 13, 3);
-    *p++ = ' ';
-    p = put(p, frameTypeV2(can), 2);
-    *p++ = ' ';
-    p = putSmall(p, msg->BusChannel);
-    if (can.IDE) {
-        *p++ = ' ';
-        p = cstr_support_put_hex32(p, msg->ID, 8);
-    } else {
-        p = put(p, "     ", 5);
-        p = cstr_support_put_hex32(p, msg->ID, 4);
-    }
-    p = put(p, can.Dir ? " Tx " : " Rx ", 4);
-    p = putSmall(p, can.DLC);
-    // The data column starts one further right for one-digit lengths.
-    p = can.DLC < 10 ? put(p, "    ", 4) : put(p, "   ", 3);
-    if (!can.RTR) p = putDataBytes(p, msg);
-    *p++ = '\n';
-    return writeLineUpTo(c, p); // the driver reports the failed record
 }
 
 cPeakConverter* fromLayer(cBusLayer* layer) {
@@ -231,6 +76,7 @@ cIO* createTemp(cPeakConverter* c) {
 // Closes and removes what the current input has written so far; nothing remains that
 // could be taken for its conversion. False when the file could not be removed.
 bool discardOutput(cPeakConverter* c) {
+    cPeakPipeline_abandon(c->lines);
     if (c->output) cIO_close(c->output);
     c->output = nullptr;
     bool removed = true;
@@ -272,18 +118,40 @@ bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
     return true;
 }
 
-bool writeMsg(cPeakConverter* c, const cBusMsg* msg) {
-    try {
-        if (!c->headerWritten) {
-            c->startTime = msg->Timestamp;
-            if (!c->writeHeader(c, c->startTime)) return false;
-            c->headerWritten = true;
-        }
-        return c->writeRecord(c, msg);
-    } catch (const std::bad_alloc&) { // a line that cannot be built cannot be written
+// A batch's lines that could not be made or written, told with the trace's name and the
+// system's reason; errno is left 0 for newMsg.
+bool linesFailed(cPeakConverter* c, int result) {
+    if (result == cPeakPipeline_NO_MEMORY) {
         ZF_LOGE("Could not write CAN data");
-        return false;
+    } else {
+        ZF_LOGE("Could not write CAN file %s: %s", writingName(c).c_str(),
+                reasonText(result > 0 ? result : 0));
     }
+    errno = 0;
+    return false;
+}
+
+bool writeMsg(cPeakConverter* c, const cBusMsg* msg) {
+    if (!c->headerWritten) {
+        c->startTime = msg->Timestamp;
+        try {
+            if (!writeHeader(c, c->startTime)) return false;
+        } catch (const std::bad_alloc&) {
+            ZF_LOGE("Could not write CAN header");
+            return false;
+        }
+        c->headerWritten = true;
+        cPeakPipeline_begin(c->lines, c->output, c->startTime);
+    }
+    // Version 1.1 holds classic frames only, numbered without gaps.
+    if (c->version == cPeakConverter_VERSION_1_1 && msg->CAN.EDL) return true;
+    cPeakBatch* batch = cPeakPipeline_batch(c->lines);
+    if (batch->frames.empty()) batch->firstNumber = c->messageNumber;
+    if (!cPeakBatch_add(batch, msg)) return linesFailed(c, cPeakPipeline_NO_MEMORY);
+    ++c->messageNumber;
+    if (!cPeakBatch_full(batch)) return true;
+    const int result = cPeakPipeline_submit(c->lines);
+    return result == 0 || linesFailed(c, result);
 }
 
 bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
@@ -310,6 +178,14 @@ bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
     cPeakConverter* c = fromLayer(layer);
     if (!c) return false;
     bool closed = true;
+    if (c->output && c->headerWritten) {
+        const int result = cPeakPipeline_finish(c->lines);
+        if (result != 0) {
+            linesFailed(c, result);
+            discardOutput(c);
+            return false;
+        }
+    }
     if (c->output) {
         errno = 0;
         if (cIO_close(c->output) != 0) {
@@ -374,25 +250,32 @@ cPeakConverter* cPeakConverter_ctor(cFS* outputFs, uint32_t traceFormat) {
     cBusLayer_init(&c->layer);
     c->layer.vt = &peakTable;
     c->outputFs = outputFs;
-    const bool v1 = traceFormat == cPeakConverter_VERSION_1_1;
-    c->writeHeader = v1 ? writeHeaderV1 : writeHeaderV2;
-    c->writeRecord = v1 ? writeRecordV1 : writeRecordV2;
+    c->version = traceFormat;
     c->output = nullptr;
     c->headerWritten = false;
     c->startTime = NAN;
     c->messageNumber = 1;
-    setNumberText(c, 1);
+    c->lines = cPeakPipeline_ctor(traceFormat);
     try {
         c->lineBuffer.reserve(256);
     } catch (const std::bad_alloc&) {
+        cPeakPipeline_dtor(c->lines);
+        c->lines = nullptr;
+    }
+    if (!c->lines) {
         delete c;
         return nullptr;
     }
     return c;
 }
 
+bool cPeakConverter_startHelper(cPeakConverter* converter) {
+    return cPeakPipeline_startHelper(converter->lines);
+}
+
 void cPeakConverter_dtor(cPeakConverter* converter) {
     if (!converter) return;
     if (converter->output) discardOutput(converter); // never completed: not a trace
+    cPeakPipeline_dtor(converter->lines);
     delete converter;
 }

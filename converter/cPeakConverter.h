@@ -8,7 +8,8 @@
 // cPeakConverter:
 //   cBusLayer layer;            callback table (first member: a converter is a cBusLayer)
 //   cFS* outputFs;              where trace files go; borrowed
-//   writeHeader, writeRecord;   the writers of the chosen version
+//   uint32_t version;           cPeakConverter_VERSION_1_1 or _2_1
+//   cPeakPipeline* lines;       makes and writes the record lines, a batch at a time; owned
 //   cIO* output;                stream of the current trace file, or null
 //   std::string outputName;     current trace file, relative to the output root
 //   std::string tempName;       where the current trace is written until endFile moves it
@@ -20,17 +21,10 @@
 //                               one we failed to create). A trace that endFile kept stays
 //                               ours until the next newFile, so dropFile can take it back.
 //   uint64_t canFrames;         CAN data and remote frames of the current input
-//   bool headerWritten;         the current file has its header
+//   bool headerWritten;         the current file has its header; its lines go to `lines`
 //   double startTime;           Timestamp of the file's first frame (NaN before it)
 //   uint64_t messageNumber;     number of the next record line, 1 after newFile
-//   std::string lineBuffer;     reused for every header and record line
-//   char numberText[36];        numberTextValue in decimal, right-aligned with leading blanks
-//                               in the first 20 bytes: the next record number is counted up
-//                               in place rather than converted anew for each line; the 16
-//                               bytes behind let a short number be copied in one piece
-//   uint64_t numberTextValue;   the number numberText holds; when messageNumber differs
-//                               (a new file), the text is made anew from it
-//   uint32_t numberDigits;      digits in numberText
+//   std::string lineBuffer;     the header lines
 
 #include <cstdint>
 #include <string>
@@ -39,13 +33,15 @@
 #include "fs/cFS.h"
 #include "io/cIO.h"
 
+struct cPeakPipeline;
+
 enum : uint32_t { cPeakConverter_VERSION_1_1 = 1, cPeakConverter_VERSION_2_1 = 2 };
 
 struct cPeakConverter {
     cBusLayer layer;
     cFS* outputFs;
-    bool (*writeHeader)(cPeakConverter* converter, double startTime);
-    bool (*writeRecord)(cPeakConverter* converter, const cBusMsg* msg);
+    uint32_t version;
+    cPeakPipeline* lines;
     cIO* output;
     std::string outputName;
     std::string tempName;
@@ -55,13 +51,14 @@ struct cPeakConverter {
     double startTime;
     uint64_t messageNumber;
     std::string lineBuffer;
-    char numberText[36];
-    uint64_t numberTextValue;
-    uint32_t numberDigits;
 };
 
 // traceFormat 1 (version 1.1) or 2 (version 2.1); anything else, or no memory, gives null.
 cPeakConverter* cPeakConverter_ctor(cFS* outputFs, uint32_t traceFormat);
+// Lets a second thread make and write the record lines while the caller's thread goes on
+// with the next messages; the trace and the log are the same as without. False when the
+// system gives no thread: the converter then works alone, as before the call.
+bool cPeakConverter_startHelper(cPeakConverter* converter);
 // Closes an open stream (unchecked) and frees the object; null is accepted.
 void cPeakConverter_dtor(cPeakConverter* converter);
 

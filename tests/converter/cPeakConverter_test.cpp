@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <tuple>
 #include <unistd.h>
@@ -11,6 +14,7 @@
 
 #include "app/logCapture.h"
 #include "converter/cPeakConverter.h"
+#include "converter/cPeakLines.h"
 
 namespace {
 
@@ -200,41 +204,115 @@ TEST(cPeakConverter, StartDates) {
 // Record numbers across carries, past the column width and the signed range, and from 1 again
 // in the next file.
 TEST(cPeakConverter, RecordNumbersCountAcrossDigitsAndFiles) {
-    // The last line's number column: its blanks, its digits (and the ")" of version 1.1).
-    auto lastNumber = [](const std::string& text) {
-        const std::string line = text.substr(text.rfind('\n', text.size() - 2) + 1);
-        return line.substr(0, line.find(' ', line.find_first_not_of(' '))) + "|";
+    // The number column of each record line: its blanks, its digits (and the ")" of 1.1).
+    auto numbers = [](const std::string& text) {
+        std::string out;
+        for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+            const std::string line = text.substr(at, text.find('\n', at) - at);
+            if (line[0] != ';')
+                out += line.substr(0, line.find(' ', line.find_first_not_of(' '))) + "|";
+        }
+        return out;
     };
     for (uint32_t format : {1u, 2u}) {
         Trace t(format);
-        ASSERT_TRUE(t.newFile());
-        std::string numbers;
+        std::string all;
         for (uint64_t start : {uint64_t{1}, uint64_t{99999}, uint64_t{999998}, uint64_t{9999999},
                                uint64_t{2147483647}}) {
+            ASSERT_TRUE(t.newFile());
             t.c->messageNumber = start;
-            for (int i = 0; i < 3; ++i) {
+            for (int i = 0; i < 3; ++i)
                 ASSERT_TRUE(t.msg(frame(0, 1, "", 0)));
-                numbers += lastNumber(t.fs.written);
-            }
+            ASSERT_TRUE(t.endFile());
+            all += numbers(t.fs.written);
         }
-        EXPECT_EQ(numbers, format == 1 ? "     1)|     2)|     3)| 99999)|100000)|100001)|999998)|"
-                                         "999999)|1000000)|9999999)|10000000)|10000001)|"
-                                         "2147483647)|2147483648)|2147483649)|"
-                                       : "      1|      2|      3|  99999| 100000| 100001| 999998|"
-                                         " 999999|1000000|9999999|10000000|10000001|"
-                                         "2147483647|2147483648|2147483649|");
-        ASSERT_TRUE(t.endFile() && t.newFile() && t.msg(frame(0, 1, "", 0)));
-        EXPECT_EQ(lastNumber(t.fs.written), format == 1 ? "     1)|" : "      1|");
+        EXPECT_EQ(all, format == 1 ? "     1)|     2)|     3)| 99999)|100000)|100001)|999998)|"
+                                     "999999)|1000000)|9999999)|10000000)|10000001)|"
+                                     "2147483647)|2147483648)|2147483649)|"
+                                   : "      1|      2|      3|  99999| 100000| 100001| 999998|"
+                                     " 999999|1000000|9999999|10000000|10000001|"
+                                     "2147483647|2147483648|2147483649|");
     }
 }
 
+// The record lines of random frames, a few batches of them, against the C library's printf
+// of the same columns; with the helper thread and without.
+TEST(cPeakConverter, LinesMatchPrintfAcrossBatchesWithAndWithoutHelper) {
+    std::mt19937 random(7);
+    std::vector<cBusMsg> frames;
+    double t = 0;
+    for (size_t i = 0; i < 2 * cPeakBatch_FRAMES + 777; ++i) {
+        t += std::uniform_real_distribution<double>(0, 0.002)(random);
+        const unsigned kind = random() % 8;
+        std::string data(random() % 3 == 0 ? random() % 65 : random() % 9, '\0');
+        for (char& b : data)
+            b = static_cast<char>(random());
+        const char* flags[] = {"", "I", "D", "ID", "R", "E", "EBI", "ESD"};
+        frames.push_back(frame(t, static_cast<uint32_t>(random()) >> (kind & 1 ? 3 : 21), data,
+                               static_cast<uint8_t>(random() % 16), flags[kind]));
+        frames.back().BusChannel = static_cast<uint8_t>(random() % 12);
+    }
+    for (uint32_t format : {1u, 2u}) {
+        std::string expected;
+        uint64_t number = 1;
+        char line[512];
+        for (const cBusMsg& m : frames) {
+            const cBusMsg_CAN& can = m.CAN;
+            const double offset = (m.Timestamp - frames[0].Timestamp) * 1000.0;
+            if (format == 1 && can.EDL) continue;
+            if (format == 1)
+                snprintf(line, sizeof line,
+                         can.IDE ? "%6" PRIu64 ") %11.1f %s    %08X %d  "
+                                 : "%6" PRIu64 ") %11.1f %s        %04X %d  ",
+                         number++, offset, can.Dir ? "Tx" : "Rx", m.ID, can.DLC);
+            else
+                snprintf(line, sizeof line,
+                         can.IDE ? "%7" PRIu64 " %13.3f %s %d %08X %s %d%s"
+                                 : "%7" PRIu64 " %13.3f %s %d     %04X %s %d%s",
+                         number++, offset,
+                         !can.EDL  ? (can.RTR ? "RR" : "DT")
+                         : can.BRS ? (can.ESI ? "BI" : "FB")
+                                   : (can.ESI ? "FE" : "FD"),
+                         m.BusChannel, m.ID, can.Dir ? "Tx" : "Rx", can.DLC,
+                         can.DLC < 10 ? "    " : "   ");
+            expected += line;
+            if (can.RTR && format == 1) expected += "RTR";
+            for (size_t i = 0; !can.RTR && i < m.DataBytes.size(); ++i) {
+                snprintf(line, sizeof line, i ? " %02X" : "%02X",
+                         static_cast<unsigned char>(m.DataBytes[i]));
+                expected += line;
+            }
+            expected += '\n';
+        }
+        for (bool helper : {false, true}) {
+            Trace trace(format);
+            trace.fs.room = int64_t{1} << 30;
+            if (helper) {
+                ASSERT_TRUE(cPeakConverter_startHelper(trace.c));
+            }
+            ASSERT_TRUE(trace.newFile());
+            for (const cBusMsg& m : frames)
+                ASSERT_TRUE(trace.msg(m));
+            ASSERT_TRUE(trace.endFile());
+            const std::string& text = trace.fs.written;
+            const size_t header = format == 1 ? 2 : 3;
+            size_t body = 0;
+            for (size_t i = 0; i < header; ++i)
+                body = text.find('\n', body) + 1;
+            EXPECT_TRUE(text.compare(body, std::string::npos, expected) == 0)
+                << format << (helper ? " with" : " without") << " the helper";
+            EXPECT_EQ(trace.summary().framesWritten, number - 1);
+        }
+    }
+}
+
+// A write that fails is told with the system's reason and the trace is removed at once;
+// the helper changes neither the message that finds it nor the lines logged.
 TEST(cPeakConverter, WriteFailuresAreReported) {
-    const std::tuple<uint32_t, int64_t, const char*> cases[] = {
-        {1, 10, "E Could not write CAN header\n"},
-        {2, 10, "E Could not write CAN header\n"},
-        {1, 50, "E Could not write CAN data\n"},
-        {2, 80, ""}}; // the driver names the failed record
-    for (const auto& [format, room, message] : cases) {
+    // The header, then a frame whose line does not fit: found at endFile.
+    for (const auto& [format, room, message] :
+         {std::tuple<uint32_t, int64_t, const char*>{1, 10, "E Could not write CAN header\n"},
+          {2, 10, "E Could not write CAN header\n"}}) {
         Trace t(format);
         t.fs.room = room;
         ASSERT_TRUE(t.newFile());
@@ -242,6 +320,37 @@ TEST(cPeakConverter, WriteFailuresAreReported) {
         EXPECT_EQ(LogCapture::lines(), message);
         EXPECT_EQ(t.fs.removes, 1); // the part written is gone at once
         EXPECT_TRUE(!t.msg(frame(1, 1, "ab", 2)) && t.endFile() && t.fs.removes == 1);
+    }
+    Trace small(2);
+    small.fs.room = 80;
+    ASSERT_TRUE(small.newFile() && small.msg(frame(0, 1, "ab", 2)));
+    EXPECT_FALSE(small.endFile());
+    EXPECT_EQ(LogCapture::lines(),
+              "E Could not write CAN file dev/00000001_CAN.trc: no reason given\n");
+    EXPECT_EQ(small.fs.removes, 1);
+
+    // A disk that fills up somewhere in the third batch, the trace written on and on.
+    for (uint32_t format : {1u, 2u}) {
+        std::vector<std::pair<size_t, std::string>> seen;
+        for (bool helper : {false, true}) {
+            Trace t(format);
+            t.fs.room = 2 * cPeakBatch_FRAMES * 40 + 12345;
+            t.fs.error = ENOSPC;
+            if (helper) {
+                ASSERT_TRUE(cPeakConverter_startHelper(t.c));
+            }
+            ASSERT_TRUE(t.newFile());
+            size_t failedAt = 0;
+            while (failedAt < 20 * cPeakBatch_FRAMES && t.msg(frame(failedAt * 1e-3, 1, "ab", 2)))
+                ++failedAt;
+            EXPECT_TRUE(t.endFile() && t.fs.removes == 1);
+            seen.emplace_back(failedAt, LogCapture::lines());
+        }
+        EXPECT_LT(seen[0].first, 20 * cPeakBatch_FRAMES);
+        EXPECT_EQ(seen[0].first, seen[1].first);
+        EXPECT_EQ(seen[0].second,
+                  "E Could not write CAN file dev/00000001_CAN.trc: No space left on device\n");
+        EXPECT_EQ(seen[0].second, seen[1].second);
     }
 }
 

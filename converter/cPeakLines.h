@@ -1,0 +1,73 @@
+#pragma once
+// The record lines of a trace, made a batch of frames at a time. A batch holds what the lines
+// need of each CAN frame, copied out of the bus message, so that it can be formatted on
+// another thread while the next messages are decoded, and its text written in one piece.
+//
+// cPeakFrame, one CAN data or remote frame:
+//   double timestamp;      absolute seconds, as the bus message had it
+//   uint32_t id;           identifier
+//   uint32_t dataOffset;   where its payload starts in the batch's data
+//   uint32_t dataLength;   payload bytes (all of them are written, whatever the DLC says)
+//   uint8_t busChannel;
+//   uint8_t dlc;           data length code as logged
+//   uint8_t flags;         cPeakFrame_flag bits
+//
+// cPeakBatch:
+//   std::vector<cPeakFrame> frames;  in trace order; at most cPeakBatch_FRAMES
+//   std::string data;                the payloads of all frames, one after the other
+//   std::string text;                the record lines once formatted, in its first textLength
+//                                    bytes: the rest is room kept from batch to batch
+//   size_t textLength;
+//   uint64_t firstNumber;            record number of frames[0]; the others follow without gap
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "converter/cBusLayer.h"
+
+enum cPeakFrame_flag : uint8_t {
+    cPeakFrame_EXTENDED = 1, // 29-bit identifier
+    cPeakFrame_TX = 2,       // transmitted, not received
+    cPeakFrame_FD = 4,
+    cPeakFrame_BRS = 8,
+    cPeakFrame_ESI = 16,
+    cPeakFrame_REMOTE = 32,
+};
+
+struct cPeakFrame {
+    double timestamp;
+    uint32_t id;
+    uint32_t dataOffset;
+    uint32_t dataLength;
+    uint8_t busChannel;
+    uint8_t dlc;
+    uint8_t flags;
+};
+
+struct cPeakBatch {
+    std::vector<cPeakFrame> frames;
+    std::string data;
+    std::string text;
+    size_t textLength;
+    uint64_t firstNumber;
+};
+
+// A batch is handed on when it holds this many frames or this many payload bytes: enough
+// text for one large write (about 0.5 to 1.5 MiB), little enough to stay in the caches.
+constexpr size_t cPeakBatch_FRAMES = 12288;
+constexpr size_t cPeakBatch_DATA = 1 << 20;
+
+// Room for a full batch; false without memory.
+[[nodiscard]] bool cPeakBatch_init(cPeakBatch* batch);
+// Empties the batch, keeping its memory.
+void cPeakBatch_clear(cPeakBatch* batch);
+// Copies a CAN frame in (its record number is firstNumber + its place); false without
+// memory or for a payload past 4 GiB. The batch is full when the call leaves it full.
+[[nodiscard]] bool cPeakBatch_add(cPeakBatch* batch, const cBusMsg* msg);
+bool cPeakBatch_full(const cPeakBatch* batch);
+
+// Replaces the text with the record lines of the batch for trace version 1 (1.1) or 2 (2.1);
+// offsets count from startTime. Version 1.1 lines are for classic frames only: the caller
+// leaves FD frames out. False without memory.
+[[nodiscard]] bool cPeakLines_format(uint32_t version, double startTime, cPeakBatch* batch);

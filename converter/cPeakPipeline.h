@@ -1,0 +1,84 @@
+#pragma once
+// The record lines of one trace on their way out. Batches of frames are filled on the
+// converter's thread, formatted by whichever thread is free (the converter's own, or the
+// one helper thread once started), and written to the trace in order by one thread at a
+// time. Without the helper the converter's thread does all of it when it hands a batch on.
+//
+// A failed write is told at fixed points, whichever thread wrote: a batch's result is looked
+// at when its place in the ring is taken again (kDepth batches later) and at finish. A run
+// with the helper and one without report the same failure at the same message, and a batch
+// behind a failed one is never written: the trace has no hole, only an end.
+//
+// cPeakPipeline:
+//   uint32_t version;         trace version of the lines (1 or 2)
+//   cIO* output;              the trace being written, borrowed; null between files
+//   double startTime;         what record offsets count from
+//   Slot ring[kDepth];        batch s of the file is ring[s % kDepth]
+//   uint64_t submitted;       batches handed on; the converter fills ring[submitted % kDepth]
+//   uint64_t claimed;         batches a thread took to format, in order
+//   uint64_t written;         batches written (or passed over after a failure), in order
+//   uint64_t checked;         batches whose result the converter has looked at
+//   bool writing;             a thread is writing ring[written % kDepth]
+//   bool failed;              a batch failed: later ones are formatted no more, nor written
+//   bool abandoned;           the file is given up: nothing more is formatted or written
+//   bool stopping;            the helper ends
+//   std::mutex lock;          guards the counters and flags, and the slots' state
+//   std::condition_variable work, progress;  the helper waits for work, the converter's
+//                             thread for a batch formatted or written
+//   std::thread helper;       joinable once started
+//
+// Slot: cPeakBatch batch; bool formatted; int result (0, an errno, or a cPeakPipeline_result)
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "converter/cPeakLines.h"
+#include "io/cIO.h"
+
+// Results of a batch other than 0 (written) and an errno (its write failed for that reason).
+enum cPeakPipeline_result : int {
+    cPeakPipeline_NO_REASON = -1, // the write took less than all, and the system said nothing
+    cPeakPipeline_PASSED = -2,    // not written: an earlier batch failed, or the file was given up
+    cPeakPipeline_NO_MEMORY = -3, // the lines could not be formatted
+};
+
+struct cPeakPipeline {
+    static constexpr unsigned kDepth = 4;
+    struct Slot {
+        cPeakBatch batch;
+        bool formatted;
+        int result;
+    };
+    uint32_t version;
+    cIO* output;
+    double startTime;
+    Slot ring[kDepth];
+    uint64_t submitted, claimed, written, checked;
+    bool writing, failed, abandoned, stopping;
+    std::mutex lock;
+    std::condition_variable work, progress;
+    std::thread helper;
+};
+
+// Null without memory. version 1 or 2.
+cPeakPipeline* cPeakPipeline_ctor(uint32_t version);
+// Ends the helper; the pipeline must be idle (finished or abandoned). Null is accepted.
+void cPeakPipeline_dtor(cPeakPipeline* pipeline);
+// Starts the helper thread; false when the system gives none (the pipeline works alone).
+bool cPeakPipeline_startHelper(cPeakPipeline* pipeline);
+
+// A new trace, its header written: record lines go to output from now on.
+void cPeakPipeline_begin(cPeakPipeline* pipeline, cIO* output, double startTime);
+// The batch to fill. Never full: a call that fills it hands it on next.
+cPeakBatch* cPeakPipeline_batch(cPeakPipeline* pipeline);
+// Hands the filled batch on and readies the next. Not 0: a batch written earlier failed
+// (its result); the file has failed and must be abandoned.
+[[nodiscard]] int cPeakPipeline_submit(cPeakPipeline* pipeline);
+// Hands on what the current batch holds and waits until every batch is written. 0, or the
+// result of the first batch that failed. The pipeline is idle afterwards.
+[[nodiscard]] int cPeakPipeline_finish(cPeakPipeline* pipeline);
+// Gives the file up: batches not yet written never are. Waits for a write under way; the
+// pipeline is idle afterwards. Idle pipelines are left as they are.
+void cPeakPipeline_abandon(cPeakPipeline* pipeline);
