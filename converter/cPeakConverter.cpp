@@ -146,7 +146,7 @@ bool writeMsg(cPeakConverter* c, const cBusMsg* msg) {
     // Version 1.1 holds classic frames only, numbered without gaps.
     if (c->version == cPeakConverter_VERSION_1_1 && msg->CAN.EDL) return true;
     cPeakBatch* batch = cPeakPipeline_batch(c->lines);
-    if (batch->frames.empty()) batch->firstNumber = c->messageNumber;
+    if (batch->frameCount == 0) batch->firstNumber = c->messageNumber;
     if (!cPeakBatch_add(batch, msg)) return linesFailed(c, cPeakPipeline_NO_MEMORY);
     ++c->messageNumber;
     if (!cPeakBatch_full(batch)) return true;

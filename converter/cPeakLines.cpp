@@ -1,5 +1,6 @@
 #include "converter/cPeakLines.h"
 
+#include <cassert>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -8,10 +9,8 @@
 
 bool cPeakBatch_init(cPeakBatch* batch) {
     try {
-        batch->frames.reserve(cPeakBatch_FRAMES);
-        // Payloads and text grow to what the frames need (the text when it is first made);
-        // the room is kept from batch to batch.
-        batch->data.reserve(cPeakBatch_FRAMES * 24);
+        batch->frames.resize(cPeakBatch_FRAMES);
+        batch->data.resize(cPeakBatch_FRAMES * 24); // grows for longer payloads
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -20,34 +19,40 @@ bool cPeakBatch_init(cPeakBatch* batch) {
 }
 
 void cPeakBatch_clear(cPeakBatch* batch) {
-    batch->frames.clear();
-    batch->data.clear();
+    batch->frameCount = 0;
+    batch->dataLength = 0;
     batch->textLength = 0;
     batch->firstNumber = 1;
 }
 
-bool cPeakBatch_add(cPeakBatch* batch, const cBusMsg* msg) {
-    const cBusMsg_CAN& can = msg->CAN;
-    const size_t length = msg->DataBytes.size();
-    if (length > std::numeric_limits<uint32_t>::max() - batch->data.size()) return false;
-    const uint8_t flags =
-        static_cast<uint8_t>((can.IDE ? cPeakFrame_EXTENDED : 0) | (can.Dir ? cPeakFrame_TX : 0) |
-                             (can.EDL ? cPeakFrame_FD : 0) | (can.BRS ? cPeakFrame_BRS : 0) |
-                             (can.ESI ? cPeakFrame_ESI : 0) | (can.RTR ? cPeakFrame_REMOTE : 0));
-    const size_t offset = batch->data.size();
+namespace {
+
+__attribute__((noinline)) bool growData(cPeakBatch* batch, size_t length) {
+    if (length > std::numeric_limits<uint32_t>::max() - batch->dataLength) return false;
     try {
-        batch->data.append(msg->DataBytes);
-        batch->frames.push_back({msg->Timestamp, msg->ID, static_cast<uint32_t>(offset),
-                                 static_cast<uint32_t>(length), msg->BusChannel, can.DLC, flags});
+        batch->data.resize(2 * batch->data.size() + length);
     } catch (const std::bad_alloc&) {
-        batch->data.resize(offset);
         return false;
     }
     return true;
 }
 
-bool cPeakBatch_full(const cPeakBatch* batch) {
-    return batch->frames.size() >= cPeakBatch_FRAMES || batch->data.size() >= cPeakBatch_DATA;
+} // namespace
+
+bool cPeakBatch_add(cPeakBatch* batch, const cBusMsg* msg) {
+    assert(!cPeakBatch_full(batch));
+    const size_t length = msg->DataBytes.size();
+    if (batch->data.size() - batch->dataLength < length && !growData(batch, length)) return false;
+    cPeakFrame& f = batch->frames[batch->frameCount++];
+    f.timestamp = msg->Timestamp;
+    f.id = msg->ID;
+    f.dataOffset = static_cast<uint32_t>(batch->dataLength);
+    f.dataLength = static_cast<uint32_t>(length);
+    f.busChannel = msg->BusChannel;
+    f.can = msg->CAN;
+    std::memcpy(batch->data.data() + batch->dataLength, msg->DataBytes.data(), length);
+    batch->dataLength += length;
+    return true;
 }
 
 namespace {
@@ -121,17 +126,17 @@ inline char* lineV1(char* p, NumberText* number, const cPeakFrame& f, const char
     p = putNumber(number, p, 6);
     p = put(p, ") ", 2);
     p = cstr_support_put_fixed(p, offset, 11, 1);
-    p = put(p, f.flags & cPeakFrame_TX ? " Tx    " : " Rx    ", 7);
-    if (f.flags & cPeakFrame_EXTENDED) {
+    p = put(p, f.can.Dir ? " Tx    " : " Rx    ", 7);
+    if (f.can.IDE) {
         p = cstr_support_put_hex32(p, f.id, 8);
     } else {
         p = put(p, "    ", 4);
         p = cstr_support_put_hex32(p, f.id, 4);
     }
     *p++ = ' ';
-    p = putSmall(p, f.dlc);
+    p = putSmall(p, f.can.DLC);
     p = put(p, "  ", 2);
-    if (f.flags & cPeakFrame_REMOTE)
+    if (f.can.RTR)
         p = put(p, "RTR", 3);
     else
         p = cstr_support_put_hex_bytes(p, data + f.dataOffset, f.dataLength);
@@ -139,15 +144,14 @@ inline char* lineV1(char* p, NumberText* number, const cPeakFrame& f, const char
     return p;
 }
 
-inline const char* frameTypeV2(uint8_t flags) {
-    if (flags & cPeakFrame_FD) {
-        const bool brs = flags & cPeakFrame_BRS, esi = flags & cPeakFrame_ESI;
-        if (brs && esi) return "BI";
-        if (brs) return "FB";
-        if (esi) return "FE";
+inline const char* frameTypeV2(const cBusMsg_CAN& can) {
+    if (can.EDL) {
+        if (can.BRS && can.ESI) return "BI";
+        if (can.BRS) return "FB";
+        if (can.ESI) return "FE";
         return "FD";
     }
-    return flags & cPeakFrame_REMOTE ? "RR" : "DT";
+    return can.RTR ? "RR" : "DT";
 }
 
 // "%7" PRIu64 " %13.3f %s %d %08X %s %d" (extended) or "... %d     %04X %s %d", then the data
@@ -159,22 +163,21 @@ inline char* lineV2(char* p, NumberText* number, const cPeakFrame& f, const char
     *p++ = ' ';
     p = cstr_support_put_fixed(p, offset, 13, 3);
     *p++ = ' ';
-    p = put(p, frameTypeV2(f.flags), 2);
+    p = put(p, frameTypeV2(f.can), 2);
     *p++ = ' ';
     p = putSmall(p, f.busChannel);
-    if (f.flags & cPeakFrame_EXTENDED) {
+    if (f.can.IDE) {
         *p++ = ' ';
         p = cstr_support_put_hex32(p, f.id, 8);
     } else {
         p = put(p, "     ", 5);
         p = cstr_support_put_hex32(p, f.id, 4);
     }
-    p = put(p, f.flags & cPeakFrame_TX ? " Tx " : " Rx ", 4);
-    p = putSmall(p, f.dlc);
+    p = put(p, f.can.Dir ? " Tx " : " Rx ", 4);
+    p = putSmall(p, f.can.DLC);
     // The data column starts one further right for one-digit lengths.
-    p = f.dlc < 10 ? put(p, "    ", 4) : put(p, "   ", 3);
-    if (!(f.flags & cPeakFrame_REMOTE))
-        p = cstr_support_put_hex_bytes(p, data + f.dataOffset, f.dataLength);
+    p = f.can.DLC < 10 ? put(p, "    ", 4) : put(p, "   ", 3);
+    if (!f.can.RTR) p = cstr_support_put_hex_bytes(p, data + f.dataOffset, f.dataLength);
     *p++ = '\n';
     return p;
 }
@@ -191,7 +194,8 @@ bool formatAll(double startTime, cPeakBatch* batch) {
     size_t used = 0;
     batch->textLength = 0;
     try {
-        for (const cPeakFrame& f : batch->frames) {
+        for (size_t i = 0; i < batch->frameCount; ++i) {
+            const cPeakFrame& f = batch->frames[i];
             const size_t room = kLineFixedPart + 3 * size_t{f.dataLength};
             if (text.size() - used < room) text.resize(2 * text.size() + room);
             used = static_cast<size_t>(line(text.data() + used, &number, f, data, startTime) -

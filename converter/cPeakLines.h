@@ -9,16 +9,21 @@
 //   uint32_t dataOffset;   where its payload starts in the batch's data
 //   uint32_t dataLength;   payload bytes (all of them are written, whatever the DLC says)
 //   uint8_t busChannel;
-//   uint8_t dlc;           data length code as logged
-//   uint8_t flags;         cPeakFrame_flag bits
+//   cBusMsg_CAN can;       the frame's flags and length code, as the message had them
 //
 // cPeakBatch:
-//   std::vector<cPeakFrame> frames;  in trace order; at most cPeakBatch_FRAMES
-//   std::string data;                the payloads of all frames, one after the other
-//   std::string text;                the record lines once formatted, in its first textLength
-//                                    bytes: the rest is room kept from batch to batch
+//   std::vector<cPeakFrame> frames;  cPeakBatch_FRAMES places; the first frameCount are the
+//                                    batch's frames, in trace order
+//   size_t frameCount;
+//   std::string data;                the frames' payloads one after the other, in the first
+//                                    dataLength bytes; the rest is room
+//   size_t dataLength;
+//   std::string text;                the record lines once formatted, in the first textLength
+//                                    bytes; the rest is room
 //   size_t textLength;
 //   uint64_t firstNumber;            record number of frames[0]; the others follow without gap
+// The room is kept from batch to batch: filling and formatting write into it, and it grows
+// only for a batch that needs more than any before.
 
 #include <cstdint>
 #include <string>
@@ -26,28 +31,20 @@
 
 #include "converter/cBusLayer.h"
 
-enum cPeakFrame_flag : uint8_t {
-    cPeakFrame_EXTENDED = 1, // 29-bit identifier
-    cPeakFrame_TX = 2,       // transmitted, not received
-    cPeakFrame_FD = 4,
-    cPeakFrame_BRS = 8,
-    cPeakFrame_ESI = 16,
-    cPeakFrame_REMOTE = 32,
-};
-
 struct cPeakFrame {
     double timestamp;
     uint32_t id;
     uint32_t dataOffset;
     uint32_t dataLength;
     uint8_t busChannel;
-    uint8_t dlc;
-    uint8_t flags;
+    cBusMsg_CAN can;
 };
 
 struct cPeakBatch {
     std::vector<cPeakFrame> frames;
+    size_t frameCount;
     std::string data;
+    size_t dataLength;
     std::string text;
     size_t textLength;
     uint64_t firstNumber;
@@ -60,12 +57,14 @@ constexpr size_t cPeakBatch_DATA = 1 << 20;
 
 // Room for a full batch; false without memory.
 [[nodiscard]] bool cPeakBatch_init(cPeakBatch* batch);
-// Empties the batch, keeping its memory.
+// Empties the batch, keeping its room.
 void cPeakBatch_clear(cPeakBatch* batch);
 // Copies a CAN frame in (its record number is firstNumber + its place); false without
-// memory or for a payload past 4 GiB. The batch is full when the call leaves it full.
+// memory or when the batch's payloads would pass 4 GiB. The batch must not be full.
 [[nodiscard]] bool cPeakBatch_add(cPeakBatch* batch, const cBusMsg* msg);
-bool cPeakBatch_full(const cPeakBatch* batch);
+inline bool cPeakBatch_full(const cPeakBatch* batch) {
+    return batch->frameCount == cPeakBatch_FRAMES || batch->dataLength >= cPeakBatch_DATA;
+}
 
 // Replaces the text with the record lines of the batch for trace version 1 (1.1) or 2 (2.1);
 // offsets count from startTime. Version 1.1 lines are for classic frames only: the caller

@@ -169,7 +169,7 @@ int cPeakPipeline_finish(cPeakPipeline* pipeline) {
     cPeakPipeline* p = pipeline;
     Lock held(p->lock);
     assert(p->output);
-    if (!slotOf(p, p->submitted).batch.frames.empty()) handOn(p);
+    if (slotOf(p, p->submitted).batch.frameCount > 0) handOn(p);
     helpUntil(p, held, [p] { return idle(p); });
     int result = 0;
     while (p->checked < p->written && result == 0)

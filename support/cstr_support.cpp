@@ -121,6 +121,20 @@ inline void digitsBackwards(char* end, uint64_t value) {
     }
 }
 
+constexpr uint64_t kAsciiZeros = 0x3030303030303030ull;
+constexpr uint64_t kAsciiBlanks = 0x2020202020202020ull;
+
+// The eight decimal digits of value (below 10^8, zeros in front), one per byte, the most
+// significant in the lowest byte: the halves, quarters and eighths are split in parallel
+// in one register, each with a multiplication that divides exactly in its range.
+inline uint64_t eightDigits(uint32_t value) {
+    const uint64_t halves = value / 10000 | uint64_t{value % 10000} << 32;
+    const uint64_t high = ((halves * 10486) >> 20) & 0x0000007F0000007Full; // / 100
+    const uint64_t quarters = (halves - 100 * high) << 16 | high;
+    uint64_t tens = ((quarters * 103) >> 10) & 0x000F000F000F000Full; // / 10
+    return tens + ((quarters - 10 * tens) << 8);
+}
+
 // Fills the first n bytes with c. The trace widths are short: a fixed 16-byte store covers
 // them without a library call (the callers' buffers have that room).
 inline void fill(char* out, char c, size_t n) {
@@ -242,6 +256,29 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
         break;
     }
     const unsigned wholeDigits = decimalDigits(whole);
+    // The trace columns: a whole part of up to eight digits right-aligned in a field of
+    // eight or more. The blanks go first as one store, then the digits as one 8-byte
+    // store whose leading zeros are blanks, ending where the decimals start.
+    const unsigned field = width - (decimals ? decimals + 1 : 0);
+    if (std::endian::native == std::endian::little && !negative && whole < 100000000 &&
+        width >= decimals + 1 + 8 && field <= 24) {
+        std::memset(out, ' ', 16);
+        const uint64_t blanks = ~uint64_t{0} >> (8 * wholeDigits - 1) >> 1;
+        const uint64_t text =
+            ((eightDigits(static_cast<uint32_t>(whole)) + kAsciiZeros) & ~blanks) |
+            (kAsciiBlanks & blanks);
+        std::memcpy(out + field - 8, &text, 8);
+        char* p = out + field;
+        if (decimals) *p++ = '.';
+        if (decimals == 3) {
+            p[0] = static_cast<char>('0' + fraction / 100);
+            std::memcpy(p + 1, kDigitPairs + fraction % 100 * 2, 2);
+        } else {
+            for (unsigned i = decimals; i-- > 0; fraction /= 10)
+                p[i] = static_cast<char>('0' + fraction % 10);
+        }
+        return out + width;
+    }
     const unsigned length = negative + wholeDigits + (decimals ? decimals + 1 : 0);
     const unsigned total = length < width ? width : length;
     if (total > length) fill(out, ' ', total - length);

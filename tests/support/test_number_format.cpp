@@ -18,10 +18,19 @@ std::string printfText(const char* format, auto... args) {
     return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
-// The trace writer's widths and precisions (11.1, 13.3), and a few around them.
+// The trace writer's widths and precisions (11.1, 13.3), and a few around them: the widths
+// where the whole part's field is 8 and 24 characters wide bound the one-store path.
 void expectFixedLikePrintf(double v) {
     char buf[400];
-    for (auto [width, decimals] : {std::pair{11u, 1u}, {13u, 3u}, {0u, 0u}, {1u, 2u}, {5u, 6u}})
+    for (auto [width, decimals] : {std::pair{11u, 1u},
+                                   {13u, 3u},
+                                   {0u, 0u},
+                                   {1u, 2u},
+                                   {5u, 6u},
+                                   {8u, 0u},
+                                   {7u, 0u},
+                                   {26u, 1u},
+                                   {27u, 2u}})
         ASSERT_EQ(std::string(buf, cstr_support_put_fixed(buf, v, width, decimals)),
                   printfText("%*.*f", width, decimals, v))
             << "value " << printfText("%a", v) << " shape " << width << "." << decimals;
@@ -32,7 +41,7 @@ TEST(NumberFormat, FixedPointMatchesPrintfOnEdgesAndRandomValues) {
     // clang-format off
     const double values[] = {
         0.0, -0.0, 1.5, 0.05, 0.15, 0.25, 0.0625, 1.0625, 2.5, 0.5, -0.5, 0.0005, 0.00049,
-        -0.00001, 9999999.95, 99999999.95, 1e9, 123456789.0125, 4503599627370495.5,
+        -0.00001, 9999999.95, 99999999.95, 99999999.94, 12345678.0, 10000000.0, 1e9, 123456789.0125, 4503599627370495.5,
         4503599627370496.0, 9007199254740991.0, 9007199254740992.0, 1e16, 1e22, 1e300, -1e300,
         std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
         std::numeric_limits<double>::denorm_min(), inf, -inf, NAN, -NAN,
