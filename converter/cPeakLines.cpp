@@ -186,7 +186,7 @@ inline char* lineV2(char* p, NumberText* number, const cPeakFrame& f, const char
 // frame can give, the writers put the columns at a raw pointer, and only the length is kept.
 // No printf, no growth per column, no clearing of the room.
 template <char* (*line)(char*, NumberText*, const cPeakFrame&, const char*, double)>
-bool formatAll(double startTime, cPeakBatch* batch) {
+__attribute__((flatten)) bool formatAll(double startTime, cPeakBatch* batch) {
     std::string& text = batch->text;
     NumberText number;
     setNumber(&number, batch->firstNumber);

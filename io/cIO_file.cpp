@@ -22,10 +22,13 @@ struct cIO_file {
     size_t pending;
 };
 
-// Writers hand over one short line at a time (a trace line is some 80 bytes): a large
-// buffer turns them into few system calls. Reading needs none, as the read-ahead buffer
-// asks for large blocks, which the C library passes straight on.
+// Writers hand over short pieces (a trace header, a line) as well as large ones (a batch of
+// trace lines): a large buffer turns the short ones into few system calls, and a large
+// piece goes on at once, as copying it into the buffer would only add a pass over its
+// bytes. Reading needs no buffer, as readers ask for large blocks, which the C library
+// passes straight on.
 constexpr size_t kWriteBufferSize = size_t{1} << 20;
+constexpr size_t kWriteDirect = size_t{64} << 10;
 
 // A write-only stream gathers the writes in writeBuffer itself, which costs a copy per
 // line instead of a library call, and hands them on in whole blocks. False when the
@@ -39,14 +42,14 @@ bool cIO_file_flush(cIO_file* f) {
 
 int64_t cIO_file_writeGathered(cIO* io, const void* src, uint64_t n) {
     cIO_file* f = (cIO_file*)io;
-    if (n <= kWriteBufferSize - f->pending) {
+    if (n < kWriteDirect && n <= kWriteBufferSize - f->pending) {
         std::memcpy(f->writeBuffer + f->pending, src, (size_t)n);
         f->pending += (size_t)n;
         f->position += (int64_t)n;
         return (int64_t)n;
     }
     if (!cIO_file_flush(f)) return 0;
-    if (n >= kWriteBufferSize) {
+    if (n >= kWriteDirect) {
         size_t put = fwrite(src, 1, (size_t)n, f->handle);
         f->position += (int64_t)put;
         return (int64_t)put;

@@ -5,8 +5,9 @@
 //   stream gets the positioning call the C library asks for); char* writeBuffer (1 MiB
 //   when the stream can write, freed after fclose; null otherwise); size_t pending (bytes
 //   of writeBuffer not yet handed to the library). A write-only stream gathers its writes
-//   in writeBuffer and hands them on in whole blocks (before a tell, a seek elsewhere and
-//   the close, whose result then also reports a failed hand-over); a read-and-write
+//   of less than 64 KiB in writeBuffer and hands them on in whole blocks (before a larger
+//   write, which goes on at once, a tell, a seek elsewhere and the close, whose result then
+//   also reports a failed hand-over); a read-and-write
 //   stream gives writeBuffer to the library as its buffer.
 // close always releases the object; a nonzero result means fclose reported a failure.
 
