@@ -134,6 +134,7 @@ bool linesFailed(cPeakConverter* c, int result) {
 bool writeMsg(cPeakConverter* c, const cBusMsg* msg) {
     if (!c->headerWritten) {
         c->startTime = msg->Timestamp;
+        errno = 0;
         try {
             if (!writeHeader(c, c->startTime)) return false;
         } catch (const std::bad_alloc&) {
@@ -160,10 +161,9 @@ bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
     if (msg->Type != BUS_MSG_CAN_DATA_FRAME && msg->Type != BUS_MSG_CAN_REMOTE_FRAME) return true;
     ++c->canFrames;
     if (!c->output) return false;
-    errno = 0;
     if (writeMsg(c, msg)) return true;
-    // The writer said what failed; a full disk (or another reason of the system's) is told
-    // here with the trace's name.
+    // A header that could not be written: a full disk (or another reason of the system's) is
+    // told here with the trace's name. Failed lines were told where they were found.
     const int reason = errno;
     if (reason != 0)
         ZF_LOGE("Could not write CAN file %s: %s", writingName(c).c_str(), std::strerror(reason));

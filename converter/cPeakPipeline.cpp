@@ -13,6 +13,10 @@ cPeakPipeline::Slot& slotOf(cPeakPipeline* p, uint64_t sequence) {
     return p->ring[sequence % cPeakPipeline::kDepth];
 }
 
+cPeakBatch& batchOf(cPeakPipeline* p, uint64_t sequence) {
+    return p->batches[sequence % p->batches.size()];
+}
+
 bool idle(const cPeakPipeline* p) {
     return p->written == p->submitted && !p->writing;
 }
@@ -22,6 +26,7 @@ bool idle(const cPeakPipeline* p) {
 void writeReady(cPeakPipeline* p, Lock& held) {
     while (!p->writing && p->written < p->claimed && slotOf(p, p->written).formatted) {
         cPeakPipeline::Slot& slot = slotOf(p, p->written);
+        const cPeakBatch& batch = batchOf(p, p->written);
         const bool pass = p->failed || p->abandoned || slot.result != 0;
         p->writing = true;
         held.unlock();
@@ -29,7 +34,6 @@ void writeReady(cPeakPipeline* p, Lock& held) {
         if (pass) {
             if (result == 0) result = cPeakPipeline_PASSED;
         } else {
-            const cPeakBatch& batch = slot.batch;
             errno = 0;
             const int64_t put = cIO_write(p->output, batch.text.data(), batch.textLength);
             if (put != static_cast<int64_t>(batch.textLength))
@@ -48,13 +52,13 @@ void writeReady(cPeakPipeline* p, Lock& held) {
 // no batch to take.
 bool formatNext(cPeakPipeline* p, Lock& held) {
     if (p->claimed == p->submitted) return false;
-    cPeakPipeline::Slot& slot = slotOf(p, p->claimed++);
+    cPeakPipeline::Slot& slot = slotOf(p, p->claimed);
+    cPeakBatch& batch = batchOf(p, p->claimed++);
     const bool pass = p->failed || p->abandoned;
     held.unlock();
     int result = cPeakPipeline_PASSED;
     if (!pass)
-        result =
-            cPeakLines_format(p->version, p->startTime, &slot.batch) ? 0 : cPeakPipeline_NO_MEMORY;
+        result = cPeakLines_format(p->version, p->startTime, &batch) ? 0 : cPeakPipeline_NO_MEMORY;
     held.lock();
     slot.result = result;
     slot.formatted = true;
@@ -100,11 +104,15 @@ cPeakPipeline* cPeakPipeline_ctor(uint32_t version) {
     cPeakPipeline* p = new (std::nothrow) cPeakPipeline{};
     if (!p) return nullptr;
     p->version = version;
-    for (cPeakPipeline::Slot& slot : p->ring) {
-        if (!cPeakBatch_init(&slot.batch)) {
-            delete p;
-            return nullptr;
-        }
+    try {
+        p->batches.resize(1);
+    } catch (const std::bad_alloc&) {
+        delete p;
+        return nullptr;
+    }
+    if (!cPeakBatch_init(&p->batches[0])) {
+        delete p;
+        return nullptr;
     }
     return p;
 }
@@ -124,10 +132,24 @@ void cPeakPipeline_dtor(cPeakPipeline* pipeline) {
 }
 
 bool cPeakPipeline_startHelper(cPeakPipeline* pipeline) {
+    assert(idle(pipeline) && !pipeline->output);
     if (pipeline->helper.joinable()) return true;
+    // Alone, a batch is written before the next is filled: one is all it needs.
+    try {
+        pipeline->batches.resize(cPeakPipeline::kDepth);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (cPeakBatch& batch : pipeline->batches) {
+        if (batch.frames.empty() && !cPeakBatch_init(&batch)) {
+            pipeline->batches.resize(1);
+            return false;
+        }
+    }
     try {
         pipeline->helper = std::thread(helperLoop, pipeline);
     } catch (const std::system_error&) {
+        pipeline->batches.resize(1);
         return false;
     }
     return true;
@@ -140,11 +162,11 @@ void cPeakPipeline_begin(cPeakPipeline* pipeline, cIO* output, double startTime)
     pipeline->startTime = startTime;
     pipeline->submitted = pipeline->claimed = pipeline->written = pipeline->checked = 0;
     pipeline->failed = pipeline->abandoned = false;
-    cPeakBatch_clear(&pipeline->ring[0].batch);
+    cPeakBatch_clear(&pipeline->batches[0]);
 }
 
 cPeakBatch* cPeakPipeline_batch(cPeakPipeline* pipeline) {
-    return &slotOf(pipeline, pipeline->submitted).batch;
+    return &batchOf(pipeline, pipeline->submitted);
 }
 
 int cPeakPipeline_submit(cPeakPipeline* pipeline) {
@@ -161,7 +183,7 @@ int cPeakPipeline_submit(cPeakPipeline* pipeline) {
         helpUntil(p, held, [p, next] { return p->written > next - cPeakPipeline::kDepth; });
         result = checkNext(p);
     }
-    cPeakBatch_clear(&slotOf(p, next).batch);
+    cPeakBatch_clear(&batchOf(p, next));
     return result;
 }
 
@@ -169,7 +191,7 @@ int cPeakPipeline_finish(cPeakPipeline* pipeline) {
     cPeakPipeline* p = pipeline;
     Lock held(p->lock);
     assert(p->output);
-    if (slotOf(p, p->submitted).batch.frameCount > 0) handOn(p);
+    if (batchOf(p, p->submitted).frameCount > 0) handOn(p);
     helpUntil(p, held, [p] { return idle(p); });
     int result = 0;
     while (p->checked < p->written && result == 0)

@@ -13,7 +13,9 @@
 //   uint32_t version;         trace version of the lines (1 or 2)
 //   cIO* output;              the trace being written, borrowed; null between files
 //   double startTime;         what record offsets count from
-//   Slot ring[kDepth];        batch s of the file is ring[s % kDepth]
+//   Slot ring[kDepth];        the state of batch s of the file is ring[s % kDepth]
+//   std::vector<cPeakBatch> batches;  batch s is batches[s % batches.size()]: kDepth of them
+//                             with the helper, one without
 //   uint64_t submitted;       batches handed on; the converter fills ring[submitted % kDepth]
 //   uint64_t claimed;         batches a thread took to format, in order
 //   uint64_t written;         batches written (or passed over after a failure), in order
@@ -27,12 +29,13 @@
 //                             thread for a batch formatted or written
 //   std::thread helper;       joinable once started
 //
-// Slot: cPeakBatch batch; bool formatted; int result (0, an errno, or a cPeakPipeline_result)
+// Slot: bool formatted; int result (0, an errno, or a cPeakPipeline_result)
 
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "converter/cPeakLines.h"
 #include "io/cIO.h"
@@ -47,7 +50,6 @@ enum cPeakPipeline_result : int {
 struct cPeakPipeline {
     static constexpr unsigned kDepth = 4;
     struct Slot {
-        cPeakBatch batch;
         bool formatted;
         int result;
     };
@@ -55,6 +57,7 @@ struct cPeakPipeline {
     cIO* output;
     double startTime;
     Slot ring[kDepth];
+    std::vector<cPeakBatch> batches;
     uint64_t submitted, claimed, written, checked;
     bool writing, failed, abandoned, stopping;
     std::mutex lock;
@@ -66,7 +69,8 @@ struct cPeakPipeline {
 cPeakPipeline* cPeakPipeline_ctor(uint32_t version);
 // Ends the helper; the pipeline must be idle (finished or abandoned). Null is accepted.
 void cPeakPipeline_dtor(cPeakPipeline* pipeline);
-// Starts the helper thread; false when the system gives none (the pipeline works alone).
+// Starts the helper thread, before the first file; false when the system gives none or
+// there is no memory for its batches (the pipeline works alone).
 bool cPeakPipeline_startHelper(cPeakPipeline* pipeline);
 
 // A new trace, its header written: record lines go to output from now on.
