@@ -121,6 +121,31 @@ inline void digitsBackwards(char* end, uint64_t value) {
     }
 }
 
+// Per byte value its two digits and a blank, in the order of the bytes in memory, so that
+// one 4-byte store writes them (its fourth byte is overwritten by the next store).
+constexpr std::array<uint32_t, 256> kHexTriples = [] {
+    std::array<uint32_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        const uint32_t hi = static_cast<unsigned char>(kHexUpper[i >> 4]);
+        const uint32_t lo = static_cast<unsigned char>(kHexUpper[i & 0xF]);
+        t[i] = std::endian::native == std::endian::little
+                   ? hi | lo << 8 | uint32_t{' '} << 16
+                   : hi << 24 | lo << 16 | uint32_t{' '} << 8;
+    }
+    return t;
+}();
+
+// "000" to "999", one per 4-byte entry (the fourth byte is overwritten by what follows).
+constexpr std::array<uint32_t, 1000> kThreeDigits = [] {
+    std::array<uint32_t, 1000> t{};
+    for (unsigned i = 0; i < 1000; ++i) {
+        const uint32_t a = '0' + i / 100, b = '0' + i / 10 % 10, c = '0' + i % 10;
+        t[i] = std::endian::native == std::endian::little ? a | b << 8 | c << 16
+                                                          : a << 24 | b << 16 | c << 8;
+    }
+    return t;
+}();
+
 constexpr uint64_t kAsciiZeros = 0x3030303030303030ull;
 constexpr uint64_t kAsciiBlanks = 0x2020202020202020ull;
 
@@ -170,6 +195,15 @@ char* cstr_support_put_uint(char* out, uint64_t value, unsigned width) {
 }
 
 char* cstr_support_put_hex32(char* out, uint32_t value, unsigned digits) {
+    // The trace's identifier columns: two digits per byte from the table, most significant
+    // first. With the width known where the call is inlined, this is all that is left.
+    if (digits == 8 || (digits == 4 && value <= 0xFFFF)) {
+        for (int shift = static_cast<int>(digits) * 4 - 8; shift >= 0; shift -= 8) {
+            std::memcpy(out, &kHexTriples[(value >> shift) & 0xFF], 2);
+            out += 2;
+        }
+        return out;
+    }
     const unsigned n = (32 - static_cast<unsigned>(__builtin_clz(value | 1)) + 3) / 4;
     const unsigned total = n < digits ? digits : n;
     if (total <= 8) { // the zeros in front come with the digits
@@ -271,8 +305,7 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
         char* p = out + field;
         if (decimals) *p++ = '.';
         if (decimals == 3) {
-            p[0] = static_cast<char>('0' + fraction / 100);
-            std::memcpy(p + 1, kDigitPairs + fraction % 100 * 2, 2);
+            std::memcpy(p, &kThreeDigits[fraction], 4);
         } else {
             for (unsigned i = decimals; i-- > 0; fraction /= 10)
                 p[i] = static_cast<char>('0' + fraction % 10);
@@ -299,23 +332,7 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
     return out + total;
 }
 
-namespace {
-
-// Per byte value its two digits and a blank, in the order of the bytes in memory, so that
-// one 4-byte store writes them (its fourth byte is overwritten by the next store).
-constexpr std::array<uint32_t, 256> kHexTriples = [] {
-    std::array<uint32_t, 256> t{};
-    for (unsigned i = 0; i < 256; ++i) {
-        const uint32_t hi = static_cast<unsigned char>(kHexUpper[i >> 4]);
-        const uint32_t lo = static_cast<unsigned char>(kHexUpper[i & 0xF]);
-        t[i] = std::endian::native == std::endian::little
-                   ? hi | lo << 8 | uint32_t{' '} << 16
-                   : hi << 24 | lo << 16 | uint32_t{' '} << 8;
-    }
-    return t;
-}();
-
-} // namespace
+namespace {} // namespace
 
 char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count) {
     const unsigned char* b = static_cast<const unsigned char*>(bytes);
