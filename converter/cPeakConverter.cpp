@@ -1,6 +1,7 @@
 #include "converter/cPeakConverter.h"
 
 #include <atomic>
+#include <cassert>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -131,44 +132,55 @@ bool linesFailed(cPeakConverter* c, int result) {
     return false;
 }
 
-bool writeMsg(cPeakConverter* c, const cBusMsg* msg) {
-    if (!c->headerWritten) {
-        c->startTime = msg->Timestamp;
+// The first CAN frame of a file: the header with its start time; the record lines go to the
+// pipeline from now on. Out of line, as are the other rare steps of newMsg, so that the
+// step taken for every frame stays short.
+__attribute__((noinline)) bool startTrace(cPeakConverter* c, double timestamp) {
+    c->startTime = timestamp;
+    errno = 0;
+    try {
+        if (!writeHeader(c, c->startTime)) return false;
+    } catch (const std::bad_alloc&) {
+        ZF_LOGE("Could not write CAN header");
         errno = 0;
-        try {
-            if (!writeHeader(c, c->startTime)) return false;
-        } catch (const std::bad_alloc&) {
-            ZF_LOGE("Could not write CAN header");
-            return false;
-        }
-        c->headerWritten = true;
-        cPeakPipeline_begin(c->lines, c->output, c->startTime);
+        return false;
     }
-    // Version 1.1 holds classic frames only, numbered without gaps.
-    if (c->version == cPeakConverter_VERSION_1_1 && msg->CAN.EDL) return true;
-    cPeakBatch* batch = cPeakPipeline_batch(c->lines);
-    if (batch->frameCount == 0) batch->firstNumber = c->messageNumber;
-    if (!cPeakBatch_add(batch, msg)) return linesFailed(c, cPeakPipeline_NO_MEMORY);
-    ++c->messageNumber;
-    if (!cPeakBatch_full(batch)) return true;
+    c->headerWritten = true;
+    cPeakPipeline_begin(c->lines, c->output, c->startTime);
+    return true;
+}
+
+__attribute__((noinline)) bool submitBatch(cPeakConverter* c) {
     const int result = cPeakPipeline_submit(c->lines);
     return result == 0 || linesFailed(c, result);
 }
 
-bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
-    cPeakConverter* c = fromLayer(layer);
-    if (!c || !msg) return false;
-    if (msg->Type != BUS_MSG_CAN_DATA_FRAME && msg->Type != BUS_MSG_CAN_REMOTE_FRAME) return true;
-    ++c->canFrames;
-    if (!c->output) return false;
-    if (writeMsg(c, msg)) return true;
-    // A header that could not be written: a full disk (or another reason of the system's) is
-    // told here with the trace's name. Failed lines were told where they were found.
+// A header that could not be written: a full disk (or another reason of the system's) is
+// told here with the trace's name; failed lines were told where they were found. What was
+// written is removed at once.
+__attribute__((noinline)) bool msgFailed(cPeakConverter* c) {
     const int reason = errno;
     if (reason != 0)
         ZF_LOGE("Could not write CAN file %s: %s", writingName(c).c_str(), std::strerror(reason));
     discardOutput(c);
     return false;
+}
+
+bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
+    cPeakConverter* c = fromLayer(layer);
+    assert(c && msg);
+    if (msg->Type != BUS_MSG_CAN_DATA_FRAME && msg->Type != BUS_MSG_CAN_REMOTE_FRAME) return true;
+    ++c->canFrames;
+    if (!c->output) return false;
+    if (!c->headerWritten && !startTrace(c, msg->Timestamp)) return msgFailed(c);
+    // Version 1.1 holds classic frames only, numbered without gaps.
+    if (c->version == cPeakConverter_VERSION_1_1 && msg->CAN.EDL) return true;
+    cPeakBatch* batch = cPeakPipeline_batch(c->lines);
+    if (batch->frameCount == 0) batch->firstNumber = c->messageNumber;
+    if (!cPeakBatch_add(batch, msg)) return linesFailed(c, cPeakPipeline_NO_MEMORY) || msgFailed(c);
+    ++c->messageNumber;
+    if (cPeakBatch_full(batch) && !submitBatch(c)) return msgFailed(c);
+    return true;
 }
 
 // A trace that did not close may lack its last lines, and one without a record line is no

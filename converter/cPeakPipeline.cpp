@@ -162,11 +162,12 @@ void cPeakPipeline_begin(cPeakPipeline* pipeline, cIO* output, double startTime)
     pipeline->startTime = startTime;
     pipeline->submitted = pipeline->claimed = pipeline->written = pipeline->checked = 0;
     pipeline->failed = pipeline->abandoned = false;
-    cPeakBatch_clear(&pipeline->batches[0]);
+    pipeline->filling = &pipeline->batches[0];
+    cPeakBatch_clear(pipeline->filling);
 }
 
 cPeakBatch* cPeakPipeline_batch(cPeakPipeline* pipeline) {
-    return &batchOf(pipeline, pipeline->submitted);
+    return pipeline->filling;
 }
 
 int cPeakPipeline_submit(cPeakPipeline* pipeline) {
@@ -183,7 +184,8 @@ int cPeakPipeline_submit(cPeakPipeline* pipeline) {
         helpUntil(p, held, [p, next] { return p->written > next - cPeakPipeline::kDepth; });
         result = checkNext(p);
     }
-    cPeakBatch_clear(&batchOf(p, next));
+    p->filling = &batchOf(p, next);
+    cPeakBatch_clear(p->filling);
     return result;
 }
 
@@ -191,7 +193,7 @@ int cPeakPipeline_finish(cPeakPipeline* pipeline) {
     cPeakPipeline* p = pipeline;
     Lock held(p->lock);
     assert(p->output);
-    if (batchOf(p, p->submitted).frameCount > 0) handOn(p);
+    if (p->filling->frameCount > 0) handOn(p);
     helpUntil(p, held, [p] { return idle(p); });
     int result = 0;
     while (p->checked < p->written && result == 0)

@@ -16,6 +16,7 @@
 //   Slot ring[kDepth];        the state of batch s of the file is ring[s % kDepth]
 //   std::vector<cPeakBatch> batches;  batch s is batches[s % batches.size()]: kDepth of them
 //                             with the helper, one without
+//   cPeakBatch* filling;      the batch the converter fills: batchOf(submitted), kept at hand
 //   uint64_t submitted;       batches handed on; the converter fills ring[submitted % kDepth]
 //   uint64_t claimed;         batches a thread took to format, in order
 //   uint64_t written;         batches written (or passed over after a failure), in order
@@ -58,6 +59,7 @@ struct cPeakPipeline {
     double startTime;
     Slot ring[kDepth];
     std::vector<cPeakBatch> batches;
+    cPeakBatch* filling;
     uint64_t submitted, claimed, written, checked;
     bool writing, failed, abandoned, stopping;
     std::mutex lock;
