@@ -248,17 +248,21 @@ inline uint32_t saturated(uint64_t v) {
     return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
 }
 
+// Every field slot fed by a rule.
+constexpr uint32_t kAllSlots = (1u << CAN_SLOT_COUNT) - 1;
+
 // Sets the message fields from the plan's value steps and returns the frame's data length.
 // Checked: each step sees whether its load fits in the record; unchecked, the caller knows
-// that all do.
-template <bool kChecked>
+// that all do. kAll: the caller knows that a rule feeds every slot (the logger's usual
+// group), so no slot needs a look at the present bits.
+template <bool kChecked, bool kAll>
 inline uint64_t setCanFields(const cMdfCanPlan& plan, const cMdfRecord* rec, cBusMsg* msg) {
     const uint8_t* data = rec->data;
     const uint64_t length = rec->dataLength;
     // The last byte an 8-byte load may start at, plus one; 0 when no load fits.
     const uint64_t loadEnd = data && length >= 8 ? length - 7 : 0;
     const uint32_t present = plan.present;
-    auto has = [present](cMdfCanSlot slot) { return (present >> slot & 1) != 0; };
+    auto has = [present](cMdfCanSlot slot) { return kAll || (present >> slot & 1) != 0; };
     auto value = [&](cMdfCanSlot slot) {
         const cMdfCanStep& s = plan.values[slot];
         if (kChecked && s.byte >= loadEnd) return slowValue(s, slot, rec);
@@ -288,18 +292,47 @@ inline uint64_t setCanFields(const cMdfCanPlan& plan, const cMdfRecord* rec, cBu
 } // namespace
 
 bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
-    if (noRules(rec, msg)) return false;
+    // DataBytes is set below, not cleared first: the usual frame overwrites the last one's.
+    if (!msg) return false;
+    if (!rec || !rec->rules) {
+        msg->DataBytes.clear();
+        return false;
+    }
     assert(rec->canPlan && "a CAN data frame group is read through its compiled steps");
     clearVariant(msg);
     const cMdfCanPlan& plan = *rec->canPlan;
-    const uint64_t dataLength = rec->data && rec->dataLength >= plan.loadsIn
-                                    ? setCanFields<false>(plan, rec, msg)
-                                    : setCanFields<true>(plan, rec, msg);
+    uint64_t dataLength;
+    if (!rec->data || rec->dataLength < plan.loadsIn)
+        dataLength = setCanFields<true, false>(plan, rec, msg);
+    else if ((plan.present & kAllSlots) == kAllSlots)
+        dataLength = setCanFields<false, true>(plan, rec, msg);
+    else
+        dataLength = setCanFields<false, false>(plan, rec, msg);
     // The data length cuts the bytes the byte steps append.
-    for (const cMdfCanStep& s : plan.bytes)
-        appendBytes(s.op, s.byte, s.mask, rec, dataLength - msg->DataBytes.size(), &msg->DataBytes);
+    std::string& out = msg->DataBytes;
+    const cMdfCanStep* steps = plan.bytes.data();
+    const size_t stepCount = plan.bytes.size();
+    if (stepCount == 1 && steps->op == CAN_OP_BYTES && !plan.refuses) {
+        // The usual group: one array of the record. Bytes as many as the last frame's or fewer
+        // are copied over them (cutting the string is inline, appending to it is not).
+        const uint64_t length = rec->dataLength;
+        const uint64_t n = std::min(
+            std::min(steps->mask, length > steps->byte ? length - steps->byte : 0), dataLength);
+        if (n <= out.size()) {
+            out.erase(n);
+            if (n) std::memcpy(out.data(), rec->data + steps->byte, n);
+        } else {
+            out.clear();
+            out.append(reinterpret_cast<const char*>(rec->data + steps->byte), n);
+        }
+    } else {
+        out.clear();
+        for (size_t i = 0; i < stepCount; ++i)
+            appendBytes(steps[i].op, steps[i].byte, steps[i].mask, rec, dataLength - out.size(),
+                        &out);
+    }
     if (plan.refuses) {
-        msg->DataBytes.clear();
+        out.clear();
         return false;
     }
     msg->Type = BUS_MSG_CAN_DATA_FRAME;
