@@ -112,6 +112,14 @@ bool cMdfCanPlan_build(const std::vector<cMdfDecodeRule>* rules, cMdfCanPlan* pl
             const uint64_t end = s.op == CAN_OP_LOAD ? s.byte + 8 : UINT64_MAX;
             if (end > plan->loadsIn) plan->loadsIn = end;
         }
+        constexpr uint32_t allSlots = (1u << CAN_SLOT_COUNT) - 1;
+        plan->usual = (plan->present & allSlots) == allSlots && plan->loadsIn != UINT64_MAX &&
+                      plan->bytes.size() == 1 && plan->bytes[0].op == CAN_OP_BYTES &&
+                      !plan->refuses;
+        if (plan->usual) {
+            const cMdfCanStep& run = plan->bytes[0];
+            plan->runEnd = run.mask > UINT64_MAX - run.byte ? UINT64_MAX : run.byte + run.mask;
+        }
     } catch (const std::bad_alloc&) {
         ZF_LOGE("Out of memory compiling the decoding of a channel group");
         *plan = cMdfCanPlan{};

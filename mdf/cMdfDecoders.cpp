@@ -248,13 +248,10 @@ inline uint32_t saturated(uint64_t v) {
     return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
 }
 
-// Every field slot fed by a rule.
-constexpr uint32_t kAllSlots = (1u << CAN_SLOT_COUNT) - 1;
-
 // Sets the message fields from the plan's value steps and returns the frame's data length.
 // Checked: each step sees whether its load fits in the record; unchecked, the caller knows
-// that all do. kAll: the caller knows that a rule feeds every slot (the logger's usual
-// group), so no slot needs a look at the present bits.
+// that all do. kAll: the caller knows that a rule feeds every slot (the plan's usual group),
+// so no slot needs a look at the present bits.
 template <bool kChecked, bool kAll>
 inline uint64_t setCanFields(const cMdfCanPlan& plan, const cMdfRecord* rec, cBusMsg* msg) {
     const uint8_t* data = rec->data;
@@ -301,36 +298,36 @@ bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
     assert(rec->canPlan && "a CAN data frame group is read through its compiled steps");
     clearVariant(msg);
     const cMdfCanPlan& plan = *rec->canPlan;
-    uint64_t dataLength;
-    if (!rec->data || rec->dataLength < plan.loadsIn)
-        dataLength = setCanFields<true, false>(plan, rec, msg);
-    else if ((plan.present & kAllSlots) == kAllSlots)
-        dataLength = setCanFields<false, true>(plan, rec, msg);
-    else
-        dataLength = setCanFields<false, false>(plan, rec, msg);
-    // The data length cuts the bytes the byte steps append.
+    const uint64_t length = rec->dataLength;
     std::string& out = msg->DataBytes;
-    const cMdfCanStep* steps = plan.bytes.data();
-    const size_t stepCount = plan.bytes.size();
-    if (stepCount == 1 && steps->op == CAN_OP_BYTES && !plan.refuses) {
-        // The usual group: one array of the record. Bytes as many as the last frame's or fewer
-        // are copied over them (cutting the string is inline, appending to it is not).
-        const uint64_t length = rec->dataLength;
-        const uint64_t n = std::min(
-            std::min(steps->mask, length > steps->byte ? length - steps->byte : 0), dataLength);
+    if (plan.usual && rec->data && length >= plan.loadsIn) {
+        // The usual group and record: every value a load that fits, one array of the record.
+        const uint64_t dataLength = setCanFields<false, true>(plan, rec, msg);
+        const cMdfCanStep& run = plan.bytes.front();
+        const uint64_t n =
+            length >= plan.runEnd
+                ? std::min(run.mask, dataLength)
+                : std::min(std::min(run.mask, length > run.byte ? length - run.byte : 0),
+                           dataLength);
+        // Bytes as many as the last frame's or fewer are copied over them (cutting the string
+        // is inline, appending to it is not).
         if (n <= out.size()) {
             out.erase(n);
-            if (n) std::memcpy(out.data(), rec->data + steps->byte, n);
+            if (n) std::memcpy(out.data(), rec->data + run.byte, n);
         } else {
             out.clear();
-            out.append(reinterpret_cast<const char*>(rec->data + steps->byte), n);
+            out.append(reinterpret_cast<const char*>(rec->data + run.byte), n);
         }
-    } else {
-        out.clear();
-        for (size_t i = 0; i < stepCount; ++i)
-            appendBytes(steps[i].op, steps[i].byte, steps[i].mask, rec, dataLength - out.size(),
-                        &out);
+        msg->Type = BUS_MSG_CAN_DATA_FRAME;
+        return true;
     }
+    const uint64_t dataLength = rec->data && length >= plan.loadsIn
+                                    ? setCanFields<false, false>(plan, rec, msg)
+                                    : setCanFields<true, false>(plan, rec, msg);
+    // The data length cuts the bytes the byte steps append.
+    out.clear();
+    for (const cMdfCanStep& s : plan.bytes)
+        appendBytes(s.op, s.byte, s.mask, rec, dataLength - out.size(), &out);
     if (plan.refuses) {
         out.clear();
         return false;

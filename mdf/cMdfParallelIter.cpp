@@ -32,11 +32,12 @@ inline uint32_t replay(cMdfParallelIter* iter, uint32_t leaf, Key key) {
     for (uint32_t node = (leaf + iter->leaves) >> 1; node >= 1; node >>= 1) {
         const uint32_t other = losers[node];
         const Key otherKey = keys[other];
-        // Which side wins is a coin toss for interleaved groups: selects instead of a
+        // Which side wins is a coin toss for interleaved groups: a mask instead of a
         // branch that would be mispredicted half the time.
         const bool otherWins = otherKey < key;
-        losers[node] = otherWins ? winner : other;
-        winner = otherWins ? other : winner;
+        const uint32_t swap = (other ^ winner) & -static_cast<uint32_t>(otherWins);
+        losers[node] = other ^ swap;
+        winner ^= swap;
         key = otherWins ? otherKey : key;
     }
     losers[0] = winner;
