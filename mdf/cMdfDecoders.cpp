@@ -250,16 +250,18 @@ inline uint32_t saturated(uint64_t v) {
 
 // Sets the message fields from the plan's value steps and returns the frame's data length.
 // Checked: each step sees whether its load fits in the record; unchecked, the caller knows
-// that all do. kAll: the caller knows that a rule feeds every slot (the plan's usual group),
-// so no slot needs a look at the present bits.
-template <bool kChecked, bool kAll>
+// that all do. kUsual: the plan's usual group, where a rule feeds every slot and no integer
+// value is wider than 32 bits, so that no slot needs a look at the present bits and no value
+// needs saturating.
+template <bool kChecked, bool kUsual>
 inline uint64_t setCanFields(const cMdfCanPlan& plan, const cMdfRecord* rec, cBusMsg* msg) {
     const uint8_t* data = rec->data;
     const uint64_t length = rec->dataLength;
     // The last byte an 8-byte load may start at, plus one; 0 when no load fits.
     const uint64_t loadEnd = data && length >= 8 ? length - 7 : 0;
     const uint32_t present = plan.present;
-    auto has = [present](cMdfCanSlot slot) { return kAll || (present >> slot & 1) != 0; };
+    auto has = [present](cMdfCanSlot slot) { return kUsual || (present >> slot & 1) != 0; };
+    auto integer = [](uint64_t v) { return kUsual ? static_cast<uint32_t>(v) : saturated(v); };
     auto value = [&](cMdfCanSlot slot) {
         const cMdfCanStep& s = plan.values[slot];
         if (kChecked && s.byte >= loadEnd) return slowValue(s, slot, rec);
@@ -273,16 +275,16 @@ inline uint64_t setCanFields(const cMdfCanPlan& plan, const cMdfRecord* rec, cBu
             present & CAN_PLAN_DOUBLE_TIME ? std::bit_cast<double>(v) : static_cast<double>(v);
     }
     if (has(CAN_SLOT_BUS_CHANNEL))
-        msg->BusChannel = static_cast<uint8_t>(saturated(value(CAN_SLOT_BUS_CHANNEL)));
-    if (has(CAN_SLOT_ID)) msg->ID = saturated(value(CAN_SLOT_ID));
+        msg->BusChannel = static_cast<uint8_t>(integer(value(CAN_SLOT_BUS_CHANNEL)));
+    if (has(CAN_SLOT_ID)) msg->ID = integer(value(CAN_SLOT_ID));
     cBusMsg_CAN& can = msg->CAN;
     if (has(CAN_SLOT_IDE)) can.IDE = value(CAN_SLOT_IDE) != 0;
     if (has(CAN_SLOT_DIR)) can.Dir = value(CAN_SLOT_DIR) != 0;
     if (has(CAN_SLOT_EDL)) can.EDL = value(CAN_SLOT_EDL) != 0;
     if (has(CAN_SLOT_ESI)) can.ESI = value(CAN_SLOT_ESI) != 0;
     if (has(CAN_SLOT_BRS)) can.BRS = value(CAN_SLOT_BRS) != 0;
-    if (has(CAN_SLOT_DLC)) can.DLC = static_cast<uint8_t>(saturated(value(CAN_SLOT_DLC)));
-    return has(CAN_SLOT_DATA_LENGTH) ? static_cast<uint8_t>(saturated(value(CAN_SLOT_DATA_LENGTH)))
+    if (has(CAN_SLOT_DLC)) can.DLC = static_cast<uint8_t>(integer(value(CAN_SLOT_DLC)));
+    return has(CAN_SLOT_DATA_LENGTH) ? static_cast<uint8_t>(integer(value(CAN_SLOT_DATA_LENGTH)))
                                      : 0;
 }
 

@@ -94,8 +94,9 @@ __attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, const cMdf
         st->window = inPlace;
         st->windowSize = dataSize - from;
         st->inPlace = true;
-        // The peek checked that the position fits.
+        // The peek checked that the position fits, and went through the stream's fetch.
         st->source = dt->source;
+        st->fetch = dt->source->vt->fetch;
         st->sourceAt = static_cast<int64_t>(dt->dataOffset + from);
         return true;
     }
@@ -124,7 +125,7 @@ __attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, const cMdf
 // Whether a window in place is still where the source keeps those bytes: a read of another
 // block on the shared stream may have moved the source's buffer.
 inline bool stillInPlace(const cMdfBlock_DG_iteratorState* st) {
-    return cIO_fetch(st->source, st->sourceAt, st->windowSize) == st->window;
+    return st->fetch(st->source, st->sourceAt, st->windowSize) == st->window;
 }
 
 // Makes the window hold bytes [from, to) of the data section; every caller reading one record
@@ -218,6 +219,7 @@ bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state) {
     state->windowSize = 0;
     state->inPlace = false;
     state->source = nullptr;
+    state->fetch = nullptr;
     state->sourceAt = 0;
     state->lastID = 0;
     state->lastInfo = nullptr;

@@ -22,9 +22,9 @@
 //   windowSize   - bytes in the window
 //   inPlace      - the window points into the source (the whole rest of the data section
 //                  held in memory), so nothing was copied; checked again before each use
-//   source, sourceAt - for a window in place, the stream it points into and the window's
-//                  absolute position there: the check before each use asks the stream for
-//                  the same bytes again
+//   source, fetch, sourceAt - for a window in place, the stream it points into, that
+//                  stream's fetch operation and the window's absolute position there: the check
+//                  before each use asks the stream for the same bytes again
 //   lastID, lastInfo, lastExtent - the record id, record map entry and size in the data
 //                  section (id included) of the last record read, when that record can be
 //                  read again without the map (in place, of a fixed length above 0, with no
@@ -73,6 +73,7 @@ struct cMdfBlock_DG_iteratorState {
     uint64_t windowSize;
     bool inPlace;
     cIO* source;
+    const uint8_t* (*fetch)(cIO* io, int64_t at, uint64_t n);
     int64_t sourceAt;
     uint64_t lastID;
     const cMdfRecordInfo* lastInfo;
