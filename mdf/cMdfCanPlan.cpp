@@ -112,6 +112,18 @@ bool cMdfCanPlan_build(const std::vector<cMdfDecodeRule>* rules, cMdfCanPlan* pl
             const uint64_t end = s.op == CAN_OP_LOAD ? s.byte + 8 : UINT64_MAX;
             if (end > plan->loadsIn) plan->loadsIn = end;
         }
+        constexpr uint32_t allSlots = (1u << CAN_SLOT_COUNT) - 1;
+        bool narrow = true;
+        for (cMdfCanSlot slot :
+             {CAN_SLOT_BUS_CHANNEL, CAN_SLOT_ID, CAN_SLOT_DLC, CAN_SLOT_DATA_LENGTH})
+            narrow = narrow && plan->values[slot].mask <= UINT32_MAX;
+        plan->usual = (plan->present & allSlots) == allSlots && plan->loadsIn != UINT64_MAX &&
+                      narrow && plan->bytes.size() == 1 && plan->bytes[0].op == CAN_OP_BYTES &&
+                      !plan->refuses;
+        if (plan->usual) {
+            const cMdfCanStep& run = plan->bytes[0];
+            plan->runEnd = run.mask > UINT64_MAX - run.byte ? UINT64_MAX : run.byte + run.mask;
+        }
     } catch (const std::bad_alloc&) {
         ZF_LOGE("Out of memory compiling the decoding of a channel group");
         *plan = cMdfCanPlan{};

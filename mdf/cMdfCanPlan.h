@@ -27,6 +27,12 @@
 //             each step check its record
 //   refuses - a rule names a value channel the decoder does not know: every record fails
 //   bytes   - the byte steps, in rule order
+//   usual   - the logger's usual group: a rule feeds every slot, every value step is a load
+//             (loadsIn is finite) and the integer ones give 32 bits at most, the one byte
+//             step is a CAN_OP_BYTES array, and nothing is refused. A record of loadsIn bytes
+//             or more then takes the decoder's short way.
+//   runEnd  - for usual: the byte after the array (byte + count); a record that long holds
+//             it whole
 
 #include <cstdint>
 #include <vector>
@@ -80,6 +86,8 @@ struct cMdfCanPlan {
     uint64_t loadsIn = 0;
     bool refuses = false;
     std::vector<cMdfCanStep> bytes;
+    bool usual = false;
+    uint64_t runEnd = 0;
 };
 
 // Compiles the rules into *plan (empty for null rules). False, with an error line and an

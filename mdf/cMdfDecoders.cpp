@@ -250,15 +250,18 @@ inline uint32_t saturated(uint64_t v) {
 
 // Sets the message fields from the plan's value steps and returns the frame's data length.
 // Checked: each step sees whether its load fits in the record; unchecked, the caller knows
-// that all do.
-template <bool kChecked>
+// that all do. kUsual: the plan's usual group, where a rule feeds every slot and no integer
+// value is wider than 32 bits, so that no slot needs a look at the present bits and no value
+// needs saturating.
+template <bool kChecked, bool kUsual>
 inline uint64_t setCanFields(const cMdfCanPlan& plan, const cMdfRecord* rec, cBusMsg* msg) {
     const uint8_t* data = rec->data;
     const uint64_t length = rec->dataLength;
     // The last byte an 8-byte load may start at, plus one; 0 when no load fits.
     const uint64_t loadEnd = data && length >= 8 ? length - 7 : 0;
     const uint32_t present = plan.present;
-    auto has = [present](cMdfCanSlot slot) { return (present >> slot & 1) != 0; };
+    auto has = [present](cMdfCanSlot slot) { return kUsual || (present >> slot & 1) != 0; };
+    auto integer = [](uint64_t v) { return kUsual ? static_cast<uint32_t>(v) : saturated(v); };
     auto value = [&](cMdfCanSlot slot) {
         const cMdfCanStep& s = plan.values[slot];
         if (kChecked && s.byte >= loadEnd) return slowValue(s, slot, rec);
@@ -272,34 +275,63 @@ inline uint64_t setCanFields(const cMdfCanPlan& plan, const cMdfRecord* rec, cBu
             present & CAN_PLAN_DOUBLE_TIME ? std::bit_cast<double>(v) : static_cast<double>(v);
     }
     if (has(CAN_SLOT_BUS_CHANNEL))
-        msg->BusChannel = static_cast<uint8_t>(saturated(value(CAN_SLOT_BUS_CHANNEL)));
-    if (has(CAN_SLOT_ID)) msg->ID = saturated(value(CAN_SLOT_ID));
+        msg->BusChannel = static_cast<uint8_t>(integer(value(CAN_SLOT_BUS_CHANNEL)));
+    if (has(CAN_SLOT_ID)) msg->ID = integer(value(CAN_SLOT_ID));
     cBusMsg_CAN& can = msg->CAN;
     if (has(CAN_SLOT_IDE)) can.IDE = value(CAN_SLOT_IDE) != 0;
     if (has(CAN_SLOT_DIR)) can.Dir = value(CAN_SLOT_DIR) != 0;
     if (has(CAN_SLOT_EDL)) can.EDL = value(CAN_SLOT_EDL) != 0;
     if (has(CAN_SLOT_ESI)) can.ESI = value(CAN_SLOT_ESI) != 0;
     if (has(CAN_SLOT_BRS)) can.BRS = value(CAN_SLOT_BRS) != 0;
-    if (has(CAN_SLOT_DLC)) can.DLC = static_cast<uint8_t>(saturated(value(CAN_SLOT_DLC)));
-    return has(CAN_SLOT_DATA_LENGTH) ? static_cast<uint8_t>(saturated(value(CAN_SLOT_DATA_LENGTH)))
+    if (has(CAN_SLOT_DLC)) can.DLC = static_cast<uint8_t>(integer(value(CAN_SLOT_DLC)));
+    return has(CAN_SLOT_DATA_LENGTH) ? static_cast<uint8_t>(integer(value(CAN_SLOT_DATA_LENGTH)))
                                      : 0;
 }
 
 } // namespace
 
 bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
-    if (noRules(rec, msg)) return false;
+    // DataBytes is set below, not cleared first: the usual frame overwrites the last one's.
+    if (!msg) return false;
+    if (!rec || !rec->rules) {
+        msg->DataBytes.clear();
+        return false;
+    }
     assert(rec->canPlan && "a CAN data frame group is read through its compiled steps");
     clearVariant(msg);
     const cMdfCanPlan& plan = *rec->canPlan;
-    const uint64_t dataLength = rec->data && rec->dataLength >= plan.loadsIn
-                                    ? setCanFields<false>(plan, rec, msg)
-                                    : setCanFields<true>(plan, rec, msg);
+    const uint64_t length = rec->dataLength;
+    std::string& out = msg->DataBytes;
+    if (plan.usual && rec->data && length >= plan.loadsIn) {
+        // The usual group and record: every value a load that fits, one array of the record.
+        const uint64_t dataLength = setCanFields<false, true>(plan, rec, msg);
+        const cMdfCanStep& run = plan.bytes.front();
+        const uint64_t n =
+            length >= plan.runEnd
+                ? std::min(run.mask, dataLength)
+                : std::min(std::min(run.mask, length > run.byte ? length - run.byte : 0),
+                           dataLength);
+        // Bytes as many as the last frame's or fewer are copied over them (cutting the string
+        // is inline, appending to it is not).
+        if (n <= out.size()) {
+            out.erase(n);
+            if (n) std::memcpy(out.data(), rec->data + run.byte, n);
+        } else {
+            out.clear();
+            out.append(reinterpret_cast<const char*>(rec->data + run.byte), n);
+        }
+        msg->Type = BUS_MSG_CAN_DATA_FRAME;
+        return true;
+    }
+    const uint64_t dataLength = rec->data && length >= plan.loadsIn
+                                    ? setCanFields<false, false>(plan, rec, msg)
+                                    : setCanFields<true, false>(plan, rec, msg);
     // The data length cuts the bytes the byte steps append.
+    out.clear();
     for (const cMdfCanStep& s : plan.bytes)
-        appendBytes(s.op, s.byte, s.mask, rec, dataLength - msg->DataBytes.size(), &msg->DataBytes);
+        appendBytes(s.op, s.byte, s.mask, rec, dataLength - out.size(), &out);
     if (plan.refuses) {
-        msg->DataBytes.clear();
+        out.clear();
         return false;
     }
     msg->Type = BUS_MSG_CAN_DATA_FRAME;

@@ -23,20 +23,25 @@ inline Key keyOf(const cMdfBusMsgContainer_iter& it, uint32_t leaf) {
     return Key{timeOrder(it.msg->Timestamp)} << 32 | leaf;
 }
 
-// The matches on the path from a leaf to the root, after the leaf's key changed.
-void replay(cMdfParallelIter* iter, uint32_t leaf) {
+// The matches on the path from a leaf to the root, after the leaf's key changed to key.
+// Returns the new overall winner, also stored as losers[0].
+inline uint32_t replay(cMdfParallelIter* iter, uint32_t leaf, Key key) {
     const Key* keys = iter->keys.data();
     uint32_t* losers = iter->losers.data();
     uint32_t winner = leaf;
     for (uint32_t node = (leaf + iter->leaves) >> 1; node >= 1; node >>= 1) {
         const uint32_t other = losers[node];
+        const Key otherKey = keys[other];
         // Which side wins is a coin toss for interleaved groups: a mask instead of a
         // branch that would be mispredicted half the time.
-        const uint32_t swap = (other ^ winner) & -static_cast<uint32_t>(keys[other] < keys[winner]);
+        const bool otherWins = otherKey < key;
+        const uint32_t swap = (other ^ winner) & -static_cast<uint32_t>(otherWins);
         losers[node] = other ^ swap;
         winner ^= swap;
+        key = otherWins ? otherKey : key;
     }
     losers[0] = winner;
+    return winner;
 }
 
 // Plays every match once, from the lowest inner nodes up.
@@ -101,15 +106,20 @@ cMdfParallelIter* cMdfParallelIter_ctor(const cMdfBlock_ID_obj_t* id) {
     return iter;
 }
 
-void cMdfParallelIter_next(cMdfParallelIter* iter) {
+// Runs once per message: the container's step, the fast path of the record read and the CAN
+// data frame decoder are inlined into it (flatten, across files in the LTO build), which saves
+// their calls and the repeated argument checks at each call.
+__attribute__((flatten)) void cMdfParallelIter_next(cMdfParallelIter* iter) {
     if (!iter || !iter->current) return;
-    iter->current = nullptr;
+    // A current message means a leaf holds it: losers[0].
     const uint32_t leaf = iter->losers[0];
-    cMdfBusMsgContainer_iter& it = iter->pending[leaf];
-    cMdfBusMsgContainer_next(&it);
-    iter->keys[leaf] = keyOf(it, leaf);
-    replay(iter, leaf);
-    takeFront(iter);
+    cMdfBusMsgContainer_iter* pending = iter->pending.data();
+    cMdfBusMsgContainer_next(&pending[leaf]);
+    const Key key = keyOf(pending[leaf], leaf);
+    iter->keys[leaf] = key;
+    cBusMsg* msg = pending[replay(iter, leaf, key)].msg;
+    iter->current = msg;
+    if (msg) msg->Timestamp += iter->startTime;
 }
 
 bool cMdfParallelIter_isDamaged(const cMdfParallelIter* iter) {

@@ -94,6 +94,10 @@ __attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, const cMdf
         st->window = inPlace;
         st->windowSize = dataSize - from;
         st->inPlace = true;
+        // The peek checked that the position fits, and went through the stream's fetch.
+        st->source = dt->source;
+        st->fetch = dt->source->vt->fetch;
+        st->sourceAt = static_cast<int64_t>(dt->dataOffset + from);
         return true;
     }
     uint64_t want = std::min(std::max(to - from, cMdfRecordInfo_WINDOW), dataSize - from);
@@ -118,14 +122,19 @@ __attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, const cMdf
     return to <= from + got;
 }
 
+// Whether a window in place is still where the source keeps those bytes: a read of another
+// block on the shared stream may have moved the source's buffer.
+inline bool stillInPlace(const cMdfBlock_DG_iteratorState* st) {
+    return st->fetch(st->source, st->sourceAt, st->windowSize) == st->window;
+}
+
 // Makes the window hold bytes [from, to) of the data section; every caller reading one record
 // passes the record's start as `from`, so that all its pieces stay in the window together.
-// A window in place is checked each time: a read of another block on the shared stream may
-// have moved the source's buffer, and then the bytes are fetched anew.
+// A window in place is checked each time, and the bytes are fetched anew when it moved.
 inline bool cover(cMdfBlock_DG_iteratorState* st, const cMdfBlock_DT_obj_t* dt, cIO* io,
                   uint64_t dataSize, uint64_t from, uint64_t to) {
     if (from >= st->bufferStart && to <= st->bufferStart + st->windowSize && from <= to &&
-        (!st->inPlace || cMdfBlock_DT_peek(dt, st->bufferStart, st->windowSize) == st->window))
+        (!st->inPlace || stillInPlace(st)))
         return true;
     return refill(st, dt, io, dataSize, from, to);
 }
@@ -156,30 +165,31 @@ const cMdfRecord* finish(cMdfBlock_DG_iteratorState* state, const cMdfRecordInfo
 }
 
 // Notes the record just read for the fast path of the next one, or forgets the last one.
-inline void remember(cMdfBlock_DG_iteratorState* state, const cMdfBlock_DT_obj_t* dt, uint64_t id,
-                     const cMdfRecordInfo& info, uint64_t extent, bool plain) {
+inline void remember(cMdfBlock_DG_iteratorState* state, uint64_t id, const cMdfRecordInfo& info,
+                     uint64_t extent, bool plain) {
     state->lastInfo = plain && state->inPlace && extent > 0 ? &info : nullptr;
     state->lastID = id;
-    state->lastData = dt;
+    state->lastExtent = extent;
 }
 
 // Most records have the id of the record before them and lie in a window in place: then
-// nothing but the id needs a look. Null when anything else is the case; the full read then
-// starts from the same state.
-inline const cMdfRecord* readLikeLast(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorState* st) {
-    const cMdfRecordInfo* info = st->lastInfo;
-    if (!info) return nullptr;
-    const uint8_t idSize = dg->recordIdSize;
-    const uint64_t pos = st->position;
-    const uint64_t extent = idSize + uint64_t{info->recordLength};
-    if (pos < st->bufferStart) return nullptr;
-    const uint64_t offset = pos - st->bufferStart;
+// nothing but the id needs a look, and of the view only the data pointer changes (the last
+// record had no VLSD data, so the VLSD buffer is empty already). Null when anything else is
+// the case; the full read then starts from the same state.
+inline const cMdfRecord* readLikeLast(const cMdfBlock_DG_obj_t* dg,
+                                      cMdfBlock_DG_iteratorState* st) {
+    if (!st->lastInfo) return nullptr;
+    // A position before the window wraps around to an offset past it.
+    const uint64_t offset = st->position - st->bufferStart;
+    const uint64_t extent = st->lastExtent;
     if (offset > st->windowSize || st->windowSize - offset < extent) return nullptr;
-    if (leValue(windowAt(st, pos), idSize) != st->lastID) return nullptr;
-    if (cMdfBlock_DT_peek(st->lastData, st->bufferStart, st->windowSize) != st->window)
-        return nullptr;
-    st->vlsdBuffer.clear();
-    return finish(st, *info, pos + idSize, extent);
+    const uint8_t idSize = dg->recordIdSize;
+    const uint8_t* at = st->window + offset;
+    if (idSize && leValue(at, idSize) != st->lastID) return nullptr;
+    if (!stillInPlace(st)) return nullptr;
+    st->view.data = at + idSize;
+    st->position += extent;
+    return &st->view;
 }
 
 } // namespace
@@ -208,9 +218,12 @@ bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state) {
     state->window = nullptr;
     state->windowSize = 0;
     state->inPlace = false;
+    state->source = nullptr;
+    state->fetch = nullptr;
+    state->sourceAt = 0;
     state->lastID = 0;
     state->lastInfo = nullptr;
-    state->lastData = nullptr;
+    state->lastExtent = 0;
     return true;
 }
 
@@ -279,9 +292,12 @@ bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg) {
     return true;
 }
 
-const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorState* state) {
-    if (!dg || !state) return nullptr;
-    if (const cMdfRecord* rec = readLikeLast(dg, state)) return rec;
+namespace {
+
+// The full read of the record at the state's position (cMdfBlock_DG_at without the fast path).
+// Out of line, so that the fast path stays small enough to be inlined into its callers.
+__attribute__((noinline)) const cMdfRecord* readRecord(cMdfBlock_DG_obj_t* dg,
+                                                       cMdfBlock_DG_iteratorState* state) {
     state->lastInfo = nullptr;
     cMdfBlock_DT_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(dg->data);
     cIO* io = cMdfBlock_DT_getIOInterface(dt);
@@ -308,7 +324,7 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
                 state->vlsdBuffer.append(4, '\0');
             }
         }
-        remember(state, dt, 0, info, info.recordLength, !vr);
+        remember(state, 0, info, info.recordLength, !vr);
         return finish(state, info, pos, info.recordLength);
     }
 
@@ -368,9 +384,17 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
         }
         // Reading ahead for the VLSD data must not have lost the record (a failing stream).
         if (!cover(state, dt, io, dataSize, pos, pos + idSize + info.recordLength)) return nullptr;
-        remember(state, dt, id, info, extent, !vr);
+        remember(state, id, info, extent, !vr);
         return finish(state, info, pos + idSize, extent);
     }
+}
+
+} // namespace
+
+const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorState* state) {
+    if (!dg || !state) return nullptr;
+    if (const cMdfRecord* rec = readLikeLast(dg, state)) return rec;
+    return readRecord(dg, state);
 }
 
 uint32_t cMdfBlock_DG_getRecordDataRaw(cMdfBlock_DG_obj_t* dg, uint64_t position,

@@ -22,11 +22,15 @@
 //   windowSize   - bytes in the window
 //   inPlace      - the window points into the source (the whole rest of the data section
 //                  held in memory), so nothing was copied; checked again before each use
-//   lastID, lastInfo, lastData - the record id and record map entry of the last record
-//                  read, and its data group's data block, when that record can be read again
-//                  without the map (in place, of a fixed length above 0, with no VLSD data);
-//                  lastInfo is null otherwise. The next record, when it has the same id and
-//                  lies in the window, is read from them alone.
+//   source, fetch, sourceAt - for a window in place, the stream it points into, that
+//                  stream's fetch operation and the window's absolute position there: the check
+//                  before each use asks the stream for the same bytes again
+//   lastID, lastInfo, lastExtent - the record id, record map entry and size in the data
+//                  section (id included) of the last record read, when that record can be
+//                  read again without the map (in place, of a fixed length above 0, with no
+//                  VLSD data); lastInfo is null otherwise. The next record, when it has the
+//                  same id and lies in the window, is read from them alone: the view keeps
+//                  everything of the last record but its data pointer.
 // A state is a plain value embedded in its user; _init before use, _drop after.
 
 #include <cstdint>
@@ -36,6 +40,7 @@
 #include "mdf/cMdfDecodeRule.h"
 #include "mdf/cMdfDecoders.h"
 
+struct cIO;
 struct cMdfBlock_DG_obj_t;
 struct cMdfBlock_DT_obj_t;
 
@@ -67,9 +72,12 @@ struct cMdfBlock_DG_iteratorState {
     const uint8_t* window;
     uint64_t windowSize;
     bool inPlace;
+    cIO* source;
+    const uint8_t* (*fetch)(cIO* io, int64_t at, uint64_t n);
+    int64_t sourceAt;
     uint64_t lastID;
     const cMdfRecordInfo* lastInfo;
-    const cMdfBlock_DT_obj_t* lastData;
+    uint64_t lastExtent;
 };
 
 bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state);
