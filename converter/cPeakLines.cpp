@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "support/copy_short.h"
 #include "support/cstr_support.h"
 
 bool cPeakBatch_init(cPeakBatch* batch) {
@@ -50,7 +51,7 @@ bool cPeakBatch_add(cPeakBatch* batch, const cBusMsg* msg) {
     f.dataLength = static_cast<uint32_t>(length);
     f.busChannel = msg->BusChannel;
     f.can = msg->CAN;
-    std::memcpy(batch->data.data() + batch->dataLength, msg->DataBytes.data(), length);
+    copy_short(batch->data.data() + batch->dataLength, msg->DataBytes.data(), length);
     batch->dataLength += length;
     return true;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "mdf/cDecode.h"
+#include "support/copy_short.h"
 #include "support/log.h"
 
 namespace {
@@ -315,7 +316,7 @@ bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
         // is inline, appending to it is not).
         if (n <= out.size()) {
             out.erase(n);
-            if (n) std::memcpy(out.data(), rec->data + run.byte, n);
+            copy_short(out.data(), rec->data + run.byte, n);
         } else {
             out.clear();
             out.append(reinterpret_cast<const char*>(rec->data + run.byte), n);
