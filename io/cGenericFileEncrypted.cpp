@@ -171,13 +171,18 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
     self->memory = cIO_memoryAlloc_ctor();
     uint8_t* plain = self->memory ? cIO_memoryAlloc_spare(self->memory, length) : nullptr;
     const bool room = self->memory != nullptr && (plain != nullptr || length == 0);
+    cIO_memoryAlloc_prefault* prefault = nullptr;
     if (plain != nullptr) {
-        // The whole block is written at once: its pages are set up in one call rather than
-        // one fault at a time (advice only; where the system declines, the faults come).
+        // The whole block is written at once: its pages are set up in few calls rather than
+        // one fault at a time, a large block's by a second thread while the decryption runs
+        // (advice only; where the system declines, the faults come).
         cIO_memoryAlloc_adviseHugePages(plain, size_t(length));
-        const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-        madvise(reinterpret_cast<void*>(uintptr_t(plain) & ~(page - 1)), size_t(length),
-                MADV_POPULATE_WRITE);
+        prefault = cIO_memoryAlloc_prefaultStart(plain, size_t(length));
+        if (!prefault) {
+            const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+            madvise(reinterpret_cast<void*>(uintptr_t(plain) & ~(page - 1)), size_t(length),
+                    MADV_POPULATE_WRITE);
+        }
     }
     if (!room)
         ZF_LOGE("Out of memory for %llu bytes of unwrapped data", (unsigned long long)length);
@@ -186,6 +191,7 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
     bool ok = room && deriveKey(password, passwordLength, salt, iterations, key) &&
               decrypt(input, fileSize, key, iv, plain);
     OPENSSL_cleanse(key, sizeof key);
+    cIO_memoryAlloc_prefaultEnd(prefault);
     if (ok) cIO_memoryAlloc_commit(self->memory, length);
     if (!ok) {
         cGenericFileEncrypted_close(&self->base);

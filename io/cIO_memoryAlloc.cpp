@@ -1,11 +1,16 @@
 #include "io/cIO_memoryAlloc.h"
 
+#include <atomic>
 #include <cassert>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -130,6 +135,55 @@ void cIO_memoryAlloc_adviseHugePages(void* start, size_t size) {
     uintptr_t from = ((uintptr_t)start + kHuge - 1) & ~(kHuge - 1);
     uintptr_t to = ((uintptr_t)start + size) & ~(kHuge - 1);
     if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
+}
+
+struct cIO_memoryAlloc_prefault {
+    std::thread thread;
+    std::atomic<bool> stop{false};
+};
+
+namespace {
+
+constexpr uintptr_t kPrefaultPiece = uintptr_t{4} << 20;
+constexpr size_t kPrefaultAtLeast = size_t{32} << 20;
+
+// Whole pieces on 4 MiB boundaries, from the last to the first, so that the huge pages of the
+// block are never split between two calls.
+void prefaultBackwards(cIO_memoryAlloc_prefault* p, uintptr_t from, uintptr_t to) {
+    const uintptr_t first = from & ~(kPrefaultPiece - 1);
+    for (uintptr_t piece = (to - 1) & ~(kPrefaultPiece - 1);
+         piece >= first && !p->stop.load(std::memory_order_relaxed); piece -= kPrefaultPiece) {
+        const uintptr_t a = piece < from ? from : piece;
+        const uintptr_t b = piece + kPrefaultPiece > to ? to : piece + kPrefaultPiece;
+        if (madvise(reinterpret_cast<void*>(a), b - a, MADV_POPULATE_WRITE) != 0) return;
+        if (piece == 0) return;
+    }
+}
+
+} // namespace
+
+cIO_memoryAlloc_prefault* cIO_memoryAlloc_prefaultStart(void* start, size_t size) {
+    if (size < kPrefaultAtLeast) return nullptr;
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    // Only the pages wholly inside the block: the ones at its ends may hold other data.
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(start) + size) & ~(page - 1);
+    auto* p = new (std::nothrow) cIO_memoryAlloc_prefault;
+    if (!p) return nullptr;
+    try {
+        p->thread = std::thread(prefaultBackwards, p, from, to);
+    } catch (const std::system_error&) {
+        delete p;
+        return nullptr;
+    }
+    return p;
+}
+
+void cIO_memoryAlloc_prefaultEnd(cIO_memoryAlloc_prefault* prefault) {
+    if (!prefault) return;
+    prefault->stop.store(true, std::memory_order_relaxed);
+    prefault->thread.join();
+    delete prefault;
 }
 
 cIO* cIO_memoryAlloc_ctor() {

@@ -29,3 +29,13 @@ void cIO_memoryAlloc_commit(cIO* io, uint64_t n);
 // the memory works as before. Not for a block that is grown by reallocation: moving huge
 // pages costs more than the faults saved.
 void cIO_memoryAlloc_adviseHugePages(void* start, size_t size);
+
+// A large block of fresh memory about to be filled from its start by one producer: a thread
+// of its own sets up its pages from the end backwards meanwhile, so that the system's
+// clearing of fresh pages (as costly as the filling itself for a fast producer) runs on a
+// second processor; the two meet somewhere in the middle. Null when the block is small or no
+// thread can be had: the producer's writes then set up the pages as they go. Advice only.
+struct cIO_memoryAlloc_prefault;
+cIO_memoryAlloc_prefault* cIO_memoryAlloc_prefaultStart(void* start, size_t size);
+// Stops the thread where it is and waits for it; null is accepted.
+void cIO_memoryAlloc_prefaultEnd(cIO_memoryAlloc_prefault* prefault);
