@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "converter/cPeakConverter.h"
 #include "support/copy_short.h"
 #include "support/cstr_support.h"
 
@@ -212,5 +213,6 @@ __attribute__((flatten)) bool formatAll(double startTime, cPeakBatch* batch) {
 } // namespace
 
 bool cPeakLines_format(uint32_t version, double startTime, cPeakBatch* batch) {
-    return version == 1 ? formatAll<lineV1>(startTime, batch) : formatAll<lineV2>(startTime, batch);
+    return version == cPeakConverter_VERSION_1_1 ? formatAll<lineV1>(startTime, batch)
+                                                 : formatAll<lineV2>(startTime, batch);
 }

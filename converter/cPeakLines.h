@@ -55,7 +55,7 @@ struct cPeakBatch {
 constexpr size_t cPeakBatch_FRAMES = 12288;
 constexpr size_t cPeakBatch_DATA = 1 << 20;
 
-// Room for a full batch; false without memory.
+// Places for cPeakBatch_FRAMES frames and room for their usual payloads; false without memory.
 [[nodiscard]] bool cPeakBatch_init(cPeakBatch* batch);
 // Empties the batch, keeping its room.
 void cPeakBatch_clear(cPeakBatch* batch);
@@ -66,7 +66,8 @@ inline bool cPeakBatch_full(const cPeakBatch* batch) {
     return batch->frameCount == cPeakBatch_FRAMES || batch->dataLength >= cPeakBatch_DATA;
 }
 
-// Replaces the text with the record lines of the batch for trace version 1 (1.1) or 2 (2.1);
+// Replaces the text with the record lines of the batch for trace version
+// cPeakConverter_VERSION_1_1 or _2_1;
 // offsets count from startTime. Version 1.1 lines are for classic frames only: the caller
 // leaves FD frames out. False without memory.
 [[nodiscard]] bool cPeakLines_format(uint32_t version, double startTime, cPeakBatch* batch);

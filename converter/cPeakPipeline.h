@@ -10,7 +10,7 @@
 // behind a failed one is never written: the trace has no hole, only an end.
 //
 // cPeakPipeline:
-//   uint32_t version;         trace version of the lines (1 or 2)
+//   uint32_t version;         trace version of the lines: cPeakConverter_VERSION_1_1 or _2_1
 //   cIO* output;              the trace being written, borrowed; null between files
 //   double startTime;         what record offsets count from
 //   Slot ring[kDepth];        the state of batch s of the file is ring[s % kDepth]
@@ -67,7 +67,7 @@ struct cPeakPipeline {
     std::thread helper;
 };
 
-// Null without memory. version 1 or 2.
+// Null without memory. version: cPeakConverter_VERSION_1_1 or _2_1.
 cPeakPipeline* cPeakPipeline_ctor(uint32_t version);
 // Ends the helper; the pipeline must be idle (finished or abandoned). Null is accepted.
 void cPeakPipeline_dtor(cPeakPipeline* pipeline);
