@@ -107,6 +107,9 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
     uint32_t head = f->head;
     uint32_t dist = f->dist, count = f->count; // the last back-reference stays on record
     bool pending = false;
+    // Bytes made in this call are read back from the output, not the window: each byte is
+    // written once, and the window is brought up to date on the way out.
+    uint8_t* const outStart = out;
     for (;;) {
         if (nb > 56) {
             // full enough
@@ -126,12 +129,10 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
         }
         if (nb < fastBits || out == outEnd) break;
         if (int64_t(acc) < 0) {
-            const uint8_t b = uint8_t(acc >> 55);
+            *out++ = uint8_t(acc >> 55);
+            head++;
             acc <<= 9;
             nb -= 9;
-            window[head & mask] = b;
-            head++;
-            *out++ = b;
             continue;
         }
         dist = uint32_t((acc << 1) >> distShift) + 1;
@@ -140,19 +141,23 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
         nb -= tokenBits;
         uint32_t k = count;
         if (size_t(outEnd - out) < k) k = uint32_t(outEnd - out);
-        const uint32_t src = head - dist;
-        const uint32_t from = src & mask, to = head & mask;
-        const uint32_t size = mask + 1;
-        if (dist >= k && size - dist >= k && from + k <= size && to + k <= size) {
-            // Source and target do not meet and do not wrap: the copy reads nothing it
-            // writes, so it may go in overlapping pieces.
-            copyDisjoint(window + to, out, window + from, k);
-        } else {
-            for (uint32_t i = 0; i < k; i++) {
-                uint8_t b = window[(src + i) & mask];
-                window[(head + i) & mask] = b;
-                out[i] = b;
+        const size_t made = size_t(out - outStart);
+        if (dist <= made) {
+            // All of it lies in this call's output. 16 bytes at least apart, the copy goes in
+            // 16-byte pieces, each reading only bytes written before it; the last may write
+            // past the reference into room the next tokens overwrite.
+            const uint8_t* s = out - dist;
+            if (dist >= 16 && size_t(outEnd - out) >= size_t(k) + 15) {
+                for (uint32_t i = 0; i < k; i += 16)
+                    std::memcpy(out + i, s + i, 16);
+            } else {
+                for (uint32_t i = 0; i < k; i++)
+                    out[i] = s[i];
             }
+        } else {
+            // It starts before this call: those bytes are in the window.
+            for (uint32_t i = 0; i < k; i++)
+                out[i] = dist <= made + i ? *(out + i - dist) : window[(head + i - dist) & mask];
         }
         head += k;
         out += k;
@@ -162,6 +167,14 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
             break;
         }
     }
+    // The window takes the last bytes of this call's output, as many as it holds.
+    const size_t made = size_t(out - outStart);
+    const uint32_t size = mask + 1;
+    const uint32_t n = made < size ? uint32_t(made) : size;
+    const uint32_t at = (head - n) & mask;
+    const uint32_t first = n < size - at ? n : size - at;
+    std::memcpy(window + at, out - n, first);
+    std::memcpy(window, out - n + first, n - first);
     f->acc = nb == 0 ? 0 : acc >> (64 - nb);
     f->nb = nb;
     f->in = in;
