@@ -59,7 +59,7 @@ anonPeak() {
   while [ -r "/proc/$pid/status" ]; do
     while read -r key value unit; do
       [ "$key" = "RssAnon:" ] && { [ "$value" -gt "$peak" ] && peak=$value; break; }
-    done <"/proc/$pid/status" 2>/dev/null || true
+    done 2>/dev/null <"/proc/$pid/status" || true
     read -r -t "$sample" -u "$pause" _ || true
     kill -0 "$pid" 2>/dev/null || break
   done
