@@ -129,10 +129,13 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
         }
         if (nb < fastBits || out == outEnd) break;
         if (int64_t(acc) < 0) {
-            *out++ = uint8_t(acc >> 55);
-            head++;
-            acc <<= 9;
-            nb -= 9;
+            // Literals come in runs: as many as the loaded bits hold go out without a refill.
+            do {
+                *out++ = uint8_t(acc >> 55);
+                head++;
+                acc <<= 9;
+                nb -= 9;
+            } while (int64_t(acc) < 0 && nb >= 9 && out != outEnd);
             continue;
         }
         dist = uint32_t((acc << 1) >> distShift) + 1;
