@@ -1,5 +1,6 @@
 #include "io/heatshrink_decoder.h"
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -146,13 +147,28 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
         if (size_t(outEnd - out) < k) k = uint32_t(outEnd - out);
         const size_t made = size_t(out - outStart);
         if (dist <= made) {
-            // All of it lies in this call's output. 16 bytes at least apart, the copy goes in
-            // 16-byte pieces, each reading only bytes written before it; the last may write
-            // past the reference into room the next tokens overwrite.
+            // All of it lies in this call's output. 16 (or 8) bytes at least apart, the copy
+            // goes in 16-byte (8-byte) pieces, each reading only bytes written before it; the
+            // last may write past the reference into room the next tokens overwrite.
             const uint8_t* s = out - dist;
             if (dist >= 16 && size_t(outEnd - out) >= size_t(k) + 15) {
                 for (uint32_t i = 0; i < k; i += 16)
                     std::memcpy(out + i, s + i, 16);
+            } else if (dist >= 8 && size_t(outEnd - out) >= size_t(k) + 7) {
+                for (uint32_t i = 0; i < k; i += 8)
+                    std::memcpy(out + i, s + i, 8);
+            } else if (std::endian::native == std::endian::little &&
+                       size_t(outEnd - out) >= size_t(k) + 7) {
+                // Closer than 8: the repeating pattern of dist bytes is spread over 8 bytes
+                // and stored a whole number of patterns apart.
+                uint64_t v;
+                std::memcpy(&v, s, 8);
+                v &= ~uint64_t(0) >> (64 - 8 * dist);
+                for (uint32_t have = dist; have < 8; have *= 2)
+                    v |= v << (8 * have);
+                const uint32_t step = 8 / dist * dist;
+                for (uint32_t i = 0; i < k; i += step)
+                    std::memcpy(out + i, &v, 8);
             } else {
                 for (uint32_t i = 0; i < k; i++)
                     out[i] = s[i];
