@@ -105,7 +105,8 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
     const uint8_t* const inEnd = f->inEnd;
     uint8_t* out = f->out;
     uint8_t* const outEnd = f->outEnd;
-    uint32_t head = f->head;
+    // The count of bytes emitted (modulo 2^32) follows from the output: head at outStart.
+    const uint32_t headStart = f->head;
     uint32_t dist = f->dist, count = f->count; // the last back-reference stays on record
     bool pending = false;
     // Bytes made in this call are read back from the output, not the window: each byte is
@@ -133,7 +134,6 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
             // Literals come in runs: as many as the loaded bits hold go out without a refill.
             do {
                 *out++ = uint8_t(acc >> 55);
-                head++;
                 acc <<= 9;
                 nb -= 9;
             } while (int64_t(acc) < 0 && nb >= 9 && out != outEnd);
@@ -175,10 +175,10 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
             }
         } else {
             // It starts before this call: those bytes are in the window.
+            const uint32_t head = headStart + uint32_t(made);
             for (uint32_t i = 0; i < k; i++)
                 out[i] = dist <= made + i ? *(out + i - dist) : window[(head + i - dist) & mask];
         }
-        head += k;
         out += k;
         count -= k;
         if (count != 0) {
@@ -188,6 +188,7 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
     }
     // The window takes the last bytes of this call's output, as many as it holds.
     const size_t made = size_t(out - outStart);
+    const uint32_t head = headStart + uint32_t(made);
     const uint32_t size = mask + 1;
     const uint32_t n = made < size ? uint32_t(made) : size;
     const uint32_t at = (head - n) & mask;
