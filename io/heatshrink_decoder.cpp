@@ -131,12 +131,16 @@ __attribute__((noinline)) bool decodeTokens(FastState* f, uint8_t* window, unsig
         }
         if (nb < fastBits || out == outEnd) break;
         if (int64_t(acc) < 0) {
-            // Literals come in runs: as many as the loaded bits hold go out without a refill.
+            // Literals come in runs: as many as the loaded bits and the room hold go out
+            // without a refill.
+            const size_t room = size_t(outEnd - out);
+            uint8_t* const runEnd = out + (nb / 9 < room ? nb / 9 : room);
+            uint8_t* const runStart = out;
             do {
                 *out++ = uint8_t(acc >> 55);
                 acc <<= 9;
-                nb -= 9;
-            } while (int64_t(acc) < 0 && nb >= 9 && out != outEnd);
+            } while (int64_t(acc) < 0 && out != runEnd);
+            nb -= 9 * unsigned(out - runStart);
             continue;
         }
         dist = uint32_t((acc << 1) >> distShift) + 1;
