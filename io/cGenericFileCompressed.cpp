@@ -65,7 +65,8 @@ int64_t readFully(cIO* io, uint8_t* dst, int64_t n) {
 
 // Pulls the decoder dry straight into the memory stream, drawing on the budget; a read error
 // anywhere below is a failure, not an early end.
-bool decodeAll(cIO* decoder, cIO* memory, cGenericFile_budget* budget) {
+bool decodeAll(cIO* decoder, cIO* memory, cGenericFile_budget* budget,
+               cIO_memoryAlloc_prefault* prefault) {
     constexpr uint64_t kChunk = 256 * 1024;
     uint64_t stored = 0;
     for (;;) {
@@ -92,19 +93,23 @@ bool decodeAll(cIO* decoder, cIO* memory, cGenericFile_budget* budget) {
         if (!cGenericFile_budget_take(budget, uint64_t(got))) return false;
         cIO_memoryAlloc_commit(memory, uint64_t(got));
         stored += uint64_t(got);
+        cIO_memoryAlloc_prefaultMark(prefault, size_t(stored));
     }
 }
 
 // Room for what the payload likely unpacks to, taken at once: the block then never moves
-// while it fills, so it can be given huge pages, and only the pages written are ever
-// backed by memory. Where the room cannot be had, the stream grows as it goes.
-void reserveOutput(cIO* memory, int64_t inputSize, uint64_t budgetLeft) {
+// while it fills, so it can be given huge pages, and its pages can be set up by a second
+// thread a little ahead of the decoder. Where the room cannot be had, the stream grows as
+// it goes. The thread, or null.
+cIO_memoryAlloc_prefault* reserveOutput(cIO* memory, int64_t inputSize, uint64_t budgetLeft) {
     constexpr uint64_t kLikelyRatio = 8;
     uint64_t room = uint64_t(inputSize) > budgetLeft / kLikelyRatio
                         ? budgetLeft
                         : uint64_t(inputSize) * kLikelyRatio;
-    if (uint8_t* block = cIO_memoryAlloc_spare(memory, room))
-        cIO_memoryAlloc_adviseHugePages(block, size_t(room));
+    uint8_t* block = cIO_memoryAlloc_spare(memory, room);
+    if (!block) return nullptr;
+    cIO_memoryAlloc_adviseHugePages(block, size_t(room));
+    return cIO_memoryAlloc_prefaultAhead(block, size_t(room));
 }
 
 // Every layer built so far; closed outermost first.
@@ -198,8 +203,10 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
 
     cGenericFile_budget own = cGenericFile_budget_make();
     if (budget == nullptr) budget = &own;
-    reserveOutput(self->memory, inputSize, budget->left);
-    if (!decodeAll(chain.decoder, self->memory, budget)) return fail();
+    cIO_memoryAlloc_prefault* prefault = reserveOutput(self->memory, inputSize, budget->left);
+    const bool decoded = decodeAll(chain.decoder, self->memory, budget, prefault);
+    cIO_memoryAlloc_prefaultEnd(prefault);
+    if (!decoded) return fail();
     const uint32_t computed = cIO_crc32_getCRC(chain.crc);
     chain.close();
 

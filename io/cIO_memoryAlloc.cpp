@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cassert>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -140,6 +141,7 @@ void cIO_memoryAlloc_adviseHugePages(void* start, size_t size) {
 struct cIO_memoryAlloc_prefault {
     std::thread thread;
     std::atomic<bool> stop{false};
+    std::atomic<size_t> filled{0}; // of a block filled ahead: the producer's mark
 };
 
 namespace {
@@ -160,23 +162,58 @@ void prefaultBackwards(cIO_memoryAlloc_prefault* p, uintptr_t from, uintptr_t to
     }
 }
 
-} // namespace
+// At most kPrefaultLead bytes past the producer's mark, so that no more than that is ever
+// backed by memory and not (yet) written; the thread waits for the producer meanwhile.
+constexpr size_t kPrefaultLead = size_t{32} << 20;
 
-cIO_memoryAlloc_prefault* cIO_memoryAlloc_prefaultStart(void* start, size_t size) {
+void prefaultAhead(cIO_memoryAlloc_prefault* p, uintptr_t base, uintptr_t from, uintptr_t to,
+                   uintptr_t page) {
+    uintptr_t at = from;
+    while (at < to && !p->stop.load(std::memory_order_relaxed)) {
+        uintptr_t limit = base + p->filled.load(std::memory_order_relaxed) + kPrefaultLead;
+        limit = (limit < to ? limit : to) & ~(page - 1);
+        if (at >= limit) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            continue;
+        }
+        const uintptr_t next = (at & ~(kPrefaultPiece - 1)) + kPrefaultPiece;
+        const uintptr_t b = next < limit ? next : limit;
+        if (madvise(reinterpret_cast<void*>(at), b - at, MADV_POPULATE_WRITE) != 0) return;
+        at = b;
+    }
+}
+
+// The pages wholly inside the block, and a thread that sets them up.
+cIO_memoryAlloc_prefault* startPrefault(void* start, size_t size, bool ahead) {
     if (size < kPrefaultAtLeast) return nullptr;
     const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    // Only the pages wholly inside the block: the ones at its ends may hold other data.
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(start) + size) & ~(page - 1);
+    const uintptr_t base = reinterpret_cast<uintptr_t>(start);
+    const uintptr_t from = (base + page - 1) & ~(page - 1);
+    const uintptr_t to = (base + size) & ~(page - 1);
     auto* p = new (std::nothrow) cIO_memoryAlloc_prefault;
     if (!p) return nullptr;
     try {
-        p->thread = std::thread(prefaultBackwards, p, from, to);
+        p->thread = ahead ? std::thread(prefaultAhead, p, base, from, to, page)
+                          : std::thread(prefaultBackwards, p, from, to);
     } catch (const std::system_error&) {
         delete p;
         return nullptr;
     }
     return p;
+}
+
+} // namespace
+
+cIO_memoryAlloc_prefault* cIO_memoryAlloc_prefaultAhead(void* start, size_t size) {
+    return startPrefault(start, size, true);
+}
+
+void cIO_memoryAlloc_prefaultMark(cIO_memoryAlloc_prefault* prefault, size_t filled) {
+    if (prefault) prefault->filled.store(filled, std::memory_order_relaxed);
+}
+
+cIO_memoryAlloc_prefault* cIO_memoryAlloc_prefaultStart(void* start, size_t size) {
+    return startPrefault(start, size, false);
 }
 
 void cIO_memoryAlloc_prefaultEnd(cIO_memoryAlloc_prefault* prefault) {

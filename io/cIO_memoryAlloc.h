@@ -37,5 +37,10 @@ void cIO_memoryAlloc_adviseHugePages(void* start, size_t size);
 // thread can be had: the producer's writes then set up the pages as they go. Advice only.
 struct cIO_memoryAlloc_prefault;
 cIO_memoryAlloc_prefault* cIO_memoryAlloc_prefaultStart(void* start, size_t size);
+// The same for a block whose filled size is not known in advance, only an upper bound: the
+// thread keeps at most 32 MiB ahead of the producer's mark, so that the pages set up and
+// never written stay few. The producer moves the mark as it fills (null is accepted).
+cIO_memoryAlloc_prefault* cIO_memoryAlloc_prefaultAhead(void* start, size_t size);
+void cIO_memoryAlloc_prefaultMark(cIO_memoryAlloc_prefault* prefault, size_t filled);
 // Stops the thread where it is and waits for it; null is accepted.
 void cIO_memoryAlloc_prefaultEnd(cIO_memoryAlloc_prefault* prefault);
