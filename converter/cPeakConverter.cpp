@@ -119,16 +119,15 @@ bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
     return true;
 }
 
-// A batch's lines that could not be made or written, told with the trace's name and the
-// system's reason; errno is left 0 for newMsg.
-bool linesFailed(cPeakConverter* c, int result) {
+// Lines that could not be made (no memory), or a write that failed: told with the trace's
+// name and the system's reason (an errno, or a cPeakPipeline_result). Gives false.
+bool writeFailed(cPeakConverter* c, int result) {
     if (result == cPeakPipeline_NO_MEMORY) {
         ZF_LOGE("Could not write CAN data");
     } else {
         ZF_LOGE("Could not write CAN file %s: %s", writingName(c).c_str(),
                 reasonText(result > 0 ? result : 0));
     }
-    errno = 0;
     return false;
 }
 
@@ -150,20 +149,20 @@ __attribute__((noinline)) bool startTrace(cPeakConverter* c, double timestamp) {
     return true;
 }
 
-__attribute__((noinline)) bool submitBatch(cPeakConverter* c) {
-    const int result = cPeakPipeline_submit(c->lines);
-    return result == 0 || linesFailed(c, result);
-}
-
-// A header that could not be written: a full disk (or another reason of the system's) is
-// told here with the trace's name; failed lines were told where they were found. What was
-// written is removed at once.
-__attribute__((noinline)) bool msgFailed(cPeakConverter* c) {
-    const int reason = errno;
-    if (reason != 0)
-        ZF_LOGE("Could not write CAN file %s: %s", writingName(c).c_str(), std::strerror(reason));
+// The trace cannot go on: what was written is removed at once. A failed header write is told
+// here when the system gave a reason (writeHeader told what failed).
+__attribute__((noinline)) bool traceFailed(cPeakConverter* c, bool headerFailed) {
+    if (headerFailed && errno != 0) writeFailed(c, errno);
     discardOutput(c);
     return false;
+}
+
+// Hands the full batch on; false (the trace removed) when an earlier batch failed.
+__attribute__((noinline)) bool submitBatch(cPeakConverter* c) {
+    const int result = cPeakPipeline_submit(c->lines);
+    if (result == 0) return true;
+    writeFailed(c, result);
+    return traceFailed(c, false);
 }
 
 bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
@@ -172,15 +171,17 @@ bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
     if (msg->Type != BUS_MSG_CAN_DATA_FRAME && msg->Type != BUS_MSG_CAN_REMOTE_FRAME) return true;
     ++c->canFrames;
     if (!c->output) return false;
-    if (!c->headerWritten && !startTrace(c, msg->Timestamp)) return msgFailed(c);
+    if (!c->headerWritten && !startTrace(c, msg->Timestamp)) return traceFailed(c, true);
     // Version 1.1 holds classic frames only, numbered without gaps.
     if (c->version == cPeakConverter_VERSION_1_1 && msg->CAN.EDL) return true;
     cPeakBatch* batch = cPeakPipeline_batch(c->lines);
     if (batch->frameCount == 0) batch->firstNumber = c->messageNumber;
-    if (!cPeakBatch_add(batch, msg)) return linesFailed(c, cPeakPipeline_NO_MEMORY) || msgFailed(c);
+    if (!cPeakBatch_add(batch, msg)) {
+        writeFailed(c, cPeakPipeline_NO_MEMORY);
+        return traceFailed(c, false);
+    }
     ++c->messageNumber;
-    if (cPeakBatch_full(batch) && !submitBatch(c)) return msgFailed(c);
-    return true;
+    return !cPeakBatch_full(batch) || submitBatch(c);
 }
 
 // A trace that did not close may lack its last lines, and one without a record line is no
@@ -193,7 +194,7 @@ bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
     if (c->output && c->headerWritten) {
         const int result = cPeakPipeline_finish(c->lines);
         if (result != 0) {
-            linesFailed(c, result);
+            writeFailed(c, result);
             discardOutput(c);
             return false;
         }
