@@ -2,10 +2,7 @@
 
 #include <climits>
 #include <cstring>
-
 #include <new>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -178,11 +175,6 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
         // (advice only; where the system declines, the faults come).
         cIO_memoryAlloc_adviseHugePages(plain, size_t(length));
         prefault = cIO_memoryAlloc_prefaultStart(plain, size_t(length));
-        if (!prefault) {
-            const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-            madvise(reinterpret_cast<void*>(uintptr_t(plain) & ~(page - 1)), size_t(length),
-                    MADV_POPULATE_WRITE);
-        }
     }
     if (!room)
         ZF_LOGE("Out of memory for %llu bytes of unwrapped data", (unsigned long long)length);

@@ -183,23 +183,25 @@ void prefaultAhead(cIO_memoryAlloc_prefault* p, uintptr_t base, uintptr_t from, 
     }
 }
 
-// The pages wholly inside the block, and a thread that sets them up.
+// The pages wholly inside the block, and a thread that sets them up. A whole block that gets
+// no thread (a small one, or none to be had) is set up at once by the caller's thread.
 cIO_memoryAlloc_prefault* startPrefault(void* start, size_t size, bool ahead) {
-    if (size < kPrefaultAtLeast) return nullptr;
     const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     const uintptr_t base = reinterpret_cast<uintptr_t>(start);
     const uintptr_t from = (base + page - 1) & ~(page - 1);
     const uintptr_t to = (base + size) & ~(page - 1);
-    auto* p = new (std::nothrow) cIO_memoryAlloc_prefault;
-    if (!p) return nullptr;
-    try {
-        p->thread = ahead ? std::thread(prefaultAhead, p, base, from, to, page)
-                          : std::thread(prefaultBackwards, p, from, to);
-    } catch (const std::system_error&) {
-        delete p;
-        return nullptr;
+    auto* p = size < kPrefaultAtLeast ? nullptr : new (std::nothrow) cIO_memoryAlloc_prefault;
+    if (p) {
+        try {
+            p->thread = ahead ? std::thread(prefaultAhead, p, base, from, to, page)
+                              : std::thread(prefaultBackwards, p, from, to);
+            return p;
+        } catch (const std::system_error&) {
+            delete p;
+        }
     }
-    return p;
+    if (!ahead && to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+    return nullptr;
 }
 
 } // namespace
