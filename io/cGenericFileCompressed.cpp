@@ -51,18 +51,6 @@ const cIO_vtable vtable = {cGenericFileCompressed_read,  cGenericFileCompressed_
                            cGenericFileCompressed_tell,  cGenericFileCompressed_seek,
                            cGenericFileCompressed_close, cGenericFileCompressed_fetch};
 
-// Reads until n bytes are in or the stream has nothing more; the count read, <0 on failure.
-int64_t readFully(cIO* io, uint8_t* dst, int64_t n) {
-    int64_t done = 0;
-    while (done < n) {
-        int64_t got = cIO_read(io, dst + done, uint64_t(n - done));
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += got;
-    }
-    return done;
-}
-
 // Pulls the decoder dry straight into the memory stream, drawing on the budget; a read error
 // anywhere below is a failure, not an early end.
 bool decodeAll(cIO* decoder, cIO* memory, cGenericFile_budget* budget,
@@ -130,7 +118,7 @@ bool checkFooter(cIO* input, int64_t inputSize, uint32_t computed) {
     int64_t got = -1;
     if (inputSize >= cGenericFileCompressed_PAYLOAD_OFFSET + cGenericFileCompressed_FOOTER_SIZE &&
         cIO_seek(input, inputSize - cGenericFileCompressed_FOOTER_SIZE, cIO_SEEK_SET) >= 0)
-        got = readFully(input, raw, sizeof raw);
+        got = cIO_readFully(input, raw, sizeof raw);
     if (got != int64_t(sizeof raw)) {
         ZF_LOGE("Expected to read out CRC from footer, but found none");
         return false;

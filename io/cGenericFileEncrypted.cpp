@@ -52,13 +52,7 @@ const cIO_vtable vtable = {cGenericFileEncrypted_read,  cGenericFileEncrypted_wr
 
 // Reads exactly n bytes unless the stream ends or fails first; true when all arrived.
 bool readExactly(cIO* io, uint8_t* dst, uint64_t n) {
-    uint64_t done = 0;
-    while (done < n) {
-        int64_t got = cIO_read(io, dst + done, n - done);
-        if (got <= 0) return false;
-        done += uint64_t(got);
-    }
-    return true;
+    return cIO_readFully(io, dst, n) == int64_t(n);
 }
 
 bool deriveKey(const char* password, size_t passwordLength, const uint8_t* salt,

@@ -54,6 +54,17 @@ int64_t cIO_getSize(cIO* io) {
     return size;
 }
 
+int64_t cIO_readFully(cIO* io, void* dst, uint64_t n) {
+    uint64_t got = 0;
+    while (got < n) {
+        const int64_t r = cIO_read(io, static_cast<uint8_t*>(dst) + got, n - got);
+        if (r < 0 && got == 0) return r;
+        if (r <= 0) break;
+        got += static_cast<uint64_t>(r);
+    }
+    return static_cast<int64_t>(got);
+}
+
 int64_t cIO_catChecked(cIO* src, cIO* dst) {
     if (!src || !dst) return -1;
     uint8_t chunk[4096];

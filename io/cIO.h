@@ -34,6 +34,10 @@ enum { cIO_SEEK_SET = 0, cIO_SEEK_CUR = 1, cIO_SEEK_END = 2 };
 constexpr int64_t cIO_UNSUPPORTED = -2;
 
 int64_t cIO_read(cIO* io, void* dst, uint64_t n);
+// Reads until n bytes are in, the stream ends or a read fails (a stream may hand out less
+// than asked before its end): the bytes read, or the failing read's own result when it
+// failed before any byte arrived.
+int64_t cIO_readFully(cIO* io, void* dst, uint64_t n);
 int64_t cIO_write(cIO* io, const void* src, uint64_t n);
 int64_t cIO_tell(cIO* io);
 int64_t cIO_seek(cIO* io, int64_t offset, int32_t origin);

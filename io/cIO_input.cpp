@@ -19,11 +19,8 @@ bool startsAsLogFile(cIO* file) {
     uint64_t got = 0;
     errno = 0;
     if (cIO_seek(file, 0, cIO_SEEK_SET) == 0) {
-        while (got < sizeof start) {
-            const int64_t r = cIO_read(file, start + got, sizeof start - got);
-            if (r <= 0) break;
-            got += uint64_t(r);
-        }
+        const int64_t r = cIO_readFully(file, start, sizeof start);
+        got = r > 0 ? uint64_t(r) : 0;
     }
     if (errno != 0 && got < sizeof start) {
         ZF_LOGE("Could not read the start of the input file: %s", std::strerror(errno));

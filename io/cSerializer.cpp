@@ -22,13 +22,7 @@ bool cSerializer_seek(cSerializer* ser) {
 bool cSerializer_get(cSerializer* ser, void* dst, uint64_t n) {
     if (!ser || !ser->stream || !dst || n > (uint64_t)INT64_MAX) return false;
     if (!cSerializer_seek(ser)) return false;
-    uint64_t done = 0;
-    // A stream may hand out less than asked before its end; keep asking.
-    while (done < n) {
-        int64_t got = cIO_read(ser->stream, (uint8_t*)dst + done, n - done);
-        if (got <= 0) return false;
-        done += (uint64_t)got;
-    }
+    if (cIO_readFully(ser->stream, dst, n) != (int64_t)n) return false;
     ser->offset += (int64_t)n;
     return true;
 }

@@ -32,22 +32,13 @@ cMdfBlockType classify(const uint8_t* bytes) {
     return MDF_BLOCK_NONE;
 }
 
-int64_t readFull(cIO* stream, void* dst, uint64_t n) {
-    uint64_t got = 0;
-    while (got < n) {
-        int64_t r = cIO_read(stream, static_cast<uint8_t*>(dst) + got, n - got);
-        if (r <= 0) break;
-        got += static_cast<uint64_t>(r);
-    }
-    return static_cast<int64_t>(got);
-}
-
 } // namespace
 
 bool cMdfBlockHeader_load(cIO* stream, cMdfBlockHeader* header) {
     if (!stream || !header) return false;
     uint8_t bytes[cMdfBlockHeader_SIZE];
-    if (readFull(stream, bytes, sizeof bytes) != static_cast<int64_t>(sizeof bytes)) return false;
+    if (cIO_readFully(stream, bytes, sizeof bytes) != static_cast<int64_t>(sizeof bytes))
+        return false;
     cMdfBlockType type = classify(bytes);
     if (type == MDF_BLOCK_NONE) {
         std::string text(reinterpret_cast<const char*>(bytes), strnlen((const char*)bytes, 8));

@@ -147,15 +147,10 @@ int64_t cMdfBlock_dataRead(cMdfBlock_streamView* view, cIO* source, uint64_t dat
     // Every DT and SD block reads from the one file stream: position it each time.
     int64_t at = static_cast<int64_t>(dataOffset + view->position);
     if (cIO_seek(source, at, cIO_SEEK_SET) != at) return -1;
-    uint64_t got = 0;
-    while (got < count) {
-        int64_t r = cIO_read(source, static_cast<uint8_t*>(dst) + got, count - got);
-        if (r < 0 && got == 0) return r;
-        if (r <= 0) break;
-        got += static_cast<uint64_t>(r);
-    }
-    view->position += advanceByAsked ? count : got;
-    return static_cast<int64_t>(got);
+    const int64_t got = cIO_readFully(source, dst, count);
+    if (got < 0) return got;
+    view->position += advanceByAsked ? count : static_cast<uint64_t>(got);
+    return got;
 }
 
 int64_t cMdfBlock_dataSeek(cMdfBlock_streamView* view, cIO* source, uint64_t dataOffset,
