@@ -27,9 +27,6 @@ cGenericFileCompressed* self_of(cIO* io) {
 int64_t cGenericFileCompressed_read(cIO* io, void* dst, uint64_t n) {
     return cIO_read(self_of(io)->memory, dst, n);
 }
-int64_t cGenericFileCompressed_write(cIO* io, const void* src, uint64_t n) {
-    return cIO_write(self_of(io)->memory, src, n);
-}
 int64_t cGenericFileCompressed_tell(cIO* io) {
     return cIO_tell(self_of(io)->memory);
 }
@@ -39,6 +36,10 @@ int64_t cGenericFileCompressed_seek(cIO* io, int64_t offset, int32_t origin) {
 const uint8_t* cGenericFileCompressed_fetch(cIO* io, int64_t at, uint64_t n) {
     return cIO_fetch(self_of(io)->memory, at, n);
 }
+// The content is read-only and nobody else holds its block, so it never moves.
+bool cGenericFileCompressed_fetchStays(cIO*) {
+    return true;
+}
 int32_t cGenericFileCompressed_close(cIO* io) {
     cGenericFileCompressed* self = self_of(io);
     if (self == nullptr) return 0;
@@ -47,9 +48,10 @@ int32_t cGenericFileCompressed_close(cIO* io) {
     return rc;
 }
 
-const cIO_vtable vtable = {cGenericFileCompressed_read,  cGenericFileCompressed_write,
-                           cGenericFileCompressed_tell,  cGenericFileCompressed_seek,
-                           cGenericFileCompressed_close, cGenericFileCompressed_fetch};
+const cIO_vtable vtable = {cGenericFileCompressed_read,      nullptr,
+                           cGenericFileCompressed_tell,      cGenericFileCompressed_seek,
+                           cGenericFileCompressed_close,     cGenericFileCompressed_fetch,
+                           cGenericFileCompressed_fetchStays};
 
 // Pulls the decoder dry straight into the memory stream, drawing on the budget; a read error
 // anywhere below is a failure, not an early end.

@@ -8,7 +8,8 @@
 //   end-4 4 footer (footer flag 1): the CRC-32 register over the heatshrink data, initial
 //           0xFFFFFFFF and no final XOR
 // The open decompresses everything into memory and hands back a stream over it.
-//   cIO base;             vtable: read, write, tell, seek, fetch forward to memory; close
+//   cIO base;             vtable: read, tell, seek, fetch forward to memory; no write (the
+//                         content is read-only); fetchStays; close
 //   cGenericFile header;  copy of the container header
 //   uint32_t windowField;
 //   uint32_t lookaheadField;

@@ -26,9 +26,6 @@ cGenericFileEncrypted* self_of(cIO* io) {
 int64_t cGenericFileEncrypted_read(cIO* io, void* dst, uint64_t n) {
     return cIO_read(self_of(io)->memory, dst, n);
 }
-int64_t cGenericFileEncrypted_write(cIO* io, const void* src, uint64_t n) {
-    return cIO_write(self_of(io)->memory, src, n);
-}
 int64_t cGenericFileEncrypted_tell(cIO* io) {
     return cIO_tell(self_of(io)->memory);
 }
@@ -38,6 +35,10 @@ int64_t cGenericFileEncrypted_seek(cIO* io, int64_t offset, int32_t origin) {
 const uint8_t* cGenericFileEncrypted_fetch(cIO* io, int64_t at, uint64_t n) {
     return cIO_fetch(self_of(io)->memory, at, n);
 }
+// The content is read-only and nobody else holds its block, so it never moves.
+bool cGenericFileEncrypted_fetchStays(cIO*) {
+    return true;
+}
 int32_t cGenericFileEncrypted_close(cIO* io) {
     cGenericFileEncrypted* self = self_of(io);
     if (self == nullptr) return 0;
@@ -46,9 +47,10 @@ int32_t cGenericFileEncrypted_close(cIO* io) {
     return rc;
 }
 
-const cIO_vtable vtable = {cGenericFileEncrypted_read,  cGenericFileEncrypted_write,
-                           cGenericFileEncrypted_tell,  cGenericFileEncrypted_seek,
-                           cGenericFileEncrypted_close, cGenericFileEncrypted_fetch};
+const cIO_vtable vtable = {cGenericFileEncrypted_read,      nullptr,
+                           cGenericFileEncrypted_tell,      cGenericFileEncrypted_seek,
+                           cGenericFileEncrypted_close,     cGenericFileEncrypted_fetch,
+                           cGenericFileEncrypted_fetchStays};
 
 // Reads exactly n bytes unless the stream ends or fails first; true when all arrived.
 bool readExactly(cIO* io, uint8_t* dst, uint64_t n) {

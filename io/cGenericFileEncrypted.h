@@ -10,7 +10,8 @@
 // Bytes 0..51, as stored, are the additional authenticated data. The open decrypts and
 // authenticates everything into memory and hands back a stream over the plaintext; on a tag
 // mismatch nothing is handed out.
-//   cIO base;             vtable: read, write, tell, seek, fetch forward to memory; close
+//   cIO base;             vtable: read, tell, seek, fetch forward to memory; no write (the
+//                         content is read-only); fetchStays; close
 //   cGenericFile header;  copy of the container header
 //   cIO* memory;          the plaintext (owned)
 // The plaintext size is bounded by the caller's budget (cGenericFile_budget); the iteration count

@@ -32,6 +32,10 @@ const uint8_t* cIO_fetch(cIO* io, int64_t at, uint64_t n) {
     return io->vt->fetch(io, at, n);
 }
 
+bool cIO_fetchStays(cIO* io) {
+    return io->vt->fetchStays && io->vt->fetchStays(io);
+}
+
 bool cIO_pushLocation(cIO* io, int64_t* slot) {
     if (!io || !slot) return false;
     *slot = cIO_tell(io);

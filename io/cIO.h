@@ -3,12 +3,15 @@
 // operations; the fields of its kind follow. An empty slot means "not supported": the
 // dispatch wrappers then return -2. Positions and counts are signed 64-bit.
 //
-// fetch, the one optional slot past the five, lets a reader use bytes where they already
-// lie instead of copying them out: it hands out a pointer to the n bytes at position at,
-// or null when the stream does not hold them in memory (the reader then reads them). It
-// neither reads nor moves the position. The pointer stays valid until the next operation
-// on the stream other than another fetch (until close for a stream that never moves its
-// bytes: a mapped file, a memory stream that is not written to).
+// Two optional slots follow the five.
+// fetch lets a reader use bytes where they already lie instead of copying them out: it
+// hands out a pointer to the n bytes at position at, or null when the stream does not hold
+// them in memory (the reader then reads them). It neither reads nor moves the position.
+// The pointer stays valid until the next operation on the stream other than another fetch.
+// fetchStays says that the stream never moves the bytes it fetched: their pointers stay
+// valid until close whatever else is done with the stream (a mapped file, a container's
+// content once unwrapped). A reader of such a stream need not fetch a range again to see
+// whether it moved. An empty slot means that they may move (a read-ahead buffer does).
 
 #include <cstdint>
 
@@ -21,6 +24,7 @@ struct cIO_vtable {
     int64_t (*seek)(cIO* io, int64_t offset, int32_t origin); // new position, <0 failure
     int32_t (*close)(cIO* io);                                // 0 success; releases the object
     const uint8_t* (*fetch)(cIO* io, int64_t at, uint64_t n) = nullptr; // bytes in place or null
+    bool (*fetchStays)(cIO* io) = nullptr; // fetched bytes stay where they are until close
 };
 
 struct cIO {
@@ -46,6 +50,8 @@ int32_t cIO_close(cIO* io);
 // The n bytes at position at in place; null for a kind without fetch, a negative at, or a
 // range the stream does not hold in memory.
 const uint8_t* cIO_fetch(cIO* io, int64_t at, uint64_t n);
+// Whether fetched bytes stay where they are until close; false for a kind without the slot.
+bool cIO_fetchStays(cIO* io);
 
 // Stores tell() into *slot; false for a null argument.
 bool cIO_pushLocation(cIO* io, int64_t* slot);

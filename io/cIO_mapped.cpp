@@ -137,6 +137,11 @@ const uint8_t* cIO_mapped_fetch(cIO* io, int64_t at, uint64_t n) {
     return m->data + at;
 }
 
+// The mapping is read-only and stays until close.
+bool cIO_mapped_fetchStays(cIO*) {
+    return true;
+}
+
 int32_t cIO_mapped_close(cIO* io) {
     cIO_mapped* m = (cIO_mapped*)io;
     if (!m) return -1;
@@ -156,8 +161,9 @@ int32_t cIO_mapped_close(cIO* io) {
     return cut ? cIO_mapped_CUT : rc;
 }
 
-const cIO_vtable kMappedTable = {cIO_mapped_read, nullptr,          cIO_mapped_tell,
-                                 cIO_mapped_seek, cIO_mapped_close, cIO_mapped_fetch};
+const cIO_vtable kMappedTable = {cIO_mapped_read,      nullptr,          cIO_mapped_tell,
+                                 cIO_mapped_seek,      cIO_mapped_close, cIO_mapped_fetch,
+                                 cIO_mapped_fetchStays};
 
 } // namespace
 

@@ -1,7 +1,8 @@
 #pragma once
 // Read-only mapping of a whole input file. Reads copy out of the mapping and fetch hands out
 // any range of the file in place, so the file is never copied into memory of our own and
-// its pages stay the system's cache pages.
+// its pages stay the system's cache pages. The bytes fetched stay where they are until
+// close (fetchStays).
 //   cIO base; const uint8_t* data; uint64_t size; uint64_t position; cIO* file (owned);
 //   int guard (the mapping's slot in the table of guarded mappings)
 // A file that shrinks while it is mapped would end the process at the first touch of a page

@@ -97,8 +97,13 @@ const uint8_t* cIO_scoped_fetch(cIO* io, int64_t at, uint64_t n) {
     return cIO_fetch(s->inner, from, n);
 }
 
-const cIO_vtable kScopedTable = {cIO_scoped_read, cIO_scoped_write, cIO_scoped_tell,
-                                 cIO_scoped_seek, cIO_scoped_close, cIO_scoped_fetch};
+bool cIO_scoped_fetchStays(cIO* io) {
+    return cIO_fetchStays(((const cIO_scoped*)io)->inner);
+}
+
+const cIO_vtable kScopedTable = {cIO_scoped_read,      cIO_scoped_write, cIO_scoped_tell,
+                                 cIO_scoped_seek,      cIO_scoped_close, cIO_scoped_fetch,
+                                 cIO_scoped_fetchStays};
 
 } // namespace
 

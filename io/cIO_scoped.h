@@ -3,7 +3,7 @@
 //   cIO* inner; int64_t start; int64_t end (absolute; <= 0 means no end).
 // Never closes the inner stream. Seeks are clamped into [start, end]; reads and writes are
 // cut at end and deliver nothing while the inner stream sits outside the window. fetch
-// passes on what lies inside the window.
+// passes on what lies inside the window, fetchStays what the inner stream says.
 
 #include "io/cIO.h"
 

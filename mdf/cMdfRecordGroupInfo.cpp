@@ -98,6 +98,7 @@ __attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, const cMdf
         st->source = dt->source;
         st->fetch = dt->source->vt->fetch;
         st->sourceAt = static_cast<int64_t>(dt->dataOffset + from);
+        st->stays = cIO_fetchStays(dt->source);
         return true;
     }
     uint64_t want = std::min(std::max(to - from, cMdfRecordInfo_WINDOW), dataSize - from);
@@ -105,6 +106,7 @@ __attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, const cMdf
     st->window = nullptr;
     st->windowSize = 0;
     st->inPlace = false;
+    st->stays = false;
     if (!seekTo(io, from)) return false;
     // Grown piece by piece, so that a data size the stream cannot back costs no more memory
     // than the bytes that really arrive.
@@ -123,9 +125,9 @@ __attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, const cMdf
 }
 
 // Whether a window in place is still where the source keeps those bytes: a read of another
-// block on the shared stream may have moved the source's buffer.
+// block on the shared stream may have moved the source's buffer, unless its bytes stay.
 inline bool stillInPlace(const cMdfBlock_DG_iteratorState* st) {
-    return st->fetch(st->source, st->sourceAt, st->windowSize) == st->window;
+    return st->stays || st->fetch(st->source, st->sourceAt, st->windowSize) == st->window;
 }
 
 // Makes the window hold bytes [from, to) of the data section; every caller reading one record
@@ -235,6 +237,7 @@ bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state) {
     state->inPlace = false;
     state->source = nullptr;
     state->fetch = nullptr;
+    state->stays = false;
     state->sourceAt = 0;
     state->lastID = 0;
     state->lastInfo = nullptr;

@@ -75,6 +75,7 @@ struct cMdfBlock_DG_iteratorState {
     cIO* source;
     const uint8_t* (*fetch)(cIO* io, int64_t at, uint64_t n);
     int64_t sourceAt;
+    bool stays;
     uint64_t lastID;
     const cMdfRecordInfo* lastInfo;
     uint64_t lastExtent;

@@ -60,6 +60,9 @@ std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw
     else
         EXPECT_TRUE(out.empty());
     EXPECT_EQ(cIO_fetch(c, 1, out.size()), nullptr);
+    // The content is read-only, so what was fetched stays where it is.
+    EXPECT_TRUE(cIO_fetchStays(c));
+    EXPECT_EQ(cIO_write(c, "x", 1), cIO_UNSUPPORTED);
     cIO_close(c);
     return out;
 }

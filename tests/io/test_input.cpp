@@ -61,6 +61,8 @@ TEST(InputFile, OnlyLogFilesAndContainersAreTakenWhateverTheBuffer) {
             if (const uint8_t* whole = cIO_fetch(in, 0, bytes.size()); buffer < 0) {
                 EXPECT_EQ(whole ? Bytes(whole, whole + bytes.size()) : Bytes{}, bytes);
             }
+            // Only a mapping promises that fetched bytes stay put; a buffer moves its window.
+            EXPECT_EQ(cIO_fetchStays(in), buffer < 0 && cIO_fetch(in, 0, 1) != nullptr) << buffer;
             EXPECT_EQ(cIO_close(in), 0);
         }
         for (const Bytes& bytes : refused) {
