@@ -143,7 +143,7 @@ bool cPasswordStore_load(cPasswordStore* store, const std::string& path, bool ex
     if (S_ISDIR(st.st_mode)) return refuse(path, explicitlyGiven, status, "it is a folder");
     if (!S_ISREG(st.st_mode))
         return refuse(path, explicitlyGiven, status, "it is not a regular file");
-    cIO* io = cIO_file_open(path.c_str(), 0);
+    cIO* io = cIO_file_open(path.c_str(), cIO_FILE_READ);
     if (!io) return refuse(path, explicitlyGiven, status, std::strerror(errno));
     const int64_t size = cIO_getSize(io);
     std::string text;

@@ -169,16 +169,16 @@ bool fs_sync(cFS*, std::string_view path) {
 }
 
 cIO* fs_open(cFS*, std::string_view path, uint32_t flags) {
-    int mode;
+    cIO_fileMode mode;
     switch (flags & 3) {
     case 3:
-        mode = 2;
+        mode = cIO_FILE_UPDATE;
         break;
     case 1:
-        mode = 0;
+        mode = cIO_FILE_READ;
         break;
     case 2:
-        mode = 1;
+        mode = cIO_FILE_WRITE;
         break;
     default:
         return nullptr;

@@ -122,7 +122,7 @@ const cIO_vtable kUpdateTable = {cIO_file_read, cIO_file_write, cIO_file_tell, c
                                  cIO_file_close};
 
 // Takes over an open handle; the mode chooses the table and the write buffer.
-cIO* cIO_file_adopt(FILE* handle, int mode, const cIO_vtable* vt) {
+cIO* cIO_file_adopt(FILE* handle, cIO_fileMode mode, const cIO_vtable* vt) {
     cIO_file* f = new (std::nothrow) cIO_file;
     if (!f) {
         fclose(handle);
@@ -134,10 +134,10 @@ cIO* cIO_file_adopt(FILE* handle, int mode, const cIO_vtable* vt) {
     f->lastOp = kOpNone;
     f->writeBuffer = nullptr;
     f->pending = 0;
-    if (mode != 0) {
+    if (mode != cIO_FILE_READ) {
         // Without the buffer the stream still works, with the library's own small one.
         f->writeBuffer = new (std::nothrow) char[kWriteBufferSize];
-        if (mode == 1 && f->writeBuffer) {
+        if (mode == cIO_FILE_WRITE && f->writeBuffer) {
             f->base.vt = &kGatheringTable;
         } else if (f->writeBuffer &&
                    setvbuf(f->handle, f->writeBuffer, _IOFBF, kWriteBufferSize) != 0) {
@@ -155,20 +155,20 @@ int cIO_file_descriptor(cIO* io) {
     return fileno(((cIO_file*)io)->handle);
 }
 
-cIO* cIO_file_open(const char* path, int mode) {
+cIO* cIO_file_open(const char* path, cIO_fileMode mode) {
     if (!path) return nullptr;
     const char* fmode;
     const cIO_vtable* vt;
     switch (mode) {
-    case 0:
+    case cIO_FILE_READ:
         fmode = "rb";
         vt = &kReadTable;
         break;
-    case 1:
+    case cIO_FILE_WRITE:
         fmode = "wb";
         vt = &kWriteTable;
         break;
-    case 2:
+    case cIO_FILE_UPDATE:
         fmode = "r+b";
         vt = &kUpdateTable;
         break;
@@ -193,5 +193,5 @@ cIO* cIO_file_openNew(const char* path) {
         errno = reason;
         return nullptr;
     }
-    return cIO_file_adopt(handle, 1, &kWriteTable);
+    return cIO_file_adopt(handle, cIO_FILE_WRITE, &kWriteTable);
 }

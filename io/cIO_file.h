@@ -13,9 +13,15 @@
 
 #include "io/cIO.h"
 
-// mode 0: read ("rb"), 1: write ("wb", truncates), 2: read and write (file must exist).
-cIO* cIO_file_open(const char* path, int mode);
-// A write stream (as mode 1) on a file that this call creates: fails when anything, a link
+// How cIO_file_open opens a file, in the C library's terms.
+enum cIO_fileMode {
+    cIO_FILE_READ = 0,   // "rb"
+    cIO_FILE_WRITE = 1,  // "wb": created or truncated
+    cIO_FILE_UPDATE = 2, // "r+b": read and write; the file must exist
+};
+
+cIO* cIO_file_open(const char* path, cIO_fileMode mode);
+// A write stream (as cIO_FILE_WRITE) on a file that this call creates: fails when anything, a link
 // included, already has that name, so nobody else's file is ever written through it.
 // errno tells why it failed.
 cIO* cIO_file_openNew(const char* path);

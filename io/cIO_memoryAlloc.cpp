@@ -80,13 +80,13 @@ int64_t cIO_memoryAlloc_seek(cIO* io, int64_t offset, int32_t origin) {
     cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
     int64_t from;
     switch (origin) {
-    case 0:
+    case cIO_SEEK_SET:
         from = 0;
         break;
-    case 1:
+    case cIO_SEEK_CUR:
         from = (int64_t)m->position;
         break;
-    case 2:
+    case cIO_SEEK_END:
         from = (int64_t)m->size;
         break;
     default:
@@ -94,7 +94,7 @@ int64_t cIO_memoryAlloc_seek(cIO* io, int64_t offset, int32_t origin) {
     }
     int64_t target;
     if (__builtin_add_overflow(from, offset, &target) || target < 0) return -1;
-    if (origin == 2 && (uint64_t)target > m->size) {
+    if (origin == cIO_SEEK_END && (uint64_t)target > m->size) {
         // Seeking past the end from the end extends the stream with zeros.
         if (!cIO_memoryAlloc_reserve(m, (uint64_t)target)) return -1;
         memset(m->data + m->size, 0, (size_t)((uint64_t)target - m->size));

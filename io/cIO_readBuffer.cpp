@@ -73,13 +73,13 @@ int64_t cIO_buffer_seek(cIO* io, int64_t offset, int32_t origin) {
     cIO_buffer* b = (cIO_buffer*)io;
     int64_t target;
     switch (origin) {
-    case 0:
+    case cIO_SEEK_SET:
         target = offset;
         break;
-    case 1:
+    case cIO_SEEK_CUR:
         if (__builtin_add_overflow(b->windowStart + (int64_t)b->cursor, offset, &target)) return -1;
         break;
-    case 2:
+    case cIO_SEEK_END:
         if (cIO_seek(b->inner, offset, cIO_SEEK_END) < 0) return -1;
         target = cIO_tell(b->inner);
         break;

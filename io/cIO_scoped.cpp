@@ -61,14 +61,14 @@ int64_t cIO_scoped_seek(cIO* io, int64_t offset, int32_t origin) {
     if (!s->inner) return -1;
     int64_t from;
     switch (origin) {
-    case 0:
+    case cIO_SEEK_SET:
         from = s->start;
         break;
-    case 1:
+    case cIO_SEEK_CUR:
         from = cIO_tell(s->inner);
         if (from < 0) return -1;
         break;
-    case 2:
+    case cIO_SEEK_END:
         from = s->end > 0 ? s->end : cIO_getSize(s->inner);
         if (from < 0) return -1;
         break;

@@ -53,7 +53,7 @@ TEST(InputFile, OnlyLogFilesAndContainersAreTakenWhateverTheBuffer) {
     for (int64_t buffer : {-1L, 0L, 1L, 4096L, 1L << 20}) {
         for (const Bytes& bytes : taken) {
             TempFile f(bytes);
-            cIO* in = cIO_input_open(cIO_file_open(f.path.c_str(), 0), buffer);
+            cIO* in = cIO_input_open(cIO_file_open(f.path.c_str(), cIO_FILE_READ), buffer);
             ASSERT_NE(in, nullptr) << buffer;
             EXPECT_EQ(readAll(in), bytes) << buffer;
             // A mapping hands out any range, a buffer what it holds; nothing past the end.
@@ -68,7 +68,8 @@ TEST(InputFile, OnlyLogFilesAndContainersAreTakenWhateverTheBuffer) {
         for (const Bytes& bytes : refused) {
             TempFile f(bytes);
             const std::string log = logOf([&] {
-                EXPECT_EQ(cIO_input_open(cIO_file_open(f.path.c_str(), 0), buffer), nullptr);
+                EXPECT_EQ(cIO_input_open(cIO_file_open(f.path.c_str(), cIO_FILE_READ), buffer),
+                          nullptr);
             });
             EXPECT_NE(log.find("not an MDF 4 file or log container"), std::string::npos) << log;
         }
@@ -78,7 +79,7 @@ TEST(InputFile, OnlyLogFilesAndContainersAreTakenWhateverTheBuffer) {
 TEST(InputFile, MappedFileThatShrinksReadsZerosAndFailsAtClose) {
     const Bytes bytes = logLike(1 << 20);
     TempFile f(bytes);
-    cIO* in = cIO_input_open(cIO_file_open(f.path.c_str(), 0), -1);
+    cIO* in = cIO_input_open(cIO_file_open(f.path.c_str(), cIO_FILE_READ), -1);
     ASSERT_NE(in, nullptr);
     const uint8_t* whole = cIO_fetch(in, 0, bytes.size());
     ASSERT_NE(whole, nullptr); // mapped
@@ -97,7 +98,7 @@ TEST(InputFile, MappedFileThatShrinksReadsZerosAndFailsAtClose) {
     EXPECT_EQ(rc, cIO_mapped_CUT);
     EXPECT_NE(log.find("shrank from 1048576 to 100000 bytes"), std::string::npos) << log;
     TempFile g(bytes); // the next mapping is whole again and closes cleanly
-    cIO* again = cIO_input_open(cIO_file_open(g.path.c_str(), 0), -1);
+    cIO* again = cIO_input_open(cIO_file_open(g.path.c_str(), cIO_FILE_READ), -1);
     EXPECT_EQ(readAll(again), bytes);
     EXPECT_EQ(cIO_close(again), 0);
 }
