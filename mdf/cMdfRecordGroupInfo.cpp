@@ -341,6 +341,9 @@ __attribute__((noinline)) const cMdfRecord* readRecord(cMdfBlock_DG_obj_t* dg,
             } else {
                 state->vlsdBuffer.append(4, '\0');
             }
+            // The SD block is read through the file's stream too: where that moved a shared
+            // read-ahead buffer, the record's bytes in it are gone and are read again.
+            if (!cover(state, dt, io, dataSize, pos, pos + info.recordLength)) return nullptr;
         }
         remember(state, 0, info, info.recordLength, !vr);
         return finish(state, info, pos, info.recordLength);
@@ -400,7 +403,8 @@ __attribute__((noinline)) const cMdfRecord* readRecord(cMdfBlock_DG_obj_t* dg,
                 state->vlsdBuffer.append(4, '\0');
             }
         }
-        // Reading ahead for the VLSD data must not have lost the record (a failing stream).
+        // Reading ahead for the VLSD data, or reading an SD block through the file's stream,
+        // must not have lost the record (a failing stream, a shared read-ahead buffer moved).
         if (!cover(state, dt, io, dataSize, pos, pos + idSize + info.recordLength)) return nullptr;
         remember(state, id, info, extent, !vr);
         return finish(state, info, pos + idSize, extent);

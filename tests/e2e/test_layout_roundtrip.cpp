@@ -260,10 +260,12 @@ void writeExpected(const Drawn& d, const std::string& root, const std::string& n
 }
 
 // Writes the files of seeds [first, first + count), converts them in both versions with
-// one run each and compares every trace. Returns the number of seeds that failed.
+// one run each and compares every trace. Returns the number of seeds that failed. Version
+// 2.1 is converted once more through a small read-ahead buffer, which the data groups of
+// a file share: it moves under them all the time, where a mapped input never does.
 size_t roundTrip(uint64_t first, uint64_t count) {
     e2e_tempDir dir;
-    for (const char* sub : {"in", "want/v1", "want/v2", "v1", "v2"})
+    for (const char* sub : {"in", "want/v1", "want/v2", "v1", "v2", "b2"})
         e2e_mkdirs(dir / sub);
     std::vector<Drawn> drawn;
     for (uint64_t seed = first; seed < first + count; ++seed) {
@@ -280,17 +282,19 @@ size_t roundTrip(uint64_t first, uint64_t count) {
     }
     e2e_run v2 = e2e_runKelvane({"-O", "v2", "in"}, dir.path);
     e2e_run v1 = e2e_runKelvane({"--trace-format=VERSION1", "-O", "v1", "in"}, dir.path);
+    e2e_run b2 = e2e_runKelvane({"-b", "256", "-O", "b2", "in"}, dir.path);
     EXPECT_EQ(v2.status, 0) << v2.err;
     EXPECT_EQ(v1.status, 0) << v1.err;
+    EXPECT_EQ(b2.status, 0) << b2.err;
     size_t failed = 0;
     for (const Drawn& d : drawn) {
         const std::string name = "s" + std::to_string(d.seed);
         std::string why;
-        for (const char* v : {"v1", "v2"}) {
-            const std::string got = dir / (std::string(v) + "/in_out/" + name + "_CAN.trc");
+        for (const auto& [out, v] : {std::pair{"v1", "v1"}, {"v2", "v2"}, {"b2", "v2"}}) {
+            const std::string got = dir / (std::string(out) + "/in_out/" + name + "_CAN.trc");
             const std::string want = dir / ("want/" + std::string(v) + "/" + name + "_CAN.trc");
             if (e2e_exists(got) != e2e_exists(want) || e2e_readFile(got) != e2e_readFile(want))
-                why += std::string(v) + " trace differs; ";
+                why += std::string(out) + " trace differs; ";
         }
         if (!why.empty()) {
             ++failed;
