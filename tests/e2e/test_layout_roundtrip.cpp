@@ -1,5 +1,7 @@
 // Random frame lists in random writer layouts, converted by the binary in both trace versions
-// and compared byte for byte with what the trace writer makes of the frame list itself.
+// and compared byte for byte with what the trace writer makes of the frame list itself. The
+// same files are also converted through a small read-ahead buffer, and wrapped in compressed
+// (random window and lookahead) and encrypted containers.
 // KELVANE_ROUNDTRIP_SEEDS="FIRST COUNT" runs further seeds; a failing seed prints its layout.
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include "converter/cPeakConverter.h"
 #include "e2e_support.h"
 #include "fs/cFS_os.h"
+#include "tools/cContainerWriter.h"
 
 namespace {
 
@@ -259,13 +262,35 @@ void writeExpected(const Drawn& d, const std::string& root, const std::string& n
     cFS_dtor(fs);
 }
 
+// The file wrapped in a container, compressed or encrypted by the seed, under the name the
+// logger gives each kind; false when the writer refuses.
+bool writeContainer(const std::string& plainPath, const std::string& base, uint64_t seed) {
+    const std::string bytes = e2e_readFile(plainPath);
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    std::vector<uint8_t> out;
+    Rng rng{seed * 7 + 3};
+    if (seed % 2) {
+        cContainerWriter_compressOptions o;
+        o.windowBits = uint8_t(4 + rng.below(12));
+        o.lookaheadBits = uint8_t(3 + rng.below(o.windowBits - 3));
+        return cContainerWriter_compress(data, bytes.size(), &o, &out) &&
+               e2e_writeBytes(base + ".MFC", out);
+    }
+    cContainerWriter_encryptOptions o;
+    o.password = "roundtrip";
+    o.iterations = 1000;
+    return cContainerWriter_encrypt(data, bytes.size(), &o, &out) &&
+           e2e_writeBytes(base + ".MFE", out);
+}
+
 // Writes the files of seeds [first, first + count), converts them in both versions with
 // one run each and compares every trace. Returns the number of seeds that failed. Version
 // 2.1 is converted once more through a small read-ahead buffer, which the data groups of
-// a file share: it moves under them all the time, where a mapped input never does.
+// a file share: it moves under them all the time, where a mapped input never does. And
+// once more from containers (a compressed or encrypted copy of each file).
 size_t roundTrip(uint64_t first, uint64_t count) {
     e2e_tempDir dir;
-    for (const char* sub : {"in", "want/v1", "want/v2", "v1", "v2", "b2"})
+    for (const char* sub : {"in", "cin", "want/v1", "want/v2", "v1", "v2", "b2", "c2"})
         e2e_mkdirs(dir / sub);
     std::vector<Drawn> drawn;
     for (uint64_t seed = first; seed < first + count; ++seed) {
@@ -278,20 +303,29 @@ size_t roundTrip(uint64_t first, uint64_t count) {
             ADD_FAILURE() << "writer refused " << d.layout.str() << ": " << result.error;
             return count;
         }
+        if (!writeContainer(dir / ("in/" + name + ".mf4"), dir / ("cin/" + name), seed)) {
+            ADD_FAILURE() << "container writer refused seed " << seed;
+            return count;
+        }
         writeExpected(d, dir / "want", name);
     }
+    e2e_writeFile(dir / "passwords.json", "{ \"default\": \"roundtrip\" }\n");
     e2e_run v2 = e2e_runKelvane({"-O", "v2", "in"}, dir.path);
     e2e_run v1 = e2e_runKelvane({"--trace-format=VERSION1", "-O", "v1", "in"}, dir.path);
     e2e_run b2 = e2e_runKelvane({"-b", "256", "-O", "b2", "in"}, dir.path);
+    e2e_run c2 = e2e_runKelvane({"-p", "passwords.json", "-O", "c2", "cin"}, dir.path);
     EXPECT_EQ(v2.status, 0) << v2.err;
     EXPECT_EQ(v1.status, 0) << v1.err;
     EXPECT_EQ(b2.status, 0) << b2.err;
+    EXPECT_EQ(c2.status, 0) << c2.err;
     size_t failed = 0;
     for (const Drawn& d : drawn) {
         const std::string name = "s" + std::to_string(d.seed);
         std::string why;
-        for (const auto& [out, v] : {std::pair{"v1", "v1"}, {"v2", "v2"}, {"b2", "v2"}}) {
-            const std::string got = dir / (std::string(out) + "/in_out/" + name + "_CAN.trc");
+        for (const auto& [out, v] :
+             {std::pair{"v1", "v1"}, {"v2", "v2"}, {"b2", "v2"}, {"c2", "v2"}}) {
+            const std::string in = std::string(out) == "c2" ? "/cin_out/" : "/in_out/";
+            const std::string got = dir / (std::string(out) + in + name + "_CAN.trc");
             const std::string want = dir / ("want/" + std::string(v) + "/" + name + "_CAN.trc");
             if (e2e_exists(got) != e2e_exists(want) || e2e_readFile(got) != e2e_readFile(want))
                 why += std::string(out) + " trace differs; ";
