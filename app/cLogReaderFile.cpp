@@ -20,6 +20,7 @@
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
 #include "io/cIO_input.h"
+#include "io/cIO_memoryAlloc.h"
 #include "mdf/cMdf.h"
 #include "mdf/cMdfBlock_HD.h"
 #include "mdf/cMdfBlock_ID.h"
@@ -81,9 +82,13 @@ void failFile(FileJob* job, uint32_t code) {
 uint32_t unwrapContainers(FileJob* job, cIO** stream) {
     cGenericFile_budget budget = cGenericFile_budget_make();
     budget.logContentOnly = true;
-    for (;;) {
+    for (bool outermost = true;; outermost = false) {
         cGenericFile header;
-        if (!cGenericFile_readHeader(*stream, &header)) return cLogReader_OK;
+        if (!cGenericFile_readHeader(*stream, &header)) {
+            // A plain input: the block a container left to this thread is not needed now.
+            if (outermost) cIO_memoryAlloc_releaseKept();
+            return cLogReader_OK;
+        }
         cIO* inner = nullptr;
         uint32_t failure = cLogReader_OK;
         if (header.type == cGenericFile_TYPE_COMPRESSED) {

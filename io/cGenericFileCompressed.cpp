@@ -172,6 +172,7 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
 
     self->memory = cIO_memoryAlloc_ctor();
     if (self->memory == nullptr) return fail();
+    cIO_memoryAlloc_reuseBlocks(self->memory);
 
     const int64_t inputSize = cIO_getSize(input);
     if (inputSize < 0) return fail();

@@ -162,6 +162,7 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
     self->base.vt = &vtable;
     std::memcpy(&self->header, header, sizeof self->header);
     self->memory = cIO_memoryAlloc_ctor();
+    if (self->memory) cIO_memoryAlloc_reuseBlocks(self->memory);
     uint8_t* plain = self->memory ? cIO_memoryAlloc_spare(self->memory, length) : nullptr;
     const bool room = self->memory != nullptr && (plain != nullptr || length == 0);
     cIO_memoryAlloc_prefault* prefault = nullptr;

@@ -21,11 +21,42 @@ struct cIO_memoryAlloc {
     uint64_t size;
     uint64_t position;
     uint8_t* data;
+    bool reuse;
 };
+
+// The block a stream marked for reuse left to its thread at close: taken by the thread's next
+// such stream that asks for a large block it can hold, freed when another takes its place,
+// on cIO_memoryAlloc_releaseKept and when the thread ends.
+constexpr uint64_t kKeptAtLeast = uint64_t{32} << 20;
+struct KeptBlock {
+    uint8_t* data = nullptr;
+    uint64_t capacity = 0;
+    ~KeptBlock() { free(data); }
+};
+thread_local KeptBlock kept;
+
+// Takes the kept block for a first allocation of `needed` bytes, when it holds them. Its
+// pages past `needed` are given back to the system, so that a block kept from a larger input
+// does not hold more memory than the new one asked for; what stays holds old bytes, which
+// the stream never shows (only what is written counts, and gaps read as zeros).
+bool takeKept(cIO_memoryAlloc* m, uint64_t needed) {
+    if (!m->reuse || m->data || needed < kKeptAtLeast || kept.capacity < needed) return false;
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t from =
+        (reinterpret_cast<uintptr_t>(kept.data) + needed + page - 1) & ~(page - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(kept.data) + kept.capacity) & ~(page - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    m->data = kept.data;
+    m->capacity = kept.capacity;
+    kept.data = nullptr;
+    kept.capacity = 0;
+    return true;
+}
 
 // Grows the block by doubling until it holds `needed` bytes. On failure nothing changes.
 bool cIO_memoryAlloc_reserve(cIO_memoryAlloc* m, uint64_t needed) {
     if (needed <= m->capacity) return true;
+    if (takeKept(m, needed)) return true;
     uint64_t cap = m->capacity ? m->capacity : 2;
     while (cap < needed) {
         if (cap > UINT64_MAX / 2) return false;
@@ -108,7 +139,13 @@ int64_t cIO_memoryAlloc_seek(cIO* io, int64_t offset, int32_t origin) {
 int32_t cIO_memoryAlloc_close(cIO* io) {
     cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
     if (!m) return -1;
-    free(m->data);
+    if (m->reuse && m->capacity >= kKeptAtLeast) {
+        free(kept.data);
+        kept.data = m->data;
+        kept.capacity = m->capacity;
+    } else {
+        free(m->data);
+    }
     free(m);
     return 0;
 }
@@ -245,6 +282,18 @@ uint64_t cIO_memoryAlloc_size(cIO* io) {
 uint64_t cIO_memoryAlloc_capacity(cIO* io) {
     cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
     return m ? m->capacity : 0;
+}
+
+void cIO_memoryAlloc_reuseBlocks(cIO* io) {
+    cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
+    assert(m != nullptr && m->data == nullptr);
+    m->reuse = true;
+}
+
+void cIO_memoryAlloc_releaseKept() {
+    free(kept.data);
+    kept.data = nullptr;
+    kept.capacity = 0;
 }
 
 uint8_t* cIO_memoryAlloc_spare(cIO* io, uint64_t n) {

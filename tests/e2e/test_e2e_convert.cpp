@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "tools/cContainerWriter.h"
 
 namespace {
 
@@ -109,4 +110,62 @@ TEST(EndToEnd, RecordsStoppingEarlyFailAFinalisedFileOnly) {
     e2e_run cut = e2e_runKelvane({"in"}, dir.path);
     EXPECT_EQ(cut.status, 0) << cut.err;
     EXPECT_EQ(e2e_readFile(dir / "in_out/a_CAN.trc").rfind(";$FILEVERSION=2.1", 0), 0u);
+}
+
+namespace {
+
+// A log whose content takes `frames` FD frames of 64 bytes, about 80 bytes a record, in two
+// data groups; the payloads follow the seed.
+void writeLargeLog(const std::string& path, uint32_t split, uint32_t frames, uint8_t seed) {
+    cMdfWriterGroup a, b;
+    uint8_t data[64];
+    for (uint32_t i = 0; i < frames; ++i) {
+        for (uint8_t k = 0; k < 64; ++k)
+            data[k] = uint8_t(i * 31 + k * seed);
+        (i % 3 ? a : b)
+            .frames.push_back(
+                cMdfWriterFrame_can(i * 0.0001, 1 + i % 2, i % 0x7FF, false, data, 64));
+    }
+    e2e_writeLog(path, e2e_logOptions("0000ABCD", 1, split), {a, b});
+}
+
+} // namespace
+
+// Containers large enough that each unwraps into a block the next one on the thread takes
+// over (a larger one first, so the next finds bytes of the last in the block it takes):
+// every trace is that of the plain file.
+TEST(EndToEnd, LargeContainersOneAfterAnotherConvertAsThePlainFiles) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "plain");
+    e2e_mkdirs(dir / "wrapped");
+    e2e_mkdirs(dir / "out");
+    const uint32_t frames[] = {520000, 450000, 430000};
+    for (uint32_t i = 0; i < 3; ++i) {
+        const std::string name = "0000000" + std::to_string(i + 1);
+        writeLargeLog(dir / ("plain/" + name + ".MF4"), i + 1, frames[i], uint8_t(3 + i));
+        const std::string plain = dir / ("plain/" + name + ".MF4");
+        if (i == 1) {
+            cContainerWriter_encryptOptions o;
+            o.password = "fleet";
+            o.iterations = 1000;
+            ASSERT_TRUE(cContainerWriter_encryptFile(
+                plain.c_str(), (dir / ("wrapped/" + name + ".MFE")).c_str(), &o));
+        } else {
+            cContainerWriter_compressOptions o;
+            ASSERT_TRUE(cContainerWriter_compressFile(
+                plain.c_str(), (dir / ("wrapped/" + name + ".MFC")).c_str(), &o));
+        }
+    }
+    e2e_writeFile(dir / "passwords.json", "{ \"default\": \"fleet\" }\n");
+    const e2e_run plain = e2e_runKelvane({"-O", "out", "plain"}, dir.path);
+    const e2e_run wrapped =
+        e2e_runKelvane({"-p", "passwords.json", "-O", "out", "wrapped"}, dir.path);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(wrapped.status, 0) << wrapped.err;
+    for (uint32_t i = 0; i < 3; ++i) {
+        const std::string trace = "0000000" + std::to_string(i + 1) + "_CAN.trc";
+        const std::string want = e2e_readFile(dir / ("out/plain_out/" + trace));
+        EXPECT_GT(want.size(), 1000u);
+        EXPECT_EQ(e2e_readFile(dir / ("out/wrapped_out/" + trace)), want) << trace;
+    }
 }
