@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 enum cBusMsgType : uint32_t {
     BUS_MSG_NONE = 0,
@@ -38,11 +39,16 @@ struct cBusMsg_LIN {
 };
 
 // One decoded bus event. Owned by the message iterator, lent to newMsg for one call.
+// The payload, any byte values, is DataBytes, unless DataView is set: then it is the
+// DataViewLength bytes at DataView, which a decoder left where the reader keeps them
+// instead of copying them (valid for as long as the message is). Read it with cBusMsg_data.
 struct cBusMsg {
     double Timestamp; // absolute seconds on the Unix epoch scale
     uint8_t BusChannel;
     uint32_t ID;
-    std::string DataBytes; // payload bytes, any values
+    std::string DataBytes;
+    const uint8_t* DataView = nullptr;
+    uint32_t DataViewLength = 0;
     cBusMsgType Type;
     union { // the variant of Type; a decoder clears the whole area before filling its part
         cBusMsg_CAN CAN;
@@ -50,6 +56,12 @@ struct cBusMsg {
         cBusMsg_LIN LIN;
     };
 };
+
+inline std::string_view cBusMsg_data(const cBusMsg* msg) {
+    return msg->DataView
+               ? std::string_view(reinterpret_cast<const char*>(msg->DataView), msg->DataViewLength)
+               : std::string_view(msg->DataBytes);
+}
 
 // What the driver knows of one input file when it announces it.
 struct cLogReaderFileInfo {

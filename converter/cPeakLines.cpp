@@ -43,7 +43,8 @@ __attribute__((noinline)) bool growData(cPeakBatch* batch, size_t length) {
 
 bool cPeakBatch_add(cPeakBatch* batch, const cBusMsg* msg) {
     assert(!cPeakBatch_full(batch));
-    const size_t length = msg->DataBytes.size();
+    const std::string_view payload = cBusMsg_data(msg);
+    const size_t length = payload.size();
     if (batch->data.size() - batch->dataLength < length && !growData(batch, length)) return false;
     cPeakFrame& f = batch->frames[batch->frameCount++];
     f.timestamp = msg->Timestamp;
@@ -52,7 +53,7 @@ bool cPeakBatch_add(cPeakBatch* batch, const cBusMsg* msg) {
     f.dataLength = static_cast<uint32_t>(length);
     f.busChannel = msg->BusChannel;
     f.can = msg->CAN;
-    copy_short(batch->data.data() + batch->dataLength, msg->DataBytes.data(), length);
+    copy_short(batch->data.data() + batch->dataLength, payload.data(), length);
     batch->dataLength += length;
     return true;
 }

@@ -60,8 +60,8 @@ void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it) {
         }
         if (!c->state.decoder) continue;
         // A group without a Timestamp channel must not keep the absolute time the merge
-        // added to the previous message. DataBytes is every decoder's own to set: one that
-        // succeeds sets it, one that fails leaves no message.
+        // added to the previous message. The payload (DataBytes or DataView) is every
+        // decoder's own to set: one that succeeds sets it, one that fails leaves no message.
         c->msg.Timestamp = 0;
         // Nearly every record is a CAN data frame: a direct call for it.
         const bool decoded = c->state.decoder == cMdfDecoders_decodeCanDataFrame

@@ -127,6 +127,7 @@ void clearVariant(cBusMsg* msg) {
 bool noRules(const cMdfRecord* rec, cBusMsg* msg) {
     if (!msg) return true;
     msg->DataBytes.clear();
+    msg->DataView = nullptr;
     return !rec || !rec->rules;
 }
 
@@ -292,8 +293,10 @@ inline uint64_t setCanFields(const cMdfCanPlan& plan, const cMdfRecord* rec, cBu
 } // namespace
 
 bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
-    // DataBytes is set below, not cleared first: the usual frame overwrites the last one's.
+    // DataBytes is set below, not cleared first: the usual frame overwrites the last one's,
+    // or leaves it as it is when it points at the record.
     if (!msg) return false;
+    msg->DataView = nullptr;
     if (!rec || !rec->rules) {
         msg->DataBytes.clear();
         return false;
@@ -312,9 +315,13 @@ bool cMdfDecoders_decodeCanDataFrame(const cMdfRecord* rec, cBusMsg* msg) {
                 ? std::min(run.mask, dataLength)
                 : std::min(std::min(run.mask, length > run.byte ? length - run.byte : 0),
                            dataLength);
-        // Bytes as many as the last frame's or fewer are copied over them (cutting the string
-        // is inline, appending to it is not).
-        if (n <= out.size()) {
+        // Bytes that stay where they are are pointed at, not copied. Others, as many as the
+        // last frame's or fewer, are copied over them (cutting the string is inline,
+        // appending to it is not).
+        if (rec->dataStays) {
+            msg->DataView = rec->data + run.byte;
+            msg->DataViewLength = static_cast<uint32_t>(n);
+        } else if (n <= out.size()) {
             out.erase(n);
             copy_short(out.data(), rec->data + run.byte, n);
         } else {
@@ -419,6 +426,7 @@ bool cMdfDecoders_decodeLinTransmissionError(const cMdfRecord* rec, cBusMsg* msg
 
 bool cMdfDecoders_decodeGeneric(const cMdfRecord*, cBusMsg* msg) {
     if (msg) msg->Type = BUS_MSG_NONE;
+    if (msg) msg->DataView = nullptr;
     return false;
 }
 

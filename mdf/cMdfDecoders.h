@@ -10,7 +10,12 @@
 //   canPlan                  - for a CAN data frame group, its rules compiled into steps
 //                              (owned by the record map entry); the CAN data frame decoder
 //                              needs it, the others walk the rules
-// Both data pointers belong to the reader and are valid until its next read.
+//   dataStays                - data stays valid until this reader's next read whatever else
+//                              reads the file (bytes that never move, or the reader's own
+//                              copy), so a message may point at it; false: it may move at any
+//                              read of the file's stream (a shared read-ahead buffer)
+// Both data pointers belong to the reader and are valid until its next read, data possibly
+// shorter (see dataStays).
 
 #include <cstdint>
 #include <vector>
@@ -26,6 +31,7 @@ struct cMdfRecord {
     uint64_t vlsdLength;
     const std::vector<cMdfDecodeRule>* rules;
     const cMdfCanPlan* canPlan = nullptr;
+    bool dataStays = false;
 };
 
 // True when every rule's field was accepted; the message then holds the event.

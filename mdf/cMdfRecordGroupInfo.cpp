@@ -171,6 +171,8 @@ const cMdfRecord* finish(cMdfBlock_DG_iteratorState* state, const cMdfRecordInfo
     if (state->inPlace) prefetchAhead(windowAt(state, dataAt));
     state->view.data = windowAt(state, dataAt);
     state->view.dataLength = info.recordLength;
+    // The state's own copy changes only at its own next read.
+    state->view.dataStays = state->stays || !state->inPlace;
     state->view.vlsdData = reinterpret_cast<const uint8_t*>(state->vlsdBuffer.data());
     state->view.vlsdLength = state->vlsdBuffer.size();
     state->view.rules = info.rules;

@@ -277,9 +277,9 @@ TEST(cPeakConverter, LinesMatchPrintfAcrossBatchesWithAndWithoutHelper) {
                          can.DLC < 10 ? "    " : "   ");
             expected += line;
             if (can.RTR && format == 1) expected += "RTR";
-            for (size_t i = 0; !can.RTR && i < m.DataBytes.size(); ++i) {
+            for (size_t i = 0; !can.RTR && i < cBusMsg_data(&m).size(); ++i) {
                 snprintf(line, sizeof line, i ? " %02X" : "%02X",
-                         static_cast<unsigned char>(m.DataBytes[i]));
+                         static_cast<unsigned char>(cBusMsg_data(&m)[i]));
                 expected += line;
             }
             expected += '\n';

@@ -33,6 +33,7 @@ Expected reference(const std::vector<cMdfDecodeRule>& rules, const std::vector<u
     Expected e;
     e.msg = before;
     e.msg.DataBytes.clear();
+    e.msg.DataView = nullptr;
     std::memset(static_cast<void*>(&e.msg.CAN), 0, sizeof e.msg.CAN);
     uint64_t dataLength = 0;
     auto sat = [](uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : uint32_t(v); };
@@ -76,7 +77,7 @@ Expected reference(const std::vector<cMdfDecodeRule>& rules, const std::vector<u
 auto fieldsOf(const cBusMsg& m) {
     return std::make_tuple(int(m.Type), std::bit_cast<uint64_t>(m.Timestamp), int(m.BusChannel),
                            m.ID, int(m.CAN.IDE), int(m.CAN.Dir), int(m.CAN.EDL), int(m.CAN.ESI),
-                           int(m.CAN.BRS), int(m.CAN.DLC), m.DataBytes);
+                           int(m.CAN.BRS), int(m.CAN.DLC), std::string(cBusMsg_data(&m)));
 }
 
 const char* const kNames[] = {
@@ -144,13 +145,16 @@ TEST(CanDataFrameSteps, RandomLayoutsMatchRuleByRuleReading) {
         before.BusChannel = uint8_t(rng());
         before.Type = BUS_MSG_LIN_FRAME;
         before.DataBytes = "stale";
+        before.DataView = reinterpret_cast<const uint8_t*>("stale view");
+        before.DataViewLength = 10;
         const Expected want = reference(rules, rec, before);
         refused += !want.ok;
 
         cMdfCanPlan plan;
         ASSERT_TRUE(cMdfCanPlan_build(&rules, &plan));
         usual += plan.usual;
-        cMdfRecord view{rec.data(), rec.size(), nullptr, 0, &rules, &plan};
+        // Bytes that stay are pointed at, others copied: the payload is the same.
+        cMdfRecord view{rec.data(), rec.size(), nullptr, 0, &rules, &plan, pick(2) == 0};
         cBusMsg got = before;
         const bool ok = cMdfDecoders_decodeCanDataFrame(&view, &got);
         ASSERT_EQ(ok, want.ok) << round;

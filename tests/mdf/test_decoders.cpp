@@ -51,14 +51,14 @@ TEST(CanRemoteAndErrorFrames, LengthsAndErrorTypes) {
         ASSERT_TRUE(cMdfDecoders_decodeCanRemoteFrame(&rec, &msg));
         EXPECT_EQ(msg.Type, BUS_MSG_CAN_REMOTE_FRAME);
         EXPECT_EQ(msg.CAN.RTR, 1);
-        EXPECT_EQ(msg.DataBytes, std::string(out, '\0')) << in;
+        EXPECT_EQ(cBusMsg_data(&msg), std::string(out, '\0')) << in;
     }
     r.v[2].conversion = cMdfConversionRule_linear(1, -10); // negative: no bytes
     putBits(&d, 24, 16, 4);
     cMdfRecord rec{d.data(), d.size(), nullptr, 0, &r.v};
     cBusMsg msg{};
     ASSERT_TRUE(cMdfDecoders_decodeCanRemoteFrame(&rec, &msg));
-    EXPECT_EQ(msg.DataBytes, "");
+    EXPECT_EQ(cBusMsg_data(&msg), "");
 
     Rules e;
     e.add("Timestamp", 0, 8).add("CAN_ErrorFrame.BusChannel", 8, 8);

@@ -73,14 +73,14 @@ void expectFrame(const cBusMsg& m, const cMdfWriterFrame& f) {
         EXPECT_EQ(m.Type, BUS_MSG_CAN_DATA_FRAME);
         const cBusMsg_CAN want{f.ide, f.dir, f.edl, f.esi, f.brs, 0, f.dlc};
         EXPECT_EQ(std::memcmp(&m.CAN, &want, sizeof want), 0);
-        EXPECT_EQ(m.DataBytes, data);
+        EXPECT_EQ(cBusMsg_data(&m), data);
         break;
     }
     case MDFW_CAN_REMOTE:
         EXPECT_EQ(m.Type, BUS_MSG_CAN_REMOTE_FRAME);
         EXPECT_EQ(m.CAN.RTR, 1);
         EXPECT_EQ(m.CAN.DLC, f.dlc);
-        EXPECT_EQ(m.DataBytes, std::string(f.dataLength, '\0'));
+        EXPECT_EQ(cBusMsg_data(&m), std::string(f.dataLength, '\0'));
         break;
     case MDFW_CAN_ERROR:
         EXPECT_EQ(m.Type, BUS_MSG_CAN_ERROR_FRAME);
@@ -89,7 +89,7 @@ void expectFrame(const cBusMsg& m, const cMdfWriterFrame& f) {
         return;
     case MDFW_LIN:
         EXPECT_EQ(m.Type, BUS_MSG_LIN_FRAME);
-        EXPECT_EQ(m.DataBytes, data);
+        EXPECT_EQ(cBusMsg_data(&m), data);
         break;
     }
     EXPECT_EQ(m.BusChannel, f.bus);
