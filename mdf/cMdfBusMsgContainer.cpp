@@ -26,6 +26,7 @@ cMdfBusMsgContainer* cMdfBusMsgContainer_ctor(cMdfBlock_DG_obj_t* dg) {
 void cMdfBusMsgContainer_drop(cMdfBusMsgContainer* container) {
     if (!container) return;
     std::string().swap(container->msg.DataBytes);
+    container->msg.DataView = nullptr;
     cMdfBlock_DG_iteratorState_drop(&container->state);
 }
 
