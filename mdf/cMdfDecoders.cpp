@@ -425,8 +425,10 @@ bool cMdfDecoders_decodeLinTransmissionError(const cMdfRecord* rec, cBusMsg* msg
 }
 
 bool cMdfDecoders_decodeGeneric(const cMdfRecord*, cBusMsg* msg) {
-    if (msg) msg->Type = BUS_MSG_NONE;
-    if (msg) msg->DataView = nullptr;
+    if (msg) {
+        msg->Type = BUS_MSG_NONE;
+        msg->DataView = nullptr;
+    }
     return false;
 }
 
