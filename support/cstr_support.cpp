@@ -332,8 +332,6 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
     return out + total;
 }
 
-namespace {} // namespace
-
 char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count) {
     const unsigned char* b = static_cast<const unsigned char*>(bytes);
     size_t i = 0;
