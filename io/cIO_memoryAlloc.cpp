@@ -15,6 +15,19 @@
 
 namespace {
 
+uintptr_t pageSize() {
+    return static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+}
+
+// [from, to) cut inward to whole units of `unit` bytes (a power of two): advice on memory
+// works on whole pages, and only the pages wholly inside a block are the block's own.
+struct Span {
+    uintptr_t from, to;
+};
+Span within(uintptr_t from, uintptr_t to, uintptr_t unit) {
+    return {(from + unit - 1) & ~(unit - 1), to & ~(unit - 1)};
+}
+
 struct cIO_memoryAlloc {
     cIO base;
     uint64_t capacity;
@@ -41,11 +54,10 @@ thread_local KeptBlock kept;
 // the stream never shows (only what is written counts, and gaps read as zeros).
 bool takeKept(cIO_memoryAlloc* m, uint64_t needed) {
     if (!m->reuse || m->data || needed < kKeptAtLeast || kept.capacity < needed) return false;
-    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    const uintptr_t from =
-        (reinterpret_cast<uintptr_t>(kept.data) + needed + page - 1) & ~(page - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(kept.data) + kept.capacity) & ~(page - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    const uintptr_t base = reinterpret_cast<uintptr_t>(kept.data);
+    const Span past = within(base + needed, base + kept.capacity, pageSize());
+    if (past.to > past.from)
+        madvise(reinterpret_cast<void*>(past.from), past.to - past.from, MADV_DONTNEED);
     m->data = kept.data;
     m->capacity = kept.capacity;
     kept.data = nullptr;
@@ -140,7 +152,7 @@ int32_t cIO_memoryAlloc_close(cIO* io) {
     cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
     if (!m) return -1;
     if (m->reuse && m->capacity >= kKeptAtLeast) {
-        free(kept.data);
+        cIO_memoryAlloc_releaseKept();
         kept.data = m->data;
         kept.capacity = m->capacity;
     } else {
@@ -170,9 +182,8 @@ cIO_memoryAlloc* cIO_memoryAlloc_cast(cIO* io) {
 void cIO_memoryAlloc_adviseHugePages(void* start, size_t size) {
     constexpr uintptr_t kHuge = uintptr_t{2} << 20;
     if (size < 2 * kHuge) return;
-    uintptr_t from = ((uintptr_t)start + kHuge - 1) & ~(kHuge - 1);
-    uintptr_t to = ((uintptr_t)start + size) & ~(kHuge - 1);
-    if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
+    const Span huge = within((uintptr_t)start, (uintptr_t)start + size, kHuge);
+    if (huge.to > huge.from) madvise((void*)huge.from, huge.to - huge.from, MADV_HUGEPAGE);
 }
 
 struct cIO_memoryAlloc_prefault {
@@ -223,10 +234,9 @@ void prefaultAhead(cIO_memoryAlloc_prefault* p, uintptr_t base, uintptr_t from, 
 // The pages wholly inside the block, and a thread that sets them up. A whole block that gets
 // no thread (a small one, or none to be had) is set up at once by the caller's thread.
 cIO_memoryAlloc_prefault* startPrefault(void* start, size_t size, bool ahead) {
-    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t page = pageSize();
     const uintptr_t base = reinterpret_cast<uintptr_t>(start);
-    const uintptr_t from = (base + page - 1) & ~(page - 1);
-    const uintptr_t to = (base + size) & ~(page - 1);
+    const auto [from, to] = within(base, base + size, page);
     auto* p = size < kPrefaultAtLeast ? nullptr : new (std::nothrow) cIO_memoryAlloc_prefault;
     if (p) {
         try {

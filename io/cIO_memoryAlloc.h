@@ -23,6 +23,7 @@ uint64_t cIO_memoryAlloc_capacity(cIO* io);
 // stream, or null when the block cannot grow (nothing changes then). commit makes the
 // first n bytes of that room valid and moves the position behind them.
 uint8_t* cIO_memoryAlloc_spare(cIO* io, uint64_t n);
+void cIO_memoryAlloc_commit(cIO* io, uint64_t n);
 
 // Fresh memory is costly: the system clears each page, and a virtual machine may first have
 // to back it (on the machines measured, setting up 790 MB of fresh pages took 0.45 to 1.5 s;
@@ -34,7 +35,6 @@ uint8_t* cIO_memoryAlloc_spare(cIO* io, uint64_t n);
 void cIO_memoryAlloc_reuseBlocks(cIO* io);
 // Frees the calling thread's kept block, if any: for a thread whose next input needs none.
 void cIO_memoryAlloc_releaseKept();
-void cIO_memoryAlloc_commit(cIO* io, uint64_t n);
 
 // Large blocks of fresh memory are filled once from end to end: in 2 MiB pages that costs
 // a few faults per 2 MiB instead of one per 4 KiB. Advice only: where the system declines,
