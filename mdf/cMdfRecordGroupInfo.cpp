@@ -168,8 +168,9 @@ inline void prefetchAhead(const uint8_t* at) {
 
 const cMdfRecord* finish(cMdfBlock_DG_iteratorState* state, const cMdfRecordInfo& info,
                          uint64_t dataAt, uint64_t extent) {
-    if (state->inPlace) prefetchAhead(windowAt(state, dataAt));
-    state->view.data = windowAt(state, dataAt);
+    const uint8_t* data = windowAt(state, dataAt);
+    if (state->inPlace) prefetchAhead(data);
+    state->view.data = data;
     state->view.dataLength = info.recordLength;
     // The state's own copy changes only at its own next read.
     state->view.dataStays = state->stays || !state->inPlace;
