@@ -14,18 +14,43 @@ struct cIO_buffer {
     uint64_t filled;
     uint64_t cursor;
     int64_t windowStart;
+    uint64_t reach;
     uint8_t* buffer;
     cIO* inner;
     uint8_t ownsInner;
 };
 
-// Loads the buffer from inner position `at`. On failure the buffer is emptied (its bytes
-// may have been overwritten by the failed read) but the position stays where it was.
-bool cIO_buffer_refill(cIO_buffer* b, int64_t at) {
+// What a refill after a jump reads, unless more is asked for: one page.
+constexpr uint64_t kJumpReach = 4096;
+
+// The bytes a refill at `at` reads, for a caller that wants `asked` of them. The reach
+// starts at the capacity, so that the first refill fills the buffer (one as large as the
+// file then holds all of it). A refill anywhere but where the buffer ended (a jump) reads
+// one page, and each refill that goes on from there, or into an empty buffer, twice as much
+// as the last, up to the capacity. Readers that take turns between places in the file, as
+// the data groups' record readers do, would otherwise pay the whole capacity for every
+// small read: a large buffer made a conversion many times slower instead of faster.
+uint64_t cIO_buffer_reach(cIO_buffer* b, int64_t at, uint64_t asked) {
+    const bool goesOn = b->filled == 0 || at == b->windowStart + (int64_t)b->filled;
+    if (!goesOn)
+        b->reach = kJumpReach;
+    else if (b->reach <= b->capacity / 2)
+        b->reach *= 2;
+    else
+        b->reach = b->capacity;
+    const uint64_t size = b->reach > asked ? b->reach : asked;
+    return size < b->capacity ? size : b->capacity;
+}
+
+// Loads the buffer from inner position `at`, with at least `asked` bytes when the capacity
+// and the stream allow. On failure the buffer is emptied (its bytes may have been
+// overwritten by the failed read) but the position stays where it was.
+bool cIO_buffer_refill(cIO_buffer* b, int64_t at, uint64_t asked) {
+    const uint64_t size = cIO_buffer_reach(b, at, asked);
     if (cIO_seek(b->inner, at, cIO_SEEK_SET) == at) {
-        int64_t got = cIO_read(b->inner, b->buffer, b->capacity);
+        int64_t got = cIO_read(b->inner, b->buffer, size);
         if (got > 0) {
-            b->filled = (uint64_t)got < b->capacity ? (uint64_t)got : b->capacity;
+            b->filled = (uint64_t)got < size ? (uint64_t)got : size;
             b->cursor = 0;
             b->windowStart = at;
             return true;
@@ -40,7 +65,8 @@ bool cIO_buffer_refill(cIO_buffer* b, int64_t at) {
 int64_t cIO_buffer_readSlow(cIO_buffer* b, uint8_t* dst, uint64_t n) {
     uint64_t done = 0;
     while (done < n) {
-        if (b->cursor == b->filled && !cIO_buffer_refill(b, b->windowStart + (int64_t)b->cursor))
+        if (b->cursor == b->filled &&
+            !cIO_buffer_refill(b, b->windowStart + (int64_t)b->cursor, n - done))
             break;
         uint64_t avail = b->filled - b->cursor;
         uint64_t want = n - done;
@@ -92,7 +118,7 @@ int64_t cIO_buffer_seek(cIO* io, int64_t offset, int32_t origin) {
         b->cursor = (uint64_t)(target - b->windowStart);
         return target;
     }
-    if (cIO_buffer_refill(b, target)) return target;
+    if (cIO_buffer_refill(b, target, 0)) return target;
     // The very end of the inner data is a valid place to stand although a refill there
     // reads nothing; without this, a size taken by seeking to the end would come out as
     // the current position.
@@ -133,6 +159,7 @@ void cIO_buffer_setup(cIO_buffer* b, cIO* inner, bool ownsInner, uint8_t* buffer
     b->filled = 0;
     b->cursor = 0;
     b->windowStart = 0;
+    b->reach = capacity;
     b->buffer = buffer;
     b->inner = inner;
     b->ownsInner = ownsInner ? 1 : 0;
