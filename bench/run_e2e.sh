@@ -11,13 +11,12 @@
 #   - the baseline, the machine's read+write limit: `cat` of the input to /dev/null plus
 #     `dd bs=1M` of the produced trace (a copy made by an untimed run) into a fresh file.
 #     Each baseline run follows a conversion run, so that both see the same state of a busy
-#     machine. "x limit" is the
-#     conversion's median over the baseline's median (1.0 would be the limit itself).
-#     Both timed commands start right after a trace of the same size was removed: on a
-#     virtual machine whose host takes back guest memory left free, writing into pages freed
-#     a moment ago is several times faster than into pages free for a few seconds (765 MiB
-#     with dd: 0.32 s against 1.9 s on the 2-core machine), and a baseline that writes into
-#     the colder pages would flatter the conversion;
+#     machine. "x limit" is the conversion's median over the baseline's median (1.0 would be
+#     the limit itself). Both timed commands start right after a trace of the same size was
+#     removed: on a virtual machine whose host takes back guest memory left free, writing
+#     into pages freed a moment ago is several times faster than into pages free for a few
+#     seconds (765 MiB with dd: 0.32 s against 1.9 s on the 2-core machine), and a baseline
+#     that writes into the colder pages would flatter the conversion;
 #   - "x plain": a container's median over the plain input's median, same trace version;
 #   - the anonymous memory peak (heap and other memory not backed by a file: a mapped input
 #     is the page cache's, not the program's), in a run of its own: the largest RssAnon of

@@ -61,6 +61,8 @@ TEST(BufferStream, SeekPastTheDataKeepsThePosition) {
     EXPECT_EQ(spy.closes, 1); // owned
 }
 
+namespace {
+
 // Whether the n bytes read at `at` are those the spy's stream holds there.
 bool readsBack(cIO* b, uint64_t at, uint64_t n) {
     Bytes got(n);
@@ -70,6 +72,8 @@ bool readsBack(cIO* b, uint64_t at, uint64_t n) {
         if (got[i] != uint8_t(at + i)) return false;
     return true;
 }
+
+} // namespace
 
 // Readers taking turns between far places (the record readers of several data groups) cost
 // the inner stream about what they read, not the buffer's capacity per turn; reading on
