@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "converter/cBusLayer.h"
+#include "bus/cBusLayer.h"
 #include "fs/cFS.h"
 
 struct cInputDeletion {

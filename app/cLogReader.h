@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "converter/cBusLayer.h"
+#include "bus/cBusLayer.h"
 #include "fs/cFS.h"
 
 struct cLogReaderOptions;

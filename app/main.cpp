@@ -5,7 +5,7 @@
 #include "app/cLogReaderCLI.h"
 #include "app/cRunReport.h"
 #include "converter/cPeakConverter.h"
-#include "converter/cPeakConverterCLI.h"
+#include "app/cPeakConverterCLI.h"
 #include "fs/cFS_tempGuard.h"
 #include "support/log.h"
 

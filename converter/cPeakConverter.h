@@ -29,7 +29,7 @@
 #include <cstdint>
 #include <string>
 
-#include "converter/cBusLayer.h"
+#include "bus/cBusLayer.h"
 #include "fs/cFS.h"
 #include "io/cIO.h"
 

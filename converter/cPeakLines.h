@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "converter/cBusLayer.h"
+#include "bus/cBusLayer.h"
 
 struct cPeakFrame {
     double timestamp;

@@ -12,7 +12,7 @@
 #include "app/cLogReaderCLI.h"
 #include "app/cPasswordStore.h"
 #include "converter/cPeakConverter.h"
-#include "converter/cPeakConverterCLI.h"
+#include "app/cPeakConverterCLI.h"
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"

@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "converter/cBusLayer.h"
+#include "bus/cBusLayer.h"
 #include "mdf/cMdfRecordGroupInfo.h"
 
 struct cMdfBlock_DG_obj_t;

@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "converter/cBusLayer.h"
+#include "bus/cBusLayer.h"
 #include "mdf/cMdfCanPlan.h"
 #include "mdf/cMdfDecodeRule.h"
 

@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "converter/cBusLayer.h"
+#include "bus/cBusLayer.h"
 #include "mdf/cMdfBusMsgContainer.h"
 
 struct cMdfBlock_ID_obj_t;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/cLogReaderCLI.h"
-#include "converter/cPeakConverterCLI.h"
+#include "app/cPeakConverterCLI.h"
 #include "logCapture.h"
 
 namespace {

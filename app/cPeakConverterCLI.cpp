@@ -1,4 +1,4 @@
-#include "converter/cPeakConverterCLI.h"
+#include "app/cPeakConverterCLI.h"
 
 #include <new>
 #include <strings.h>

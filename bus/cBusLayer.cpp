@@ -1,4 +1,4 @@
-#include "converter/cBusLayer.h"
+#include "bus/cBusLayer.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #pragma once
-// The interface between the driver and an output converter: the bus message record, the
+// The vocabulary the MDF reader, the driver and the output converters share: the bus message record, the
 // per-file record, and the callback table a converter object begins with.
 
 #include <cstdint>
