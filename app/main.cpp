@@ -3,9 +3,9 @@
 #include "app/cJobPool.h"
 #include "app/cLogReader.h"
 #include "app/cLogReaderCLI.h"
+#include "app/cPeakConverterCLI.h"
 #include "app/cRunReport.h"
 #include "converter/cPeakConverter.h"
-#include "app/cPeakConverterCLI.h"
 #include "fs/cFS_tempGuard.h"
 #include "support/log.h"
 

@@ -1,6 +1,6 @@
 #pragma once
-// The vocabulary the MDF reader, the driver and the output converters share: the bus message record, the
-// per-file record, and the callback table a converter object begins with.
+// The vocabulary the MDF reader, the driver and the output converters share: the bus message
+// record, the per-file record, and the callback table a converter object begins with.
 
 #include <cstdint>
 #include <string>
