@@ -93,6 +93,9 @@ struct cBusLayer_vtable {
     // After endFile: fills *out and gives true. Empty for a converter that cannot tell, whose
     // inputs are then never deleted.
     bool (*summary)(cBusLayer* layer, cBusLayerFileSummary* out) = nullptr;
+    // What the converter appends to a file's output base path to name its output
+    // ("_CAN.trc"): the driver and the run's checks need the name before the file is opened.
+    const char* (*outputSuffix)(const cBusLayer* layer) = nullptr;
 };
 
 // A converter object begins with this member.

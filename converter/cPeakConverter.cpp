@@ -90,6 +90,10 @@ bool discardOutput(cPeakConverter* c) {
     return removed;
 }
 
+const char* outputSuffix(const cBusLayer*) {
+    return "_CAN.trc";
+}
+
 bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
     cPeakConverter* c = fromLayer(layer);
     if (!c || !info) return false;
@@ -98,7 +102,7 @@ bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
     c->tempName.clear();
     c->canFrames = 0;
     try {
-        c->outputName = info->outputPath + "_CAN" + ".trc";
+        c->outputName = info->outputPath + outputSuffix(layer);
     } catch (const std::bad_alloc&) {
         ZF_LOGE("Could not open output file for CAN: %s", info->outputPath.c_str());
         return false;
@@ -236,7 +240,7 @@ bool summary(cBusLayer* layer, cBusLayerFileSummary* out) {
     return true;
 }
 
-const cBusLayer_vtable peakTable = {newMsg, newFile, endFile, dropFile, summary};
+const cBusLayer_vtable peakTable = {newMsg, newFile, endFile, dropFile, summary, outputSuffix};
 
 } // namespace
 
