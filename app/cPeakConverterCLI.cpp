@@ -1,9 +1,8 @@
 #include "app/cPeakConverterCLI.h"
 
 #include <new>
-#include <strings.h>
 
-#include "converter/cPeakConverter.h"
+#include "converter/cFrameFormat.h"
 
 namespace {
 
@@ -34,8 +33,11 @@ uint32_t cPeakConverterCLI_getFormat(const cPeakConverterCLI* cli) {
 }
 
 bool cPeakConverterCLI_addOptions(cLogReaderCLI* cli, cArgTable* options) {
-    cArgOption* option = cArgOption_ctor(&cArgKind_text, 'f', "trace-format", "{version1,version2}",
-                                         "which trace version to output, defaults to 2.1", 0, 1);
+    cArgOption* option = cArgOption_ctor(
+        &cArgKind_text, 'f', "trace-format", "{version1,version2,asc,blf,candump,csv}",
+        "which output format to write: PEAK trace 1.1 or 2.1, Vector ASC or BLF, candump log "
+        "or CSV; defaults to trace 2.1",
+        0, 1);
     if (!option) return true;
     option->checkFn = cPeakConverterCLI_checkFn;
     option->errorFn = cPeakConverterCLI_errorFn;
@@ -48,19 +50,13 @@ int cPeakConverterCLI_checkFn(cArgOption* option, void* user) {
     auto* cli = static_cast<cPeakConverterCLI*>(user);
     if (!option || !cli) return 1;
     if (option->values.empty()) {
-        cli->traceFormat = cPeakConverter_VERSION_2_1;
+        cli->traceFormat = cOutputFormat_TRACE_2_1;
         return 0;
     }
-    const char* value = option->values.front().c_str();
-    if (strcasecmp(value, "version1") == 0) {
-        cli->traceFormat = cPeakConverter_VERSION_1_1;
-        return 0;
-    }
-    if (strcasecmp(value, "version2") == 0) {
-        cli->traceFormat = cPeakConverter_VERSION_2_1;
-        return 0;
-    }
-    return 1;
+    const cFrameFormat* format = cFrameFormat_byName(option->values.front());
+    if (!format) return 1;
+    cli->traceFormat = format->id;
+    return 0;
 }
 
 void cPeakConverterCLI_errorFn(cArgOption* option, void*, std::string* errorText, int, const char*,

@@ -1,9 +1,10 @@
 #pragma once
-// Command line of the trace writer: the shared command line plus "trace-format".
+// Command line of the frame writer: the shared command line plus "trace-format", which picks
+// the output format.
 //
 // cPeakConverterCLI:
 //   cLogReaderCLI cli;     shared command line (first member)
-//   uint32_t traceFormat;  0 after construction; after parsing 1 (version 1.1) or 2 (2.1)
+//   uint32_t traceFormat;  0 after construction; after parsing the cOutputFormat chosen
 
 #include <cstdint>
 #include <string>
@@ -23,8 +24,9 @@ uint32_t cPeakConverterCLI_getFormat(const cPeakConverterCLI* cli);
 
 // Extension: appends "trace-format" (always true; left out when the list cannot grow).
 bool cPeakConverterCLI_addOptions(cLogReaderCLI* cli, cArgTable* options);
-// Check of "trace-format": 2 when not given, 1 or 2 for "version1"/"version2" in any case;
-// 1 (an error) for any other value, traceFormat unchanged.
+// Check of "trace-format": trace 2.1 when not given, else the format of that name (in any
+// case: "version1", "version2", "asc", "blf", "candump", "csv"); 1 (an error) for any other
+// value, traceFormat unchanged.
 int cPeakConverterCLI_checkFn(cArgOption* option, void* cli);
 void cPeakConverterCLI_errorFn(cArgOption* option, void* cli, std::string* errorText, int code,
                                const char* value, const char* programName);

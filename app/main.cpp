@@ -1,11 +1,12 @@
-// Program entry: parse the command line, then convert every input with the trace writer.
+// Program entry: parse the command line, then convert every input with the frame writer of
+// the format chosen.
 
 #include "app/cJobPool.h"
 #include "app/cLogReader.h"
 #include "app/cLogReaderCLI.h"
 #include "app/cPeakConverterCLI.h"
 #include "app/cRunReport.h"
-#include "converter/cPeakConverter.h"
+#include "converter/cFrameWriter.h"
 #include "fs/cFS_tempGuard.h"
 #include "support/log.h"
 
@@ -14,13 +15,13 @@
 
 namespace {
 
-// One trace writer per file converted at once; the first is the driver's own.
+// One frame writer per file converted at once; the first is the driver's own.
 // They borrow the output file system, so they go before the command line that owns it.
 struct Converters {
-    std::vector<cPeakConverter*> all;
+    std::vector<cFrameWriter*> all;
     void destroy() {
-        for (cPeakConverter* c : all)
-            cPeakConverter_dtor(c);
+        for (cFrameWriter* c : all)
+            cFrameWriter_dtor(c);
         all.clear();
     }
 };
@@ -41,8 +42,7 @@ int main(int argc, char** argv) {
     Converters converters;
     const unsigned jobs = cJobPool_workersFor(cli->cli.options.jobs);
     for (unsigned i = 0; i < jobs; ++i) {
-        cPeakConverter* c =
-            cPeakConverter_ctor(cli->cli.outputFs, cPeakConverterCLI_getFormat(cli));
+        cFrameWriter* c = cFrameWriter_ctor(cli->cli.outputFs, cPeakConverterCLI_getFormat(cli));
         if (!c) {
             ZF_LOGF("Could not create the trace converter");
             converters.destroy();
@@ -51,9 +51,9 @@ int main(int argc, char** argv) {
         }
         converters.all.push_back(c);
     }
-    // One file at a time: its lines are made on the second processor while the next
+    // One file at a time: its frames are encoded on the second processor while the next
     // messages are read. Several files at once keep the processors busy as they are.
-    if (jobs == 1 && cJobPool_workersFor(0) > 1) cPeakConverter_startHelper(converters.all[0]);
+    if (jobs == 1 && cJobPool_workersFor(0) > 1) cFrameWriter_startHelper(converters.all[0]);
     cLogReader* reader = cLogReader_ctor(cli->cli.inputFs, cli->cli.outputFs, true,
                                          &cli->cli.options, &converters.all[0]->layer);
     if (!reader) {
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     for (unsigned i = 1; i < jobs; ++i)
         cLogReader_addConverter(reader, &converters.all[i]->layer);
 
-    // Ctrl-C, kill and a closed terminal leave no half-written trace behind.
+    // Ctrl-C, kill and a closed terminal leave no half-written output behind.
     cFS_tempGuard_install();
     cRunReport_begin(!cli->cli.options.nonInteractive && isatty(2));
     status = static_cast<int>(cLogReader_process(reader, cli->cli.inputs));

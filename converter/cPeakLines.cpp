@@ -1,62 +1,11 @@
 #include "converter/cPeakLines.h"
 
-#include <cassert>
+#include <cmath>
 #include <cstring>
-#include <limits>
 #include <new>
 
 #include "converter/cPeakConverter.h"
-#include "support/copy_short.h"
 #include "support/cstr_support.h"
-
-bool cPeakBatch_init(cPeakBatch* batch) {
-    try {
-        batch->frames.resize(cPeakBatch_FRAMES);
-        batch->data.resize(cPeakBatch_FRAMES * 24); // grows for longer payloads
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    cPeakBatch_clear(batch);
-    return true;
-}
-
-void cPeakBatch_clear(cPeakBatch* batch) {
-    batch->frameCount = 0;
-    batch->dataLength = 0;
-    batch->textLength = 0;
-    batch->firstNumber = 1;
-}
-
-namespace {
-
-__attribute__((noinline)) bool growData(cPeakBatch* batch, size_t length) {
-    if (length > std::numeric_limits<uint32_t>::max() - batch->dataLength) return false;
-    try {
-        batch->data.resize(2 * batch->data.size() + length);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
-bool cPeakBatch_add(cPeakBatch* batch, const cBusMsg* msg) {
-    assert(!cPeakBatch_full(batch));
-    const std::string_view payload = cBusMsg_data(msg);
-    const size_t length = payload.size();
-    if (batch->data.size() - batch->dataLength < length && !growData(batch, length)) return false;
-    cPeakFrame& f = batch->frames[batch->frameCount++];
-    f.timestamp = msg->Timestamp;
-    f.id = msg->ID;
-    f.dataOffset = static_cast<uint32_t>(batch->dataLength);
-    f.dataLength = static_cast<uint32_t>(length);
-    f.busChannel = msg->BusChannel;
-    f.can = msg->CAN;
-    copy_short(batch->data.data() + batch->dataLength, payload.data(), length);
-    batch->dataLength += length;
-    return true;
-}
 
 namespace {
 
@@ -123,7 +72,7 @@ inline char* putNumber(NumberText* n, char* out, unsigned width) {
 //
 // "%6" PRIu64 ") %11.1f %s    %08X %d  " (extended) or "...%s        %04X %d  ", then the data
 // bytes or "RTR".
-inline char* lineV1(char* p, NumberText* number, const cPeakFrame& f, const char* data,
+inline char* lineV1(char* p, NumberText* number, const cFrame& f, const char* data,
                     double startTime) {
     const double offset = (f.timestamp - startTime) * 1000.0;
     p = putNumber(number, p, 6);
@@ -159,7 +108,7 @@ inline const char* frameTypeV2(const cBusMsg_CAN& can) {
 
 // "%7" PRIu64 " %13.3f %s %d %08X %s %d" (extended) or "... %d     %04X %s %d", then the data
 // bytes (none for a remote frame).
-inline char* lineV2(char* p, NumberText* number, const cPeakFrame& f, const char* data,
+inline char* lineV2(char* p, NumberText* number, const cFrame& f, const char* data,
                     double startTime) {
     const double offset = (f.timestamp - startTime) * 1000.0;
     p = putNumber(number, p, 7);
@@ -188,8 +137,8 @@ inline char* lineV2(char* p, NumberText* number, const cPeakFrame& f, const char
 // Lines are built in place: the text is kept large enough for the longest line the next
 // frame can give, the writers put the columns at a raw pointer, and only the length is kept.
 // No printf, no growth per column, no clearing of the room.
-template <char* (*line)(char*, NumberText*, const cPeakFrame&, const char*, double)>
-__attribute__((flatten)) bool formatAll(double startTime, cPeakBatch* batch) {
+template <char* (*line)(char*, NumberText*, const cFrame&, const char*, double)>
+__attribute__((flatten)) bool formatAll(double startTime, cFrameBatch* batch) {
     std::string& text = batch->text;
     NumberText number;
     setNumber(&number, batch->firstNumber);
@@ -198,7 +147,7 @@ __attribute__((flatten)) bool formatAll(double startTime, cPeakBatch* batch) {
     batch->textLength = 0;
     try {
         for (size_t i = 0; i < batch->frameCount; ++i) {
-            const cPeakFrame& f = batch->frames[i];
+            const cFrame& f = batch->frames[i];
             const size_t room = kLineFixedPart + 3 * size_t{f.dataLength};
             if (text.size() - used < room) text.resize(2 * text.size() + room);
             used = static_cast<size_t>(line(text.data() + used, &number, f, data, startTime) -
@@ -211,9 +160,64 @@ __attribute__((flatten)) bool formatAll(double startTime, cPeakBatch* batch) {
     return true;
 }
 
+bool header(std::string* out, double startTime, bool v1) {
+    try {
+        out->append(v1 ? ";$FILEVERSION=1.1\n;$STARTTIME=" : ";$FILEVERSION=2.1\n;$STARTTIME=");
+        cPeakConverter_appendStartDate(out, startTime);
+        if (!v1) out->append(";$COLUMNS=N,O,T,B,I,d,L,D\n");
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool headerV1(std::string* out, double startTime) {
+    return header(out, startTime, true);
+}
+bool headerV2(std::string* out, double startTime) {
+    return header(out, startTime, false);
+}
+bool formatV1(double startTime, cFrameBatch* batch) {
+    return formatAll<lineV1>(startTime, batch);
+}
+bool formatV2(double startTime, cFrameBatch* batch) {
+    return formatAll<lineV2>(startTime, batch);
+}
+
+constexpr double secondsPerDay = 86400.0;
+constexpr double unixEpochAsOleDate = 25569.0; // 1970-01-01 counted from 1899-12-30
+// Far beyond any real date, and safely inside the unsigned conversion.
+constexpr double latestDay = 1e15;
+
 } // namespace
 
-bool cPeakLines_format(uint32_t version, double startTime, cPeakBatch* batch) {
-    return version == cPeakConverter_VERSION_1_1 ? formatAll<lineV1>(startTime, batch)
-                                                 : formatAll<lineV2>(startTime, batch);
+void cPeakConverter_appendStartDate(std::string* out, double startTime) {
+    if (!out) return;
+    double days = startTime / secondsPerDay + unixEpochAsOleDate;
+    if (!(days >= 0.0 && days <= latestDay)) days = 0.0; // no date, and no undefined conversion
+    double whole = 0.0;
+    double fraction = std::modf(days, &whole) * 1e10;
+    // A fraction that rounds to 1e10 belongs to the next day; printed as it is it would
+    // take eleven digits.
+    if (std::nearbyint(fraction) >= 1e10) {
+        whole += 1.0;
+        fraction = 0.0;
+    }
+    cstr_support_append_fmt(out, "%5lu.%010.0f\n", static_cast<unsigned long>(whole), fraction);
+}
+
+bool cPeakLines_format(uint32_t version, double startTime, cFrameBatch* batch) {
+    return version == cOutputFormat_TRACE_1_1 ? formatV1(startTime, batch)
+                                              : formatV2(startTime, batch);
+}
+
+const cFrameFormat cFrameFormat_trace11 = {
+    cOutputFormat_TRACE_1_1, "version1", "_CAN.trc", true, headerV1, formatV1, nullptr};
+const cFrameFormat cFrameFormat_trace21 = {
+    cOutputFormat_TRACE_2_1, "version2", "_CAN.trc", false, headerV2, formatV2, nullptr};
+
+cPeakConverter* cPeakConverter_ctor(cFS* outputFs, uint32_t traceFormat) {
+    if (traceFormat != cPeakConverter_VERSION_1_1 && traceFormat != cPeakConverter_VERSION_2_1)
+        return nullptr;
+    return cFrameWriter_ctor(outputFs, traceFormat);
 }

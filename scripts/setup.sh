@@ -4,7 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ git libexpat1-dev libssl-dev libgtest-dev libbenchmark-dev
-          clang libclang-rt-14-dev parallel)
+          clang libclang-rt-14-dev parallel libdeflate-dev
+          python3-can can-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -17,7 +17,7 @@ namespace {
 const char* const usageText =
     "Usage: kelvane [--help] [-v|--version] [--verbosity=<n>] [--non-interactive] "
     "[-d|--delete-converted] [-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] "
-    "[-p|--password-file=<file>] [-f|--trace-format={version1,version2}] "
+    "[-p|--password-file=<file>] [-f|--trace-format={version1,version2,asc,blf,candump,csv}] "
     "[-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>] file(s)/folder(s)\n"
     "\n"
     "  --help                                   display this help and exit\n"
@@ -33,7 +33,8 @@ const char* const usageText =
     "per online processor. defaults to 1\n"
     "  -p, --password-file=<file>               where to find device passwords for encrypted "
     "files, defaults to \"passwords.json\"\n"
-    "  -f, --trace-format={version1,version2}   which trace version to output, defaults to 2.1\n"
+    "  -f, --trace-format={version1,version2,asc,blf,candump,csv} which output format to write: "
+    "PEAK trace 1.1 or 2.1, Vector ASC or BLF, candump log or CSV; defaults to trace 2.1\n"
     "  -O, --output-directory=<file>            where to place the converted files\n"
     "  -i, --input-files=<file(s)/folder(s)>    list of input files/folders, must have common "
     "root\n";
@@ -126,7 +127,8 @@ TEST(cLogReaderCLI, ParseErrorsAndTheirStatuses) {
         {{"-d", "-d", "a.MF4", "-b"}, 134, "kelvane: extraneous option -d|--delete-converted\n"
                                            "kelvane: option \"-b\" requires an argument\n", ""},
         {{"--trace-format=version3", "a.MF4"}, 134,
-         "kelvane: invalid value \"version3\" to option -f|--trace-format={version1,version2}\n", ""},
+         "kelvane: invalid value \"version3\" to option "
+         "-f|--trace-format={version1,version2,asc,blf,candump,csv}\n", ""},
         {{"-b", "99999999999", "a.MF4"}, 134,
          "kelvane: integer overflow at option -b|--buffer=<n> (99999999999 is too large)\n", ""},
         {{"-d"}, 134, "kelvane: missing option file(s)/folder(s)\n", ""},

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The bash completion offers the options, the trace-format values, folders after -O and
+# The bash completion offers the options, the output format values, folders after -O and
 # files elsewhere. Needs the bash-completion package; reports "skipped" (77) without it.
 set -u
 framework=/usr/share/bash-completion/bash_completion
@@ -26,6 +26,8 @@ expect() { # command line, expected completions (sorted, blank-separated)
   fi
 }
 expect "kelvane --trace-format=v" "version1 version2"
+expect "kelvane -f c" "candump csv"
+expect "kelvane --trace-format=" "asc blf candump csv version1 version2"
 expect "kelvane --no" "--no-append-root --non-interactive"
 expect "kelvane -O lo" "logs logs_out"
 expect "kelvane -p k" "keys.json"

@@ -241,7 +241,7 @@ TEST(cPeakConverter, LinesMatchPrintfAcrossBatchesWithAndWithoutHelper) {
     std::mt19937 random(7);
     std::vector<cBusMsg> frames;
     double t = 0;
-    for (size_t i = 0; i < 2 * cPeakBatch_FRAMES + 777; ++i) {
+    for (size_t i = 0; i < 2 * cFrameBatch_FRAMES + 777; ++i) {
         t += std::uniform_real_distribution<double>(0, 0.002)(random);
         const unsigned kind = random() % 8;
         std::string data(random() % 3 == 0 ? random() % 65 : random() % 9, '\0');
@@ -334,19 +334,19 @@ TEST(cPeakConverter, WriteFailuresAreReported) {
         std::vector<std::pair<size_t, std::string>> seen;
         for (bool helper : {false, true}) {
             Trace t(format);
-            t.fs.room = 2 * cPeakBatch_FRAMES * 40 + 12345;
+            t.fs.room = 2 * cFrameBatch_FRAMES * 40 + 12345;
             t.fs.error = ENOSPC;
             if (helper) {
                 ASSERT_TRUE(cPeakConverter_startHelper(t.c));
             }
             ASSERT_TRUE(t.newFile());
             size_t failedAt = 0;
-            while (failedAt < 20 * cPeakBatch_FRAMES && t.msg(frame(failedAt * 1e-3, 1, "ab", 2)))
+            while (failedAt < 20 * cFrameBatch_FRAMES && t.msg(frame(failedAt * 1e-3, 1, "ab", 2)))
                 ++failedAt;
             EXPECT_TRUE(t.endFile() && t.fs.removes == 1);
             seen.emplace_back(failedAt, LogCapture::lines());
         }
-        EXPECT_LT(seen[0].first, 20 * cPeakBatch_FRAMES);
+        EXPECT_LT(seen[0].first, 20 * cFrameBatch_FRAMES);
         EXPECT_EQ(seen[0].first, seen[1].first);
         EXPECT_EQ(seen[0].second,
                   "E Could not write CAN file dev/00000001_CAN.trc: No space left on device\n");

@@ -1,22 +1,24 @@
 #pragma once
-// The record lines of one trace on their way out. Batches of frames are filled on the
-// converter's thread, formatted by whichever thread is free (the converter's own, or the
-// one helper thread once started), and written to the trace in order by one thread at a
-// time. Without the helper the converter's thread does all of it when it hands a batch on.
+// The frames of one output file on their way out. Batches of frames are filled on the
+// writer's thread, encoded in the file's format by whichever thread is free (the writer's
+// own, or the one helper thread once started), and written to the file in order by one
+// thread at a time. Without the helper the writer's thread does all of it when it hands a
+// batch on.
 //
 // A failed write is told at fixed points, whichever thread wrote: a batch's result is looked
 // at when its place in the ring is taken again (kDepth batches later) and at finish. A run
 // with the helper and one without report the same failure at the same message, and a batch
-// behind a failed one is never written: the trace has no hole, only an end.
+// behind a failed one is never written: the file has no hole, only an end.
 //
-// cPeakPipeline:
-//   uint32_t version;         trace version of the lines: cPeakConverter_VERSION_1_1 or _2_1
-//   cIO* output;              the trace being written, borrowed; null between files
-//   double startTime;         what record offsets count from
+// cFramePipeline:
+//   const cFrameFormat* format;  how the frames are encoded
+//   cIO* output;              the file being written, borrowed; null between files
+//   double startTime;         what the frames' times count from
+//   uint64_t extraWritten;    the `extra` of the batches written so far
 //   Slot ring[kDepth];        the state of batch s of the file is ring[s % kDepth]
-//   std::vector<cPeakBatch> batches;  batch s is batches[s % batches.size()]: kDepth of them
+//   std::vector<cFrameBatch> batches;  batch s is batches[s % batches.size()]: kDepth of them
 //                             with the helper, one without
-//   cPeakBatch* filling;      the batch the converter fills: batchOf(submitted), kept at hand
+//   cFrameBatch* filling;      the batch the converter fills: batchOf(submitted), kept at hand
 //   uint64_t submitted;       batches handed on; the converter fills ring[submitted % kDepth]
 //   uint64_t claimed;         batches a thread took to format, in order
 //   uint64_t written;         batches written (or passed over after a failure), in order
@@ -30,7 +32,7 @@
 //                             thread for a batch formatted or written
 //   std::thread helper;       joinable once started
 //
-// Slot: bool formatted; int result (0, an errno, or a cPeakPipeline_result)
+// Slot: bool formatted; int result (0, an errno, or a cFramePipeline_result)
 
 #include <condition_variable>
 #include <cstdint>
@@ -38,28 +40,30 @@
 #include <thread>
 #include <vector>
 
-#include "converter/cPeakLines.h"
+#include "converter/cFrameBatch.h"
+#include "converter/cFrameFormat.h"
 #include "io/cIO.h"
 
 // Results of a batch other than 0 (written) and an errno (its write failed for that reason).
-enum cPeakPipeline_result : int {
-    cPeakPipeline_NO_REASON = -1, // the write took less than all, and the system said nothing
-    cPeakPipeline_PASSED = -2,    // not written: an earlier batch failed, or the file was given up
-    cPeakPipeline_NO_MEMORY = -3, // the lines could not be formatted
+enum cFramePipeline_result : int {
+    cFramePipeline_NO_REASON = -1, // the write took less than all, and the system said nothing
+    cFramePipeline_PASSED = -2,    // not written: an earlier batch failed, or the file was given up
+    cFramePipeline_NO_MEMORY = -3, // the frames could not be encoded
 };
 
-struct cPeakPipeline {
+struct cFramePipeline {
     static constexpr unsigned kDepth = 4;
     struct Slot {
         bool formatted;
         int result;
     };
-    uint32_t version;
+    const cFrameFormat* format;
     cIO* output;
     double startTime;
+    uint64_t extraWritten;
     Slot ring[kDepth];
-    std::vector<cPeakBatch> batches;
-    cPeakBatch* filling;
+    std::vector<cFrameBatch> batches;
+    cFrameBatch* filling;
     uint64_t submitted, claimed, written, checked;
     bool writing, failed, abandoned, stopping;
     std::mutex lock;
@@ -67,24 +71,24 @@ struct cPeakPipeline {
     std::thread helper;
 };
 
-// Null without memory. version: cPeakConverter_VERSION_1_1 or _2_1.
-cPeakPipeline* cPeakPipeline_ctor(uint32_t version);
+// Null without memory.
+cFramePipeline* cFramePipeline_ctor(const cFrameFormat* format);
 // Ends the helper; the pipeline must be idle (finished or abandoned). Null is accepted.
-void cPeakPipeline_dtor(cPeakPipeline* pipeline);
+void cFramePipeline_dtor(cFramePipeline* pipeline);
 // Starts the helper thread, before the first file; false when the system gives none or
 // there is no memory for its batches (the pipeline works alone).
-bool cPeakPipeline_startHelper(cPeakPipeline* pipeline);
+bool cFramePipeline_startHelper(cFramePipeline* pipeline);
 
-// A new trace, its header written: record lines go to output from now on.
-void cPeakPipeline_begin(cPeakPipeline* pipeline, cIO* output, double startTime);
+// A new file, its header written: the frames go to output from now on.
+void cFramePipeline_begin(cFramePipeline* pipeline, cIO* output, double startTime);
 // The batch to fill. Never full: a call that fills it hands it on next.
-cPeakBatch* cPeakPipeline_batch(cPeakPipeline* pipeline);
+cFrameBatch* cFramePipeline_batch(cFramePipeline* pipeline);
 // Hands the filled batch on and readies the next. Not 0: a batch written earlier failed
 // (its result); the file has failed and must be abandoned.
-[[nodiscard]] int cPeakPipeline_submit(cPeakPipeline* pipeline);
+[[nodiscard]] int cFramePipeline_submit(cFramePipeline* pipeline);
 // Hands on what the current batch holds and waits until every batch is written. 0, or the
 // result of the first batch that failed. The pipeline is idle afterwards.
-[[nodiscard]] int cPeakPipeline_finish(cPeakPipeline* pipeline);
+[[nodiscard]] int cFramePipeline_finish(cFramePipeline* pipeline);
 // Gives the file up: batches not yet written never are. Waits for a write under way; the
 // pipeline is idle afterwards. Idle pipelines are left as they are.
-void cPeakPipeline_abandon(cPeakPipeline* pipeline);
+void cFramePipeline_abandon(cFramePipeline* pipeline);

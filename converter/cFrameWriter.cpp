@@ -1,4 +1,4 @@
-#include "converter/cPeakConverter.h"
+#include "converter/cFrameWriter.h"
 
 #include <atomic>
 #include <cassert>
@@ -9,38 +9,27 @@
 #include <new>
 #include <unistd.h>
 
-#include "converter/cPeakPipeline.h"
+#include "converter/cFramePipeline.h"
 #include "support/cstr_support.h"
 #include "support/log.h"
 
 namespace {
 
 constexpr uint32_t openForWriting = cFS_ACCESS_WRITE | cFS_ACCESS_FLAG4;
-constexpr double secondsPerDay = 86400.0;
-constexpr double unixEpochAsOleDate = 25569.0; // 1970-01-01 counted from 1899-12-30
-// Far beyond any real date, and safely inside the unsigned conversion.
-constexpr double latestDay = 1e15;
 
-bool writeLine(cPeakConverter* c) {
+bool writeHeader(cFrameWriter* c, double startTime) {
+    c->lineBuffer.clear();
+    if (!c->format->header(&c->lineBuffer, startTime)) throw std::bad_alloc();
     const int64_t length = static_cast<int64_t>(c->lineBuffer.size());
-    return cIO_write(c->output, c->lineBuffer.data(), c->lineBuffer.size()) == length;
-}
-
-bool writeHeader(cPeakConverter* c, double startTime) {
-    const bool v1 = c->version == cPeakConverter_VERSION_1_1;
-    c->lineBuffer.assign(v1 ? ";$FILEVERSION=1.1\n;$STARTTIME="
-                            : ";$FILEVERSION=2.1\n;$STARTTIME=");
-    cPeakConverter_appendStartDate(&c->lineBuffer, startTime);
-    if (!v1) c->lineBuffer += ";$COLUMNS=N,O,T,B,I,d,L,D\n";
-    if (!writeLine(c)) {
+    if (cIO_write(c->output, c->lineBuffer.data(), c->lineBuffer.size()) != length) {
         ZF_LOGE("Could not write CAN header");
         return false;
     }
     return true;
 }
 
-cPeakConverter* fromLayer(cBusLayer* layer) {
-    return reinterpret_cast<cPeakConverter*>(layer);
+cFrameWriter* fromLayer(cBusLayer* layer) {
+    return reinterpret_cast<cFrameWriter*>(layer);
 }
 
 // The system's reason for the failure that just happened, when it gave one.
@@ -48,15 +37,15 @@ const char* reasonText(int error) {
     return error != 0 ? std::strerror(error) : "no reason given";
 }
 
-const std::string& writingName(const cPeakConverter* c) {
+const std::string& writingName(const cFrameWriter* c) {
     return c->tempName.empty() ? c->outputName : c->tempName;
 }
 
-// A hidden name beside the trace that says what it is: ".NAME_CAN.trc.kelvane-tmp-PID-N".
-// Neither a log extension nor "*.trc" matches it, so a file left after a power loss is
-// never taken for a log or a trace. Created exclusively: another run writing the same
-// trace at once gets a name of its own.
-cIO* createTemp(cPeakConverter* c) {
+// A hidden name beside the output that says what it is: ".NAME_CAN.trc.kelvane-tmp-PID-N".
+// Neither a log extension nor an output's extension matches it, so a file left after a power
+// loss is never taken for a log or an output. Created exclusively: another run writing the
+// same output at once gets a name of its own.
+cIO* createTemp(cFrameWriter* c) {
     // Several converters of one run may be writing at once.
     static std::atomic<uint64_t> counter{0};
     const std::string_view folder = cFS_getParentFolder(c->outputName);
@@ -76,8 +65,8 @@ cIO* createTemp(cPeakConverter* c) {
 
 // Closes and removes what the current input has written so far; nothing remains that
 // could be taken for its conversion. False when the file could not be removed.
-bool discardOutput(cPeakConverter* c) {
-    cPeakPipeline_abandon(c->lines);
+bool discardOutput(cFrameWriter* c) {
+    cFramePipeline_abandon(c->lines);
     if (c->output) cIO_close(c->output);
     c->output = nullptr;
     bool removed = true;
@@ -90,12 +79,12 @@ bool discardOutput(cPeakConverter* c) {
     return removed;
 }
 
-const char* outputSuffix(const cBusLayer*) {
-    return "_CAN.trc";
+const char* outputSuffix(const cBusLayer* layer) {
+    return reinterpret_cast<const cFrameWriter*>(layer)->format->suffix;
 }
 
 bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
-    cPeakConverter* c = fromLayer(layer);
+    cFrameWriter* c = fromLayer(layer);
     if (!c || !info) return false;
     if (c->output) discardOutput(c); // a file whose endFile never came
     c->outputCreated = false;
@@ -119,14 +108,15 @@ bool newFile(cBusLayer* layer, const cLogReaderFileInfo* info, bool) {
     c->outputCreated = true;
     c->headerWritten = false;
     c->startTime = NAN;
+    c->lastTime = NAN;
     c->messageNumber = 1;
     return true;
 }
 
-// Lines that could not be made (no memory), or a write that failed: told with the trace's
-// name and the system's reason (an errno, or a cPeakPipeline_result). Gives false.
-bool writeFailed(cPeakConverter* c, int result) {
-    if (result == cPeakPipeline_NO_MEMORY) {
+// Frames that could not be encoded (no memory), or a write that failed: told with the output's
+// name and the system's reason (an errno, or a cFramePipeline_result). Gives false.
+bool writeFailed(cFrameWriter* c, int result) {
+    if (result == cFramePipeline_NO_MEMORY) {
         ZF_LOGE("Could not write CAN data");
     } else {
         ZF_LOGE("Could not write CAN file %s: %s", writingName(c).c_str(),
@@ -135,10 +125,10 @@ bool writeFailed(cPeakConverter* c, int result) {
     return false;
 }
 
-// The first CAN frame of a file: the header with its start time; the record lines go to the
+// The first CAN frame of a file: the header with its start time; the frames go to the
 // pipeline from now on. Out of line, as are the other rare steps of newMsg, so that the
 // step taken for every frame stays short.
-__attribute__((noinline)) bool startTrace(cPeakConverter* c, double timestamp) {
+__attribute__((noinline)) bool startOutput(cFrameWriter* c, double timestamp) {
     c->startTime = timestamp;
     errno = 0;
     try {
@@ -149,54 +139,60 @@ __attribute__((noinline)) bool startTrace(cPeakConverter* c, double timestamp) {
         return false;
     }
     c->headerWritten = true;
-    cPeakPipeline_begin(c->lines, c->output, c->startTime);
+    cFramePipeline_begin(c->lines, c->output, c->startTime);
     return true;
 }
 
-// The trace cannot go on: what was written is removed at once. A failed header write is told
+// The output cannot go on: what was written is removed at once. A failed header write is told
 // here when the system gave a reason (writeHeader told what failed).
-__attribute__((noinline)) bool traceFailed(cPeakConverter* c, bool headerFailed) {
+__attribute__((noinline)) bool outputFailed(cFrameWriter* c, bool headerFailed) {
     if (headerFailed && errno != 0) writeFailed(c, errno);
     discardOutput(c);
     return false;
 }
 
-// Hands the full batch on; false (the trace removed) when an earlier batch failed.
-__attribute__((noinline)) bool submitBatch(cPeakConverter* c) {
-    const int result = cPeakPipeline_submit(c->lines);
+// Hands the full batch on; false (the output removed) when an earlier batch failed.
+__attribute__((noinline)) bool submitBatch(cFrameWriter* c) {
+    const int result = cFramePipeline_submit(c->lines);
     if (result == 0) return true;
     writeFailed(c, result);
-    return traceFailed(c, false);
+    return outputFailed(c, false);
 }
 
 bool newMsg(cBusLayer* layer, const cBusMsg* msg) {
-    cPeakConverter* c = fromLayer(layer);
+    cFrameWriter* c = fromLayer(layer);
     assert(c && msg);
     if (msg->Type != BUS_MSG_CAN_DATA_FRAME && msg->Type != BUS_MSG_CAN_REMOTE_FRAME) return true;
     ++c->canFrames;
     if (!c->output) return false;
-    if (!c->headerWritten && !startTrace(c, msg->Timestamp)) return traceFailed(c, true);
-    // Version 1.1 holds classic frames only, numbered without gaps.
-    if (c->version == cPeakConverter_VERSION_1_1 && msg->CAN.EDL) return true;
-    cPeakBatch* batch = cPeakPipeline_batch(c->lines);
+    if (!c->headerWritten && !startOutput(c, msg->Timestamp)) return outputFailed(c, true);
+    // Trace version 1.1 holds classic frames only, numbered without gaps.
+    if (c->format->classicOnly && msg->CAN.EDL) return true;
+    cFrameBatch* batch = cFramePipeline_batch(c->lines);
     if (batch->frameCount == 0) batch->firstNumber = c->messageNumber;
-    if (!cPeakBatch_add(batch, msg)) {
-        writeFailed(c, cPeakPipeline_NO_MEMORY);
-        return traceFailed(c, false);
+    if (!cFrameBatch_add(batch, msg)) {
+        writeFailed(c, cFramePipeline_NO_MEMORY);
+        return outputFailed(c, false);
     }
     ++c->messageNumber;
-    return !cPeakBatch_full(batch) || submitBatch(c);
+    c->lastTime = msg->Timestamp;
+    return !cFrameBatch_full(batch) || submitBatch(c);
 }
 
-// A trace that did not close may lack its last lines, and one without a record line is no
+// An output that did not close may lack its last frames, and one without a frame is no
 // conversion: both are removed. A complete one gets its name; it stays ours until the next
 // newFile, so dropFile can still take it back.
 bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
-    cPeakConverter* c = fromLayer(layer);
+    cFrameWriter* c = fromLayer(layer);
     if (!c) return false;
     bool closed = true;
     if (c->output && c->headerWritten) {
-        const int result = cPeakPipeline_finish(c->lines);
+        int result = cFramePipeline_finish(c->lines);
+        if (result == 0 && c->format->finish && c->messageNumber > 1) {
+            const cFrameFileEnd end = {c->startTime, c->lastTime, c->messageNumber - 1,
+                                       c->lines->extraWritten};
+            result = c->format->finish(c->output, &end);
+        }
         if (result != 0) {
             writeFailed(c, result);
             discardOutput(c);
@@ -225,13 +221,13 @@ bool endFile(cBusLayer* layer, const cLogReaderFileInfo*) {
 }
 
 bool dropFile(cBusLayer* layer, const cLogReaderFileInfo*) {
-    cPeakConverter* c = fromLayer(layer);
+    cFrameWriter* c = fromLayer(layer);
     if (!c) return false;
     return discardOutput(c);
 }
 
 bool summary(cBusLayer* layer, cBusLayerFileSummary* out) {
-    const cPeakConverter* c = fromLayer(layer);
+    const cFrameWriter* c = fromLayer(layer);
     if (!c || !out) return false;
     const bool kept = c->outputCreated && !c->output && c->tempName.empty();
     out->framesReceived = c->canFrames;
@@ -240,43 +236,29 @@ bool summary(cBusLayer* layer, cBusLayerFileSummary* out) {
     return true;
 }
 
-const cBusLayer_vtable peakTable = {newMsg, newFile, endFile, dropFile, summary, outputSuffix};
+const cBusLayer_vtable writerTable = {newMsg, newFile, endFile, dropFile, summary, outputSuffix};
 
 } // namespace
 
-void cPeakConverter_appendStartDate(std::string* out, double startTime) {
-    if (!out) return;
-    double days = startTime / secondsPerDay + unixEpochAsOleDate;
-    if (!(days >= 0.0 && days <= latestDay)) days = 0.0; // no date, and no undefined conversion
-    double whole = 0.0;
-    double fraction = std::modf(days, &whole) * 1e10;
-    // A fraction that rounds to 1e10 belongs to the next day; printed as it is it would
-    // take eleven digits.
-    if (std::nearbyint(fraction) >= 1e10) {
-        whole += 1.0;
-        fraction = 0.0;
-    }
-    cstr_support_append_fmt(out, "%5lu.%010.0f\n", static_cast<unsigned long>(whole), fraction);
-}
-
-cPeakConverter* cPeakConverter_ctor(cFS* outputFs, uint32_t traceFormat) {
-    if (traceFormat != cPeakConverter_VERSION_1_1 && traceFormat != cPeakConverter_VERSION_2_1)
-        return nullptr;
-    cPeakConverter* c = new (std::nothrow) cPeakConverter{};
+cFrameWriter* cFrameWriter_ctor(cFS* outputFs, uint32_t format) {
+    const cFrameFormat* f = cFrameFormat_byId(format);
+    if (!f) return nullptr;
+    cFrameWriter* c = new (std::nothrow) cFrameWriter{};
     if (!c) return nullptr;
     cBusLayer_init(&c->layer);
-    c->layer.vt = &peakTable;
+    c->layer.vt = &writerTable;
     c->outputFs = outputFs;
-    c->version = traceFormat;
+    c->format = f;
     c->output = nullptr;
     c->headerWritten = false;
     c->startTime = NAN;
+    c->lastTime = NAN;
     c->messageNumber = 1;
-    c->lines = cPeakPipeline_ctor(traceFormat);
+    c->lines = cFramePipeline_ctor(f);
     try {
         c->lineBuffer.reserve(256);
     } catch (const std::bad_alloc&) {
-        cPeakPipeline_dtor(c->lines);
+        cFramePipeline_dtor(c->lines);
         c->lines = nullptr;
     }
     if (!c->lines) {
@@ -286,13 +268,13 @@ cPeakConverter* cPeakConverter_ctor(cFS* outputFs, uint32_t traceFormat) {
     return c;
 }
 
-bool cPeakConverter_startHelper(cPeakConverter* converter) {
-    return cPeakPipeline_startHelper(converter->lines);
+bool cFrameWriter_startHelper(cFrameWriter* writer) {
+    return cFramePipeline_startHelper(writer->lines);
 }
 
-void cPeakConverter_dtor(cPeakConverter* converter) {
-    if (!converter) return;
-    if (converter->output) discardOutput(converter); // never completed: not a trace
-    cPeakPipeline_dtor(converter->lines);
-    delete converter;
+void cFrameWriter_dtor(cFrameWriter* writer) {
+    if (!writer) return;
+    if (writer->output) discardOutput(writer); // never completed: not an output
+    cFramePipeline_dtor(writer->lines);
+    delete writer;
 }

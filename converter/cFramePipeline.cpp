@@ -1,4 +1,4 @@
-#include "converter/cPeakPipeline.h"
+#include "converter/cFramePipeline.h"
 
 #include <cassert>
 #include <cerrno>
@@ -9,39 +9,40 @@ namespace {
 
 using Lock = std::unique_lock<std::mutex>;
 
-cPeakPipeline::Slot& slotOf(cPeakPipeline* p, uint64_t sequence) {
-    return p->ring[sequence % cPeakPipeline::kDepth];
+cFramePipeline::Slot& slotOf(cFramePipeline* p, uint64_t sequence) {
+    return p->ring[sequence % cFramePipeline::kDepth];
 }
 
-cPeakBatch& batchOf(cPeakPipeline* p, uint64_t sequence) {
+cFrameBatch& batchOf(cFramePipeline* p, uint64_t sequence) {
     return p->batches[sequence % p->batches.size()];
 }
 
-bool idle(const cPeakPipeline* p) {
+bool idle(const cFramePipeline* p) {
     return p->written == p->submitted && !p->writing;
 }
 
 // Writes the formatted batches at the head of the ring, in order, while no other thread
 // does. The lock is let go for each write: the other thread formats meanwhile.
-void writeReady(cPeakPipeline* p, Lock& held) {
+void writeReady(cFramePipeline* p, Lock& held) {
     while (!p->writing && p->written < p->claimed && slotOf(p, p->written).formatted) {
-        cPeakPipeline::Slot& slot = slotOf(p, p->written);
-        const cPeakBatch& batch = batchOf(p, p->written);
+        cFramePipeline::Slot& slot = slotOf(p, p->written);
+        const cFrameBatch& batch = batchOf(p, p->written);
         const bool pass = p->failed || p->abandoned || slot.result != 0;
         p->writing = true;
         held.unlock();
         int result = slot.result;
         if (pass) {
-            if (result == 0) result = cPeakPipeline_PASSED;
+            if (result == 0) result = cFramePipeline_PASSED;
         } else {
             errno = 0;
             const int64_t put = cIO_write(p->output, batch.text.data(), batch.textLength);
             if (put != static_cast<int64_t>(batch.textLength))
-                result = errno != 0 ? errno : cPeakPipeline_NO_REASON;
+                result = errno != 0 ? errno : cFramePipeline_NO_REASON;
         }
         held.lock();
         slot.result = result;
-        if (result != 0 && result != cPeakPipeline_PASSED) p->failed = true;
+        if (result != 0 && result != cFramePipeline_PASSED) p->failed = true;
+        if (result == 0) p->extraWritten += batch.extra;
         ++p->written;
         p->writing = false;
         p->progress.notify_all();
@@ -50,15 +51,14 @@ void writeReady(cPeakPipeline* p, Lock& held) {
 
 // Formats the oldest batch nobody took yet and writes what is ready. False when there was
 // no batch to take.
-bool formatNext(cPeakPipeline* p, Lock& held) {
+bool formatNext(cFramePipeline* p, Lock& held) {
     if (p->claimed == p->submitted) return false;
-    cPeakPipeline::Slot& slot = slotOf(p, p->claimed);
-    cPeakBatch& batch = batchOf(p, p->claimed++);
+    cFramePipeline::Slot& slot = slotOf(p, p->claimed);
+    cFrameBatch& batch = batchOf(p, p->claimed++);
     const bool pass = p->failed || p->abandoned;
     held.unlock();
-    int result = cPeakPipeline_PASSED;
-    if (!pass)
-        result = cPeakLines_format(p->version, p->startTime, &batch) ? 0 : cPeakPipeline_NO_MEMORY;
+    int result = cFramePipeline_PASSED;
+    if (!pass) result = p->format->format(p->startTime, &batch) ? 0 : cFramePipeline_NO_MEMORY;
     held.lock();
     slot.result = result;
     slot.formatted = true;
@@ -68,14 +68,14 @@ bool formatNext(cPeakPipeline* p, Lock& held) {
 
 // The converter's thread waits for done(), formatting whatever is waiting meanwhile: with
 // the helper the two threads share the formatting, without it this does all of it.
-template <typename Done> void helpUntil(cPeakPipeline* p, Lock& held, Done done) {
+template <typename Done> void helpUntil(cFramePipeline* p, Lock& held, Done done) {
     while (!done()) {
         if (formatNext(p, held)) continue;
         p->progress.wait(held);
     }
 }
 
-void helperLoop(cPeakPipeline* p) {
+void helperLoop(cFramePipeline* p) {
     Lock held(p->lock);
     for (;;) {
         p->work.wait(held, [p] { return p->stopping || p->claimed < p->submitted; });
@@ -84,8 +84,8 @@ void helperLoop(cPeakPipeline* p) {
     }
 }
 
-void handOn(cPeakPipeline* p) {
-    cPeakPipeline::Slot& slot = slotOf(p, p->submitted);
+void handOn(cFramePipeline* p) {
+    cFramePipeline::Slot& slot = slotOf(p, p->submitted);
     slot.formatted = false;
     slot.result = 0;
     ++p->submitted;
@@ -93,31 +93,31 @@ void handOn(cPeakPipeline* p) {
 }
 
 // The result of the oldest batch not looked at yet.
-int checkNext(cPeakPipeline* p) {
+int checkNext(cFramePipeline* p) {
     assert(p->checked < p->written);
     return slotOf(p, p->checked++).result;
 }
 
 } // namespace
 
-cPeakPipeline* cPeakPipeline_ctor(uint32_t version) {
-    cPeakPipeline* p = new (std::nothrow) cPeakPipeline{};
+cFramePipeline* cFramePipeline_ctor(const cFrameFormat* format) {
+    cFramePipeline* p = new (std::nothrow) cFramePipeline{};
     if (!p) return nullptr;
-    p->version = version;
+    p->format = format;
     try {
         p->batches.resize(1);
     } catch (const std::bad_alloc&) {
         delete p;
         return nullptr;
     }
-    if (!cPeakBatch_init(&p->batches[0])) {
+    if (!cFrameBatch_init(&p->batches[0])) {
         delete p;
         return nullptr;
     }
     return p;
 }
 
-void cPeakPipeline_dtor(cPeakPipeline* pipeline) {
+void cFramePipeline_dtor(cFramePipeline* pipeline) {
     if (!pipeline) return;
     assert(idle(pipeline));
     if (pipeline->helper.joinable()) {
@@ -131,17 +131,17 @@ void cPeakPipeline_dtor(cPeakPipeline* pipeline) {
     delete pipeline;
 }
 
-bool cPeakPipeline_startHelper(cPeakPipeline* pipeline) {
+bool cFramePipeline_startHelper(cFramePipeline* pipeline) {
     assert(idle(pipeline) && !pipeline->output);
     if (pipeline->helper.joinable()) return true;
     // Alone, a batch is written before the next is filled: one is all it needs.
     try {
-        pipeline->batches.resize(cPeakPipeline::kDepth);
+        pipeline->batches.resize(cFramePipeline::kDepth);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    for (cPeakBatch& batch : pipeline->batches) {
-        if (batch.frames.empty() && !cPeakBatch_init(&batch)) {
+    for (cFrameBatch& batch : pipeline->batches) {
+        if (batch.frames.empty() && !cFrameBatch_init(&batch)) {
             pipeline->batches.resize(1);
             return false;
         }
@@ -155,23 +155,24 @@ bool cPeakPipeline_startHelper(cPeakPipeline* pipeline) {
     return true;
 }
 
-void cPeakPipeline_begin(cPeakPipeline* pipeline, cIO* output, double startTime) {
+void cFramePipeline_begin(cFramePipeline* pipeline, cIO* output, double startTime) {
     std::lock_guard<std::mutex> guard(pipeline->lock);
     assert(idle(pipeline) && !pipeline->output);
     pipeline->output = output;
     pipeline->startTime = startTime;
+    pipeline->extraWritten = 0;
     pipeline->submitted = pipeline->claimed = pipeline->written = pipeline->checked = 0;
     pipeline->failed = pipeline->abandoned = false;
     pipeline->filling = &pipeline->batches[0];
-    cPeakBatch_clear(pipeline->filling);
+    cFrameBatch_clear(pipeline->filling);
 }
 
-cPeakBatch* cPeakPipeline_batch(cPeakPipeline* pipeline) {
+cFrameBatch* cFramePipeline_batch(cFramePipeline* pipeline) {
     return pipeline->filling;
 }
 
-int cPeakPipeline_submit(cPeakPipeline* pipeline) {
-    cPeakPipeline* p = pipeline;
+int cFramePipeline_submit(cFramePipeline* pipeline) {
+    cFramePipeline* p = pipeline;
     Lock held(p->lock);
     assert(p->output);
     handOn(p);
@@ -180,17 +181,17 @@ int cPeakPipeline_submit(cPeakPipeline* pipeline) {
     // its place is taken again, as with the helper.
     if (!p->helper.joinable()) helpUntil(p, held, [p] { return p->written == p->submitted; });
     int result = 0;
-    if (next >= cPeakPipeline::kDepth) {
-        helpUntil(p, held, [p, next] { return p->written > next - cPeakPipeline::kDepth; });
+    if (next >= cFramePipeline::kDepth) {
+        helpUntil(p, held, [p, next] { return p->written > next - cFramePipeline::kDepth; });
         result = checkNext(p);
     }
     p->filling = &batchOf(p, next);
-    cPeakBatch_clear(p->filling);
+    cFrameBatch_clear(p->filling);
     return result;
 }
 
-int cPeakPipeline_finish(cPeakPipeline* pipeline) {
-    cPeakPipeline* p = pipeline;
+int cFramePipeline_finish(cFramePipeline* pipeline) {
+    cFramePipeline* p = pipeline;
     Lock held(p->lock);
     assert(p->output);
     if (p->filling->frameCount > 0) handOn(p);
@@ -202,8 +203,8 @@ int cPeakPipeline_finish(cPeakPipeline* pipeline) {
     return result;
 }
 
-void cPeakPipeline_abandon(cPeakPipeline* pipeline) {
-    cPeakPipeline* p = pipeline;
+void cFramePipeline_abandon(cFramePipeline* pipeline) {
+    cFramePipeline* p = pipeline;
     Lock held(p->lock);
     p->abandoned = true;
     helpUntil(p, held, [p] { return idle(p); });

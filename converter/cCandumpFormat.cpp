@@ -1,0 +1,62 @@
+// The SocketCAN candump log (cFrameFormat_candump), as candump -l writes it and canplayer
+// and log2asc read it: one frame a line, "(SECONDS.MICROSECONDS) IFACE FRAME DIR".
+//   (1700000000.000250) can0 123#1122334455667788 R
+//   (1700000000.000500) can1 0ABCDEF1#R4 T
+//   (1700000000.000750) can2 7FF##3AABBCCDDEEFF0011 R
+// The time is the frame's own (UTC Unix seconds, no time zone added: the file is for
+// machines). Bus 1 is can0, bus 2 can1, as can-utils' asc2log names ASC channels. An FD
+// frame writes "##" and a digit of flags (1: bit rate switch, 2: error state indicator).
+
+#include "converter/cFrameBatch.h"
+#include "converter/cFrameFormat.h"
+#include "converter/cFrameText.h"
+
+namespace {
+
+// "(", 20 digits of seconds, ".", 6, ") can", 3 of the bus, " ", 8 of the id, "##", the
+// flags, " R\n", with room to spare; the payload adds two digits a byte.
+constexpr size_t kLineFixedPart = 64;
+
+char* line(char* p, const cFrame& f, const uint8_t* data) {
+    *p++ = '(';
+    p = cFrameText_putSeconds(p, cFrameText_micros(f.timestamp));
+    p = cFrameText_put(p, ") can", 5);
+    p = cFrameText_putUint(p, f.busChannel > 0 ? f.busChannel - 1u : 0u);
+    *p++ = ' ';
+    p = cFrameText_putHex(p, f.id, f.can.IDE ? 8 : 3);
+    *p++ = '#';
+    if (f.can.EDL) {
+        *p++ = '#';
+        *p++ = cFrameText_hexDigits[(f.can.BRS ? 1 : 0) | (f.can.ESI ? 2 : 0)];
+        p = cFrameText_putHexPacked(p, data + f.dataOffset, f.dataLength);
+    } else if (f.can.RTR) {
+        *p++ = 'R';
+        if (f.can.DLC != 0) *p++ = cFrameText_hexDigits[f.can.DLC & 0xF];
+    } else {
+        p = cFrameText_putHexPacked(p, data + f.dataOffset, f.dataLength);
+    }
+    return cFrameText_put(p, f.can.Dir ? " T\n" : " R\n", 3);
+}
+
+bool header(std::string*, double) {
+    return true;
+}
+
+bool format(double, cFrameBatch* batch) {
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(batch->data.data());
+    size_t used = 0;
+    batch->textLength = 0;
+    for (size_t i = 0; i < batch->frameCount; ++i) {
+        const cFrame& f = batch->frames[i];
+        if (!cFrameBatch_textRoom(batch, used, kLineFixedPart + 2 * size_t{f.dataLength}))
+            return false;
+        used = static_cast<size_t>(line(batch->text.data() + used, f, data) - batch->text.data());
+    }
+    batch->textLength = used;
+    return true;
+}
+
+} // namespace
+
+const cFrameFormat cFrameFormat_candump = {
+    cOutputFormat_CANDUMP, "candump", "_CAN.log", false, header, format, nullptr};
