@@ -10,8 +10,8 @@
 //   bool nonInteractive;      no progress line, even on a terminal
 //   int64_t bufferSize;       read buffer per input file; -1 the whole file, 0 none
 //   uint32_t jobs;            log files converted at once; 0 one per online processor
-//   bool update;              skip a log file whose trace is at least as new as it
 //   cPasswordStore passwords; device passwords for encrypted files
+//   bool update;              skip a log file whose trace is at least as new as it
 //
 // cLogReaderCLI:
 //   const cLogReaderCLI_vtable* vt;  extension table, all slots empty after init
@@ -50,8 +50,8 @@ struct cLogReaderOptions {
     bool nonInteractive;
     int64_t bufferSize;
     uint32_t jobs;
-    bool update;
     cPasswordStore passwords;
+    bool update = false;
 };
 
 struct cLogReaderCLI {

@@ -17,7 +17,8 @@ namespace {
 const char* const usageText =
     "Usage: kelvane [--help] [-v|--version] [--verbosity=<n>] [--non-interactive] "
     "[-d|--delete-converted] [-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] "
-    "[-p|--password-file=<file>] [-f|--trace-format={version1,version2}] "
+    "[-u|--update] [--report=<file>] [-p|--password-file=<file>] "
+    "[-f|--trace-format={version1,version2}] "
     "[-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>] file(s)/folder(s)\n"
     "\n"
     "  --help                                   display this help and exit\n"
@@ -31,6 +32,10 @@ const char* const usageText =
     "entire file\n"
     "  -j, --jobs=<n>                           number of log files converted at once, 0 for one "
     "per online processor. defaults to 1\n"
+    "  -u, --update                             convert only log files whose trace is missing or "
+    "older than the log\n"
+    "  --report=<file>                          write one JSON line per log file to this file, - "
+    "for standard output\n"
     "  -p, --password-file=<file>               where to find device passwords for encrypted "
     "files, defaults to \"passwords.json\"\n"
     "  -f, --trace-format={version1,version2}   which trace version to output, defaults to 2.1\n"
@@ -152,7 +157,8 @@ TEST(cLogReaderCLI, ParseErrorsAndTheirStatuses) {
     EXPECT_EQ(std::count(tooMany.begin(), tooMany.end(), '\n'), 20);
     EXPECT_EQ(tooMany.substr(tooMany.size() - 37), "\nkelvane: too many errors to display\n");
     EXPECT_EQ(parse({"-O", "a.MF4", "b.MF4"}).log,
-              "I 0 password(s) loaded\nE Invalid output path: " + s.dir + "a.MF4\n");
+              "I 0 password(s) loaded\nE Invalid output path: " + s.dir +
+                  "a.MF4: it is not a folder\n");
 }
 
 // What a successful parse set, in one line: options, trace format, log level, root, inputs
