@@ -77,8 +77,9 @@ int buildTable(cLogReaderCLI* cli, cArgTable* table, int argc, Entries* e) {
     e->verbosity = addEntry(
         table, &complete,
         cArgOption_ctor(&cArgKind_int, 0, "verbosity", "<n>",
-                        "verbosity of logging messages from 0 to 4, with 0 being fatal messages "
-                        "only 4 being all messages including debug information. defaults to 3",
+                        "verbosity of logging messages from 0 to 5, with 0 being fatal messages "
+                        "only, 4 and 5 being all messages including debug information. defaults "
+                        "to 3",
                         0, 1));
     e->nonInteractive = addEntry(table, &complete,
                                  cArgOption_ctor(&cArgKind_literal, 0, "non-interactive", "",
