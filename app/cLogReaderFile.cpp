@@ -436,12 +436,19 @@ void convert(cJobTask* task) {
 void commit(cJobTask* task) {
     FileJob* job = jobOf(task);
     cLogReader* reader = job->reader;
+    // An up-to-date file is passed over as a repeated one is: nothing written, nothing
+    // deleted. Its trace stays its own: a later input of the run with the same trace name
+    // may not replace it.
     cLogReaderOutcome outcome = job->code != cLogReader_OK       ? cLogReaderOutcome::FAILED
                                 : job->repeated || job->upToDate ? cLogReaderOutcome::REPEATED
                                                                  : cLogReaderOutcome::CONVERTED;
     std::string_view outputPath;
     uint64_t framesWritten = 0;
     bool deleted = false;
+    if (job->upToDate) {
+        std::lock_guard<std::mutex> guard(reader->lock);
+        reader->traceOwners.emplace(job->base, job->input);
+    }
     if (outcome == cLogReaderOutcome::CONVERTED) {
         {
             std::lock_guard<std::mutex> guard(reader->lock);

@@ -351,6 +351,21 @@ TEST(FleetRuns, UpdateModeConvertsOnlyWhatChanged) {
     // Without -u everything converts again, as before.
     const e2e_run all = e2e_runKelvane({"logs"}, dir.path);
     EXPECT_EQ(summaryOf(all.err).rfind("2 converted, 0 failed", 0), 0u) << all.err;
+
+    // An up-to-date log keeps its trace name: a newer input of the run with the same name
+    // is refused as it would be without -u, and the trace stays.
+    cContainerWriter_compressOptions c;
+    ASSERT_TRUE(cContainerWriter_compressFile((dir / "logs/00000001.MF4").c_str(),
+                                              (dir / "logs/00000001.MFC").c_str(), &c));
+    setMtime(dir / "logs/00000001.MFC", 2100000000);
+    const std::string trace1 = e2e_readFile(dir / "logs_out/00000001_CAN.trc");
+    const e2e_run clash = e2e_runKelvane({"-u", "logs"}, dir.path);
+    EXPECT_EQ(clash.status, 8) << clash.err;
+    EXPECT_EQ(e2e_countLines(clash.err, "Not converted: logs/00000001.MFC would write the trace "
+                                        "of logs/00000001.MF4"),
+              1)
+        << clash.err;
+    EXPECT_EQ(e2e_readFile(dir / "logs_out/00000001_CAN.trc"), trace1);
 }
 
 // Passwords as json.dump writes them (\\, \", \u00e4) open their files; an old file with
