@@ -6,8 +6,11 @@
 #include <new>
 #include <set>
 #include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 #include "app/buildinfo.h"
+#include "app/cRunReport.h"
 #include "fs/cFS_os.h"
 #include "support/log.h"
 
@@ -30,6 +33,8 @@ struct Entries {
     cArgOption* noAppendRoot;
     cArgOption* buffer;
     cArgOption* jobs;
+    cArgOption* update;
+    cArgOption* report;
     cArgOption* passwordFile;
     cArgOption* outputDirectory;
     cArgOption* inputFiles;
@@ -72,8 +77,9 @@ int buildTable(cLogReaderCLI* cli, cArgTable* table, int argc, Entries* e) {
     e->verbosity = addEntry(
         table, &complete,
         cArgOption_ctor(&cArgKind_int, 0, "verbosity", "<n>",
-                        "verbosity of logging messages from 0 to 4, with 0 being fatal messages "
-                        "only 4 being all messages including debug information. defaults to 3",
+                        "verbosity of logging messages from 0 to 5, with 0 being fatal messages "
+                        "only, 4 and 5 being all messages including debug information. defaults "
+                        "to 3",
                         0, 1));
     e->nonInteractive = addEntry(table, &complete,
                                  cArgOption_ctor(&cArgKind_literal, 0, "non-interactive", "",
@@ -95,6 +101,16 @@ int buildTable(cLogReaderCLI* cli, cArgTable* table, int argc, Entries* e) {
                                        "number of log files converted at once, 0 for one per "
                                        "online processor. defaults to 1",
                                        0, 1));
+    e->update = addEntry(table, &complete,
+                         cArgOption_ctor(&cArgKind_literal, 'u', "update", "",
+                                         "convert only log files whose trace is missing or older "
+                                         "than the log",
+                                         0, 1));
+    e->report = addEntry(table, &complete,
+                         cArgOption_ctor(&cArgKind_text, 0, "report", "<file>",
+                                         "write one JSON line per log file to this file, - for "
+                                         "standard output",
+                                         0, 1));
     e->passwordFile = pathEntry(
         table, &complete, 'p', "password-file", "<file>",
         "where to find device passwords for encrypted files, defaults to \"passwords.json\"", 0, 1,
@@ -144,6 +160,19 @@ bool askedForHelpShort(const cArgTable* table) {
     for (const cArgErrorRecord& record : table->errors)
         if (record.error == cArg_ERR_UNKNOWN_SHORT && record.value == "h") return true;
     return false;
+}
+
+// The run report is opened before anything is converted: a run that cannot keep its record
+// does not start.
+bool openReport(cLogReaderCLI* cli, const std::string& path, int* status) {
+    std::string reason;
+    if (!cRunReport_openRecords(path, &reason)) {
+        ZF_LOGE("Could not write the run report %s: %s", path.c_str(), reason.c_str());
+        *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
+        return false;
+    }
+    cRunReport_setRoots(cli->root, cli->outputFs->root);
+    return true;
 }
 
 // Everything after the table is built: help, version, errors, then the settings.
@@ -217,6 +246,8 @@ bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int
             static_cast<long>(cPasswordStore_count(&cli->options.passwords)));
 
     if (!cLogReaderCLI_setupInputs(cli, status)) return false;
+    cli->options.update = e.update->count > 0;
+    if (e.report->count > 0 && !openReport(cli, e.report->values.front(), status)) return false;
     if (cli->vt && cli->vt->afterParse) return cli->vt->afterParse(cli);
     return true;
 }
@@ -237,6 +268,7 @@ bool cLogReaderCLI_init(cLogReaderCLI* cli) {
     cli->options.nonInteractive = false;
     cli->options.bufferSize = -1;
     cli->options.jobs = 1;
+    cli->options.update = false;
     cli->options.passwords.entries.clear();
     cli->root.clear();
     cli->inputs.clear();
@@ -326,8 +358,35 @@ bool cLogReaderCLI_findRoot(std::string_view path, std::string_view* root) {
 
 namespace {
 
+// Why a folder cannot serve as a file system's root, in the system's words where it has any.
+const char* whyNoFolder(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    return S_ISDIR(st.st_mode) ? "it cannot be used" : "it is not a folder";
+}
+
+// Device and inode of a folder; false when it cannot be looked at.
+bool folderIdentity(const std::string& path, std::pair<dev_t, ino_t>* id) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    *id = {st.st_dev, st.st_ino};
+    return true;
+}
+
+// "./logs/a" and "logs/b", or "../logs/a" typed inside logs, name the same folder in
+// different words. Roots that differ only so are one root; roots that cannot be looked at
+// are compared by their text alone.
+bool sameFolder(const std::set<std::string_view>& roots) {
+    std::pair<dev_t, ino_t> first{}, other{};
+    if (!folderIdentity(std::string(*roots.begin()), &first)) return false;
+    for (std::string_view root : roots)
+        if (!folderIdentity(std::string(root), &other) || other != first) return false;
+    return true;
+}
+
 bool setupInputs(cLogReaderCLI* cli, int* status) {
     std::set<std::string_view> roots;
+    std::vector<size_t> rootLengths;
     for (const std::string& input : cli->inputs) {
         std::string_view root;
         if (!cLogReaderCLI_findRoot(input, &root)) {
@@ -336,24 +395,24 @@ bool setupInputs(cLogReaderCLI* cli, int* status) {
             return false;
         }
         roots.insert(root);
+        rootLengths.push_back(root.size());
     }
-    if (roots.size() != 1) {
+    if (roots.empty() || (roots.size() > 1 && !sameFolder(roots))) {
         ZF_LOGF("No common root detected for all inputs");
         *status = cLogReaderCLI_STATUS_NO_ROOT;
         return false;
     }
-    cli->root = std::string(*roots.begin());
-    for (std::string& input : cli->inputs)
-        input.erase(0, cli->root.size());
+    // The first input's spelling names the root; every input keeps the name below its own.
+    std::string_view firstRoot;
+    if (!cLogReaderCLI_findRoot(cli->inputs.front(), &firstRoot)) return false;
+    cli->root = std::string(firstRoot);
+    for (size_t i = 0; i < cli->inputs.size(); ++i)
+        cli->inputs[i].erase(0, rootLengths[i]);
 
     // Neither failure below may look like a successful run.
     cli->inputFs = cFS_os_ctor(cli->root);
     if (!cli->inputFs) {
-        struct stat st;
-        const char* reason = stat(cli->root.c_str(), &st) != 0 ? std::strerror(errno)
-                             : S_ISDIR(st.st_mode)             ? "it cannot be used"
-                                                               : "it is not a folder";
-        ZF_LOGE("Could not open input folder %s: %s", cli->root.c_str(), reason);
+        ZF_LOGE("Could not open input folder %s: %s", cli->root.c_str(), whyNoFolder(cli->root));
         *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
         return false;
     }
@@ -362,7 +421,7 @@ bool setupInputs(cLogReaderCLI* cli, int* status) {
         const std::string& output = cli->outputDirectories.front();
         cFS* outputFs = cFS_os_ctor(output);
         if (!outputFs) {
-            ZF_LOGE("Invalid output path: %s", output.c_str());
+            ZF_LOGE("Invalid output path: %s: %s", output.c_str(), whyNoFolder(output));
             *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
             return false;
         }

@@ -11,6 +11,7 @@
 //   int64_t bufferSize;       read buffer per input file; -1 the whole file, 0 none
 //   uint32_t jobs;            log files converted at once; 0 one per online processor
 //   cPasswordStore passwords; device passwords for encrypted files
+//   bool update;              skip a log file whose trace is at least as new as it
 //
 // cLogReaderCLI:
 //   const cLogReaderCLI_vtable* vt;  extension table, all slots empty after init
@@ -50,6 +51,7 @@ struct cLogReaderOptions {
     int64_t bufferSize;
     uint32_t jobs;
     cPasswordStore passwords;
+    bool update = false;
 };
 
 struct cLogReaderCLI {

@@ -9,8 +9,12 @@
 #include <cassert>
 #include <cctype>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "app/cInputDeletion.h"
 #include "app/cLogReaderCLI.h"
@@ -48,6 +52,7 @@ struct FileJob {
     cLogReaderFileInfo info{};
     bool headerRead = false;
     bool repeated = false;
+    bool upToDate = false; // skipped in update mode: its trace is at least as new
     bool continuation = false;
     bool converted = false;
     bool summarised = false; // held is what the converter said of its output
@@ -68,11 +73,61 @@ bool isContinuation(const cLogReaderFileInfo& prev, const cLogReaderFileInfo& cu
     return false;
 }
 
-// Every failed file ends with this line after the message of the step that failed.
+// Logs a problem of the file at error level and keeps it as the reason in its record.
+__attribute__((format(printf, 2, 3))) void fileError(FileJob* job, const char* format, ...) {
+    char text[ZF_LOG_LINE_MAX + 1];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    ZF_LOGE("%s", text);
+    cRunReport_reason(&job->report, text);
+}
+
+// Every failed file ends with this line after the message of the step that failed. The record
+// keeps that step's reason; a step whose message names no file leaves this line as it.
 void failFile(FileJob* job, uint32_t code) {
     ZF_LOGE("Error during conversion of %.*s", (int)job->input.size(), job->input.data());
+    cRunReport_reason(&job->report, "Error during conversion of " + job->input);
     job->code = code;
     job->done = true;
+}
+
+// Opens an encrypted container with the device's password, or with the raw spelling of it
+// when that differs and the decoded one does not open it (a password file written before
+// escapes were read). Never names the password.
+cIO* decrypt(FileJob* job, cIO* stream, const cGenericFile& header, cGenericFile_budget* budget,
+             uint32_t* failure) {
+    const cPasswordStore* store = &job->reader->options->passwords;
+    const char* in = job->input.c_str();
+    const cPasswordStore_choice choice = cPasswordStore_choose(store, header.serialNumber);
+    if (!choice.password) {
+        if (!store->fileRead && !store->path.empty())
+            fileError(job,
+                      "No password found for device %08X of %s: there is no password file at %s "
+                      "(name one with -p)",
+                      header.serialNumber, in, store->path.c_str());
+        else
+            fileError(job, "No password found for device %08X of %s", header.serialNumber, in);
+        *failure = cLogReader_DECRYPT_FAILED;
+        return nullptr;
+    }
+    const cGenericFile_budget before = *budget;
+    cIO* inner = cGenericFile_encrypted_open(stream, &header, choice.password->data(),
+                                             choice.password->size(), budget);
+    if (!inner && choice.raw) {
+        *budget = before;
+        inner = cGenericFile_encrypted_open(stream, &header, choice.raw->data(), choice.raw->size(),
+                                            budget);
+    }
+    if (!inner) {
+        fileError(job,
+                  "Could not decrypt file %s: the password of entry \"%s\" is wrong for device "
+                  "%08X, or the file is damaged",
+                  in, choice.entry.c_str(), header.serialNumber);
+        *failure = cLogReader_DECRYPT_FAILED;
+    }
+    return inner;
 }
 
 // Unwraps compressed and encrypted containers until the content is no container. All
@@ -91,30 +146,19 @@ uint32_t unwrapContainers(FileJob* job, cIO** stream) {
         }
         cIO* inner = nullptr;
         uint32_t failure = cLogReader_OK;
+        const char* in = job->input.c_str();
         if (header.type == cGenericFile_TYPE_COMPRESSED) {
-            ZF_LOGI("Found compressed file");
+            ZF_LOGI("Found compressed file %s", in);
             cRunReport_container(&job->report, "compressed");
             inner = cGenericFile_compressed_open(*stream, &header, &budget);
             if (!inner) {
-                ZF_LOGE("Could not decompress file");
+                fileError(job, "Could not decompress file %s", in);
                 failure = cLogReader_DECOMPRESS_FAILED;
             }
         } else if (header.type == cGenericFile_TYPE_ENCRYPTED) {
-            ZF_LOGI("Found encrypted file");
+            ZF_LOGI("Found encrypted file %s of device %08X", in, header.serialNumber);
             cRunReport_container(&job->report, "encrypted");
-            const std::string* password =
-                cPasswordStore_getForDevice(&job->reader->options->passwords, header.serialNumber);
-            if (!password) {
-                ZF_LOGE("No password found for device %08X", header.serialNumber);
-                failure = cLogReader_DECRYPT_FAILED;
-            } else {
-                inner = cGenericFile_encrypted_open(*stream, &header, password->data(),
-                                                    password->size(), &budget);
-                if (!inner) {
-                    ZF_LOGE("Could not decrypt file");
-                    failure = cLogReader_DECRYPT_FAILED;
-                }
-            }
+            inner = decrypt(job, *stream, header, &budget, &failure);
         } else {
             failure = cLogReader_CONVERSION_FAILED;
         }
@@ -131,14 +175,15 @@ uint32_t unwrapContainers(FileJob* job, cIO** stream) {
 }
 
 // Reads serial number, session and split; false when one of them is missing.
-bool readFileHeader(cMdf* mdf, cLogReaderFileInfo* info) {
+bool readFileHeader(FileJob* job, cMdf* mdf, cLogReaderFileInfo* info) {
+    const char* in = job->input.c_str();
     const cMdfBlock_ID_obj_t* id = carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root);
     if (!id) {
-        ZF_LOGE("Could not read ID block");
+        fileError(job, "Could not read ID block of %s", in);
     } else {
         const cMdfBlock_HD_obj_t* hd = carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id->hd);
         if (!hd) {
-            ZF_LOGE("Could not read HD block");
+            fileError(job, "Could not read HD block of %s", in);
         } else {
             info->startTime = static_cast<double>(cMdfBlock_HD_getStartTimeNs(hd) / 1000) * 1e-6;
             cMdfMetaDataMap meta = cMdf_getMetaData(mdf);
@@ -156,15 +201,17 @@ bool readFileHeader(cMdf* mdf, cLogReaderFileInfo* info) {
 }
 
 // Runs newFile, the messages and endFile; true when all of them succeeded.
-bool pumpMessages(cBusLayer* conv, cMdf* mdf, const cLogReaderFileInfo* info, bool continuation) {
+bool pumpMessages(FileJob* job, cBusLayer* conv, cMdf* mdf, const cLogReaderFileInfo* info,
+                  bool continuation) {
+    const char* in = job->input.c_str();
     bool ok = conv->vt->newFile(conv, info, continuation);
     if (!ok) {
-        ZF_LOGE("Error on new file");
+        fileError(job, "Error on new file %s", in);
     } else {
         cMdfParallelIter* it = cMdf_getIter(mdf);
         while (it && it->current) {
             if (!conv->vt->newMsg(conv, it->current)) {
-                ZF_LOGE("Error during handle record callback");
+                fileError(job, "Error during handle record callback of %s", in);
                 ok = false;
                 break;
             }
@@ -174,7 +221,7 @@ bool pumpMessages(cBusLayer* conv, cMdf* mdf, const cLogReaderFileInfo* info, bo
         // A finalised file whose records stop before the end of their data is damaged; an
         // unfinalised one may end in a record the logger never finished.
         if (ok && cMdfParallelIter_isDamaged(it) && !mdf->unfinalised) {
-            ZF_LOGE("Records end before the end of their data: damaged file");
+            fileError(job, "Records end before the end of their data: damaged file %s", in);
             ok = false;
         }
         cMdfParallelIter_dtor(it);
@@ -183,7 +230,7 @@ bool pumpMessages(cBusLayer* conv, cMdf* mdf, const cLogReaderFileInfo* info, bo
     // output the final name, which may hold the trace of an earlier run.
     if (!ok && conv->vt->dropFile) conv->vt->dropFile(conv, info);
     if (!conv->vt->endFile(conv, info)) {
-        ZF_LOGE("Error during end file callback");
+        fileError(job, "Error during end file callback of %s", in);
         ok = false;
     }
     return ok;
@@ -213,6 +260,44 @@ bool outputFolderSafe(cLogReader* reader, std::string_view folder) {
     return false;
 }
 
+// Modification time of root/relative; false when it cannot be had.
+bool modificationTime(const cFS* fs, const std::string& relative, struct timespec* time) {
+    std::string path;
+    cFS_relativeToAbsolutePath(const_cast<cFS*>(fs), relative, &path);
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    *time = st.st_mtim;
+    return true;
+}
+
+// Update mode: the file's output is there and at least as new as the file, as "cp -u" and
+// make decide. Nothing of the file is read then. *trace: the output's name.
+bool outputUpToDate(FileJob* job, std::string* trace) {
+    cLogReader* reader = job->reader;
+    if (!reader->options->update) return false;
+    const cBusLayer* conv = reader->freeConverters.empty() ? nullptr : reader->freeConverters[0];
+    if (!conv || !conv->vt->outputSuffix) return false; // the output's name is not known
+    *trace = job->base + conv->vt->outputSuffix(conv);
+    struct timespec input {
+    }, output{};
+    if (!modificationTime(reader->inputFs, job->input, &input) ||
+        !modificationTime(reader->outputFs, *trace, &output))
+        return false;
+    return output.tv_sec > input.tv_sec ||
+           (output.tv_sec == input.tv_sec && output.tv_nsec >= input.tv_nsec);
+}
+
+// A file only named like a log: its first bytes are neither an MDF file's nor a container's.
+// A start that cannot be read is left to the input's own checks.
+bool namedLikeALogOnly(cIO* file) {
+    uint8_t start[cGenericFile_LOG_START_SIZE];
+    if (cIO_seek(file, 0, cIO_SEEK_SET) != 0) return false;
+    errno = 0;
+    const int64_t got = cIO_readFully(file, start, sizeof start);
+    if (got < 0 || (errno != 0 && static_cast<uint64_t>(got) < sizeof start)) return false;
+    return !cGenericFile_isLogStart(start, static_cast<uint64_t>(got));
+}
+
 FileJob* jobOf(cJobTask* task) {
     return reinterpret_cast<FileJob*>(task);
 }
@@ -226,10 +311,26 @@ void prepare(cJobTask* task) {
         std::unique_lock<std::mutex> guard(reader->lock);
         reader->changed.wait(guard, [job] { return job->sameNameBefore->committed; });
     }
-    if (traceNameTaken(reader, job->input, job->base)) return failFile(job, job->code);
+    if (traceNameTaken(reader, job->input, job->base)) {
+        cRunReport_reason(&job->report, "another input of the run writes the same trace");
+        return failFile(job, job->code);
+    }
+    std::string trace;
+    if (outputUpToDate(job, &trace)) {
+        ZF_LOGV("Up to date: %s", job->input.c_str());
+        cRunReport_fileUpToDate(&job->report, trace);
+        job->upToDate = true;
+        job->code = cLogReader_OK;
+        job->done = true;
+        return;
+    }
     // Looked at before the folders are made: mkdirs would make them through a link.
     const std::string_view folder = cFS_getParentFolder(job->base);
-    if (!outputFolderSafe(reader, folder)) return failFile(job, job->code);
+    if (!outputFolderSafe(reader, folder)) {
+        cRunReport_reason(&job->report, "its output folder is a link or leads out of the output "
+                                        "folder");
+        return failFile(job, job->code);
+    }
     if (reader->createDirs) cFS_mkdirs(reader->outputFs, folder);
 
     job->info = cLogReaderFileInfo{job->input, job->base, std::string(), 0.0, 0, 0};
@@ -237,8 +338,17 @@ void prepare(cJobTask* task) {
     job->identified = cFS_identify(reader->inputFs, job->input, true, &job->identity);
     cIO* stream = cFS_open(reader->inputFs, job->input, cFS_ACCESS_READ | cFS_ACCESS_FLAG4);
     if (!stream) {
-        ZF_LOGE("Could not open input file %.*s: %s", (int)job->input.size(), job->input.data(),
-                std::strerror(errno));
+        fileError(job, "Could not open input file %s: %s", job->input.c_str(),
+                  std::strerror(errno));
+        return failFile(job, job->code);
+    }
+    if (namedLikeALogOnly(stream)) {
+        cRunReport_fileNotALog(&job->report);
+        fileError(job,
+                  "Not a log file although named like one: %s is neither an MDF 4 file nor a "
+                  "log container",
+                  job->input.c_str());
+        cIO_close(stream);
         return failFile(job, job->code);
     }
     stream = cIO_input_open(stream, reader->options->bufferSize);
@@ -247,13 +357,17 @@ void prepare(cJobTask* task) {
     if (unwrapped != cLogReader_OK) return failFile(job, unwrapped);
     job->mdf = cMdf_open(stream);
     if (!job->mdf) {
-        ZF_LOGE("Could not open MDF");
+        fileError(job, "Could not open MDF of %s", job->input.c_str());
         cIO_close(stream);
         return failFile(job, job->code);
     }
     job->stream = stream;
-    job->headerRead = readFileHeader(job->mdf, &job->info);
-    if (!job->headerRead) ZF_LOGE("Could not parse file header");
+    job->headerRead = readFileHeader(job, job->mdf, &job->info);
+    if (job->headerRead)
+        cRunReport_fileHeader(&job->report, job->info.serialNumber, job->info.session,
+                              job->info.split);
+    else
+        fileError(job, "Could not parse file header of %s", job->input.c_str());
 }
 
 void decide(cJobTask* task) {
@@ -265,9 +379,13 @@ void decide(cJobTask* task) {
     job->continuation = isContinuation(prev, job->info);
     prev = job->info;
     if (job->repeated) {
-        ZF_LOGW("Repeated input file (%s, %08u, %08u)", job->info.serialNumber.c_str(),
-                job->info.session, job->info.split);
+        char text[ZF_LOG_LINE_MAX + 1];
+        std::snprintf(text, sizeof text, "Repeated input file (%s, %08u, %08u): %s",
+                      job->info.serialNumber.c_str(), job->info.session, job->info.split,
+                      job->input.c_str());
+        ZF_LOGW("%s", text);
         cRunReport_fileRepeated(&job->report);
+        cRunReport_reason(&job->report, text);
     }
 }
 
@@ -292,13 +410,12 @@ void convert(cJobTask* task) {
     cBusLayer* conv = nullptr;
     if (job->headerRead && !job->repeated) {
         conv = takeConverter(reader);
-        job->converted = pumpMessages(conv, job->mdf, &job->info, job->continuation);
+        job->converted = pumpMessages(job, conv, job->mdf, &job->info, job->continuation);
     }
     cMdf_close(job->mdf);
     job->mdf = nullptr;
     if (cIO_close(job->stream) != 0) {
-        ZF_LOGE("Could not close input file after conversion: %.*s", (int)job->input.size(),
-                job->input.data());
+        fileError(job, "Could not close input file after conversion: %s", job->input.c_str());
         job->converted = false;
     }
     job->stream = nullptr;
@@ -319,21 +436,41 @@ void convert(cJobTask* task) {
 void commit(cJobTask* task) {
     FileJob* job = jobOf(task);
     cLogReader* reader = job->reader;
-    cLogReaderOutcome outcome = job->code != cLogReader_OK ? cLogReaderOutcome::FAILED
-                                : job->repeated            ? cLogReaderOutcome::REPEATED
-                                                           : cLogReaderOutcome::CONVERTED;
+    // An up-to-date file is passed over as a repeated one is: nothing written, nothing
+    // deleted. Its trace stays its own: a later input of the run with the same trace name
+    // may not replace it.
+    cLogReaderOutcome outcome = job->code != cLogReader_OK       ? cLogReaderOutcome::FAILED
+                                : job->repeated || job->upToDate ? cLogReaderOutcome::REPEATED
+                                                                 : cLogReaderOutcome::CONVERTED;
     std::string_view outputPath;
     uint64_t framesWritten = 0;
     bool deleted = false;
+    if (job->upToDate) {
+        std::lock_guard<std::mutex> guard(reader->lock);
+        reader->traceOwners.emplace(job->base, job->input);
+    }
     if (outcome == cLogReaderOutcome::CONVERTED) {
         {
             std::lock_guard<std::mutex> guard(reader->lock);
             reader->traceOwners.emplace(job->base, job->input);
         }
+        uint64_t leftOut = 0;
         if (job->summarised) {
             framesWritten = job->held.framesWritten;
             outputPath = job->held.outputPath;
             if (outputPath.empty()) outcome = cLogReaderOutcome::NO_CAN_FRAMES;
+            if (job->held.framesReceived > framesWritten)
+                leftOut = job->held.framesReceived - framesWritten;
+        }
+        if (leftOut > 0) {
+            char text[ZF_LOG_LINE_MAX + 1];
+            std::snprintf(text, sizeof text,
+                          "%s: %" PRIu64 " of its %" PRIu64
+                          " CAN frames left out, the output format cannot hold them (CAN FD "
+                          "frames do not fit trace version 1.1)",
+                          job->input.c_str(), leftOut, job->held.framesReceived);
+            ZF_LOGW("%s", text);
+            cRunReport_reason(&job->report, text);
         }
         // Only a file whose conversion fully succeeded is ever deleted.
         if (reader->options->deleteConverted) {
@@ -342,7 +479,7 @@ void commit(cJobTask* task) {
             deleted = cInputDeletion_run(&deletion, job->input,
                                          job->identified ? &job->identity : nullptr);
         }
-        cRunReport_fileTrace(&job->report, outputPath, framesWritten);
+        cRunReport_fileTrace(&job->report, outputPath, framesWritten, leftOut, deleted);
     }
     if (reader->reportFn) {
         const cLogReaderFileReport report{job->input, outputPath,    outcome,

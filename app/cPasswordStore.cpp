@@ -56,9 +56,17 @@ bool matchAtQuote(std::string_view text, size_t q, size_t* end, std::string_view
     p = skipSpaces(text, p + 1);
     if (p >= n || text[p] != '"') return false;
     const size_t valueStart = ++p;
+    // As JSON writes it: a backslash takes the character after it along.
     while (p < n && text[p] != '"' && !isLineBreak(text[p]))
-        ++p;
-    if (p >= n || text[p] != '"') return false;
+        p += text[p] == '\\' && p + 1 < n && !isLineBreak(text[p + 1]) ? 2 : 1;
+    if (p >= n || text[p] != '"') {
+        // Written before escapes were read: a password ending in a backslash ends at the
+        // quote after it.
+        p = valueStart;
+        while (p < n && text[p] != '"' && !isLineBreak(text[p]))
+            ++p;
+        if (p >= n || text[p] != '"') return false;
+    }
     *key = text.substr(q + 1, keyEnd - q - 1);
     *password = text.substr(valueStart, p - valueStart);
     p = skipSpaces(text, p + 1);
@@ -74,6 +82,43 @@ bool isUsableKey(std::string_view key) {
     for (char c : key)
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
     return true;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The four hexadecimal digits after "\u" at text[at]; -1 when they are not there.
+long readHex4(std::string_view text, size_t at) {
+    if (at + 4 > text.size()) return -1;
+    long value = 0;
+    for (size_t i = at; i < at + 4; ++i) {
+        const int digit = hexValue(text[i]);
+        if (digit < 0) return -1;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+void appendUtf8(std::string* out, uint32_t code) {
+    if (code < 0x80) {
+        *out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        *out += static_cast<char>(0xC0 | (code >> 6));
+        *out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        *out += static_cast<char>(0xE0 | (code >> 12));
+        *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        *out += static_cast<char>(0xF0 | (code >> 18));
+        *out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *out += static_cast<char>(0x80 | (code & 0x3F));
+    }
 }
 
 bool isBlank(std::string_view text) {
@@ -104,6 +149,60 @@ bool cPasswordStore_findEntry(std::string_view text, size_t from, size_t* matchE
     return false;
 }
 
+bool cPasswordStore_decode(std::string_view written, std::string* out) {
+    if (!out) return false;
+    out->clear();
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (written[i] != '\\') {
+            *out += written[i];
+            continue;
+        }
+        if (++i >= written.size()) return false;
+        switch (written[i]) {
+        case '"':
+        case '\\':
+        case '/':
+            *out += written[i];
+            break;
+        case 'b':
+            *out += '\b';
+            break;
+        case 'f':
+            *out += '\f';
+            break;
+        case 'n':
+            *out += '\n';
+            break;
+        case 'r':
+            *out += '\r';
+            break;
+        case 't':
+            *out += '\t';
+            break;
+        case 'u': {
+            long code = readHex4(written, i + 1);
+            if (code < 0) return false;
+            i += 4;
+            if (code >= 0xDC00 && code <= 0xDFFF) return false; // a pair's second half alone
+            if (code >= 0xD800 && code <= 0xDBFF) {
+                // Outside the basic plane JSON writes a pair of escapes.
+                if (i + 2 >= written.size() || written[i + 1] != '\\' || written[i + 2] != 'u')
+                    return false;
+                const long low = readHex4(written, i + 3);
+                if (low < 0xDC00 || low > 0xDFFF) return false;
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                i += 6;
+            }
+            appendUtf8(out, static_cast<uint32_t>(code));
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
 size_t cPasswordStore_scan(cPasswordStore* store, std::string_view text) {
     if (!store) return 0;
     size_t added = 0;
@@ -113,7 +212,12 @@ size_t cPasswordStore_scan(cPasswordStore* store, std::string_view text) {
     while (from <= text.size() && cPasswordStore_findEntry(text, from, &end, &key, &password)) {
         bool inserted = false;
         try {
-            inserted = store->entries.emplace(std::string(key), std::string(password)).second;
+            // An escape JSON does not know is a backslash written the old way.
+            std::string decoded;
+            if (!cPasswordStore_decode(password, &decoded)) decoded = password;
+            inserted = store->entries.emplace(std::string(key), decoded).second;
+            if (inserted && decoded != password)
+                store->rawEntries.emplace(std::string(key), std::string(password));
         } catch (const std::exception&) {
             inserted = false;
         }
@@ -134,6 +238,8 @@ size_t cPasswordStore_scan(cPasswordStore* store, std::string_view text) {
 bool cPasswordStore_load(cPasswordStore* store, const std::string& path, bool explicitlyGiven,
                          int* status) {
     if (!store) return false;
+    store->path = path;
+    store->fileRead = false;
     // Looked at before it is opened: opening a FIFO would wait for a writer forever.
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
@@ -165,6 +271,7 @@ bool cPasswordStore_load(cPasswordStore* store, const std::string& path, bool ex
         ZF_LOGW("Password file %s holds no entry of the form \"0000ABCD\": \"password\"",
                 path.c_str());
     cIO_close(io);
+    store->fileRead = true;
     return true;
 }
 
@@ -185,10 +292,29 @@ const std::string* cPasswordStore_getForDevice(const cPasswordStore* store, uint
     return password ? password : cPasswordStore_get(store, "default");
 }
 
+cPasswordStore_choice cPasswordStore_choose(const cPasswordStore* store, uint32_t serialNumber) {
+    cPasswordStore_choice choice;
+    char key[16];
+    std::snprintf(key, sizeof key, "%08X", serialNumber);
+    choice.entry = key;
+    choice.password = cPasswordStore_get(store, key);
+    if (!choice.password) {
+        choice.entry = "default";
+        choice.password = cPasswordStore_get(store, "default");
+    }
+    if (choice.password) {
+        auto raw = store->rawEntries.find(choice.entry);
+        if (raw != store->rawEntries.end()) choice.raw = &raw->second;
+    }
+    return choice;
+}
+
 size_t cPasswordStore_count(const cPasswordStore* store) {
     return store ? store->entries.size() : 0;
 }
 
 void cPasswordStore_drop(cPasswordStore* store) {
-    if (store) store->entries.clear();
+    if (!store) return;
+    store->entries.clear();
+    store->rawEntries.clear();
 }

@@ -4,12 +4,20 @@
 // cPasswordStore:
 //   std::unordered_map<std::string, std::string> entries;  key text exactly as written in
 //       the file (a run of hexadecimal digits of any case and length, or "default") to the
-//       password; the first entry read for a key wins.
+//       password with its JSON escapes decoded; the first entry read for a key wins.
+//   std::unordered_map<std::string, std::string> rawEntries;  the password as the file
+//       spells it, for the keys where that differs from the decoded one
+//   std::string path;  the file read or looked for
+//   bool fileRead;     a password file was found there and read
 //
-// The file is not parsed as JSON. Entries are the matches of the expression
-//   \s*"(default|[a-fA-F\d]*)"\s*:\s*"(.*?)"\s*,?\s*
-// searched one after the other through the whole text ("." stops at a line break, "\s"
-// includes it). No escape sequences: a password runs up to the next double quote.
+// The file is not parsed as JSON as a whole. Entries are the matches of the expression
+//   \s*"(default|[a-fA-F\d]*)"\s*:\s*"((?:[^"\\]|\\.)*)"\s*,?\s*
+// searched one after the other through the whole text (the password stops at a line break,
+// "\s" includes it). The password is a JSON string: \\, \", \/, \b, \f, \n, \r, \t and
+// \uXXXX (surrogate pairs too) are decoded to UTF-8. Files written before escapes were
+// read take backslashes as they stand and end a password at the next double quote: where
+// the JSON reading finds no end on the line, that reading is used; where the decoded text
+// differs from the raw one, both are kept and the encrypted file's tag check tells which.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +27,16 @@
 
 struct cPasswordStore {
     std::unordered_map<std::string, std::string> entries;
+    std::unordered_map<std::string, std::string> rawEntries;
+    std::string path;
+    bool fileRead = false;
+};
+
+// The passwords to try for one device.
+struct cPasswordStore_choice {
+    const std::string* password = nullptr; // null: no entry for the device, nor "default"
+    const std::string* raw = nullptr;      // the raw spelling when it differs, else null
+    std::string entry;                     // the key of the entry used ("0000ABCD", "default")
 };
 
 // Reads the file at path into the store. Only a regular file is opened (a FIFO would block).
@@ -34,12 +52,17 @@ struct cPasswordStore {
 // entries added.
 size_t cPasswordStore_scan(cPasswordStore* store, std::string_view text);
 // Finds the next match at or after from: on success sets the match end and the two captures
-// (key, password) and returns true.
+// (key, password as written between its quotes) and returns true.
 bool cPasswordStore_findEntry(std::string_view text, size_t from, size_t* matchEnd,
                               std::string_view* key, std::string_view* password);
+// Decodes the JSON escapes of a password as written; false (out unspecified) when it holds
+// an escape JSON does not know, or a \u that makes no character.
+[[nodiscard]] bool cPasswordStore_decode(std::string_view written, std::string* out);
 
 // The password of the device: the key "%08X" of the serial number, else "default", else null.
 const std::string* cPasswordStore_getForDevice(const cPasswordStore* store, uint32_t serialNumber);
+// The same look-up, with the raw spelling and the entry's key.
+cPasswordStore_choice cPasswordStore_choose(const cPasswordStore* store, uint32_t serialNumber);
 // Exact, case-sensitive look-up of one key; null when absent.
 const std::string* cPasswordStore_get(const cPasswordStore* store, std::string_view key);
 size_t cPasswordStore_count(const cPasswordStore* store);

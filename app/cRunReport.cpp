@@ -1,13 +1,16 @@
 #include "app/cRunReport.h"
 
 #include <cassert>
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "app/cRunRecord.h"
 #include "support/log.h"
 
 namespace {
@@ -33,6 +36,11 @@ struct Report {
     Clock::time_point lastDraw;
     bool drawnOnce = false;
     std::string current;
+    std::FILE* records = nullptr; // the run report, or none
+    bool recordsOwned = false;    // a file of ours, not standard output
+    bool recordsFailed = false;   // a write failed: told once, no more records
+    std::string recordsPath;
+    std::string inputRoot, outputRoot;
 };
 Report g_report;
 
@@ -92,8 +100,51 @@ std::string plural(uint64_t n, const char* one, const char* many) {
     return text + std::string(n == 1 ? one : many);
 }
 
-// The per-file line's text and the counters' update; caller holds the lock.
-std::string finishLocked(const cRunReport_file& file, uint32_t code) {
+std::string joined(const std::string& root, const std::string& relative) {
+    if (root.empty() || relative.empty()) return relative;
+    return root.back() == '/' ? root + relative : root + "/" + relative;
+}
+
+// The file's record; result as finishLocked decided it.
+cRunRecord recordOf(const cRunReport_file& file, uint32_t code, cRunRecordResult result) {
+    cRunRecord r;
+    r.input = joined(g_report.inputRoot, file.input);
+    if (result == cRunRecordResult::CONVERTED || result == cRunRecordResult::UP_TO_DATE)
+        r.output = joined(g_report.outputRoot, file.trace);
+    r.result = result;
+    r.status = code;
+    r.message = file.reason;
+    r.frames = file.frames;
+    r.leftOut = file.leftOut;
+    for (size_t at = 0; at < file.containers.size();) {
+        size_t plus = file.containers.find('+', at);
+        if (plus == std::string::npos) plus = file.containers.size();
+        r.containers.push_back(file.containers.substr(at, plus - at));
+        at = plus + 1;
+    }
+    r.headerKnown = file.headerKnown;
+    r.device = file.device;
+    r.session = file.session;
+    r.split = file.split;
+    r.bytes = file.size;
+    r.seconds = static_cast<double>(nowNs() - file.startNs) * 1e-9;
+    r.deleted = file.deleted;
+    return r;
+}
+
+// Caller holds the lock. False when the line could not be written (told by the caller).
+bool writeRecordLocked(const cRunRecord& record) {
+    if (!g_report.records || g_report.recordsFailed) return true;
+    const std::string line = cRunRecord_json(record);
+    if (std::fwrite(line.data(), 1, line.size(), g_report.records) == line.size() &&
+        std::fflush(g_report.records) == 0)
+        return true;
+    g_report.recordsFailed = true;
+    return false;
+}
+
+// The per-file line's text, the counters' update and the record; caller holds the lock.
+std::string finishLocked(const cRunReport_file& file, uint32_t code, bool* recordLost) {
     cRunReport_counts& c = g_report.counts;
     if (!file.isLog) {
         ++c.others;
@@ -104,11 +155,19 @@ std::string finishLocked(const cRunReport_file& file, uint32_t code) {
     const uint64_t frames = file.frames;
     const bool known = code == 0 && !file.repeated && file.traced;
     std::string what;
+    cRunRecordResult result = cRunRecordResult::CONVERTED;
     if (code != 0) {
         ++c.failed;
-        what = "no trace (failed with code " + std::to_string(code) + ")";
+        result = file.notALog ? cRunRecordResult::NOT_A_LOG : cRunRecordResult::FAILED;
+        what = std::string(file.notALog ? "no trace (not a log, " : "no trace (failed with ") +
+               "code " + std::to_string(code) + ")";
+    } else if (file.upToDate) {
+        ++c.upToDate;
+        result = cRunRecordResult::UP_TO_DATE;
+        what = "up to date";
     } else if (file.repeated) {
         ++c.repeated;
+        result = cRunRecordResult::REPEATED;
         what = "no trace (repeated file)";
     } else {
         ++c.converted;
@@ -117,19 +176,47 @@ std::string finishLocked(const cRunReport_file& file, uint32_t code) {
             what = trace + ", " + plural(frames, "frame", "frames");
         } else if (known) {
             ++c.withoutFrames;
+            result = cRunRecordResult::NO_CAN_FRAMES;
             what = "no trace (no CAN frames)";
         } else {
             what = "converted";
         }
     }
+    const cRunRecord record = recordOf(file, code, result);
+    *recordLost = !writeRecordLocked(record);
     char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f s",
-                  static_cast<double>(nowNs() - file.startNs) * 1e-9);
+    std::snprintf(seconds, sizeof seconds, "%.3f s", record.seconds);
     return file.input + " -> " + what + ", " +
            (file.containers.empty() ? std::string("plain") : file.containers) + ", " + seconds;
 }
 
 } // namespace
+
+bool cRunReport_openRecords(const std::string& path, std::string* reason) {
+    std::lock_guard<std::mutex> guard(g_report.lock);
+    if (g_report.recordsOwned) std::fclose(g_report.records);
+    g_report.records = nullptr;
+    g_report.recordsOwned = false;
+    g_report.recordsFailed = false;
+    g_report.recordsPath = path;
+    if (path == "-") {
+        g_report.records = stdout;
+        return true;
+    }
+    g_report.records = std::fopen(path.c_str(), "w");
+    if (!g_report.records) {
+        if (reason) *reason = std::strerror(errno);
+        return false;
+    }
+    g_report.recordsOwned = true;
+    return true;
+}
+
+void cRunReport_setRoots(const std::string& inputRoot, const std::string& outputRoot) {
+    std::lock_guard<std::mutex> guard(g_report.lock);
+    g_report.inputRoot = inputRoot;
+    g_report.outputRoot = outputRoot;
+}
 
 void cRunReport_begin(bool progress) {
     std::lock_guard<std::mutex> guard(g_report.lock);
@@ -168,22 +255,56 @@ void cRunReport_fileRepeated(cRunReport_file* file) {
     file->repeated = true;
 }
 
-void cRunReport_fileTrace(cRunReport_file* file, std::string_view traceName, uint64_t frames) {
+void cRunReport_fileUpToDate(cRunReport_file* file, std::string_view traceName) {
+    assert(file && file->active);
+    file->upToDate = true;
+    file->trace = traceName;
+}
+
+void cRunReport_fileNotALog(cRunReport_file* file) {
+    assert(file && file->active);
+    file->notALog = true;
+}
+
+void cRunReport_fileHeader(cRunReport_file* file, const std::string& device, uint32_t session,
+                           uint32_t split) {
+    assert(file && file->active);
+    file->headerKnown = true;
+    file->device = device;
+    file->session = session;
+    file->split = split;
+}
+
+void cRunReport_reason(cRunReport_file* file, std::string_view reason) {
+    assert(file && file->active);
+    if (file->reason.empty()) file->reason = reason;
+}
+
+void cRunReport_fileTrace(cRunReport_file* file, std::string_view traceName, uint64_t frames,
+                          uint64_t leftOut, bool deleted) {
     assert(file && file->active);
     file->traced = true;
     file->trace = traceName;
     file->frames = frames;
+    file->leftOut = leftOut;
+    file->deleted = deleted;
 }
 
 void cRunReport_fileEnd(cRunReport_file* file, uint32_t code) {
     assert(file && file->active && "fileEnd without fileStart");
     file->active = false;
     std::string line;
+    bool recordLost = false;
+    std::string recordsPath;
     {
         std::lock_guard<std::mutex> guard(g_report.lock);
-        line = finishLocked(*file, code);
+        line = finishLocked(*file, code, &recordLost);
         if (file->isLog) drawLocked(false);
+        if (recordLost) recordsPath = g_report.recordsPath;
     }
+    if (recordLost)
+        ZF_LOGE("Could not write the run report %s: %s; it ends before %s", recordsPath.c_str(),
+                std::strerror(errno), file->input.c_str());
     if (!line.empty()) ZF_LOGD("%s", line.c_str());
 }
 
@@ -199,6 +320,12 @@ void cRunReport_end() {
     }
     zf_log_set_line_wrapper(nullptr);
     ZF_LOGI("%s", cRunReport_summary(counts, seconds).c_str());
+    std::lock_guard<std::mutex> guard(g_report.lock);
+    if (g_report.records && !g_report.recordsFailed && std::fflush(g_report.records) != 0)
+        g_report.recordsFailed = true;
+    if (g_report.recordsOwned) std::fclose(g_report.records);
+    g_report.records = nullptr;
+    g_report.recordsOwned = false;
 }
 
 cRunReport_counts cRunReport_getCounts() {
@@ -210,14 +337,16 @@ std::string cRunReport_summary(const cRunReport_counts& c, double seconds) {
     char time[32];
     std::snprintf(time, sizeof time, "%.1f s", seconds);
     return std::to_string(c.converted) + " converted, " + std::to_string(c.failed) + " failed, " +
-           std::to_string(c.repeated) + " repeated skipped, " + std::to_string(c.withoutFrames) +
-           " without CAN frames, " + plural(c.others, "other file", "other files") +
-           " left alone, " + plural(c.frames, "CAN frame", "CAN frames") + " written, " + time;
+           std::to_string(c.repeated) + " repeated skipped, " +
+           (c.upToDate > 0 ? std::to_string(c.upToDate) + " up to date, " : std::string()) +
+           std::to_string(c.withoutFrames) + " without CAN frames, " +
+           plural(c.others, "other file", "other files") + " left alone, " +
+           plural(c.frames, "CAN frame", "CAN frames") + " written, " + time;
 }
 
 std::string cRunReport_progressText(const cRunReport_counts& c, double seconds,
                                     const std::string& current, int width) {
-    const uint64_t done = c.converted + c.failed + c.repeated;
+    const uint64_t done = c.converted + c.failed + c.repeated + c.upToDate;
     char head[96];
     std::snprintf(head, sizeof head, "%" PRIu64 " done, %" PRIu64 " failed, %.1f MB/s: ", done,
                   c.failed, seconds > 0 ? static_cast<double>(c.inputBytes) / 1e6 / seconds : 0.0);

@@ -17,13 +17,15 @@ namespace {
 const char* const usageText =
     "Usage: kelvane [--help] [-v|--version] [--verbosity=<n>] [--non-interactive] "
     "[-d|--delete-converted] [-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] "
-    "[-p|--password-file=<file>] [-f|--trace-format={version1,version2,asc,blf,candump,csv}] "
+    "[-u|--update] [--report=<file>] [-p|--password-file=<file>] "
+    "[-f|--trace-format={version1,version2,asc,blf,candump,csv}] "
     "[-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>] file(s)/folder(s)\n"
     "\n"
     "  --help                                   display this help and exit\n"
     "  -v, --version                            display tool version and exit\n"
-    "  --verbosity=<n>                          verbosity of logging messages from 0 to 4, with 0 "
-    "being fatal messages only 4 being all messages including debug information. defaults to 3\n"
+    "  --verbosity=<n>                          verbosity of logging messages from 0 to 5, with 0 "
+    "being fatal messages only, 4 and 5 being all messages including debug information. defaults "
+    "to 3\n"
     "  --non-interactive                        does not print any progress output\n"
     "  -d, --delete-converted                   deletes files after conversion if specified\n"
     "  -X, --no-append-root                     do not add \"_out\" when converting folders\n"
@@ -31,6 +33,10 @@ const char* const usageText =
     "entire file\n"
     "  -j, --jobs=<n>                           number of log files converted at once, 0 for one "
     "per online processor. defaults to 1\n"
+    "  -u, --update                             convert only log files whose trace is missing or "
+    "older than the log\n"
+    "  --report=<file>                          write one JSON line per log file to this file, - "
+    "for standard output\n"
     "  -p, --password-file=<file>               where to find device passwords for encrypted "
     "files, defaults to \"passwords.json\"\n"
     "  -f, --trace-format={version1,version2,asc,blf,candump,csv} which output format to write: "
@@ -154,7 +160,8 @@ TEST(cLogReaderCLI, ParseErrorsAndTheirStatuses) {
     EXPECT_EQ(std::count(tooMany.begin(), tooMany.end(), '\n'), 20);
     EXPECT_EQ(tooMany.substr(tooMany.size() - 37), "\nkelvane: too many errors to display\n");
     EXPECT_EQ(parse({"-O", "a.MF4", "b.MF4"}).log,
-              "I 0 password(s) loaded\nE Invalid output path: " + s.dir + "a.MF4\n");
+              "I 0 password(s) loaded\nE Invalid output path: " + s.dir +
+                  "a.MF4: it is not a folder\n");
 }
 
 // What a successful parse set, in one line: options, trace format, log level, root, inputs

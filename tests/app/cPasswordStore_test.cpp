@@ -14,9 +14,12 @@
 namespace {
 
 // The scanner must find exactly what the expression finds; std::regex is the reference on
-// short texts (on long ones it runs out of stack).
+// short texts (on long ones it runs out of stack). A password is a JSON string, or, where that
+// finds no end on its line, everything up to the next quote (the old reading).
 TEST(cPasswordStore, ScannerAgreesWithTheExpression) {
-    const std::regex expression("\\s*\"(default|[a-fA-F\\d]*)\"\\s*:\\s*\"(.*?)\"\\s*,?\\s*");
+    const std::regex expression("\\s*\"(default|[a-fA-F\\d]*)\"\\s*:\\s*"
+                                "(?:\"((?:[^\"\\\\\\r\\n]|\\\\[^\\r\\n])*)\"|\"([^\"\\r\\n]*)\")"
+                                "\\s*,?\\s*");
     const char alphabet[] = "\"\"\":, \n\r\taF09ux\\{";
     const char* pieces[] = {"default", "\"default\"", "\":\"", "\" : \"", "\"AB\""};
     std::mt19937 random(7);
@@ -30,8 +33,8 @@ TEST(cPasswordStore, ScannerAgreesWithTheExpression) {
         std::string expected, found;
         for (auto it = std::sregex_iterator(text.begin(), text.end(), expression);
              it != std::sregex_iterator(); ++it)
-            expected += (*it)[1].str() + "=" + (*it)[2].str() + "@" +
-                        std::to_string(it->position() + it->length()) + ";";
+            expected += (*it)[1].str() + "=" + ((*it)[2].matched ? (*it)[2] : (*it)[3]).str() +
+                        "@" + std::to_string(it->position() + it->length()) + ";";
         size_t from = 0, end = 0;
         std::string_view key, password;
         for (; cPasswordStore_findEntry(text, from, &end, &key, &password); from = end)
@@ -43,6 +46,63 @@ TEST(cPasswordStore, ScannerAgreesWithTheExpression) {
     EXPECT_EQ(cPasswordStore_scan(&store, std::string(1000000, ' ') + "\"default\":\"" +
                                               std::string(1000000, 'p') + "\""),
               1u);
+}
+
+// JSON string escapes as json.dump and jq write them, decoded to UTF-8; what JSON does not
+// know is refused, so the text is then taken as it stands.
+TEST(cPasswordStore, DecodesJsonEscapes) {
+    const struct {
+        const char* written;
+        bool ok;
+        const char* decoded;
+    } cases[] = {
+        {"plain", true, "plain"},
+        {"a\\\\b\\\"c\\/d", true, "a\\b\"c/d"},
+        {"\\b\\f\\n\\r\\t", true, "\b\f\n\r\t"},
+        {"\\u00e4\\u00C4x", true, "\xC3\xA4\xC3\x84x"},
+        {"\\u20ac", true, "\xE2\x82\xAC"},
+        {"\\ud83d\\ude00", true, "\xF0\x9F\x98\x80"}, // a surrogate pair
+        {"\\u0041\\u007f", true, "A\x7F"},
+        {"C:\\data", false, ""}, // no JSON escape: an old file's backslash
+        {"tail\\", false, ""},   // a backslash with nothing after it
+        {"\\u12", false, ""},    // too few digits
+        {"\\u12g4", false, ""},  // no hexadecimal digit
+        {"\\ud83d", false, ""},  // the first half of a pair alone
+        {"\\ud83dx\\ude00", false, ""},
+        {"\\ude00", false, ""},        // the second half alone
+        {"\\ud83d\\u0041", false, ""}, // a pair's second half that is none
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        EXPECT_EQ(cPasswordStore_decode(c.written, &out), c.ok) << c.written;
+        if (c.ok) {
+            EXPECT_EQ(out, c.decoded) << c.written;
+        }
+    }
+
+    // The store keeps the decoded password and, where it differs, the raw text; an old-style
+    // password ending in a backslash ends at its quote.
+    cPasswordStore store;
+    EXPECT_EQ(cPasswordStore_scan(&store, "{\"00000001\": \"a\\\\b\\\"c\\u00e4\",\n"
+                                          " \"00000002\": \"C:\\new\",\n"
+                                          " \"00000003\": \"C:\\data\",\n"
+                                          " \"default\": \"end\\\",\n}"),
+              4u);
+    const cPasswordStore_choice one = cPasswordStore_choose(&store, 1);
+    EXPECT_EQ(*one.password, "a\\b\"c\xC3\xA4");
+    EXPECT_EQ(*one.raw, "a\\\\b\\\"c\\u00e4");
+    EXPECT_EQ(one.entry, "00000001");
+    const cPasswordStore_choice two = cPasswordStore_choose(&store, 2);
+    EXPECT_EQ(*two.password, "C:\new");
+    EXPECT_EQ(*two.raw, "C:\\new");
+    const cPasswordStore_choice three = cPasswordStore_choose(&store, 3);
+    EXPECT_EQ(*three.password, "C:\\data");
+    EXPECT_EQ(three.raw, nullptr);
+    const cPasswordStore_choice other = cPasswordStore_choose(&store, 0xABCD);
+    EXPECT_EQ(other.entry, "default");
+    EXPECT_EQ(*other.password, "end\\");
+    cPasswordStore empty;
+    EXPECT_EQ(cPasswordStore_choose(&empty, 1).password, nullptr);
 }
 
 // Every kind of path a user can name, as -p and as the default file: what is logged, the

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/cRunRecord.h"
 #include "app/cRunReport.h"
 
 namespace {
@@ -28,6 +29,56 @@ TEST(cRunReport, ProgressTextFitsItsRoom) {
     }
     // Control characters in a file name cannot move the cursor.
     EXPECT_EQ(cRunReport_progressText(c, 2.0, "a\rb\x1b[2Jc\n", 0), head + "a?b?[2Jc?");
+}
+
+// Paths may hold any byte; every record line stays one line of valid JSON: quotes, backslashes
+// and control characters escaped, valid UTF-8 kept, other bytes as \u00XX.
+TEST(cRunReport, RecordLinesAreJsonForAnyPath) {
+    const struct {
+        std::string text, json;
+    } cases[] = {
+        {"plain/a.MF4", "\"plain/a.MF4\""},
+        {"q\"b\\s", "\"q\\\"b\\\\s\""},
+        {std::string("n\nt\tz\0e\x7f", 8), "\"n\\u000at\\u0009z\\u0000e\\u007f\""},
+        {"\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80", "\"\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80\""},
+        {"\xC3", "\"\\u00c3\""},                                  // cut sequence
+        {"\xC0\xAF", "\"\\u00c0\\u00af\""},                       // overlong
+        {"\xED\xA0\x80", "\"\\u00ed\\u00a0\\u0080\""},            // surrogate
+        {"\xF4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""}, // past U+10FFFF
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        cRunRecord_appendString(&out, c.text);
+        EXPECT_EQ(out, c.json);
+    }
+
+    cRunRecord r;
+    r.input = "/data/logs/a.MFE";
+    r.result = cRunRecordResult::FAILED;
+    r.status = 2;
+    r.message = "Could not decrypt file logs/a.MFE";
+    r.containers = {"compressed", "encrypted"};
+    r.bytes = 1234;
+    r.seconds = 0.25;
+    EXPECT_EQ(cRunRecord_json(r),
+              "{\"input\":\"/data/logs/a.MFE\",\"output\":null,\"result\":\"failed\",\"status\":2,"
+              "\"message\":\"Could not decrypt file logs/a.MFE\",\"frames\":0,\"left_out\":0,"
+              "\"containers\":[\"compressed\",\"encrypted\"],\"device\":null,\"session\":null,"
+              "\"split\":null,\"bytes\":1234,\"seconds\":0.250,\"deleted\":false}\n");
+    r.output = "/out/a_CAN.trc";
+    r.result = cRunRecordResult::UP_TO_DATE;
+    r.message.clear();
+    r.containers.clear();
+    r.headerKnown = true;
+    r.device = "0000ABCD";
+    r.session = 3;
+    r.split = 7;
+    EXPECT_EQ(
+        cRunRecord_json(r),
+        "{\"input\":\"/data/logs/a.MFE\",\"output\":\"/out/a_CAN.trc\",\"result\":\"up-to-date\","
+        "\"status\":2,\"message\":null,\"frames\":0,\"left_out\":0,\"containers\":[],"
+        "\"device\":\"0000ABCD\",\"session\":3,\"split\":7,\"bytes\":1234,\"seconds\":0.250,"
+        "\"deleted\":false}\n");
 }
 
 } // namespace

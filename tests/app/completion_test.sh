@@ -31,6 +31,8 @@ expect "kelvane --trace-format=" "asc blf candump csv version1 version2"
 expect "kelvane --no" "--no-append-root --non-interactive"
 expect "kelvane -O lo" "logs logs_out"
 expect "kelvane -p k" "keys.json"
+expect "kelvane --report k" "keys.json"
+expect "kelvane --up" "--update"
 expect "kelvane -b " ""
 expect "kelvane -d lo" "log.MF4 logs logs_out"
 exit $failed

@@ -133,7 +133,7 @@ TEST(kelvaneRun, ProgressOnlyOnATerminal) {
                                   "frames, plain, \\d+\\.\\d{3} s\\n"),
               logCount);
     for (const char* line : {"00000030b\\.MF4 -> no trace \\(repeated file\\)",
-                             "bad\\.MF4 -> no trace \\(failed with code 8\\)",
+                             "bad\\.MF4 -> no trace \\(not a log, code 8\\)",
                              "lin\\.MF4 -> no trace \\(no CAN frames\\)"})
         EXPECT_EQ(countMatches(lines, std::string("D logs/") + line), 1) << line;
     EXPECT_EQ(countMatches(lines, "notes\\.txt"), 0);

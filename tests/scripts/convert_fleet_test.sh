@@ -4,7 +4,8 @@
 # byte for byte, and so must the exit status, the inputs left behind and the warning and
 # error lines (compared as sets: the fleet script writes each device's lines together,
 # and the loose files' after the device folders; its runs name paths from the fleet folder
-# on, where the plain run starts with the fleet's own name).
+# on, where the plain run starts with the fleet's own name). The fleet's total line must be
+# the plain run's summary, and its one report the plain run's, record for record.
 #
 #   convert_fleet_test.sh KELVANE KVGEN KVPACK
 # Exit status 77 (skipped) when GNU parallel is not installed.
@@ -48,14 +49,15 @@ cp -a "$fleet" "$work/plain/"
 cp -a "$fleet" "$work/fleet/"
 
 plain_status=0
-(cd "$work/plain" && "$kelvane" -O out fleet -d 2>"$work/plain.err") || plain_status=$?
+(cd "$work/plain" && "$kelvane" -O out fleet -d --report=../plain.jsonl 2>"$work/plain.err") ||
+  plain_status=$?
 fleet_status=0
-(cd "$work/fleet" && "$script" -j 2 -S : -O out --kelvane "$kelvane" fleet -- -d 2>"$work/fleet.err") ||
-  fleet_status=$?
+(cd "$work/fleet" && "$script" -j 2 -S : -O out --kelvane "$kelvane" --report ../fleet.jsonl \
+  fleet -- -d 2>"$work/fleet.err") || fleet_status=$?
 
 fail=0
 problems() {
-  sed -E -n '/^[^ ]+ [^ ]+ +[0-9]+ +[0-9]+ [WEF] /{s/^[^ ]+ [^ ]+ +[0-9]+ +[0-9]+ //;s/ fleet\// /;p}' "$1" |
+  sed -E -n '/^[^ ]+ [^ ]+ +[0-9]+ +[0-9]+ [WEF] /{s/^[^ ]+ [^ ]+ +[0-9]+ +[0-9]+ //;s/ fleet\// /;s#/(plain|fleet)/passwords#/passwords#;p}' "$1" |
     LC_ALL=C sort
 }
 [ "$plain_status" -eq 10 ] || { echo "plain run: status $plain_status, expected 10"; fail=1; }
@@ -65,6 +67,19 @@ diff -r "$work/plain/out" "$work/fleet/out" || { echo "trace trees differ"; fail
 diff -r "$work/plain/fleet" "$work/fleet/fleet" || { echo "inputs left behind differ"; fail=1; }
 diff <(problems "$work/plain.err") <(problems "$work/fleet.err") ||
   { echo "warning and error lines differ"; fail=1; }
+# Summary and total without their time; records without theirs, and with one folder name.
+summary() { sed -E -n "s/^.* I ([0-9]+ converted, .*), [0-9.]+ s\$/\1/p" "$1" | tail -n 1; }
+total() { sed -E -n "s/^convert-fleet: ([0-9]+ converted, .*), [0-9.]+ s\$/\1/p" "$1"; }
+records() {
+  sed -E "s/,\"seconds\":[0-9.]+//; s#$work/(plain|fleet)/#$work/X/#g; s#(of|file|:) fleet/#\\1 #" "$1"
+}
+[ -n "$(total "$work/fleet.err")" ] || { echo "no total line"; fail=1; }
+[ "$(total "$work/fleet.err")" = "$(summary "$work/plain.err")" ] ||
+  { echo "total line differs from the plain run's summary"; fail=1; }
+[ "$(wc -l <"$work/fleet.jsonl")" -eq 23 ] ||
+  { echo "$(wc -l <"$work/fleet.jsonl") records, expected 23"; fail=1; }
+diff <(records "$work/plain.jsonl") <(records "$work/fleet.jsonl") ||
+  { echo "reports differ"; fail=1; }
 traces=$(find "$work/fleet/out" -name '*_CAN.trc' | wc -l)
 left=$(find "$work/fleet/fleet" -type f | wc -l)
 # 18 splits, the compressed log and the loose log are converted and deleted; the encrypted,
