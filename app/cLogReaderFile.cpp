@@ -39,9 +39,9 @@ struct FileJob {
     std::shared_ptr<cLogReaderNameTurn> turn;           // this file's, for the later ones
     cRunReport_file report;
 
-    uint32_t code = cLogReader_CONVERSION_FAILED; // until the file is known to have converted
-    bool done = false;                            // failed or finished before its header
-    cFS_identity identity{};                      // of the input before it was opened
+    uint32_t code = cExitStatus_CONVERSION_FAILED; // until the file is known to have converted
+    bool done = false;                             // failed or finished before its header
+    cFS_identity identity{};                       // of the input before it was opened
     bool identified = false;
     cIO* stream = nullptr;
     cMdf* mdf = nullptr;
@@ -87,17 +87,17 @@ uint32_t unwrapContainers(FileJob* job, cIO** stream) {
         if (!cGenericFile_readHeader(*stream, &header)) {
             // A plain input: the block a container left to this thread is not needed now.
             if (outermost) cIO_memoryAlloc_releaseKept();
-            return cLogReader_OK;
+            return cExitStatus_OK;
         }
         cIO* inner = nullptr;
-        uint32_t failure = cLogReader_OK;
+        uint32_t failure = cExitStatus_OK;
         if (header.type == cGenericFile_TYPE_COMPRESSED) {
             ZF_LOGI("Found compressed file");
             cRunReport_container(&job->report, "compressed");
             inner = cGenericFile_compressed_open(*stream, &header, &budget);
             if (!inner) {
                 ZF_LOGE("Could not decompress file");
-                failure = cLogReader_DECOMPRESS_FAILED;
+                failure = cExitStatus_DECOMPRESS_FAILED;
             }
         } else if (header.type == cGenericFile_TYPE_ENCRYPTED) {
             ZF_LOGI("Found encrypted file");
@@ -106,24 +106,25 @@ uint32_t unwrapContainers(FileJob* job, cIO** stream) {
                 cPasswordStore_getForDevice(&job->reader->options->passwords, header.serialNumber);
             if (!password) {
                 ZF_LOGE("No password found for device %08X", header.serialNumber);
-                failure = cLogReader_DECRYPT_FAILED;
+                failure = cExitStatus_DECRYPT_FAILED;
             } else {
                 inner = cGenericFile_encrypted_open(*stream, &header, password->data(),
                                                     password->size(), &budget);
                 if (!inner) {
                     ZF_LOGE("Could not decrypt file");
-                    failure = cLogReader_DECRYPT_FAILED;
+                    failure = cExitStatus_DECRYPT_FAILED;
                 }
             }
         } else {
-            failure = cLogReader_CONVERSION_FAILED;
+            failure = cExitStatus_CONVERSION_FAILED;
         }
         // A mapped file that shrank while it was unwrapped fails here.
-        if (cIO_close(*stream) != 0 && failure == cLogReader_OK)
-            failure = cLogReader_CONVERSION_FAILED;
+        if (cIO_close(*stream) != 0 && failure == cExitStatus_OK)
+            failure = cExitStatus_CONVERSION_FAILED;
         *stream = inner;
-        if (failure != cLogReader_OK) {
-            cIO_close(inner);
+        if (failure != cExitStatus_OK) {
+            // Content read only, and the file has failed already: its close changes nothing.
+            (void)cIO_close(inner);
             *stream = nullptr;
             return failure;
         }
@@ -135,21 +136,17 @@ bool readFileHeader(cMdf* mdf, cLogReaderFileInfo* info) {
     const cMdfBlock_ID_obj_t* id = carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root);
     if (!id) {
         ZF_LOGE("Could not read ID block");
+    } else if (!carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id->hd)) {
+        ZF_LOGE("Could not read HD block");
     } else {
-        const cMdfBlock_HD_obj_t* hd = carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id->hd);
-        if (!hd) {
-            ZF_LOGE("Could not read HD block");
-        } else {
-            info->startTime = static_cast<double>(cMdfBlock_HD_getStartTimeNs(hd) / 1000) * 1e-6;
-            cMdfMetaDataMap meta = cMdf_getMetaData(mdf);
-            for (const auto& [path, item] : meta) {
-                if (item.name == "serial number")
-                    info->serialNumber = item.value;
-                else if (item.name == "session")
-                    info->session = parseUnsigned(item.value);
-                else if (item.name == "split")
-                    info->split = parseUnsigned(item.value);
-            }
+        cMdfMetaDataMap meta = cMdf_getMetaData(mdf);
+        for (const auto& [path, item] : meta) {
+            if (item.name == "serial number")
+                info->serialNumber = item.value;
+            else if (item.name == "session")
+                info->session = parseUnsigned(item.value);
+            else if (item.name == "split")
+                info->split = parseUnsigned(item.value);
         }
     }
     return !info->serialNumber.empty() && info->session != 0 && info->split != 0;
@@ -232,7 +229,7 @@ void prepare(cJobTask* task) {
     if (!outputFolderSafe(reader, folder)) return failFile(job, job->code);
     if (reader->createDirs) cFS_mkdirs(reader->outputFs, folder);
 
-    job->info = cLogReaderFileInfo{job->input, job->base, std::string(), 0.0, 0, 0};
+    job->info = cLogReaderFileInfo{job->input, job->base, std::string(), 0, 0};
     // What the file is before it is read: deleting it later needs it to be still that file.
     job->identified = cFS_identify(reader->inputFs, job->input, true, &job->identity);
     cIO* stream = cFS_open(reader->inputFs, job->input, cFS_ACCESS_READ | cFS_ACCESS_FLAG4);
@@ -244,11 +241,11 @@ void prepare(cJobTask* task) {
     stream = cIO_input_open(stream, reader->options->bufferSize);
     if (!stream) return failFile(job, job->code);
     const uint32_t unwrapped = unwrapContainers(job, &stream);
-    if (unwrapped != cLogReader_OK) return failFile(job, unwrapped);
+    if (unwrapped != cExitStatus_OK) return failFile(job, unwrapped);
     job->mdf = cMdf_open(stream);
     if (!job->mdf) {
         ZF_LOGE("Could not open MDF");
-        cIO_close(stream);
+        (void)cIO_close(stream); // read only, and the file has failed already
         return failFile(job, job->code);
     }
     job->stream = stream;
@@ -303,14 +300,14 @@ void convert(cJobTask* task) {
     }
     job->stream = nullptr;
     if (job->repeated) {
-        job->code = cLogReader_OK;
+        job->code = cExitStatus_OK;
     } else if (!job->converted) {
         // Whatever the converter finished for this file must not look like a complete
         // conversion of it.
         if (conv && conv->vt->dropFile) conv->vt->dropFile(conv, &job->info);
-        failFile(job, cLogReader_CONVERSION_FAILED);
+        failFile(job, cExitStatus_CONVERSION_FAILED);
     } else {
-        job->code = cLogReader_OK;
+        job->code = cExitStatus_OK;
         job->summarised = conv->vt->summary && conv->vt->summary(conv, &job->held);
     }
     if (conv) giveConverter(reader, conv);
@@ -319,35 +316,21 @@ void convert(cJobTask* task) {
 void commit(cJobTask* task) {
     FileJob* job = jobOf(task);
     cLogReader* reader = job->reader;
-    cLogReaderOutcome outcome = job->code != cLogReader_OK ? cLogReaderOutcome::FAILED
-                                : job->repeated            ? cLogReaderOutcome::REPEATED
-                                                           : cLogReaderOutcome::CONVERTED;
-    std::string_view outputPath;
-    uint64_t framesWritten = 0;
-    bool deleted = false;
-    if (outcome == cLogReaderOutcome::CONVERTED) {
+    if (job->code == cExitStatus_OK && !job->repeated) {
         {
             std::lock_guard<std::mutex> guard(reader->lock);
             reader->traceOwners.emplace(job->base, job->input);
         }
-        if (job->summarised) {
-            framesWritten = job->held.framesWritten;
-            outputPath = job->held.outputPath;
-            if (outputPath.empty()) outcome = cLogReaderOutcome::NO_CAN_FRAMES;
-        }
-        // Only a file whose conversion fully succeeded is ever deleted.
+        // Only a file whose conversion fully succeeded is ever deleted. A kept input is no
+        // failure of the file: the deletion's own message says why it stays.
         if (reader->options->deleteConverted) {
             const cInputDeletion deletion{reader->inputFs, reader->outputFs,
                                           job->summarised ? &job->held : nullptr};
-            deleted = cInputDeletion_run(&deletion, job->input,
-                                         job->identified ? &job->identity : nullptr);
+            (void)cInputDeletion_run(&deletion, job->input,
+                                     job->identified ? &job->identity : nullptr);
         }
-        cRunReport_fileTrace(&job->report, outputPath, framesWritten);
-    }
-    if (reader->reportFn) {
-        const cLogReaderFileReport report{job->input, outputPath,    outcome,
-                                          job->code,  framesWritten, deleted};
-        reader->reportFn(reader->reportContext, report);
+        cRunReport_fileTrace(&job->report, job->summarised ? job->held.outputPath : "",
+                             job->summarised ? job->held.framesWritten : 0);
     }
     cRunReport_fileEnd(&job->report, job->code);
     std::lock_guard<std::mutex> guard(reader->lock);
