@@ -224,13 +224,6 @@ bool cArgTable_add(cArgTable* table, cArgOption* option) {
     return true;
 }
 
-cArgOption* cArgTable_find(cArgTable* table, std::string_view longName) {
-    if (!table) return nullptr;
-    for (auto& entry : table->entries)
-        if (entry->longName == longName) return entry.get();
-    return nullptr;
-}
-
 bool cArgTable_parse(cArgTable* table, int argc, const char* const* argv) {
     if (!table) return false;
     try {

@@ -110,8 +110,6 @@ void cArgOption_dtor(cArgOption* option);
 // Appends an entry and takes ownership; false (and the entry freed) when the list cannot
 // grow or the entry is null.
 bool cArgTable_add(cArgTable* table, cArgOption* option);
-// The entry with that long name (exact), or null.
-cArgOption* cArgTable_find(cArgTable* table, std::string_view longName);
 
 // Scans argv[1..argc-1], then checks counts and runs the check callbacks. Resets counts,
 // values and errors first. False when any error was recorded.

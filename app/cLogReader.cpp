@@ -39,14 +39,14 @@ uint32_t walkFolder(cLogReader* reader, const std::string& input, const std::str
             if (!cFS_identity_sameFile(above, here)) continue;
             ZF_LOGW("Skipped folder %.*s: a link back to a folder that holds it", (int)input.size(),
                     input.data());
-            return cLogReader_OK;
+            return cExitStatus_OK;
         }
     }
     cFS_entrySet entries;
     if (!cFS_list(reader->inputFs, input, &entries)) {
         ZF_LOGE("Could not list folder %.*s: %s", (int)input.size(), input.data(),
                 std::strerror(errno));
-        return cLogReader_CONVERSION_FAILED;
+        return cExitStatus_CONVERSION_FAILED;
     }
     if (identified) reader->walkPath.push_back(here);
     // What each entry is as it is listed: the walk may reach it only after other files'
@@ -60,7 +60,7 @@ uint32_t walkFolder(cLogReader* reader, const std::string& input, const std::str
         if (identifyEntries && !cFS_identify(reader->inputFs, child, true, &id)) continue;
         listing.emplace_back(e.name, id);
     }
-    uint32_t code = cLogReader_OK;
+    uint32_t code = cExitStatus_OK;
     for (const auto& [name, id] : listing)
         code |= handleInputPath(reader, childPath(input, name), childPath(output, name),
                                 identifyEntries ? &id : nullptr);
@@ -110,8 +110,8 @@ uint32_t handleFile(cLogReader* reader, const std::string& input, const std::str
     if (!cLogReader_isLogExtension(cFS_getExtension(input))) {
         cRunReport_file other;
         cRunReport_fileStart(&other, input, false, size);
-        cRunReport_fileEnd(&other, cLogReader_OK);
-        return cLogReader_OK;
+        cRunReport_fileEnd(&other, cExitStatus_OK);
+        return cExitStatus_OK;
     }
     std::string base = output;
     std::string_view outExt = cFS_getExtension(output);
@@ -119,33 +119,33 @@ uint32_t handleFile(cLogReader* reader, const std::string& input, const std::str
         base.resize(base.size() >= outExt.size() + 1 ? base.size() - outExt.size() - 1 : 0);
     // Its code reaches the run's result through its commit.
     cLogReader_submitFile(reader, input, base, size);
-    return cLogReader_OK;
+    return cExitStatus_OK;
 }
 
 uint32_t handleInputPath(cLogReader* reader, const std::string& input, const std::string& output,
                          const cFS_identity* listed) {
-    if (metAgainAfterDeletion(reader, input, listed)) return cLogReader_OK;
+    if (metAgainAfterDeletion(reader, input, listed)) return cExitStatus_OK;
     cFS_statRecord st{};
     if (!cFS_stat(reader->inputFs, input, &st)) {
         ZF_LOGF("Error during stat of %.*s, exiting", (int)input.size(), input.data());
         // The path was not converted: say so in the exit status.
-        return cLogReader_BAD_PATH;
+        return cExitStatus_BAD_PATH;
     }
     switch (st.type) {
     case cFS_TYPE_FOLDER:
         return walkFolder(reader, input, output);
     case cFS_TYPE_MISSING:
         ZF_LOGW("Could not find input file/folder %.*s", (int)input.size(), input.data());
-        return cLogReader_MISSING;
+        return cExitStatus_MISSING;
     case cFS_TYPE_FILE:
         return handleFile(reader, input, output, st.size);
     default:
-        return cLogReader_BAD_PATH;
+        return cExitStatus_BAD_PATH;
     }
 }
 
 uint32_t processInputs(cLogReader* reader, const std::vector<std::string>& inputs) {
-    uint32_t total = cLogReader_OK;
+    uint32_t total = cExitStatus_OK;
     for (const std::string& input : inputs) {
         std::string output = input;
         if (!reader->options->noAppendRoot) {
@@ -155,8 +155,8 @@ uint32_t processInputs(cLogReader* reader, const std::vector<std::string>& input
                 // The files handed over before still finish, as they would have one by one.
                 drain(reader);
                 std::lock_guard<std::mutex> guard(reader->lock);
-                reader->filesCode = cLogReader_OK;
-                return cLogReader_BAD_PATH;
+                reader->filesCode = cExitStatus_OK;
+                return cExitStatus_BAD_PATH;
             }
             if (st.type == cFS_TYPE_FOLDER) {
                 size_t slash = output.find('/');
@@ -169,7 +169,7 @@ uint32_t processInputs(cLogReader* reader, const std::vector<std::string>& input
         if (leavesOutputRoot(output)) {
             ZF_LOGE("Not converted: %.*s would be written outside the output folder",
                     (int)input.size(), input.data());
-            total |= cLogReader_CONVERSION_FAILED;
+            total |= cExitStatus_CONVERSION_FAILED;
             continue;
         }
         total |= handleInputPath(reader, input, output, nullptr);
@@ -199,24 +199,18 @@ void cLogReader_addConverter(cLogReader* reader, cBusLayer* converter) {
     reader->freeConverters.push_back(converter);
 }
 
-void cLogReader_setReportFn(cLogReader* reader, cLogReader_reportFn fn, void* context) {
-    assert(reader);
-    reader->reportFn = fn;
-    reader->reportContext = context;
-}
-
 void cLogReader_dtor(cLogReader* reader) {
     delete reader;
 }
 
 uint32_t cLogReader_process(cLogReader* reader, const std::vector<std::string>& inputs) {
-    if (!reader) return cLogReader_OK;
+    if (!reader) return cExitStatus_OK;
     // As many files at once as asked for, and no more than there are converters for them.
     unsigned workers = cJobPool_workersFor(reader->options->jobs);
     if (workers > reader->freeConverters.size())
         workers = static_cast<unsigned>(reader->freeConverters.size());
     reader->pool = cJobPool_ctor(workers, workers * kWindowPerWorker);
-    if (!reader->pool) return cLogReader_CONVERSION_FAILED;
+    if (!reader->pool) return cExitStatus_CONVERSION_FAILED;
     // With workers, files log into buffers written out in visiting order; the walk's own
     // lines must wait for their place too.
     reader->capturing = workers > 1;

@@ -168,7 +168,7 @@ bool openReport(cLogReaderCLI* cli, const std::string& path, int* status) {
     std::string reason;
     if (!cRunReport_openRecords(path, &reason)) {
         ZF_LOGE("Could not write the run report %s: %s", path.c_str(), reason.c_str());
-        *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
+        *status = cExitStatus_BAD_ARGUMENTS;
         return false;
     }
     cRunReport_setRoots(cli->root, cli->outputFs->root);
@@ -194,19 +194,19 @@ bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int
         if (first.error == cArg_ERR_BADINT) {
             ZF_LOGE("%s: \"%s\" is not a number", optionName(first.option).c_str(),
                     first.value.c_str());
-            *status = cLogReaderCLI_STATUS_BAD_NUMBER;
+            *status = cExitStatus_BAD_NUMBER;
             return false;
         }
         if (first.error == cArg_ERR_MISSING_VALUE) {
             ZF_LOGE("%s needs a value", optionName(first.option).c_str());
-            *status = cLogReaderCLI_STATUS_MISSING_VALUE;
+            *status = cExitStatus_MISSING_VALUE;
             return false;
         }
         std::string text;
         cArgTable_errorText(table, cLogReaderCLI_programName, &text);
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
-        *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
+        *status = cExitStatus_BAD_ARGUMENTS;
         return false;
     }
     int level = ZF_LOG_INFO;
@@ -214,7 +214,7 @@ bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int
         const int32_t verbosity = e.verbosity->ints.front();
         if (verbosity < 0 || verbosity > 5) {
             ZF_LOGE("verbosity %d is outside 0 to 5", static_cast<int>(verbosity));
-            *status = cLogReaderCLI_STATUS_BAD_NUMBER;
+            *status = cExitStatus_BAD_NUMBER;
             return false;
         }
         level = verbosityLevel(verbosity);
@@ -231,7 +231,7 @@ bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int
         if (jobs < 0 || jobs > cLogReaderCLI_MAX_JOBS) {
             ZF_LOGE("%s: %d is outside 0 to %d", optionName(e.jobs).c_str(), static_cast<int>(jobs),
                     cLogReaderCLI_MAX_JOBS);
-            *status = cLogReaderCLI_STATUS_BAD_NUMBER;
+            *status = cExitStatus_BAD_NUMBER;
             return false;
         }
         cli->options.jobs = static_cast<uint32_t>(jobs);
@@ -253,12 +253,6 @@ bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int
 }
 
 } // namespace
-
-cLogReaderCLI* cLogReaderCLI_ctor() {
-    cLogReaderCLI* cli = new (std::nothrow) cLogReaderCLI{};
-    if (cli) cLogReaderCLI_init(cli);
-    return cli;
-}
 
 bool cLogReaderCLI_init(cLogReaderCLI* cli) {
     if (!cli) return true;
@@ -287,14 +281,14 @@ bool cLogReaderCLI_parse(cLogReaderCLI* cli, int argc, const char* const* argv, 
         const int built = buildTable(cli, &table, argc, &entries);
         if (built == 2) return false;
         if (built == 1) {
-            *status = cLogReaderCLI_STATUS_NO_MEMORY;
+            *status = cExitStatus_NO_MEMORY;
             return false;
         }
         cArgTable_parse(&table, argc, argv);
         return interpret(cli, &table, entries, argc, status);
     } catch (const std::bad_alloc&) {
         ZF_LOGF("Out of memory while reading the command line");
-        *status = cLogReaderCLI_STATUS_NO_MEMORY;
+        *status = cExitStatus_NO_MEMORY;
         return false;
     }
 }
@@ -311,11 +305,6 @@ void cLogReaderCLI_drop(cLogReaderCLI* cli) {
     if (cli->inputFs) cFS_dtor(cli->inputFs);
     cli->inputFs = nullptr;
     cli->outputFs = nullptr;
-}
-
-void cLogReaderCLI_dtor(cLogReaderCLI* cli) {
-    cLogReaderCLI_drop(cli);
-    delete cli;
 }
 
 int cLogReaderCLI_folderCheckFn(cArgOption* option, void* list) {
@@ -391,7 +380,7 @@ bool setupInputs(cLogReaderCLI* cli, int* status) {
         std::string_view root;
         if (!cLogReaderCLI_findRoot(input, &root)) {
             ZF_LOGF("Could not find root for %.*s", static_cast<int>(input.size()), input.data());
-            *status = cLogReaderCLI_STATUS_NO_ROOT;
+            *status = cExitStatus_NO_ROOT;
             return false;
         }
         roots.insert(root);
@@ -399,7 +388,7 @@ bool setupInputs(cLogReaderCLI* cli, int* status) {
     }
     if (roots.empty() || (roots.size() > 1 && !sameFolder(roots))) {
         ZF_LOGF("No common root detected for all inputs");
-        *status = cLogReaderCLI_STATUS_NO_ROOT;
+        *status = cExitStatus_NO_ROOT;
         return false;
     }
     // The first input's spelling names the root; every input keeps the name below its own.
@@ -413,7 +402,7 @@ bool setupInputs(cLogReaderCLI* cli, int* status) {
     cli->inputFs = cFS_os_ctor(cli->root);
     if (!cli->inputFs) {
         ZF_LOGE("Could not open input folder %s: %s", cli->root.c_str(), whyNoFolder(cli->root));
-        *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
+        *status = cExitStatus_BAD_ARGUMENTS;
         return false;
     }
     cli->outputFs = cli->inputFs;
@@ -422,7 +411,7 @@ bool setupInputs(cLogReaderCLI* cli, int* status) {
         cFS* outputFs = cFS_os_ctor(output);
         if (!outputFs) {
             ZF_LOGE("Invalid output path: %s: %s", output.c_str(), whyNoFolder(output));
-            *status = cLogReaderCLI_STATUS_BAD_ARGUMENTS;
+            *status = cExitStatus_BAD_ARGUMENTS;
             return false;
         }
         cli->outputFs = outputFs;
@@ -438,7 +427,7 @@ bool cLogReaderCLI_setupInputs(cLogReaderCLI* cli, int* status) {
         return setupInputs(cli, status);
     } catch (const std::bad_alloc&) {
         ZF_LOGF("Out of memory while reading the command line");
-        *status = cLogReaderCLI_STATUS_NO_MEMORY;
+        *status = cExitStatus_NO_MEMORY;
         return false;
     }
 }

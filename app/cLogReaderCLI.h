@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/cArgParser.h"
+#include "app/cExitStatus.h"
 #include "app/cPasswordStore.h"
 #include "fs/cFS.h"
 
@@ -65,16 +66,6 @@ struct cLogReaderCLI {
     cFS* outputFs;
 };
 
-// Exit statuses the command line sets.
-enum {
-    cLogReaderCLI_STATUS_PASSWORD_FILE = 1,
-    cLogReaderCLI_STATUS_NO_MEMORY = 129,
-    cLogReaderCLI_STATUS_MISSING_VALUE = 130,
-    cLogReaderCLI_STATUS_BAD_NUMBER = 131,
-    cLogReaderCLI_STATUS_NO_ROOT = 132,
-    cLogReaderCLI_STATUS_BAD_ARGUMENTS = 134,
-};
-
 // Each file in flight holds a converter and what one file holds: a bound on what "jobs"
 // may ask for.
 constexpr int32_t cLogReaderCLI_MAX_JOBS = 256;
@@ -82,7 +73,6 @@ constexpr int32_t cLogReaderCLI_MAX_JOBS = 256;
 // The name in the usage line and in front of every error line.
 extern const char* const cLogReaderCLI_programName;
 
-cLogReaderCLI* cLogReaderCLI_ctor();
 bool cLogReaderCLI_init(cLogReaderCLI* cli);
 // True when the run may start. Help, version and errors are printed on standard output,
 // except a missing or non-numeric value and a verbosity out of range, which are logged
@@ -90,8 +80,6 @@ bool cLogReaderCLI_init(cLogReaderCLI* cli);
 // run that ends here (left alone otherwise).
 bool cLogReaderCLI_parse(cLogReaderCLI* cli, int argc, const char* const* argv, int* status);
 void cLogReaderCLI_drop(cLogReaderCLI* cli);
-// For objects made by cLogReaderCLI_ctor; a converter's object has its own dtor.
-void cLogReaderCLI_dtor(cLogReaderCLI* cli);
 
 // The root of one input: up to and including the slash before its last component (a final
 // slash does not count). False when there is none (nothing above the file-system root).

@@ -43,9 +43,9 @@ struct FileJob {
     std::shared_ptr<cLogReaderNameTurn> turn;           // this file's, for the later ones
     cRunReport_file report;
 
-    uint32_t code = cLogReader_CONVERSION_FAILED; // until the file is known to have converted
-    bool done = false;                            // failed or finished before its header
-    cFS_identity identity{};                      // of the input before it was opened
+    uint32_t code = cExitStatus_CONVERSION_FAILED; // until the file is known to have converted
+    bool done = false;                             // failed or finished before its header
+    cFS_identity identity{};                       // of the input before it was opened
     bool identified = false;
     cIO* stream = nullptr;
     cMdf* mdf = nullptr;
@@ -109,7 +109,7 @@ cIO* decrypt(FileJob* job, cIO* stream, const cGenericFile& header, cGenericFile
                       header.serialNumber, in, store->path.c_str());
         else
             fileError(job, "No password found for device %08X of %s", header.serialNumber, in);
-        *failure = cLogReader_DECRYPT_FAILED;
+        *failure = cExitStatus_DECRYPT_FAILED;
         return nullptr;
     }
     const cGenericFile_budget before = *budget;
@@ -125,7 +125,7 @@ cIO* decrypt(FileJob* job, cIO* stream, const cGenericFile& header, cGenericFile
                   "Could not decrypt file %s: the password of entry \"%s\" is wrong for device "
                   "%08X, or the file is damaged",
                   in, choice.entry.c_str(), header.serialNumber);
-        *failure = cLogReader_DECRYPT_FAILED;
+        *failure = cExitStatus_DECRYPT_FAILED;
     }
     return inner;
 }
@@ -142,10 +142,10 @@ uint32_t unwrapContainers(FileJob* job, cIO** stream) {
         if (!cGenericFile_readHeader(*stream, &header)) {
             // A plain input: the block a container left to this thread is not needed now.
             if (outermost) cIO_memoryAlloc_releaseKept();
-            return cLogReader_OK;
+            return cExitStatus_OK;
         }
         cIO* inner = nullptr;
-        uint32_t failure = cLogReader_OK;
+        uint32_t failure = cExitStatus_OK;
         const char* in = job->input.c_str();
         if (header.type == cGenericFile_TYPE_COMPRESSED) {
             ZF_LOGI("Found compressed file %s", in);
@@ -153,21 +153,22 @@ uint32_t unwrapContainers(FileJob* job, cIO** stream) {
             inner = cGenericFile_compressed_open(*stream, &header, &budget);
             if (!inner) {
                 fileError(job, "Could not decompress file %s", in);
-                failure = cLogReader_DECOMPRESS_FAILED;
+                failure = cExitStatus_DECOMPRESS_FAILED;
             }
         } else if (header.type == cGenericFile_TYPE_ENCRYPTED) {
             ZF_LOGI("Found encrypted file %s of device %08X", in, header.serialNumber);
             cRunReport_container(&job->report, "encrypted");
             inner = decrypt(job, *stream, header, &budget, &failure);
         } else {
-            failure = cLogReader_CONVERSION_FAILED;
+            failure = cExitStatus_CONVERSION_FAILED;
         }
         // A mapped file that shrank while it was unwrapped fails here.
-        if (cIO_close(*stream) != 0 && failure == cLogReader_OK)
-            failure = cLogReader_CONVERSION_FAILED;
+        if (cIO_close(*stream) != 0 && failure == cExitStatus_OK)
+            failure = cExitStatus_CONVERSION_FAILED;
         *stream = inner;
-        if (failure != cLogReader_OK) {
-            cIO_close(inner);
+        if (failure != cExitStatus_OK) {
+            // Content read only, and the file has failed already: its close changes nothing.
+            (void)cIO_close(inner);
             *stream = nullptr;
             return failure;
         }
@@ -185,7 +186,6 @@ bool readFileHeader(FileJob* job, cMdf* mdf, cLogReaderFileInfo* info) {
         if (!hd) {
             fileError(job, "Could not read HD block of %s", in);
         } else {
-            info->startTime = static_cast<double>(cMdfBlock_HD_getStartTimeNs(hd) / 1000) * 1e-6;
             cMdfMetaDataMap meta = cMdf_getMetaData(mdf);
             for (const auto& [path, item] : meta) {
                 if (item.name == "serial number")
@@ -320,7 +320,7 @@ void prepare(cJobTask* task) {
         ZF_LOGV("Up to date: %s", job->input.c_str());
         cRunReport_fileUpToDate(&job->report, trace);
         job->upToDate = true;
-        job->code = cLogReader_OK;
+        job->code = cExitStatus_OK;
         job->done = true;
         return;
     }
@@ -333,7 +333,7 @@ void prepare(cJobTask* task) {
     }
     if (reader->createDirs) cFS_mkdirs(reader->outputFs, folder);
 
-    job->info = cLogReaderFileInfo{job->input, job->base, std::string(), 0.0, 0, 0};
+    job->info = cLogReaderFileInfo{job->input, job->base, std::string(), 0, 0};
     // What the file is before it is read: deleting it later needs it to be still that file.
     job->identified = cFS_identify(reader->inputFs, job->input, true, &job->identity);
     cIO* stream = cFS_open(reader->inputFs, job->input, cFS_ACCESS_READ | cFS_ACCESS_FLAG4);
@@ -348,17 +348,17 @@ void prepare(cJobTask* task) {
                   "Not a log file although named like one: %s is neither an MDF 4 file nor a "
                   "log container",
                   job->input.c_str());
-        cIO_close(stream);
+        (void)cIO_close(stream); // read only, and the file has failed already
         return failFile(job, job->code);
     }
     stream = cIO_input_open(stream, reader->options->bufferSize);
     if (!stream) return failFile(job, job->code);
     const uint32_t unwrapped = unwrapContainers(job, &stream);
-    if (unwrapped != cLogReader_OK) return failFile(job, unwrapped);
+    if (unwrapped != cExitStatus_OK) return failFile(job, unwrapped);
     job->mdf = cMdf_open(stream);
     if (!job->mdf) {
         fileError(job, "Could not open MDF of %s", job->input.c_str());
-        cIO_close(stream);
+        (void)cIO_close(stream); // read only, and the file has failed already
         return failFile(job, job->code);
     }
     job->stream = stream;
@@ -420,14 +420,14 @@ void convert(cJobTask* task) {
     }
     job->stream = nullptr;
     if (job->repeated) {
-        job->code = cLogReader_OK;
+        job->code = cExitStatus_OK;
     } else if (!job->converted) {
         // Whatever the converter finished for this file must not look like a complete
         // conversion of it.
         if (conv && conv->vt->dropFile) conv->vt->dropFile(conv, &job->info);
-        failFile(job, cLogReader_CONVERSION_FAILED);
+        failFile(job, cExitStatus_CONVERSION_FAILED);
     } else {
-        job->code = cLogReader_OK;
+        job->code = cExitStatus_OK;
         job->summarised = conv->vt->summary && conv->vt->summary(conv, &job->held);
     }
     if (conv) giveConverter(reader, conv);
@@ -439,9 +439,6 @@ void commit(cJobTask* task) {
     // An up-to-date file is passed over as a repeated one is: nothing written, nothing
     // deleted. Its trace stays its own: a later input of the run with the same trace name
     // may not replace it.
-    cLogReaderOutcome outcome = job->code != cLogReader_OK       ? cLogReaderOutcome::FAILED
-                                : job->repeated || job->upToDate ? cLogReaderOutcome::REPEATED
-                                                                 : cLogReaderOutcome::CONVERTED;
     std::string_view outputPath;
     uint64_t framesWritten = 0;
     bool deleted = false;
@@ -449,7 +446,7 @@ void commit(cJobTask* task) {
         std::lock_guard<std::mutex> guard(reader->lock);
         reader->traceOwners.emplace(job->base, job->input);
     }
-    if (outcome == cLogReaderOutcome::CONVERTED) {
+    if (job->code == cExitStatus_OK && !job->repeated && !job->upToDate) {
         {
             std::lock_guard<std::mutex> guard(reader->lock);
             reader->traceOwners.emplace(job->base, job->input);
@@ -458,7 +455,6 @@ void commit(cJobTask* task) {
         if (job->summarised) {
             framesWritten = job->held.framesWritten;
             outputPath = job->held.outputPath;
-            if (outputPath.empty()) outcome = cLogReaderOutcome::NO_CAN_FRAMES;
             if (job->held.framesReceived > framesWritten)
                 leftOut = job->held.framesReceived - framesWritten;
         }
@@ -472,7 +468,8 @@ void commit(cJobTask* task) {
             ZF_LOGW("%s", text);
             cRunReport_reason(&job->report, text);
         }
-        // Only a file whose conversion fully succeeded is ever deleted.
+        // Only a file whose conversion fully succeeded is ever deleted. A kept input is no
+        // failure of the file: the deletion's own message says why it stays.
         if (reader->options->deleteConverted) {
             const cInputDeletion deletion{reader->inputFs, reader->outputFs,
                                           job->summarised ? &job->held : nullptr};
@@ -480,11 +477,6 @@ void commit(cJobTask* task) {
                                          job->identified ? &job->identity : nullptr);
         }
         cRunReport_fileTrace(&job->report, outputPath, framesWritten, leftOut, deleted);
-    }
-    if (reader->reportFn) {
-        const cLogReaderFileReport report{job->input, outputPath,    outcome,
-                                          job->code,  framesWritten, deleted};
-        reader->reportFn(reader->reportContext, report);
     }
     cRunReport_fileEnd(&job->report, job->code);
     std::lock_guard<std::mutex> guard(reader->lock);

@@ -27,8 +27,6 @@ struct cLogReader {
     cFS* outputFs = nullptr;
     bool createDirs = false;
     const cLogReaderOptions* options = nullptr;
-    cLogReader_reportFn reportFn = nullptr;
-    void* reportContext = nullptr;
 
     // Touched only by the decide phase, which the pool runs one file at a time in visiting
     // order: the last file whose header was read.

@@ -6,6 +6,7 @@
 #include <exception>
 #include <sys/stat.h>
 
+#include "app/cExitStatus.h"
 #include "io/cIO.h"
 #include "io/cIO_file.h"
 #include "support/log.h"
@@ -132,7 +133,7 @@ bool isBlank(std::string_view text) {
 bool refuse(const std::string& path, bool explicitlyGiven, int* status, const char* reason) {
     if (explicitlyGiven) {
         ZF_LOGE("Failed to open password file at %s: %s", path.c_str(), reason);
-        if (status) *status |= 1;
+        if (status) *status |= cExitStatus_PASSWORD_FILE;
         return false;
     }
     ZF_LOGW("Password file %s ignored: %s", path.c_str(), reason);
@@ -270,7 +271,7 @@ bool cPasswordStore_load(cPasswordStore* store, const std::string& path, bool ex
     if (cPasswordStore_scan(store, text) == 0 && !isBlank(text))
         ZF_LOGW("Password file %s holds no entry of the form \"0000ABCD\": \"password\"",
                 path.c_str());
-    cIO_close(io);
+    (void)cIO_close(io); // read only: what it held is in the store already
     store->fileRead = true;
     return true;
 }

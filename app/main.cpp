@@ -30,7 +30,7 @@ struct Converters {
 
 int main(int argc, char** argv) {
     cPeakConverterCLI* cli = cPeakConverterCLI_ctor();
-    if (!cli) return cLogReaderCLI_STATUS_NO_MEMORY;
+    if (!cli) return cExitStatus_NO_MEMORY;
 
     int status = 0;
     if (!cLogReaderCLI_parse(&cli->cli, argc, argv, &status)) {
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
             ZF_LOGF("Could not create the trace converter");
             converters.destroy();
             cPeakConverterCLI_dtor(cli);
-            return cLogReaderCLI_STATUS_NO_MEMORY;
+            return cExitStatus_NO_MEMORY;
         }
         converters.all.push_back(c);
     }
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
         ZF_LOGF("Could not create the conversion driver");
         converters.destroy();
         cPeakConverterCLI_dtor(cli);
-        return cLogReaderCLI_STATUS_NO_MEMORY;
+        return cExitStatus_NO_MEMORY;
     }
     for (unsigned i = 1; i < jobs; ++i)
         cLogReader_addConverter(reader, &converters.all[i]->layer);

@@ -86,7 +86,7 @@ const Bytes& compressedFile() {
 
 cIO* memoryOf(const Bytes& b) {
     cIO* m = cIO_memoryAlloc_ctor();
-    cIO_write(m, b.data(), b.size());
+    (void)cIO_write(m, b.data(), b.size());
     return m;
 }
 
@@ -121,9 +121,9 @@ void BM_CompressedOpen(benchmark::State& state) {
     for (auto _ : state) {
         cIO* c = cGenericFile_compressed_open(in, &h);
         if (c == nullptr) state.SkipWithError("open failed");
-        cIO_close(c);
+        (void)cIO_close(c);
     }
-    cIO_close(in);
+    (void)cIO_close(in);
     state.SetBytesProcessed(int64_t(state.iterations() * plain().size()));
 }
 
@@ -139,9 +139,9 @@ void BM_EncryptedOpen(benchmark::State& state) {
     for (auto _ : state) {
         cIO* c = cGenericFile_encrypted_open(in, &h, "bench", 5);
         if (c == nullptr) state.SkipWithError("open failed");
-        cIO_close(c);
+        (void)cIO_close(c);
     }
-    cIO_close(in);
+    (void)cIO_close(in);
     state.SetBytesProcessed(int64_t(state.iterations() * plain().size()));
 }
 

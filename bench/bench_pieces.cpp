@@ -206,8 +206,8 @@ void BM_ReadDecodeMerge(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         cIO* io = cIO_memoryAlloc_ctor();
-        cIO_write(io, file.data(), file.size());
-        cIO_seek(io, 0, cIO_SEEK_SET);
+        (void)cIO_write(io, file.data(), file.size());
+        (void)cIO_seek(io, 0, cIO_SEEK_SET);
         cMdf* mdf = cMdf_open(io);
         state.ResumeTiming();
         cMdfParallelIter* it = cMdf_getIter(mdf);
@@ -216,7 +216,7 @@ void BM_ReadDecodeMerge(benchmark::State& state) {
         cMdfParallelIter_dtor(it);
         state.PauseTiming();
         cMdf_close(mdf);
-        cIO_close(io);
+        (void)cIO_close(io);
         state.ResumeTiming();
     }
     state.SetItemsProcessed(static_cast<int64_t>(frames));

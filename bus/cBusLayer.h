@@ -68,7 +68,6 @@ struct cLogReaderFileInfo {
     std::string inputPath;  // relative to the input root
     std::string outputPath; // output base path, relative to the output root, no extension
     std::string serialNumber;
-    double startTime; // seconds, truncated to whole microseconds
     uint32_t session;
     uint32_t split;
 };

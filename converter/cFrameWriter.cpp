@@ -67,7 +67,7 @@ cIO* createTemp(cFrameWriter* c) {
 // could be taken for its conversion. False when the file could not be removed.
 bool discardOutput(cFrameWriter* c) {
     cFramePipeline_abandon(c->lines);
-    if (c->output) cIO_close(c->output);
+    if (c->output) (void)cIO_close(c->output); // the file goes anyway
     c->output = nullptr;
     bool removed = true;
     if (c->outputCreated && !cFS_remove(c->outputFs, writingName(c))) {

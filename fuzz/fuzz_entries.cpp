@@ -11,8 +11,8 @@
 #include "app/cLogReader.h"
 #include "app/cLogReaderCLI.h"
 #include "app/cPasswordStore.h"
-#include "converter/cPeakConverter.h"
 #include "app/cPeakConverterCLI.h"
+#include "converter/cPeakConverter.h"
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
@@ -60,10 +60,13 @@ cIO* memoryStreamOf(const uint8_t* data, size_t size) {
     cIO* io = cIO_memoryAlloc_ctor();
     if (!io) return nullptr;
     if (size > 0 && cIO_write(io, data, size) != static_cast<int64_t>(size)) {
-        cIO_close(io);
+        (void)cIO_close(io);
         return nullptr;
     }
-    cIO_seek(io, 0, cIO_SEEK_SET);
+    if (cIO_seek(io, 0, cIO_SEEK_SET) != 0) {
+        (void)cIO_close(io);
+        return nullptr;
+    }
     return io;
 }
 
@@ -110,10 +113,10 @@ bool openContainer(const uint8_t* data, size_t size, uint8_t type) {
         }
         if (content) {
             ok = cIO_seek(content, 0, cIO_SEEK_SET) == 0 && drain(content);
-            cIO_close(content);
+            (void)cIO_close(content); // read only
         }
     }
-    cIO_close(input);
+    (void)cIO_close(input);
     return ok;
 }
 
@@ -129,7 +132,7 @@ uint32_t cFuzz_convert(const uint8_t* data, size_t size, bool version1) {
     if (size >= cGenericFile_HEADER_SIZE && std::memcmp(data, cGenericFile_MAGIC, 12) == 0 &&
         data[14] == cGenericFile_TYPE_ENCRYPTED &&
         iterationCount(data, size) > cFuzz_MAX_ITERATIONS)
-        return cLogReader_DECRYPT_FAILED;
+        return cExitStatus_DECRYPT_FAILED;
     memoryFs input{{&memTable, std::string()}, data, size};
     memoryFs output{{&memTable, std::string()}, nullptr, 0};
     cLogReaderOptions options{false, false, true, -1, 1, {}};

@@ -69,20 +69,6 @@ bool cGenericFile_budget_take(cGenericFile_budget* budget, uint64_t n) {
     return true;
 }
 
-bool cGenericFile_storeOutput(cIO* memory, const void* src, uint64_t n,
-                              cGenericFile_budget* budget) {
-    if (memory == nullptr) return false;
-    if (n == 0) return true;
-    if (!cGenericFile_budget_take(budget, n)) return false;
-    int64_t written = cIO_write(memory, src, n);
-    if (written < 0 || static_cast<uint64_t>(written) != n) {
-        ZF_LOGE("Out of memory after %llu bytes of unwrapped data",
-                static_cast<unsigned long long>(cIO_tell(memory)));
-        return false;
-    }
-    return true;
-}
-
 bool cGenericFile_isLogStart(const uint8_t* bytes, uint64_t n) {
     static constexpr char kFinalised[] = "MDF     ";
     static constexpr char kUnfinalised[] = "UnFinMF ";

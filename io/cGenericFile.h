@@ -59,11 +59,6 @@ cGenericFile_budget cGenericFile_budget_make();
 // Takes n bytes from the budget; false, logging the limit, when fewer are left.
 [[nodiscard]] bool cGenericFile_budget_take(cGenericFile_budget* budget, uint64_t n);
 
-// Appends n bytes, drawn from the budget, to the memory stream that receives unwrapped data.
-// Fails, logging why, when the budget is spent or the stream does not take every byte.
-[[nodiscard]] bool cGenericFile_storeOutput(cIO* memory, const void* src, uint64_t n,
-                                            cGenericFile_budget* budget);
-
 // True when bytes that start a file (n of them, n >= 12 for a certain answer) begin an MDF 4
 // file, finalised or not, or a container: the only things a log file may hold.
 bool cGenericFile_isLogStart(const uint8_t* bytes, uint64_t n);

@@ -107,10 +107,11 @@ struct Chain {
     cIO* decoder = nullptr;
     cIO* crc = nullptr;
     cIO* window = nullptr;
+    // Read-only layers over the input, closed once their content is taken or refused.
     void close() {
-        cIO_close(decoder);
-        cIO_close(crc);
-        cIO_close(window);
+        (void)cIO_close(decoder);
+        (void)cIO_close(crc);
+        (void)cIO_close(window);
         decoder = crc = window = nullptr;
     }
 };

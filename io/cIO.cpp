@@ -36,25 +36,13 @@ bool cIO_fetchStays(cIO* io) {
     return io->vt->fetchStays && io->vt->fetchStays(io);
 }
 
-bool cIO_pushLocation(cIO* io, int64_t* slot) {
-    if (!io || !slot) return false;
-    *slot = cIO_tell(io);
-    return true;
-}
-
-bool cIO_popLocation(cIO* io, const int64_t* slot) {
-    if (!io || !slot) return false;
-    // A failed tell stored a negative value; it must not count as a reached position.
-    if (*slot < 0) return false;
-    return cIO_seek(io, *slot, cIO_SEEK_SET) == *slot;
-}
-
 int64_t cIO_getSize(cIO* io) {
     if (!io) return -1;
     int64_t saved = cIO_tell(io);
-    cIO_seek(io, 0, cIO_SEEK_END);
+    if (cIO_seek(io, 0, cIO_SEEK_END) < 0) return -1;
     int64_t size = cIO_tell(io);
-    if (saved >= 0) cIO_seek(io, saved, cIO_SEEK_SET);
+    // A size the caller would read from a place other than where it stood is no size.
+    if (saved >= 0 && cIO_seek(io, saved, cIO_SEEK_SET) != saved) return -1;
     return size;
 }
 
@@ -69,19 +57,17 @@ int64_t cIO_readFully(cIO* io, void* dst, uint64_t n) {
     return static_cast<int64_t>(got);
 }
 
-int64_t cIO_catChecked(cIO* src, cIO* dst) {
+int64_t cIO_cat(cIO* src, cIO* dst) {
     if (!src || !dst) return -1;
     uint8_t chunk[4096];
     int64_t total = 0;
     for (;;) {
         int64_t got = cIO_read(src, chunk, sizeof chunk);
-        if (got <= 0) return total;
+        if (got == 0) return total;
+        // A failed read is no end of the source: the copy would be short without a word.
+        if (got < 0) return -1;
         // Going on after a refused write would leave a hole in the copy.
         if (cIO_write(dst, chunk, (uint64_t)got) != got) return -1;
         total += got;
     }
-}
-
-void cIO_cat(cIO* src, cIO* dst) {
-    cIO_catChecked(src, dst);
 }

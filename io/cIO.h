@@ -37,31 +37,27 @@ enum { cIO_SEEK_SET = 0, cIO_SEEK_CUR = 1, cIO_SEEK_END = 2 };
 // Result of a dispatch wrapper whose slot is empty.
 constexpr int64_t cIO_UNSUPPORTED = -2;
 
-int64_t cIO_read(cIO* io, void* dst, uint64_t n);
+// A read, write or seek that is not checked hides a short or failed transfer, and an unchecked
+// close hides data that never reached the file: their results must be looked at.
+[[nodiscard]] int64_t cIO_read(cIO* io, void* dst, uint64_t n);
 // Reads until n bytes are in, the stream ends or a read fails (a stream may hand out less
 // than asked before its end): the bytes read, or the failing read's own result when it
 // failed before any byte arrived.
-int64_t cIO_readFully(cIO* io, void* dst, uint64_t n);
-int64_t cIO_write(cIO* io, const void* src, uint64_t n);
+[[nodiscard]] int64_t cIO_readFully(cIO* io, void* dst, uint64_t n);
+[[nodiscard]] int64_t cIO_write(cIO* io, const void* src, uint64_t n);
 int64_t cIO_tell(cIO* io);
-int64_t cIO_seek(cIO* io, int64_t offset, int32_t origin);
-// 0 for a null stream and for a kind without close.
-int32_t cIO_close(cIO* io);
+[[nodiscard]] int64_t cIO_seek(cIO* io, int64_t offset, int32_t origin);
+// 0 for a null stream and for a kind without close. Releases the stream whatever it returns.
+[[nodiscard]] int32_t cIO_close(cIO* io);
 // The n bytes at position at in place; null for a kind without fetch, a negative at, or a
 // range the stream does not hold in memory.
 const uint8_t* cIO_fetch(cIO* io, int64_t at, uint64_t n);
 // Whether fetched bytes stay where they are until close; false for a kind without the slot.
 bool cIO_fetchStays(cIO* io);
 
-// Stores tell() into *slot; false for a null argument.
-bool cIO_pushLocation(cIO* io, int64_t* slot);
-// Seeks back to *slot; true when the stream reports exactly that position.
-bool cIO_popLocation(cIO* io, const int64_t* slot);
-// Size by seeking to the end; the position is restored. -1 for null.
+// Size by seeking to the end; the position is restored. -1 for null or when a seek fails.
 int64_t cIO_getSize(cIO* io);
-// Copies src to dst in 4096-byte chunks until a read gives 0 or less. Stops early at the
-// first write that does not accept the whole chunk, so the copy never has a hole.
-void cIO_cat(cIO* src, cIO* dst);
-// As cIO_cat, but tells the caller how it went: the number of bytes copied, or -1 when a
-// stream is null or a write did not accept a whole chunk.
-int64_t cIO_catChecked(cIO* src, cIO* dst);
+// Copies src to dst in 4096-byte chunks until src ends: the number of bytes copied, or -1
+// when a stream is null, a read fails or a write does not accept a whole chunk. It stops at
+// the first such failure, so a copy never has a hole.
+[[nodiscard]] int64_t cIO_cat(cIO* src, cIO* dst);

@@ -38,7 +38,7 @@ bool startsAsLogFile(cIO* file) {
 cIO* cIO_input_open(cIO* file, int64_t bufferSize) {
     assert(file != nullptr);
     if (!startsAsLogFile(file)) {
-        cIO_close(file);
+        (void)cIO_close(file); // read only, and refused
         return nullptr;
     }
     if (bufferSize < 0) {
@@ -46,7 +46,7 @@ cIO* cIO_input_open(cIO* file, int64_t bufferSize) {
         bufferSize = cIO_getSize(file);
         if (bufferSize < 0) {
             ZF_LOGE("Could not take the size of the input file");
-            cIO_close(file);
+            (void)cIO_close(file); // read only, and refused
             return nullptr;
         }
     }
@@ -54,7 +54,7 @@ cIO* cIO_input_open(cIO* file, int64_t bufferSize) {
     cIO* buffered = cIO_bufferAlloc_ctor(file, true, static_cast<size_t>(bufferSize));
     if (!buffered) {
         ZF_LOGE("Could not allocate buffer of size %zd", static_cast<ssize_t>(bufferSize));
-        cIO_close(file);
+        (void)cIO_close(file); // read only, and refused
     }
     return buffered;
 }

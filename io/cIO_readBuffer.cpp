@@ -167,14 +167,6 @@ void cIO_buffer_setup(cIO_buffer* b, cIO* inner, bool ownsInner, uint8_t* buffer
 
 } // namespace
 
-cIO* cIO_buffer_ctor(cIO* inner, bool ownsInner, void* buffer, size_t size) {
-    if (!buffer) return cIO_bufferAlloc_ctor(inner, ownsInner, size);
-    cIO_buffer* b = (cIO_buffer*)malloc(sizeof(cIO_buffer));
-    if (!b) return nullptr;
-    cIO_buffer_setup(b, inner, ownsInner, (uint8_t*)buffer, size);
-    return &b->base;
-}
-
 cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size) {
     if (size > SIZE_MAX - 7 - sizeof(cIO_buffer)) return nullptr;
     size_t capacity = (size + 7) & ~(size_t)7;

@@ -16,8 +16,5 @@
 
 #include "io/cIO.h"
 
-// With a buffer given, uses exactly size bytes of it (the caller keeps it); with null,
-// behaves as cIO_bufferAlloc_ctor.
-cIO* cIO_buffer_ctor(cIO* inner, bool ownsInner, void* buffer, size_t size);
 // Rounds size up to a multiple of 8 and allocates record and zeroed buffer in one block.
 cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size);

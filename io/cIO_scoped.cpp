@@ -115,6 +115,8 @@ cIO* cIO_scoped_ctor(cIO* inner, int64_t start, int64_t end) {
     s->inner = inner;
     s->start = start;
     s->end = end;
-    cIO_seek(inner, start, cIO_SEEK_SET);
+    // One that falls short leaves the inner stream outside the window, where reads and
+    // writes deliver nothing until a seek of the window's own lands.
+    (void)cIO_seek(inner, start, cIO_SEEK_SET);
     return &s->base;
 }

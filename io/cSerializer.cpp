@@ -121,16 +121,6 @@ bool cSerializer_skip(cSerializer* ser, int64_t n) {
 bool cSerializer_readU8(cSerializer* ser, uint8_t* dst) {
     return cSerializer_readLe(ser, dst);
 }
-bool cSerializer_readI8(cSerializer* ser, int8_t* dst) {
-    return cSerializer_readLe(ser, dst);
-}
-bool cSerializer_readBool(cSerializer* ser, bool* dst) {
-    // A bool object may only hold 0 or 1; any other byte from a damaged file reads as true.
-    uint8_t b;
-    if (!dst || !cSerializer_get(ser, &b, 1)) return false;
-    *dst = b != 0;
-    return true;
-}
 bool cSerializer_readU16(cSerializer* ser, uint16_t* dst) {
     return cSerializer_readLe(ser, dst);
 }
@@ -140,23 +130,11 @@ bool cSerializer_readI16(cSerializer* ser, int16_t* dst) {
 bool cSerializer_readU32(cSerializer* ser, uint32_t* dst) {
     return cSerializer_readLe(ser, dst);
 }
-bool cSerializer_readI32(cSerializer* ser, int32_t* dst) {
-    return cSerializer_readLe(ser, dst);
-}
-bool cSerializer_readF32(cSerializer* ser, float* dst) {
-    return cSerializer_readLe(ser, dst);
-}
 bool cSerializer_readU64(cSerializer* ser, uint64_t* dst) {
-    return cSerializer_readLe(ser, dst);
-}
-bool cSerializer_readI64(cSerializer* ser, int64_t* dst) {
     return cSerializer_readLe(ser, dst);
 }
 bool cSerializer_readF64(cSerializer* ser, double* dst) {
     return cSerializer_readLe(ser, dst);
-}
-bool cSerializer_readU8_BE(cSerializer* ser, uint8_t* dst) {
-    return cSerializer_readU8(ser, dst);
 }
 
 bool cSerializer_readU32_BE(cSerializer* ser, uint32_t* dst) {
@@ -198,12 +176,6 @@ bool cSerializer_readCstr(cSerializer* ser, std::string* str, uint64_t n) {
 bool cSerializer_writeU8(cSerializer* ser, const uint8_t* src) {
     return cSerializer_writeLe(ser, src);
 }
-bool cSerializer_writeI8(cSerializer* ser, const int8_t* src) {
-    return cSerializer_writeLe(ser, src);
-}
-bool cSerializer_writeBool(cSerializer* ser, const bool* src) {
-    return src && cSerializer_put(ser, src, 1);
-}
 bool cSerializer_writeU16(cSerializer* ser, const uint16_t* src) {
     return cSerializer_writeLe(ser, src);
 }
@@ -213,16 +185,7 @@ bool cSerializer_writeI16(cSerializer* ser, const int16_t* src) {
 bool cSerializer_writeU32(cSerializer* ser, const uint32_t* src) {
     return cSerializer_writeLe(ser, src);
 }
-bool cSerializer_writeI32(cSerializer* ser, const int32_t* src) {
-    return cSerializer_writeLe(ser, src);
-}
-bool cSerializer_writeF32(cSerializer* ser, const float* src) {
-    return cSerializer_writeLe(ser, src);
-}
 bool cSerializer_writeU64(cSerializer* ser, const uint64_t* src) {
-    return cSerializer_writeLe(ser, src);
-}
-bool cSerializer_writeI64(cSerializer* ser, const int64_t* src) {
     return cSerializer_writeLe(ser, src);
 }
 bool cSerializer_writeF64(cSerializer* ser, const double* src) {
@@ -231,14 +194,4 @@ bool cSerializer_writeF64(cSerializer* ser, const double* src) {
 
 bool cSerializer_writeCsview(cSerializer* ser, const void* data, uint64_t n) {
     return cSerializer_put(ser, data, n);
-}
-
-bool cSerializer_writeCstr(cSerializer* ser, const std::string* str) {
-    if (!str) return false;
-    return cSerializer_put(ser, str->data(), str->size());
-}
-
-bool cSerializer_writeCstrP(cSerializer* ser, const char* str) {
-    if (!str) return false;
-    return cSerializer_put(ser, str, strlen(str));
 }

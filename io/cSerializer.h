@@ -22,17 +22,11 @@ cSerializer cSerializer_ctor(cIO* stream);
 bool cSerializer_skip(cSerializer* ser, int64_t n);
 
 bool cSerializer_readU8(cSerializer* ser, uint8_t* dst);
-bool cSerializer_readI8(cSerializer* ser, int8_t* dst);
-bool cSerializer_readBool(cSerializer* ser, bool* dst); // any nonzero byte gives true
 bool cSerializer_readU16(cSerializer* ser, uint16_t* dst);
 bool cSerializer_readI16(cSerializer* ser, int16_t* dst);
 bool cSerializer_readU32(cSerializer* ser, uint32_t* dst);
-bool cSerializer_readI32(cSerializer* ser, int32_t* dst);
-bool cSerializer_readF32(cSerializer* ser, float* dst);
 bool cSerializer_readU64(cSerializer* ser, uint64_t* dst);
-bool cSerializer_readI64(cSerializer* ser, int64_t* dst);
 bool cSerializer_readF64(cSerializer* ser, double* dst);
-bool cSerializer_readU8_BE(cSerializer* ser, uint8_t* dst);
 bool cSerializer_readU32_BE(cSerializer* ser, uint32_t* dst);
 bool cSerializer_readRaw(cSerializer* ser, void* dst, uint64_t n);
 // Appends n bytes to str (existing text kept). On failure str is back to its old text; the
@@ -40,16 +34,9 @@ bool cSerializer_readRaw(cSerializer* ser, void* dst, uint64_t n);
 bool cSerializer_readCstr(cSerializer* ser, std::string* str, uint64_t n);
 
 bool cSerializer_writeU8(cSerializer* ser, const uint8_t* src);
-bool cSerializer_writeI8(cSerializer* ser, const int8_t* src);
-bool cSerializer_writeBool(cSerializer* ser, const bool* src);
 bool cSerializer_writeU16(cSerializer* ser, const uint16_t* src);
 bool cSerializer_writeI16(cSerializer* ser, const int16_t* src);
 bool cSerializer_writeU32(cSerializer* ser, const uint32_t* src);
-bool cSerializer_writeI32(cSerializer* ser, const int32_t* src);
-bool cSerializer_writeF32(cSerializer* ser, const float* src);
 bool cSerializer_writeU64(cSerializer* ser, const uint64_t* src);
-bool cSerializer_writeI64(cSerializer* ser, const int64_t* src);
 bool cSerializer_writeF64(cSerializer* ser, const double* src);
 bool cSerializer_writeCsview(cSerializer* ser, const void* data, uint64_t n);
-bool cSerializer_writeCstr(cSerializer* ser, const std::string* str);
-bool cSerializer_writeCstrP(cSerializer* ser, const char* str);

@@ -1,41 +1,42 @@
 #include "io/crc32.h"
 
-#include <atomic>
+#include <array>
 
 namespace {
 
-// table[0] is the byte-at-a-time table; table[1..7] let the bulk routine fold eight bytes per
-// step (each is the one before advanced by one more zero byte).
-uint32_t crcTable[8][256];
-std::atomic<bool> crcTableBuilt{false};
+using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
 
-void crcTable_build() {
-    if (crcTableBuilt.load(std::memory_order_acquire)) return;
+// table[0] is the byte-at-a-time table; table[1..7] let the bulk routine fold eight bytes per
+// step (each is the one before advanced by one more zero byte). Built by the compiler, so
+// that no thread ever sees it half made.
+constexpr CrcTables crcTables_build() {
+    CrcTables t{};
     for (uint32_t n = 0; n < 256; n++) {
         uint32_t c = n;
         for (int k = 0; k < 8; k++)
             c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        crcTable[0][n] = c;
+        t[0][n] = c;
     }
     for (uint32_t n = 0; n < 256; n++) {
-        for (int t = 1; t < 8; t++) {
-            uint32_t prev = crcTable[t - 1][n];
-            crcTable[t][n] = crcTable[0][prev & 0xFF] ^ (prev >> 8);
+        for (size_t i = 1; i < 8; i++) {
+            uint32_t prev = t[i - 1][n];
+            t[i][n] = t[0][prev & 0xFF] ^ (prev >> 8);
         }
     }
-    crcTableBuilt.store(true, std::memory_order_release);
+    return t;
 }
+
+constexpr CrcTables crcTable = crcTables_build();
+static_assert(crcTable[0][1] == 0x77073096u && crcTable[0][255] == 0x2D02EF8Du);
 
 } // namespace
 
 uint32_t update_crc_32(uint32_t reg, uint8_t byte) {
-    crcTable_build();
     return crcTable[0][(reg ^ byte) & 0xFF] ^ (reg >> 8);
 }
 
 uint32_t update_crc_32_buffer(uint32_t reg, const void* data, size_t length) {
     if (data == nullptr || length == 0) return reg;
-    crcTable_build();
     const uint8_t* p = static_cast<const uint8_t*>(data);
     while (length >= 8) {
         uint32_t lo = reg ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |

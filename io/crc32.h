@@ -1,7 +1,7 @@
 #pragma once
 // CRC-32 as ISO-HDLC / IEEE 802.3 define it: reflected polynomial 0xEDB88320, register
-// starting at 0xFFFFFFFF, final XOR 0xFFFFFFFF. One 256-entry table, built on first use and
-// kept for the life of the process.
+// starting at 0xFFFFFFFF, final XOR 0xFFFFFFFF. The tables are built at compile time: any
+// thread may use them at any time.
 
 #include <cstddef>
 #include <cstdint>

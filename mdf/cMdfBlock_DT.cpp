@@ -78,8 +78,7 @@ bool cMdfBlock_DT_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfB
     cMdfBlock_reserve(dt, ctx);
     if (!cMdfBlock_saveHeaderAndLinks(dt, ctx->stream, nullptr, 0)) return false;
     if (cIO_seek(&dt->view.io, 0, cIO_SEEK_SET) != 0) return false;
-    cIO_cat(&dt->view.io, ctx->stream);
-    return true;
+    return cIO_cat(&dt->view.io, ctx->stream) >= 0;
 }
 
 void cMdfBlock_DT_getLinks(const cMdfBlock_obj_t*, cMdfBlock_set*) {}
@@ -87,7 +86,7 @@ void cMdfBlock_DT_getLinks(const cMdfBlock_obj_t*, cMdfBlock_set*) {}
 void cMdfBlock_DT_dtor(cMdfBlock_obj_t* block) {
     cMdfBlock_DT_obj_t* dt = cMdfBlock_obj_t_to_cMdfBlock_DT_obj_t_mut(block);
     if (!dt) return;
-    if (dt->ownsSource) cIO_close(dt->source);
+    if (dt->ownsSource) (void)cIO_close(dt->source);
     delete dt;
 }
 
@@ -109,7 +108,7 @@ cIO* cMdfBlock_DT_getIOInterface(cMdfBlock_DT_obj_t* dt) {
 
 void cMdfBlock_DT_setData(cMdfBlock_DT_obj_t* dt, cIO* stream) {
     if (!dt) return;
-    if (dt->ownsSource && dt->source != stream) cIO_close(dt->source);
+    if (dt->ownsSource && dt->source != stream) (void)cIO_close(dt->source);
     int64_t size = cIO_getSize(stream);
     dt->header.length = cMdfBlockHeader_SIZE + (size > 0 ? static_cast<uint64_t>(size) : 0);
     dt->header.linkCount = 0;

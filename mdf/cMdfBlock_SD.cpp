@@ -78,8 +78,7 @@ bool cMdfBlock_SD_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfB
     cMdfBlock_reserve(sd, ctx);
     if (!cMdfBlock_saveHeaderAndLinks(sd, ctx->stream, nullptr, 0)) return false;
     if (cIO_seek(&sd->view.io, 0, cIO_SEEK_SET) != 0) return false;
-    cIO_cat(&sd->view.io, ctx->stream);
-    return true;
+    return cIO_cat(&sd->view.io, ctx->stream) >= 0;
 }
 
 void cMdfBlock_SD_getLinks(const cMdfBlock_obj_t*, cMdfBlock_set*) {}
@@ -87,7 +86,7 @@ void cMdfBlock_SD_getLinks(const cMdfBlock_obj_t*, cMdfBlock_set*) {}
 void cMdfBlock_SD_dtor(cMdfBlock_obj_t* block) {
     cMdfBlock_SD_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(block);
     if (!sd) return;
-    if (sd->ownsSource) cIO_close(sd->source);
+    if (sd->ownsSource) (void)cIO_close(sd->source);
     delete sd;
 }
 
@@ -101,7 +100,7 @@ cIO* cMdfBlock_SD_getIOInterface(cMdfBlock_SD_obj_t* sd) {
 
 void cMdfBlock_SD_setData(cMdfBlock_SD_obj_t* sd, cIO* stream) {
     if (!sd) return;
-    if (sd->ownsSource && sd->source != stream) cIO_close(sd->source);
+    if (sd->ownsSource && sd->source != stream) (void)cIO_close(sd->source);
     int64_t size = cIO_getSize(stream);
     sd->header.length = cMdfBlockHeader_SIZE + (size > 0 ? static_cast<uint64_t>(size) : 0);
     sd->header.linkCount = 0;

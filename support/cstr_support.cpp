@@ -46,21 +46,6 @@ void cstr_support_append_hex_buffer(std::string* str, const void* bytes, size_t 
     }
 }
 
-void cstr_support_strftime(std::string* str, const char* format, const struct tm* time) {
-    if (!str || !format || !time || !*format) return;
-    // strftime gives 0 both for "does not fit" and for an empty expansion, so the room is
-    // bounded: a format cannot expand to more than a few hundred bytes per character.
-    size_t limit = 256 + 512 * std::char_traits<char>::length(format);
-    for (size_t room = 64; room <= limit; room *= 2) {
-        std::string buf(room, '\0');
-        size_t n = strftime(buf.data(), room, format, time);
-        if (n > 0) {
-            str->append(buf.data(), n);
-            return;
-        }
-    }
-}
-
 namespace {
 
 // "00" to "99": two digits per table step halve the divisions.

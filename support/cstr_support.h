@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 #include <string>
 
 // printf-style append; formats into the free capacity first, grows once when it does not fit.
@@ -33,5 +32,3 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
 // Two upper-case hex digits per byte, one blank between bytes: 3 * count - 1 bytes (none
 // for count 0); up to three bytes behind the end may be overwritten.
 char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count);
-// strftime expansion appended; an empty expansion appends nothing.
-void cstr_support_strftime(std::string* str, const char* format, const struct tm* time);

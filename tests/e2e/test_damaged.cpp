@@ -110,13 +110,13 @@ void damageEverywhere(
     Bench* bench, const Bytes& good, const std::string& kind,
     const std::function<void(const std::function<void(Bytes, std::string)>&)>& moreVariants) {
     Outcome reference = bench->run(good);
-    ASSERT_EQ(reference.code, cLogReader_OK) << reference.log;
+    ASSERT_EQ(reference.code, cExitStatus_OK) << reference.log;
     ASSERT_TRUE(reference.traceLeft);
     // Each variant fails cleanly or converts to exactly the good file's trace.
     auto check = [&](Bytes damaged, std::string what) {
         Outcome o = bench->run(damaged);
         SCOPED_TRACE(kind + ": " + what);
-        if (o.code == cLogReader_OK) {
+        if (o.code == cExitStatus_OK) {
             EXPECT_EQ(o.trace, reference.trace);
             return;
         }

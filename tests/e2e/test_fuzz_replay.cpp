@@ -83,8 +83,8 @@ TEST(FuzzReplay, DamagedLogsFailAndAreKept) {
     for (size_t i = 0; i < logs.size(); ++i) {
         SCOPED_TRACE(logs[i]);
         const std::string in = bytesOf("mdf", logs[i]); // fails in process in both versions
-        EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), false), cLogReader_OK);
-        EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), true), cLogReader_OK);
+        EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), false), cExitStatus_OK);
+        EXPECT_NE(cFuzz_convert(dataOf(in), in.size(), true), cExitStatus_OK);
         const std::string name = "log" + std::to_string(i) + ".mf4";
         e2e_writeFile(dir / name, in);
         e2e_run run = e2e_runKelvane({"-d", name}, dir.path);

@@ -88,7 +88,7 @@ TEST(InputShrinks, DuringConversionTheFileFailsAndIsKept) {
     e2e_tempDir dir;
     const uint32_t code = convertMeddled(
         dir, [](const std::string& path) { EXPECT_EQ(truncate(path.c_str(), 64 * 1024), 0); });
-    EXPECT_EQ(code, cLogReader_CONVERSION_FAILED) << shrinkLog;
+    EXPECT_EQ(code, cExitStatus_CONVERSION_FAILED) << shrinkLog;
     EXPECT_EQ(e2e_countLines(shrinkLog, "shrank from"), 1) << shrinkLog;
     EXPECT_EQ(e2e_countLines(shrinkLog, "Error during conversion of in/00000001.MF4"), 1);
     EXPECT_TRUE(e2e_exists(dir / "in/00000001.MF4")); // kept, whatever is left of it
@@ -110,7 +110,7 @@ TEST(InputShrinks, InputChangedDuringConversionIsKept) {
     };
     for (const auto& change : changes) {
         e2e_tempDir dir;
-        EXPECT_EQ(convertMeddled(dir, change), cLogReader_OK) << shrinkLog;
+        EXPECT_EQ(convertMeddled(dir, change), cExitStatus_OK) << shrinkLog;
         EXPECT_TRUE(e2e_exists(dir / "in/00000001.MF4"));
         EXPECT_TRUE(e2e_exists(dir / "in_out/00000001_CAN.trc"));
         EXPECT_EQ(e2e_countLines(shrinkLog, "Kept in/00000001.MF4: the file changed while it "

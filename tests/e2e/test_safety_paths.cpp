@@ -202,7 +202,7 @@ TEST(Safety, UnreadableFoldersAndFilesAreReported) {
     const cLogReaderOptions options{false, false, true, -1, 1, {}};
     std::string log;
     EXPECT_EQ(e2e_convertInProcess(input, options, &converter->layer, {"logs"}, ZF_LOG_INFO, &log),
-              cLogReader_CONVERSION_FAILED);
+              cExitStatus_CONVERSION_FAILED);
     EXPECT_EQ(e2e_countLines(log, "Could not list folder logs/locked: Permission denied"), 1)
         << log;
     EXPECT_EQ(e2e_countLines(log, "Could not open input file logs/locked.MF4: Permission denied"),

@@ -68,14 +68,14 @@ TEST_F(OsFs, MkdirsRemoveAndOpen) {
     EXPECT_EQ(st.st_mode & 07777, 0700u);
     cIO* w = cFS_open(fs, "dev1/day2/o.trc", cFS_ACCESS_WRITE | cFS_ACCESS_FLAG4);
     EXPECT_EQ(cIO_write(w, "hello", 5), 5);
-    cIO_close(w);
+    (void)cIO_close(w);
     EXPECT_FALSE(cFS_mkdir(fs, "dev1/day2/o.trc"));
     for (uint32_t flags : {1u, 5u, 3u}) { // read, read with bit 2, read and write
         cIO* r = cFS_open(fs, "dev1/day2/o.trc", flags);
         char b[8] = {};
         EXPECT_EQ(cIO_read(r, b, 8), 5) << flags;
         EXPECT_EQ(cIO_write(r, "x", 1), flags & 2 ? 1 : cIO_UNSUPPORTED) << flags;
-        cIO_close(r);
+        (void)cIO_close(r);
     }
     EXPECT_EQ(cFS_open(fs, "dev1/day2/o.trc", cFS_ACCESS_FLAG4), nullptr);
     EXPECT_FALSE(cFS_remove(fs, "dev1/day2")); // not empty

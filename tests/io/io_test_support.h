@@ -18,8 +18,10 @@ using Bytes = std::vector<uint8_t>;
 // A memory stream holding the bytes, positioned at 0.
 inline cIO* memoryOf(const Bytes& b) {
     cIO* m = cIO_memoryAlloc_ctor();
-    if (!b.empty()) cIO_write(m, b.data(), b.size());
-    cIO_seek(m, 0, cIO_SEEK_SET);
+    if (!b.empty()) {
+        EXPECT_EQ(cIO_write(m, b.data(), b.size()), int64_t(b.size()));
+    }
+    EXPECT_EQ(cIO_seek(m, 0, cIO_SEEK_SET), 0);
     return m;
 }
 

@@ -37,7 +37,7 @@ std::optional<cGenericFile> headerOf(const Bytes& file) {
     cGenericFile h{};
     cIO* m = memoryOf(file);
     const bool ok = cGenericFile_readHeader(m, &h);
-    cIO_close(m);
+    EXPECT_EQ(cIO_close(m), 0);
     return ok ? std::optional(h) : std::nullopt;
 }
 
@@ -49,10 +49,10 @@ std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw
     const bool encrypted = h.type == cGenericFile_TYPE_ENCRYPTED;
     cIO* c = encrypted ? cGenericFile_encrypted_open(in, &h, password.data(), password.size())
                        : cGenericFile_compressed_open(in, &h);
-    cIO_close(in);
+    EXPECT_EQ(cIO_close(in), 0);
     if (c == nullptr) return std::nullopt;
     Bytes out(size_t(cIO_tell(c))), past(1); // handed out positioned at the end
-    cIO_seek(c, 0, cIO_SEEK_SET);
+    EXPECT_EQ(cIO_seek(c, 0, cIO_SEEK_SET), 0);
     EXPECT_EQ(cIO_read(c, out.data(), out.size()), int64_t(out.size()));
     EXPECT_EQ(cIO_read(c, past.data(), 1), 0);
     if (const uint8_t* data = cIO_fetch(c, 0, out.size()))
@@ -63,7 +63,7 @@ std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw
     // The content is read-only, so what was fetched stays where it is.
     EXPECT_TRUE(cIO_fetchStays(c));
     EXPECT_EQ(cIO_write(c, "x", 1), cIO_UNSUPPORTED);
-    cIO_close(c);
+    EXPECT_EQ(cIO_close(c), 0);
     return out;
 }
 

@@ -118,14 +118,14 @@ TEST(InputFile, NestedContainersShareOneBudget) {
         cIO* outer = memoryOf(file);
         EXPECT_TRUE(cGenericFile_readHeader(outer, &h));
         cIO* middle = cGenericFile_compressed_open(outer, &h, &budget);
-        cIO_close(outer);
+        EXPECT_EQ(cIO_close(outer), 0);
         if (!middle) return false;
         EXPECT_TRUE(cGenericFile_readHeader(middle, &h));
         cIO* inner = cGenericFile_encrypted_open(middle, &h, "pw", 2, &budget);
-        cIO_close(middle);
+        EXPECT_EQ(cIO_close(middle), 0);
         if (!inner) return false;
         EXPECT_EQ(readAll(inner), plain);
-        cIO_close(inner);
+        EXPECT_EQ(cIO_close(inner), 0);
         return true;
     };
     const uint64_t both = enc.size() + plain.size();
@@ -143,7 +143,7 @@ TEST(InputFile, NestedContainersShareOneBudget) {
     cIO* in = memoryOf(bomb);
     ASSERT_TRUE(cGenericFile_readHeader(in, &h));
     log = logOf([&] { EXPECT_EQ(cGenericFile_compressed_open(in, &h, &budget), nullptr); });
-    cIO_close(in);
+    EXPECT_EQ(cIO_close(in), 0);
     EXPECT_NE(log.find("not an MDF 4 file or log container"), std::string::npos) << log;
     EXPECT_GT(budget.left, (uint64_t(1) << 40) - 1024);
 }

@@ -84,8 +84,8 @@ struct TestMdf {
     cIO* stream() const { return memStream(data); }
     static cIO* memStream(const std::vector<uint8_t>& bytes) {
         cIO* io = cIO_memoryAlloc_ctor();
-        if (!bytes.empty()) cIO_write(io, bytes.data(), bytes.size());
-        cIO_seek(io, 0, cIO_SEEK_SET);
+        if (!bytes.empty()) (void)cIO_write(io, bytes.data(), bytes.size());
+        (void)cIO_seek(io, 0, cIO_SEEK_SET);
         return io;
     }
     uint64_t tx(const std::string& text, const char* id = "##TX") {
@@ -132,7 +132,7 @@ struct Opened {
         : bytes(std::move(b)), io(TestMdf::memStream(bytes)), mdf(cMdf_open(io)) {}
     ~Opened() {
         cMdf_close(mdf);
-        cIO_close(io);
+        (void)cIO_close(io);
     }
     const cMdfBlock_ID_obj_t* id() const {
         return mdf ? carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root) : nullptr;

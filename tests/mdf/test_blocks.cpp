@@ -13,7 +13,7 @@ using U = std::vector<uint64_t>;
 carc_cMdfBlock loadTree(const TestMdf& mdf) {
     cIO* io = mdf.stream();
     carc_cMdfBlock root = cMdfBlock_loadTree(io);
-    cIO_close(io);
+    (void)cIO_close(io);
     return root;
 }
 
@@ -68,7 +68,7 @@ TEST(DataBlocks, StreamViewsClampAndShareTheFileStream) {
     EXPECT_EQ((U{buf[0], buf[1], buf[9]}), (U{100, 101, 102}));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf + 6), 3), "abc");
     EXPECT_EQ(cIO_seek(s, 2, cIO_SEEK_CUR), 16); // clamped to the SD data size
-    cIO_close(file);
+    (void)cIO_close(file);
 }
 
 // A valid minimal tree whose HD comment link is patched to point at the block under test.

@@ -67,7 +67,7 @@ TEST(SharedChains, ChannelGroupChainsSurviveLoadAndSaveThroughSharedGroups) {
         ASSERT_TRUE(cMdfBlock_save(f.mdf->root.get(), &ctx, nullptr));
         Opened back(std::vector<uint8_t>(cIO_memoryAlloc_data(out),
                                          cIO_memoryAlloc_data(out) + cIO_memoryAlloc_size(out)));
-        cIO_close(out);
+        (void)cIO_close(out);
         ASSERT_NE(back.hd(), nullptr);
         const auto* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t(back.hd()->dataGroups.front());
         EXPECT_EQ(dg->channelGroups.size(), 6u);

@@ -17,7 +17,7 @@ struct Loaded {
     }
     ~Loaded() {
         root.reset();
-        cIO_close(io);
+        (void)cIO_close(io);
     }
     std::vector<cBusMsg> drain() {
         std::vector<cBusMsg> out;
@@ -189,7 +189,7 @@ TEST(Container, UndecodableRecordsAreSkippedNotRepeated) {
     carc_cMdfBlock_to_cMdfBlock_CG_obj_t_mut(cgb)->dataBytes = 1;
     dg->channelGroups.push_back(cgb);
     cIO* io = cIO_memoryAlloc_ctor();
-    cIO_write(io, "\0\1\3\4\5\6", 6);
+    (void)cIO_write(io, "\0\1\3\4\5\6", 6);
     dg->data = cMdfBlock_DT_ctor_fromIO(io);
     cMdfBlock_DG_updateRecordMap(dg);
     cMdfBusMsgContainer* c = cMdfBusMsgContainer_ctor(dg);
