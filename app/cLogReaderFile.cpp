@@ -14,11 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "app/cInputDeletion.h"
 #include "app/cLogReaderCLI.h"
 #include "app/cLogReaderState.h"
+#include "app/cLogReaderUpdate.h"
 #include "app/cPasswordStore.h"
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
@@ -26,8 +26,6 @@
 #include "io/cIO_input.h"
 #include "io/cIO_memoryAlloc.h"
 #include "mdf/cMdf.h"
-#include "mdf/cMdfBlock_HD.h"
-#include "mdf/cMdfBlock_ID.h"
 #include "mdf/cMdfParallelIter.h"
 #include "support/log.h"
 
@@ -59,11 +57,6 @@ struct FileJob {
     cBusLayerFileSummary held{};
 };
 
-// strtoul with base 10, truncated to 32 bits; text that is no number gives 0.
-uint32_t parseUnsigned(const std::string& text) {
-    return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
-}
-
 bool isContinuation(const cLogReaderFileInfo& prev, const cLogReaderFileInfo& cur) {
     if (prev.serialNumber.empty() || prev.serialNumber != cur.serialNumber) return false;
     if (cur.session == prev.session) return cur.split == prev.split + 1;
@@ -93,9 +86,8 @@ void failFile(FileJob* job, uint32_t code) {
     job->done = true;
 }
 
-// Opens an encrypted container with the device's password, or with the raw spelling of it
-// when that differs and the decoded one does not open it (a password file written before
-// escapes were read). Never names the password.
+// Opens an encrypted container with the device's password; a failure names the device and
+// the entry tried, never the password.
 cIO* decrypt(FileJob* job, cIO* stream, const cGenericFile& header, cGenericFile_budget* budget,
              uint32_t* failure) {
     const cPasswordStore* store = &job->reader->options->passwords;
@@ -112,14 +104,7 @@ cIO* decrypt(FileJob* job, cIO* stream, const cGenericFile& header, cGenericFile
         *failure = cExitStatus_DECRYPT_FAILED;
         return nullptr;
     }
-    const cGenericFile_budget before = *budget;
-    cIO* inner = cGenericFile_encrypted_open(stream, &header, choice.password->data(),
-                                             choice.password->size(), budget);
-    if (!inner && choice.raw) {
-        *budget = before;
-        inner = cGenericFile_encrypted_open(stream, &header, choice.raw->data(), choice.raw->size(),
-                                            budget);
-    }
+    cIO* inner = cLogReaderHeader_decrypt(stream, header, choice, budget);
     if (!inner) {
         fileError(job,
                   "Could not decrypt file %s: the password of entry \"%s\" is wrong for device "
@@ -178,26 +163,19 @@ uint32_t unwrapContainers(FileJob* job, cIO** stream) {
 // Reads serial number, session and split; false when one of them is missing.
 bool readFileHeader(FileJob* job, cMdf* mdf, cLogReaderFileInfo* info) {
     const char* in = job->input.c_str();
-    const cMdfBlock_ID_obj_t* id = carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root);
-    if (!id) {
+    switch (cLogReaderHeader_read(mdf, info)) {
+    case cLogReaderHeader::COMPLETE:
+        return true;
+    case cLogReaderHeader::NO_ID:
         fileError(job, "Could not read ID block of %s", in);
-    } else {
-        const cMdfBlock_HD_obj_t* hd = carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id->hd);
-        if (!hd) {
-            fileError(job, "Could not read HD block of %s", in);
-        } else {
-            cMdfMetaDataMap meta = cMdf_getMetaData(mdf);
-            for (const auto& [path, item] : meta) {
-                if (item.name == "serial number")
-                    info->serialNumber = item.value;
-                else if (item.name == "session")
-                    info->session = parseUnsigned(item.value);
-                else if (item.name == "split")
-                    info->split = parseUnsigned(item.value);
-            }
-        }
+        return false;
+    case cLogReaderHeader::NO_HD:
+        fileError(job, "Could not read HD block of %s", in);
+        return false;
+    case cLogReaderHeader::INCOMPLETE:
+        return false;
     }
-    return !info->serialNumber.empty() && info->session != 0 && info->split != 0;
+    return false;
 }
 
 // Runs newFile, the messages and endFile; true when all of them succeeded.
@@ -260,33 +238,6 @@ bool outputFolderSafe(cLogReader* reader, std::string_view folder) {
     return false;
 }
 
-// Modification time of root/relative; false when it cannot be had.
-bool modificationTime(const cFS* fs, const std::string& relative, struct timespec* time) {
-    std::string path;
-    cFS_relativeToAbsolutePath(const_cast<cFS*>(fs), relative, &path);
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    *time = st.st_mtim;
-    return true;
-}
-
-// Update mode: the file's output is there and at least as new as the file, as "cp -u" and
-// make decide. Nothing of the file is read then. *trace: the output's name.
-bool outputUpToDate(FileJob* job, std::string* trace) {
-    cLogReader* reader = job->reader;
-    if (!reader->options->update) return false;
-    const cBusLayer* conv = reader->freeConverters.empty() ? nullptr : reader->freeConverters[0];
-    if (!conv || !conv->vt->outputSuffix) return false; // the output's name is not known
-    *trace = job->base + conv->vt->outputSuffix(conv);
-    struct timespec input {
-    }, output{};
-    if (!modificationTime(reader->inputFs, job->input, &input) ||
-        !modificationTime(reader->outputFs, *trace, &output))
-        return false;
-    return output.tv_sec > input.tv_sec ||
-           (output.tv_sec == input.tv_sec && output.tv_nsec >= input.tv_nsec);
-}
-
 // A file only named like a log: its first bytes are neither an MDF file's nor a container's.
 // A start that cannot be read is left to the input's own checks.
 bool namedLikeALogOnly(cIO* file) {
@@ -316,7 +267,7 @@ void prepare(cJobTask* task) {
         return failFile(job, job->code);
     }
     std::string trace;
-    if (outputUpToDate(job, &trace)) {
+    if (cLogReaderUpdate_upToDate(reader, job->input, job->base, &trace)) {
         ZF_LOGV("Up to date: %s", job->input.c_str());
         cRunReport_fileUpToDate(&job->report, trace);
         job->upToDate = true;
@@ -372,8 +323,10 @@ void prepare(cJobTask* task) {
 
 void decide(cJobTask* task) {
     FileJob* job = jobOf(task);
-    if (!job->headerRead) return;
     cLogReaderFileInfo& prev = job->reader->previous;
+    if (job->upToDate) return cLogReaderUpdate_skipped(&prev, job->input);
+    if (!job->headerRead) return;
+    cLogReaderUpdate_resolve(job->reader, &prev);
     job->repeated = !prev.serialNumber.empty() && prev.serialNumber == job->info.serialNumber &&
                     prev.session == job->info.session && prev.split == job->info.split;
     job->continuation = isContinuation(prev, job->info);

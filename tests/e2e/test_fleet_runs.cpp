@@ -368,6 +368,31 @@ TEST(FleetRuns, UpdateModeConvertsOnlyWhatChanged) {
     EXPECT_EQ(e2e_readFile(dir / "logs_out/00000001_CAN.trc"), trace1);
 }
 
+// A repeated copy right after an up-to-date log is still a repeat: the skipped log's header
+// is read for it (here through its encrypted container), so a second run converts nothing.
+TEST(FleetRuns, UpdateModeStillSeesRepeatsAfterSkippedLogs) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs");
+    e2e_writeLog(dir / "logs/00000001.MF4", e2e_logOptions("0000ABCD", 1, 1), canFrames(2));
+    e2e_writeLog(dir / "plain2.MF4", e2e_logOptions("0000ABCD", 1, 2), canFrames(2));
+    encrypt(dir / "plain2.MF4", dir / "logs/00000002.MFE", "pw\\1", 0xABCD);
+    ASSERT_TRUE(e2e_writeFile(dir / "logs/00000002r.MF4", e2e_readFile(dir / "plain2.MF4")));
+    e2e_writeFile(dir / "passwords.json", "{\"default\": \"pw\\\\1\"}");
+    for (const char* jobs : {"1", "2"}) {
+        const e2e_run run = e2e_runKelvane({"-u", "-j", jobs, "logs"}, dir.path);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(e2e_countLines(run.err, "W Repeated input file (0000ABCD, 00000001, 00000002): "
+                                          "logs/00000002r.MF4"),
+                  1)
+            << run.err;
+        EXPECT_FALSE(e2e_exists(dir / "logs_out/00000002r_CAN.trc"));
+    }
+    const e2e_run last = e2e_runKelvane({"-u", "logs"}, dir.path);
+    EXPECT_EQ(summaryOf(last.err), "0 converted, 0 failed, 1 repeated skipped, 2 up to date, 0 "
+                                   "without CAN frames, 0 other files left alone, 0 CAN frames "
+                                   "written");
+}
+
 // Passwords as json.dump writes them (\\, \", \u00e4) open their files; an old file with
 // backslashes as they stand still works, through the raw text when the decoded one fails.
 TEST(FleetRuns, PasswordFilesWithJsonEscapesAndOldRawBackslashes) {
