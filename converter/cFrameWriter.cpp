@@ -17,9 +17,14 @@ namespace {
 
 constexpr uint32_t openForWriting = cFS_ACCESS_WRITE | cFS_ACCESS_FLAG4;
 
+// The format's header; false (told here) when it could not be made or written.
 bool writeHeader(cFrameWriter* c, double startTime) {
     c->lineBuffer.clear();
-    if (!c->format->header(&c->lineBuffer, startTime)) throw std::bad_alloc();
+    if (!c->format->header(&c->lineBuffer, startTime)) {
+        ZF_LOGE("Could not write CAN header");
+        errno = 0;
+        return false;
+    }
     const int64_t length = static_cast<int64_t>(c->lineBuffer.size());
     if (cIO_write(c->output, c->lineBuffer.data(), c->lineBuffer.size()) != length) {
         ZF_LOGE("Could not write CAN header");
@@ -131,13 +136,7 @@ bool writeFailed(cFrameWriter* c, int result) {
 __attribute__((noinline)) bool startOutput(cFrameWriter* c, double timestamp) {
     c->startTime = timestamp;
     errno = 0;
-    try {
-        if (!writeHeader(c, c->startTime)) return false;
-    } catch (const std::bad_alloc&) {
-        ZF_LOGE("Could not write CAN header");
-        errno = 0;
-        return false;
-    }
+    if (!writeHeader(c, c->startTime)) return false;
     c->headerWritten = true;
     cFramePipeline_begin(c->lines, c->output, c->startTime);
     return true;

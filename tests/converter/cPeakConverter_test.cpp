@@ -95,7 +95,7 @@ struct Trace {
     explicit Trace(uint32_t format, bool atomic = false) {
         cFS_init(&fs.base, "");
         fs.base.vt = atomic ? &fakeAtomicFsTable : &fakeFsTable;
-        c = cPeakConverter_ctor(&fs.base, format);
+        c = cFrameWriter_ctor(&fs.base, format);
         info.outputPath = "dev/00000001";
     }
     ~Trace() { cPeakConverter_dtor(c); }
@@ -351,6 +351,33 @@ TEST(cPeakConverter, WriteFailuresAreReported) {
         EXPECT_EQ(seen[0].second,
                   "E Could not write CAN file dev/00000001_CAN.trc: No space left on device\n");
         EXPECT_EQ(seen[0].second, seen[1].second);
+    }
+}
+
+// The other formats fail the same way, with what they write at the end too: ASC's last line,
+// BLF's header written again (on a stream that cannot go back, here).
+TEST(cPeakConverter, OtherFormatsFailTheirEndsAlike) {
+    for (const auto& [format, room, message] :
+         {std::tuple<uint32_t, int64_t, const char*>{
+              cOutputFormat_ASC, 180,
+              "E Could not write CAN file dev/00000001_CAN.asc: "
+              "No space left on device\n"},
+          {cOutputFormat_BLF, 1 << 20,
+           "E Could not write CAN file dev/00000001_CAN.blf: no reason given\n"},
+          {cOutputFormat_CSV, 30,
+           "E Could not write CAN header\nE Could not write CAN file dev/00000001_CAN.csv: No "
+           "space left on device\n"},
+          {cOutputFormat_CANDUMP, 20,
+           "E Could not write CAN file dev/00000001_CAN.log: No space left on device\n"}}) {
+        Trace t(format);
+        t.fs.room = room;
+        t.fs.error = ENOSPC;
+        ASSERT_TRUE(t.newFile());
+        const bool taken = t.msg(frame(0, 1, "ab", 2));
+        EXPECT_FALSE(taken && t.endFile()) << format;
+        EXPECT_EQ(LogCapture::lines(), message) << format;
+        EXPECT_EQ(t.fs.removes, 1) << format; // nothing is left that looks like an output
+        EXPECT_EQ(t.summary().outputPath, "");
     }
 }
 
