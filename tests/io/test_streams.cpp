@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 #include <string>
@@ -138,4 +139,57 @@ TEST(MemoryStream, KeptBlockShowsOnlyTheNewStreamsBytes) {
     EXPECT_EQ(cIO_fetch(next, 0, 9), nullptr);
     EXPECT_EQ(cIO_close(next), 0);
     cIO_memoryAlloc_releaseKept();
+}
+
+namespace {
+
+// Takes writes until `room` bytes are in, then refuses; reads fail after `readable` bytes.
+struct Sink {
+    cIO base{&vt};
+    uint64_t room;
+    uint64_t taken = 0;
+    static Sink* of(cIO* io) { return reinterpret_cast<Sink*>(io); }
+    static int64_t write(cIO* io, const void*, uint64_t n) {
+        Sink* s = of(io);
+        if (s->taken + n > s->room) return -1;
+        s->taken += n;
+        return int64_t(n);
+    }
+    static constexpr cIO_vtable vt = {nullptr, write, nullptr, nullptr, nullptr};
+};
+
+struct FailingSource {
+    cIO base{&vt};
+    uint64_t readable;
+    static int64_t read(cIO* io, void*, uint64_t n) {
+        auto* s = reinterpret_cast<FailingSource*>(io);
+        if (s->readable == 0) return -1;
+        n = std::min(n, s->readable);
+        s->readable -= n;
+        return int64_t(n);
+    }
+    static constexpr cIO_vtable vt = {read, nullptr, nullptr, nullptr, nullptr};
+};
+
+} // namespace
+
+// A copy tells how it went: every byte, or -1 for a refused write, a failed read or a missing
+// stream; a short copy is never taken for a whole one.
+TEST(Cat, CopiesEveryByteOrSaysItFailed) {
+    const Bytes data = sampleData(3 * 4096 + 17, 5);
+    for (uint64_t room : {uint64_t(data.size()), uint64_t(data.size()) - 1, uint64_t(4096)}) {
+        SCOPED_TRACE(room);
+        cIO* src = memoryOf(data);
+        Sink sink{.room = room};
+        EXPECT_EQ(cIO_cat(src, &sink.base), room == data.size() ? int64_t(data.size()) : -1);
+        EXPECT_EQ(cIO_close(src), 0);
+    }
+    Sink sink{.room = 1 << 20};
+    FailingSource failing{.readable = 5000};
+    EXPECT_EQ(cIO_cat(&failing.base, &sink.base), -1);
+    EXPECT_EQ(cIO_cat(nullptr, &sink.base), -1);
+    cIO* empty = memoryOf({});
+    EXPECT_EQ(cIO_cat(empty, &sink.base), 0);
+    EXPECT_EQ(cIO_cat(empty, nullptr), -1);
+    EXPECT_EQ(cIO_close(empty), 0);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -61,11 +62,24 @@ TEST(LogCapture, CapturedLinesWaitWhileOtherThreadsLogAndLeaveAsOneBlock) {
     EXPECT_EQ(g_writes.size(), 3u);
 }
 
-TEST(LogCapture, LongMessageIsCutAt510Characters) {
+// A message of any length stays one line: cut where the line would pass the limit, at the
+// limit itself and not before, and still ending in its line feed.
+TEST(LogCapture, LongMessagesStayOneLineCutAtTheLimit) {
     SinkGuard guard;
-    ZF_LOGE("%s", std::string(600, 'x').c_str());
+    ZF_LOGE("x");
     ASSERT_EQ(g_writes.size(), 1u);
-    EXPECT_EQ(g_writes[0].substr(500), "xxxxxxxxxx\n"); // 511 bytes
+    const size_t header = g_writes[0].size() - 2; // time, ids and level before the message
+    const size_t room = size_t(ZF_LOG_LINE_MAX) - header;
+    for (size_t n : {room - 1, room, room + 1, 10 * room}) {
+        SCOPED_TRACE(n);
+        g_writes.clear();
+        ZF_LOGE("%s", (std::string(n - 1, 'x') + 'y').c_str());
+        ASSERT_EQ(g_writes.size(), 1u);
+        const std::string& line = g_writes[0];
+        EXPECT_EQ(line.size(), header + std::min(n, room) + 1);
+        EXPECT_EQ(line.find('\n'), line.size() - 1);
+        EXPECT_EQ(line[line.size() - 2], n <= room ? 'y' : 'x');
+    }
 }
 
 } // namespace
