@@ -53,13 +53,18 @@ const cIO_vtable vtable = {cGenericFileCompressed_read,      nullptr,
                            cGenericFileCompressed_close,     cGenericFileCompressed_fetch,
                            cGenericFileCompressed_fetchStays};
 
-// Pulls the decoder dry straight into the memory stream, drawing on the budget; a read error
-// anywhere below is a failure, not an early end.
-bool decodeAll(cIO* decoder, cIO* memory, cGenericFile_budget* budget,
-               cIO_memoryAlloc_prefault* prefault) {
+// Pulls the decoder dry straight into the memory stream; a read error anywhere below is a
+// failure, not an early end. The helper setting up pages of the reserved room is stopped
+// before the block outgrows it: growing may move the block.
+bool decodeAll(cIO* decoder, cIO* memory, bool logContentOnly,
+               cIO_memoryAlloc_prefault** prefault) {
     constexpr uint64_t kChunk = 256 * 1024;
     uint64_t stored = 0;
     for (;;) {
+        if (*prefault && cIO_memoryAlloc_capacity(memory) - stored < kChunk) {
+            cIO_memoryAlloc_prefaultEnd(*prefault);
+            *prefault = nullptr;
+        }
         uint8_t* room = cIO_memoryAlloc_spare(memory, kChunk);
         if (room == nullptr) {
             ZF_LOGE("Out of memory after %llu bytes of unwrapped data",
@@ -75,28 +80,28 @@ bool decodeAll(cIO* decoder, cIO* memory, cGenericFile_budget* budget,
             return false;
         }
         if (got == 0) return true;
-        if (stored == 0 && budget->logContentOnly &&
-            !cGenericFile_isLogStart(room, uint64_t(got))) {
+        if (stored == 0 && logContentOnly && !cGenericFile_isLogStart(room, uint64_t(got))) {
             ZF_LOGE("The decompressed content is not an MDF 4 file or log container");
             return false;
         }
-        if (!cGenericFile_budget_take(budget, uint64_t(got))) return false;
         cIO_memoryAlloc_commit(memory, uint64_t(got));
         stored += uint64_t(got);
-        cIO_memoryAlloc_prefaultMark(prefault, size_t(stored));
+        cIO_memoryAlloc_prefaultMark(*prefault, size_t(stored));
     }
 }
 
-// Room for what the payload likely unpacks to, taken at once: the block then never moves
-// while it fills, so it can be given huge pages, and its pages can be set up by a second
-// thread a little ahead of the decoder. Where the room cannot be had, the stream grows as
-// it goes. The thread, or null.
-cIO_memoryAlloc_prefault* reserveOutput(cIO* memory, int64_t inputSize, uint64_t budgetLeft) {
+// Room for what the payload likely unpacks to, as far as the budget has it free, taken at
+// once: the block then does not move while it fills, and its pages can be set up by a second
+// thread a little ahead of the decoder. Content past it grows the block as it comes; room
+// left over is given back once the content is complete. The thread, or null.
+cIO_memoryAlloc_prefault* reserveOutput(cIO* memory, int64_t inputSize, cMemoryBudget* budget) {
     constexpr uint64_t kLikelyRatio = 8;
-    uint64_t room = uint64_t(inputSize) > budgetLeft / kLikelyRatio
-                        ? budgetLeft
-                        : uint64_t(inputSize) * kLikelyRatio;
-    uint8_t* block = cIO_memoryAlloc_spare(memory, room);
+    const uint64_t held = cMemoryBudget_held(budget), limit = cMemoryBudget_limit(budget);
+    const uint64_t unused = limit > held ? limit - held : 0;
+    const uint64_t room = uint64_t(inputSize) > unused / kLikelyRatio
+                              ? unused
+                              : uint64_t(inputSize) * kLikelyRatio;
+    uint8_t* block = room ? cIO_memoryAlloc_spare(memory, room) : nullptr;
     if (!block) return nullptr;
     cIO_memoryAlloc_adviseHugePages(block, size_t(room));
     return cIO_memoryAlloc_prefaultAhead(block, size_t(room));
@@ -170,9 +175,11 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
         !cSerializer_readU32_BE(&ser, &self->windowField))
         return fail();
 
-    self->memory = cIO_memoryAlloc_ctor();
+    cGenericFile_budget own;
+    if (budget == nullptr) budget = &own;
+    cMemoryBudget* memoryBudget = budget->memory ? budget->memory : cMemoryBudget_run();
+    self->memory = cIO_memoryAlloc_ctorIn(memoryBudget);
     if (self->memory == nullptr) return fail();
-    cIO_memoryAlloc_reuseBlocks(self->memory);
 
     const int64_t inputSize = cIO_getSize(input);
     if (inputSize < 0) return fail();
@@ -192,12 +199,11 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
                                         uint8_t(self->lookaheadField & 0xFF));
     if (chain.decoder == nullptr) return fail();
 
-    cGenericFile_budget own = cGenericFile_budget_make();
-    if (budget == nullptr) budget = &own;
-    cIO_memoryAlloc_prefault* prefault = reserveOutput(self->memory, inputSize, budget->left);
-    const bool decoded = decodeAll(chain.decoder, self->memory, budget, prefault);
+    cIO_memoryAlloc_prefault* prefault = reserveOutput(self->memory, inputSize, memoryBudget);
+    const bool decoded = decodeAll(chain.decoder, self->memory, budget->logContentOnly, &prefault);
     cIO_memoryAlloc_prefaultEnd(prefault);
     if (!decoded) return fail();
+    cIO_memoryAlloc_fit(self->memory);
     const uint32_t computed = cIO_crc32_getCRC(chain.crc);
     chain.close();
 

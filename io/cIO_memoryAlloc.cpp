@@ -34,41 +34,30 @@ struct cIO_memoryAlloc {
     uint64_t size;
     uint64_t position;
     uint8_t* data;
-    bool reuse;
+    cMemoryBudget* budget;
 };
 
-// The block a stream marked for reuse left to its thread at close: taken by the thread's next
-// such stream that asks for a large block it can hold, freed when another takes its place,
-// on cIO_memoryAlloc_releaseKept and when the thread ends.
-constexpr uint64_t kKeptAtLeast = uint64_t{32} << 20;
-struct KeptBlock {
-    uint8_t* data = nullptr;
-    uint64_t capacity = 0;
-    ~KeptBlock() { free(data); }
-};
-thread_local KeptBlock kept;
-
-// Takes the kept block for a first allocation of `needed` bytes, when it holds them. Its
-// pages past `needed` are given back to the system, so that a block kept from a larger input
-// does not hold more memory than the new one asked for; what stays holds old bytes, which
-// the stream never shows (only what is written counts, and gaps read as zeros).
-bool takeKept(cIO_memoryAlloc* m, uint64_t needed) {
-    if (!m->reuse || m->data || needed < kKeptAtLeast || kept.capacity < needed) return false;
-    const uintptr_t base = reinterpret_cast<uintptr_t>(kept.data);
-    const Span past = within(base + needed, base + kept.capacity, pageSize());
-    if (past.to > past.from)
-        madvise(reinterpret_cast<void*>(past.from), past.to - past.from, MADV_DONTNEED);
-    m->data = kept.data;
-    m->capacity = kept.capacity;
-    kept.data = nullptr;
-    kept.capacity = 0;
+// A block from the budget: the first exactly as large as asked for (unwrapped content is
+// mostly written in one piece of known size, or into room reserved for it), then doubled as
+// far as the budget allows.
+bool reserveInBudget(cIO_memoryAlloc* m, uint64_t needed) {
+    if (!m->data) {
+        m->data = cMemoryBudget_take(m->budget, needed);
+        if (m->data) m->capacity = needed;
+        return m->data != nullptr;
+    }
+    const uint64_t doubled = m->capacity > UINT64_MAX / 2 ? UINT64_MAX : m->capacity * 2;
+    uint8_t* grown = cMemoryBudget_resize(m->budget, m->data, &m->capacity,
+                                          doubled > needed ? doubled : needed, needed);
+    if (!grown) return false;
+    m->data = grown;
     return true;
 }
 
-// Grows the block by doubling until it holds `needed` bytes. On failure nothing changes.
+// Grows the block until it holds `needed` bytes, doubling. On failure nothing changes.
 bool cIO_memoryAlloc_reserve(cIO_memoryAlloc* m, uint64_t needed) {
     if (needed <= m->capacity) return true;
-    if (takeKept(m, needed)) return true;
+    if (m->budget) return reserveInBudget(m, needed);
     uint64_t cap = m->capacity ? m->capacity : 2;
     while (cap < needed) {
         if (cap > UINT64_MAX / 2) return false;
@@ -151,13 +140,10 @@ int64_t cIO_memoryAlloc_seek(cIO* io, int64_t offset, int32_t origin) {
 int32_t cIO_memoryAlloc_close(cIO* io) {
     cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
     if (!m) return -1;
-    if (m->reuse && m->capacity >= kKeptAtLeast) {
-        cIO_memoryAlloc_releaseKept();
-        kept.data = m->data;
-        kept.capacity = m->capacity;
-    } else {
+    if (m->budget)
+        cMemoryBudget_give(m->budget, m->data, m->capacity);
+    else
         free(m->data);
-    }
     free(m);
     return 0;
 }
@@ -273,9 +259,14 @@ void cIO_memoryAlloc_prefaultEnd(cIO_memoryAlloc_prefault* prefault) {
 }
 
 cIO* cIO_memoryAlloc_ctor() {
+    return cIO_memoryAlloc_ctorIn(nullptr);
+}
+
+cIO* cIO_memoryAlloc_ctorIn(cMemoryBudget* budget) {
     cIO_memoryAlloc* m = (cIO_memoryAlloc*)calloc(1, sizeof(cIO_memoryAlloc));
     if (!m) return nullptr;
     m->base.vt = &kMemoryTable;
+    m->budget = budget;
     return &m->base;
 }
 
@@ -294,18 +285,6 @@ uint64_t cIO_memoryAlloc_capacity(cIO* io) {
     return m ? m->capacity : 0;
 }
 
-void cIO_memoryAlloc_reuseBlocks(cIO* io) {
-    cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
-    assert(m != nullptr && m->data == nullptr);
-    m->reuse = true;
-}
-
-void cIO_memoryAlloc_releaseKept() {
-    free(kept.data);
-    kept.data = nullptr;
-    kept.capacity = 0;
-}
-
 uint8_t* cIO_memoryAlloc_spare(cIO* io, uint64_t n) {
     cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
     assert(m != nullptr);
@@ -318,4 +297,18 @@ void cIO_memoryAlloc_commit(cIO* io, uint64_t n) {
     assert(m != nullptr && n <= m->capacity - m->size);
     m->size += n;
     m->position = m->size;
+}
+
+void cIO_memoryAlloc_fit(cIO* io) {
+    cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
+    assert(m != nullptr);
+    if (m->size == 0 || m->size == m->capacity) return;
+    uint8_t* fitted = nullptr;
+    if (m->budget) {
+        fitted = cMemoryBudget_resize(m->budget, m->data, &m->capacity, m->size, m->size);
+    } else if ((fitted = (uint8_t*)realloc(m->data, (size_t)m->size))) {
+        m->capacity = m->size;
+    }
+    if (fitted) m->data = fitted;
+    if (m->position > m->capacity) m->position = m->size;
 }

@@ -12,7 +12,9 @@
 #include "io/cIO_file.h"
 #include "io/cIO_input.h"
 #include "io/cIO_mapped.h"
+#include "io/cMemoryBudget.h"
 #include "io_test_support.h"
+#include "tests/io/container_bomb.h"
 #include "tools/cContainerWriter.h"
 
 namespace {
@@ -103,9 +105,9 @@ TEST(InputFile, MappedFileThatShrinksReadsZerosAndFailsAtClose) {
     EXPECT_EQ(cIO_close(again), 0);
 }
 
-// All unwrapping of one input draws on one budget: an encrypted file inside a compressed one
-// may use what the outer one left, not a limit of its own.
-TEST(InputFile, NestedContainersShareOneBudget) {
+// Everything unwrapped is held in the memory budget until its stream closes: an encrypted
+// file inside a compressed one needs room for both while the inner one is decrypted.
+TEST(InputFile, NestedContainersShareTheMemoryBudget) {
     const Bytes plain = logLike(200000);
     Bytes enc, file;
     cContainerWriter_encryptOptions eo{.password = "pw", .iterations = 1};
@@ -113,37 +115,80 @@ TEST(InputFile, NestedContainersShareOneBudget) {
     cContainerWriter_compressOptions co;
     ASSERT_TRUE(cContainerWriter_compress(enc.data(), enc.size(), &co, &file));
     auto unwrapBoth = [&](uint64_t limit) {
-        cGenericFile_budget budget{limit, true};
+        cMemoryBudget* memory = cMemoryBudget_ctor(limit);
+        cGenericFile_budget budget{.memory = memory, .logContentOnly = true};
         cGenericFile h{};
         cIO* outer = memoryOf(file);
         EXPECT_TRUE(cGenericFile_readHeader(outer, &h));
         cIO* middle = cGenericFile_compressed_open(outer, &h, &budget);
         cIO_close(outer);
-        if (!middle) return false;
-        EXPECT_TRUE(cGenericFile_readHeader(middle, &h));
-        cIO* inner = cGenericFile_encrypted_open(middle, &h, "pw", 2, &budget);
-        cIO_close(middle);
-        if (!inner) return false;
-        EXPECT_EQ(readAll(inner), plain);
+        cIO* inner = nullptr;
+        if (middle) {
+            EXPECT_TRUE(cGenericFile_readHeader(middle, &h));
+            inner = cGenericFile_encrypted_open(middle, &h, "pw", 2, &budget);
+            cIO_close(middle);
+        }
+        if (inner) {
+            EXPECT_EQ(readAll(inner), plain);
+        }
         cIO_close(inner);
-        return true;
+        EXPECT_EQ(cMemoryBudget_held(memory), 0u); // all given back
+        cMemoryBudget_dtor(memory);
+        return inner != nullptr;
     };
     const uint64_t both = enc.size() + plain.size();
-    EXPECT_TRUE(unwrapBoth(both));
+    EXPECT_TRUE(unwrapBoth(both + (256 << 10)));
     std::string log = logOf([&] { EXPECT_FALSE(unwrapBoth(both - 1)); });
-    EXPECT_NE(log.find("Unwrapped data exceeds the limit"), std::string::npos) << log;
+    EXPECT_NE(log.find("would pass the memory budget"), std::string::npos) << log;
 
     // Compressed content that is no log file stops after its first bytes, long before a
     // bomb of zeros has spent the budget.
-    const Bytes zeros(8 << 20, 0);
-    Bytes bomb;
-    ASSERT_TRUE(cContainerWriter_compress(zeros.data(), zeros.size(), &co, &bomb));
-    cGenericFile_budget budget{uint64_t(1) << 40, true};
+    const Bytes bomb = containerBomb(std::string(8, '\0'), uint64_t(64) << 20);
+    cMemoryBudget* memory = cMemoryBudget_ctor(uint64_t(1) << 20);
+    cGenericFile_budget budget{.memory = memory, .logContentOnly = true};
     cGenericFile h{};
     cIO* in = memoryOf(bomb);
     ASSERT_TRUE(cGenericFile_readHeader(in, &h));
     log = logOf([&] { EXPECT_EQ(cGenericFile_compressed_open(in, &h, &budget), nullptr); });
     cIO_close(in);
     EXPECT_NE(log.find("not an MDF 4 file or log container"), std::string::npos) << log;
-    EXPECT_GT(budget.left, (uint64_t(1) << 40) - 1024);
+    EXPECT_EQ(log.find("memory budget"), std::string::npos) << log;
+    EXPECT_EQ(cMemoryBudget_held(memory), 0u);
+    cMemoryBudget_dtor(memory);
+}
+
+// The key derivation of one input is bounded as a whole: nested encrypted layers draw on one
+// iteration count, and a layer asking for more than is left is refused before deriving.
+TEST(InputFile, NestedKeyDerivationsShareOneIterationLimit) {
+    const Bytes plain = logLike(5000);
+    Bytes inner, outer;
+    cContainerWriter_encryptOptions eo{.password = "pw", .iterations = 3000};
+    ASSERT_TRUE(cContainerWriter_encrypt(plain.data(), plain.size(), &eo, &inner));
+    eo.iterations = 2000;
+    ASSERT_TRUE(cContainerWriter_encrypt(inner.data(), inner.size(), &eo, &outer));
+    auto unwrapBoth = [&](uint64_t iterations, std::string* log) {
+        cGenericFile_budget budget{.keyIterationsLeft = iterations};
+        cIO* in = memoryOf(outer);
+        cIO* middle = nullptr;
+        cIO* last = nullptr;
+        *log = logOf([&] {
+            cGenericFile h{};
+            EXPECT_TRUE(cGenericFile_readHeader(in, &h));
+            middle = cGenericFile_encrypted_open(in, &h, "pw", 2, &budget);
+            if (middle && cGenericFile_readHeader(middle, &h))
+                last = cGenericFile_encrypted_open(middle, &h, "pw", 2, &budget);
+        });
+        const bool ok = last && readAll(last) == plain;
+        EXPECT_EQ(budget.keyIterationsLeft, ok ? iterations - 5000 : iterations - 2000);
+        cIO_close(last);
+        cIO_close(middle);
+        cIO_close(in);
+        return ok;
+    };
+    std::string log;
+    EXPECT_TRUE(unwrapBoth(5000, &log)) << log;
+    EXPECT_FALSE(unwrapBoth(4999, &log));
+    EXPECT_NE(log.find("iteration count 3000 exceeds the 2999 left of the limit of 10000000"),
+              std::string::npos)
+        << log;
 }

@@ -111,33 +111,3 @@ TEST(BufferStream, RefillsCostWhatIsReadWhateverTheCapacity) {
     cIO_close(b);
 }
 
-// A large block left by a stream marked for reuse is taken by the thread's next one: what the
-// new stream shows is only what it wrote (a gap reads as zeros, not as the old bytes), and the
-// pages past what it asked for are given back (they read as zeros again).
-TEST(MemoryStream, KeptBlockShowsOnlyTheNewStreamsBytes) {
-    constexpr uint64_t kMiB = uint64_t{1} << 20;
-    cIO* first = cIO_memoryAlloc_ctor();
-    cIO_memoryAlloc_reuseBlocks(first);
-    uint8_t* block = cIO_memoryAlloc_spare(first, 60 * kMiB);
-    ASSERT_NE(block, nullptr);
-    std::memset(block, 'x', 60 * kMiB);
-    cIO_memoryAlloc_commit(first, 60 * kMiB);
-    EXPECT_EQ(cIO_close(first), 0);
-
-    cIO* next = cIO_memoryAlloc_ctor();
-    cIO_memoryAlloc_reuseBlocks(next);
-    uint8_t* room = cIO_memoryAlloc_spare(next, 40 * kMiB);
-    ASSERT_EQ(room, block); // the same block, taken over
-    std::memcpy(room, "new", 3);
-    cIO_memoryAlloc_commit(next, 3);
-    EXPECT_EQ(room[41 * kMiB], 0);   // given back
-    EXPECT_EQ(room[39 * kMiB], 'x'); // kept, but never shown:
-    EXPECT_EQ(cIO_seek(next, 5, cIO_SEEK_END), 8);
-    const uint8_t* shown = cIO_fetch(next, 0, 8);
-    ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(shown), 8),
-              std::string("new\0\0\0\0\0", 8));
-    EXPECT_EQ(cIO_fetch(next, 0, 9), nullptr);
-    EXPECT_EQ(cIO_close(next), 0);
-    cIO_memoryAlloc_releaseKept();
-}
