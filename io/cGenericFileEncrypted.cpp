@@ -59,8 +59,8 @@ bool readExactly(cIO* io, uint8_t* dst, uint64_t n) {
 
 // rounds is at least 1: a count of 0 in the file derives as 1 does (the first block alone),
 // as the loggers' tools do.
-bool deriveKey(const char* password, size_t passwordLength, const uint8_t* salt,
-               uint64_t rounds, uint8_t* key) {
+bool deriveKey(const char* password, size_t passwordLength, const uint8_t* salt, uint64_t rounds,
+               uint8_t* key) {
     return PKCS5_PBKDF2_HMAC(password, int(passwordLength), salt,
                              int(cGenericFileEncrypted_SALT_SIZE), int(rounds), EVP_sha256(),
                              int(cGenericFileEncrypted_KEY_SIZE), key) == 1;
@@ -165,27 +165,16 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
     if (self == nullptr) return nullptr;
     self->base.vt = &vtable;
     std::memcpy(&self->header, header, sizeof self->header);
-    self->memory =
-        cIO_memoryAlloc_ctorIn(budget->memory ? budget->memory : cMemoryBudget_run());
+    self->memory = cIO_memoryAlloc_ctorIn(budget->memory ? budget->memory : cMemoryBudget_run());
     uint8_t* plain =
         self->memory && length > 0 ? cIO_memoryAlloc_spare(self->memory, length) : nullptr;
     const bool room = self->memory != nullptr && (plain != nullptr || length == 0);
-    cIO_memoryAlloc_prefault* prefault = nullptr;
-    if (plain != nullptr) {
-        // The whole block is written at once: its pages are set up in few calls rather than
-        // one fault at a time, a large block's by a second thread while the decryption runs
-        // (advice only; where the system declines, the faults come).
-        cIO_memoryAlloc_adviseHugePages(plain, size_t(length));
-        prefault = cIO_memoryAlloc_prefaultStart(plain, size_t(length));
-    }
-    if (!room)
-        ZF_LOGE("No memory for %llu bytes of unwrapped data", (unsigned long long)length);
+    if (!room) ZF_LOGE("No memory for %llu bytes of unwrapped data", (unsigned long long)length);
 
     uint8_t key[cGenericFileEncrypted_KEY_SIZE];
     bool ok = room && deriveKey(password, passwordLength, salt, rounds, key) &&
               decrypt(input, fileSize, key, iv, plain);
     OPENSSL_cleanse(key, sizeof key);
-    cIO_memoryAlloc_prefaultEnd(prefault);
     if (ok) cIO_memoryAlloc_commit(self->memory, length);
     if (!ok) {
         cGenericFileEncrypted_close(&self->base);

@@ -1,32 +1,11 @@
 #include "io/cIO_memoryAlloc.h"
 
-#include <atomic>
 #include <cassert>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <system_error>
-#include <thread>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
-
-uintptr_t pageSize() {
-    return static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-}
-
-// [from, to) cut inward to whole units of `unit` bytes (a power of two): advice on memory
-// works on whole pages, and only the pages wholly inside a block are the block's own.
-struct Span {
-    uintptr_t from, to;
-};
-Span within(uintptr_t from, uintptr_t to, uintptr_t unit) {
-    return {(from + unit - 1) & ~(unit - 1), to & ~(unit - 1)};
-}
 
 struct cIO_memoryAlloc {
     cIO base;
@@ -164,99 +143,6 @@ cIO_memoryAlloc* cIO_memoryAlloc_cast(cIO* io) {
 }
 
 } // namespace
-
-void cIO_memoryAlloc_adviseHugePages(void* start, size_t size) {
-    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-    if (size < 2 * kHuge) return;
-    const Span huge = within((uintptr_t)start, (uintptr_t)start + size, kHuge);
-    if (huge.to > huge.from) madvise((void*)huge.from, huge.to - huge.from, MADV_HUGEPAGE);
-}
-
-struct cIO_memoryAlloc_prefault {
-    std::thread thread;
-    std::atomic<bool> stop{false};
-    std::atomic<size_t> filled{0}; // of a block filled ahead: the producer's mark
-};
-
-namespace {
-
-constexpr uintptr_t kPrefaultPiece = uintptr_t{4} << 20;
-constexpr size_t kPrefaultAtLeast = size_t{32} << 20;
-
-// Whole pieces on 4 MiB boundaries, from the last to the first, so that the huge pages of the
-// block are never split between two calls.
-void prefaultBackwards(cIO_memoryAlloc_prefault* p, uintptr_t from, uintptr_t to) {
-    const uintptr_t first = from & ~(kPrefaultPiece - 1);
-    for (uintptr_t piece = (to - 1) & ~(kPrefaultPiece - 1);
-         piece >= first && !p->stop.load(std::memory_order_relaxed); piece -= kPrefaultPiece) {
-        const uintptr_t a = piece < from ? from : piece;
-        const uintptr_t b = piece + kPrefaultPiece > to ? to : piece + kPrefaultPiece;
-        if (madvise(reinterpret_cast<void*>(a), b - a, MADV_POPULATE_WRITE) != 0) return;
-        if (piece == 0) return;
-    }
-}
-
-// At most kPrefaultLead bytes past the producer's mark, so that no more than that is ever
-// backed by memory and not (yet) written; the thread waits for the producer meanwhile.
-constexpr size_t kPrefaultLead = size_t{32} << 20;
-
-void prefaultAhead(cIO_memoryAlloc_prefault* p, uintptr_t base, uintptr_t from, uintptr_t to,
-                   uintptr_t page) {
-    uintptr_t at = from;
-    while (at < to && !p->stop.load(std::memory_order_relaxed)) {
-        uintptr_t limit = base + p->filled.load(std::memory_order_relaxed) + kPrefaultLead;
-        limit = (limit < to ? limit : to) & ~(page - 1);
-        if (at >= limit) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-            continue;
-        }
-        const uintptr_t next = (at & ~(kPrefaultPiece - 1)) + kPrefaultPiece;
-        const uintptr_t b = next < limit ? next : limit;
-        if (madvise(reinterpret_cast<void*>(at), b - at, MADV_POPULATE_WRITE) != 0) return;
-        at = b;
-    }
-}
-
-// The pages wholly inside the block, and a thread that sets them up. A whole block that gets
-// no thread (a small one, or none to be had) is set up at once by the caller's thread.
-cIO_memoryAlloc_prefault* startPrefault(void* start, size_t size, bool ahead) {
-    const uintptr_t page = pageSize();
-    const uintptr_t base = reinterpret_cast<uintptr_t>(start);
-    const auto [from, to] = within(base, base + size, page);
-    auto* p = size < kPrefaultAtLeast ? nullptr : new (std::nothrow) cIO_memoryAlloc_prefault;
-    if (p) {
-        try {
-            p->thread = ahead ? std::thread(prefaultAhead, p, base, from, to, page)
-                              : std::thread(prefaultBackwards, p, from, to);
-            return p;
-        } catch (const std::system_error&) {
-            delete p;
-        }
-    }
-    if (!ahead && to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-    return nullptr;
-}
-
-} // namespace
-
-cIO_memoryAlloc_prefault* cIO_memoryAlloc_prefaultAhead(void* start, size_t size) {
-    return startPrefault(start, size, true);
-}
-
-void cIO_memoryAlloc_prefaultMark(cIO_memoryAlloc_prefault* prefault, size_t filled) {
-    if (prefault) prefault->filled.store(filled, std::memory_order_relaxed);
-}
-
-cIO_memoryAlloc_prefault* cIO_memoryAlloc_prefaultStart(void* start, size_t size) {
-    return startPrefault(start, size, false);
-}
-
-void cIO_memoryAlloc_prefaultEnd(cIO_memoryAlloc_prefault* prefault) {
-    if (!prefault) return;
-    prefault->stop.store(true, std::memory_order_relaxed);
-    prefault->thread.join();
-    delete prefault;
-}
 
 cIO* cIO_memoryAlloc_ctor() {
     return cIO_memoryAlloc_ctorIn(nullptr);

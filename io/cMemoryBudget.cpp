@@ -198,6 +198,14 @@ uint64_t cMemoryBudget_held(const cMemoryBudget* budget) {
     return budget->held;
 }
 
+uint64_t cMemoryBudget_available(const cMemoryBudget* budget) {
+    std::lock_guard<std::mutex> guard(const_cast<cMemoryBudget*>(budget)->lock);
+    uint64_t taken = budget->held;
+    for (const cMemoryBudget::Block& k : budget->kept)
+        taken -= k.size;
+    return budget->limit > taken ? budget->limit - taken : 0;
+}
+
 uint8_t* cMemoryBudget_take(cMemoryBudget* budget, uint64_t size) {
     assert(budget != nullptr && size > 0);
     std::lock_guard<std::mutex> guard(budget->lock);
@@ -208,8 +216,8 @@ uint8_t* cMemoryBudget_take(cMemoryBudget* budget, uint64_t size) {
     for (auto k = kept.begin(); k != kept.end(); ++k) {
         const bool fits = k->size >= size;
         const bool chosenFits = chosen != kept.end() && chosen->size >= size;
-        if (chosen == kept.end() || (fits ? !chosenFits || k->size < chosen->size
-                                          : !chosenFits && k->size > chosen->size))
+        if (chosen == kept.end() ||
+            (fits ? !chosenFits || k->size < chosen->size : !chosenFits && k->size > chosen->size))
             chosen = k;
     }
     cMemoryBudget::Block reused{nullptr, 0};
@@ -239,8 +247,8 @@ uint8_t* cMemoryBudget_take(cMemoryBudget* budget, uint64_t size) {
     return block;
 }
 
-uint8_t* cMemoryBudget_resize(cMemoryBudget* budget, uint8_t* block, uint64_t* size,
-                              uint64_t want, uint64_t atLeast) {
+uint8_t* cMemoryBudget_resize(cMemoryBudget* budget, uint8_t* block, uint64_t* size, uint64_t want,
+                              uint64_t atLeast) {
     assert(budget != nullptr && block != nullptr && size != nullptr && atLeast <= want);
     std::lock_guard<std::mutex> guard(budget->lock);
     uint64_t target = want;

@@ -36,6 +36,8 @@ uint64_t cMemoryBudget_systemLimit(const char** source);
 uint64_t cMemoryBudget_limit(const cMemoryBudget* budget);
 // Bytes taken and kept at this moment.
 uint64_t cMemoryBudget_held(const cMemoryBudget* budget);
+// Bytes a take could have at this moment: the limit less what is taken (kept blocks give way).
+uint64_t cMemoryBudget_available(const cMemoryBudget* budget);
 
 // A block of size bytes (size > 0) counted against the budget, or null, logging why, when
 // the budget cannot hold it or the system has no memory. Its bytes are undefined.

@@ -12,9 +12,25 @@
 inline std::vector<uint8_t> containerBomb(const std::string& start, uint64_t size,
                                           uint32_t serialNumber = 0) {
     constexpr unsigned kW = 15, kL = 14;
-    std::vector<uint8_t> out = {'G', 'e', 'n', 'e', 'r', 'i', 'c', ' ', 'F', 'i', 'l', 'e',
-                                0,   0,   0x22, 1,  uint8_t(serialNumber >> 24),
-                                uint8_t(serialNumber >> 16), uint8_t(serialNumber >> 8),
+    std::vector<uint8_t> out = {'G',
+                                'e',
+                                'n',
+                                'e',
+                                'r',
+                                'i',
+                                'c',
+                                ' ',
+                                'F',
+                                'i',
+                                'l',
+                                'e',
+                                0,
+                                0,
+                                0x22,
+                                1,
+                                uint8_t(serialNumber >> 24),
+                                uint8_t(serialNumber >> 16),
+                                uint8_t(serialNumber >> 8),
                                 uint8_t(serialNumber)};
     for (uint32_t field : {uint32_t(kL), uint32_t(1) << kW})
         for (int shift = 24; shift >= 0; shift -= 8)

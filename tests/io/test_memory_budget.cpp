@@ -111,8 +111,8 @@ TEST(MemoryBudget, SystemLimitFollowsTheAddressSpaceLimit) {
         const uint64_t limit =
             setrlimit(RLIMIT_AS, &rl) == 0 ? cMemoryBudget_systemLimit(&source) : 0;
         char line[128];
-        const int n = std::snprintf(line, sizeof line, "%llu %s", (unsigned long long)limit,
-                                    source);
+        const int n =
+            std::snprintf(line, sizeof line, "%llu %s", (unsigned long long)limit, source);
         (void)!write(pipeFds[1], line, size_t(n));
         _exit(0);
     }

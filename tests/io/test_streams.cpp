@@ -110,4 +110,3 @@ TEST(BufferStream, RefillsCostWhatIsReadWhateverTheCapacity) {
     EXPECT_EQ(whole.reads, 1);
     cIO_close(b);
 }
-
