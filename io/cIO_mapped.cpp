@@ -28,7 +28,6 @@ struct Guard {
 };
 constexpr uintptr_t kReserved = 1;
 std::atomic<Guard*> guards{nullptr};
-std::atomic<int> mappedNow{0};
 struct sigaction previousHandler;
 
 // Runs on the faulting thread. A fault inside a guarded mapping means the file shrank below
@@ -168,7 +167,6 @@ int32_t cIO_mapped_close(cIO* io) {
     }
     munmap(const_cast<uint8_t*>(m->data), (size_t)m->size);
     m->guard->start.store(0, std::memory_order_release);
-    mappedNow.fetch_sub(1, std::memory_order_relaxed);
     const int32_t rc = cIO_close(m->file);
     delete m;
     return cut ? cIO_mapped_CUT : rc;
@@ -205,7 +203,6 @@ cIO* cIO_mapped_open(cIO* file) {
     m->data = (const uint8_t*)data;
     m->size = size;
     m->file = file;
-    const int now = mappedNow.fetch_add(1, std::memory_order_relaxed) + 1;
-    ZF_LOGD("Input mapped (%llu bytes, %d inputs mapped now)", (unsigned long long)size, now);
+    ZF_LOGD("Input mapped (%llu bytes)", (unsigned long long)size);
     return &m->base;
 }

@@ -18,7 +18,8 @@
 struct cMemoryBudget {
     std::mutex lock;
     uint64_t limit;
-    uint64_t held = 0; // taken and kept
+    uint64_t held = 0;       // taken and kept
+    const char* source = ""; // what the limit was taken from, for the message
     struct Block {
         uint8_t* data;
         uint64_t size;
@@ -49,9 +50,10 @@ bool makeRoom(cMemoryBudget* b, uint64_t more) {
 }
 
 void logSpent(const cMemoryBudget* b, uint64_t more) {
-    ZF_LOGE("Unwrapped data would pass the memory budget of %llu bytes: %llu bytes held by "
+    ZF_LOGE("Unwrapped data would pass the memory budget of %llu bytes%s%s: %llu bytes held by "
             "files being converted, %llu more asked for",
-            (unsigned long long)b->limit, (unsigned long long)b->held, (unsigned long long)more);
+            (unsigned long long)b->limit, *b->source ? ", from the " : "", b->source,
+            (unsigned long long)b->held, (unsigned long long)more);
 }
 
 // A number from the first line of a file, or UINT64_MAX when there is none ("max").
@@ -181,10 +183,9 @@ void cMemoryBudget_dtor(cMemoryBudget* budget) {
 cMemoryBudget* cMemoryBudget_run() {
     static cMemoryBudget* const run = [] {
         const char* source = "";
-        const uint64_t limit = cMemoryBudget_systemLimit(&source);
-        ZF_LOGD("Memory budget for unwrapped files: %llu bytes (from the %s)",
-                (unsigned long long)limit, source);
-        return cMemoryBudget_ctor(limit);
+        cMemoryBudget* budget = cMemoryBudget_ctor(cMemoryBudget_systemLimit(&source));
+        if (budget) budget->source = source;
+        return budget;
     }();
     return run;
 }

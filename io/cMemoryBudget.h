@@ -23,8 +23,8 @@ cMemoryBudget* cMemoryBudget_ctor(uint64_t limit);
 // Frees the kept blocks and the budget. Every taken block must have been given back.
 void cMemoryBudget_dtor(cMemoryBudget* budget);
 
-// The run's budget: made at first use from cMemoryBudget_systemLimit and logged once (debug
-// level), kept until the process ends.
+// The run's budget: made at first use from cMemoryBudget_systemLimit, kept until the process
+// ends. The message of a spent budget names the limit it was taken from.
 cMemoryBudget* cMemoryBudget_run();
 
 // The smallest of the control group's memory limit (version 2 memory.max or version 1

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -103,6 +105,29 @@ TEST(InputFile, MappedFileThatShrinksReadsZerosAndFailsAtClose) {
     cIO* again = cIO_input_open(cIO_file_open(g.path.c_str(), cIO_FILE_READ), -1);
     EXPECT_EQ(readAll(again), bytes);
     EXPECT_EQ(cIO_close(again), 0);
+}
+
+// Any number of inputs are mapped at once (there is no fixed table of guarded mappings), and
+// each keeps its own guard: a cut in one of them is reported by that one alone.
+TEST(InputFile, ManyInputsAreMappedAtOnce) {
+    constexpr int kInputs = 70;
+    std::vector<std::unique_ptr<TempFile>> files;
+    std::vector<cIO*> inputs;
+    for (int i = 0; i < kInputs; ++i) {
+        files.push_back(std::make_unique<TempFile>(logLike(64 * 1024 + size_t(i))));
+        inputs.push_back(
+            cIO_input_open(cIO_file_open(files.back()->path.c_str(), cIO_FILE_READ), -1));
+        ASSERT_NE(inputs.back(), nullptr);
+        EXPECT_NE(cIO_fetch(inputs.back(), 0, 64 * 1024 + size_t(i)), nullptr) << i;
+        EXPECT_TRUE(cIO_fetchStays(inputs.back())) << i; // a mapping, not a buffer
+    }
+    ASSERT_EQ(truncate(files[40]->path.c_str(), 4096), 0);
+    EXPECT_EQ(cIO_fetch(inputs[40], 0, 64 * 1024 + 40)[60000], 0); // repaired, not a crash
+    for (int i = 0; i < kInputs; ++i) {
+        int32_t rc = 0;
+        logOf([&] { rc = cIO_close(inputs[size_t(i)]); });
+        EXPECT_EQ(rc, i == 40 ? cIO_mapped_CUT : 0) << i;
+    }
 }
 
 // Everything unwrapped is held in the memory budget until its stream closes: an encrypted
