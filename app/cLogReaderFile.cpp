@@ -24,7 +24,7 @@
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
 #include "io/cIO_input.h"
-#include "io/cIO_memoryAlloc.h"
+#include "io/cMemoryBudget.h"
 #include "mdf/cMdf.h"
 #include "mdf/cMdfParallelIter.h"
 #include "support/log.h"
@@ -116,17 +116,18 @@ cIO* decrypt(FileJob* job, cIO* stream, const cGenericFile& header, cGenericFile
 }
 
 // Unwraps compressed and encrypted containers until the content is no container. All
-// unwrapped content of the file, at any depth, draws on one memory budget; content that is
-// no log file is refused after its first bytes.
+// unwrapped content, of every file being converted, draws on the run's memory budget; the
+// key derivation of the file's encrypted layers, at any depth, on one iteration limit;
+// content that is no log file is refused after its first bytes.
 // On failure *stream is closed and set to null and the result code is returned.
 uint32_t unwrapContainers(FileJob* job, cIO** stream) {
-    cGenericFile_budget budget = cGenericFile_budget_make();
+    cGenericFile_budget budget;
     budget.logContentOnly = true;
     for (bool outermost = true;; outermost = false) {
         cGenericFile header;
         if (!cGenericFile_readHeader(*stream, &header)) {
-            // A plain input: the block a container left to this thread is not needed now.
-            if (outermost) cIO_memoryAlloc_releaseKept();
+            // A plain input: the blocks containers left for reuse are not needed now.
+            if (outermost) cMemoryBudget_releaseKept(cMemoryBudget_run());
             return cExitStatus_OK;
         }
         cIO* inner = nullptr;

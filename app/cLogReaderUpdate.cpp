@@ -34,7 +34,7 @@ cIO* openQuietly(const cLogReader* reader, const std::string& input) {
     cIO* stream = cFS_open(reader->inputFs, input, cFS_ACCESS_READ | cFS_ACCESS_FLAG4);
     if (!stream) return nullptr;
     stream = cIO_input_open(stream, reader->options->bufferSize);
-    cGenericFile_budget budget = cGenericFile_budget_make();
+    cGenericFile_budget budget;
     budget.logContentOnly = true;
     cGenericFile header;
     while (stream && cGenericFile_readHeader(stream, &header)) {

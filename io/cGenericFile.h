@@ -36,28 +36,23 @@ inline constexpr uint8_t cGenericFile_VERSION = 1;
 // after byte 19.
 bool cGenericFile_readHeader(cIO* io, cGenericFile* header);
 
-// Upper bound on the bytes a container may unwrap into memory (decompressed or decrypted).
-// An open whose output would pass it fails with a logged message instead of exhausting
-// memory on a decompression bomb. Default: half the machine's physical memory, at most
-// cGenericFile_DEFAULT_OUTPUT_LIMIT (16 GiB). The setter returns the previous value; a
-// limit of 0 restores the default.
-inline constexpr uint64_t cGenericFile_DEFAULT_OUTPUT_LIMIT = 16ull << 30;
-uint64_t cGenericFile_getOutputLimit();
-uint64_t cGenericFile_setOutputLimit(uint64_t limit);
+// Far above what a logger uses; PBKDF2 at this count takes some seconds. It bounds the key
+// derivation of a whole input, nested encrypted containers summed, so that a hostile file
+// cannot stall a run.
+inline constexpr uint64_t cGenericFile_MAX_KEY_ITERATIONS = 10000000;
 
-// What all unwrapping of one input may still put in memory, whatever the nesting: each
-// container opened for the input draws on the same budget, so a container inside another
-// gets what the outer one left, not a limit of its own. With logContentOnly, decompressed
-// content that does not start as a log file does (cGenericFile_isLogStart) is refused after
-// its first bytes, so that a hostile file is not unwrapped until the budget is spent.
+// What the unwrapping of one input may still use, whatever the nesting: each container opened
+// for the input draws on it, so a container inside another gets what the outer one left.
+// Unwrapped content is held in memory of the run's budget (or the one given for tests), which
+// every input being converted shares. With logContentOnly, decompressed content that does not
+// start as a log file does (cGenericFile_isLogStart) is refused after its first bytes, so that
+// a hostile file is not unwrapped until the budget is spent.
+struct cMemoryBudget;
 struct cGenericFile_budget {
-    uint64_t left;
+    cMemoryBudget* memory = nullptr; // null: cMemoryBudget_run()
+    uint64_t keyIterationsLeft = cGenericFile_MAX_KEY_ITERATIONS;
     bool logContentOnly = false;
 };
-// A fresh budget of cGenericFile_getOutputLimit() bytes.
-cGenericFile_budget cGenericFile_budget_make();
-// Takes n bytes from the budget; false, logging the limit, when fewer are left.
-[[nodiscard]] bool cGenericFile_budget_take(cGenericFile_budget* budget, uint64_t n);
 
 // True when bytes that start a file (n of them, n >= 12 for a certain answer) begin an MDF 4
 // file, finalised or not, or a container: the only things a log file may hold.

@@ -15,7 +15,7 @@
 //   uint32_t lookaheadField;
 //   cIO* memory;          the decompressed file (owned)
 // Positions and sizes are 64-bit throughout, so containers of 2 GiB and more are read whole.
-// The decompressed size is bounded by the caller's budget (cGenericFile_budget).
+// The decompressed content is held in a block of the run's memory budget (cMemoryBudget).
 
 #include "io/cGenericFile.h"
 #include "io/cIO.h"
@@ -26,8 +26,8 @@ inline constexpr int64_t cGenericFileCompressed_FOOTER_SIZE = 4;
 
 // Null on any failure (refused header fields, parameters the decoder rejects, a read error,
 // content that is no MDF 4 file or container, a spent budget, a missing or wrong footer).
-// The output is drawn from budget (null: a fresh budget of its own). The input stays open
-// and the caller's; the result no longer needs it. The result's position is at the end of
-// the decompressed data.
+// The output is drawn from budget (null: the run's memory budget, no other bound). The input stays
+// open and the caller's; the result no longer needs it. The result's position is at the end of the
+// decompressed data.
 cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
                                   cGenericFile_budget* budget = nullptr);

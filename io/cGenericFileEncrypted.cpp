@@ -57,12 +57,12 @@ bool readExactly(cIO* io, uint8_t* dst, uint64_t n) {
     return cIO_readFully(io, dst, n) == int64_t(n);
 }
 
-bool deriveKey(const char* password, size_t passwordLength, const uint8_t* salt,
-               uint32_t iterations, uint8_t* key) {
-    // A count of 0 derives as 1 does (the first block alone), as the loggers' tools do.
-    const int rounds = iterations == 0 ? 1 : int(iterations);
+// rounds is at least 1: a count of 0 in the file derives as 1 does (the first block alone),
+// as the loggers' tools do.
+bool deriveKey(const char* password, size_t passwordLength, const uint8_t* salt, uint64_t rounds,
+               uint8_t* key) {
     return PKCS5_PBKDF2_HMAC(password, int(passwordLength), salt,
-                             int(cGenericFileEncrypted_SALT_SIZE), rounds, EVP_sha256(),
+                             int(cGenericFileEncrypted_SALT_SIZE), int(rounds), EVP_sha256(),
                              int(cGenericFileEncrypted_KEY_SIZE), key) == 1;
 }
 
@@ -147,40 +147,34 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
     // A file too short to hold a tag is refused before the costly key derivation.
     const int64_t fileSize = cIO_seek(input, 0, cIO_SEEK_END);
     if (fileSize < cGenericFileEncrypted_MIN_SIZE) return nullptr;
-    if (iterations > cGenericFileEncrypted_MAX_ITERATIONS) {
-        ZF_LOGE("Key derivation iteration count %u exceeds the limit of %u", iterations,
-                cGenericFileEncrypted_MAX_ITERATIONS);
+    cGenericFile_budget own;
+    if (budget == nullptr) budget = &own;
+    // A count of 0 derives as 1 does.
+    const uint64_t rounds = iterations == 0 ? 1 : iterations;
+    if (rounds > budget->keyIterationsLeft) {
+        ZF_LOGE("Key derivation iteration count %u exceeds the %llu left of the limit of %llu "
+                "for one input file, nested containers summed",
+                iterations, (unsigned long long)budget->keyIterationsLeft,
+                (unsigned long long)cGenericFile_MAX_KEY_ITERATIONS);
         return nullptr;
     }
+    budget->keyIterationsLeft -= rounds;
 
-    cGenericFile_budget own = cGenericFile_budget_make();
     const uint64_t length = uint64_t(fileSize - cGenericFileEncrypted_MIN_SIZE);
-    if (!cGenericFile_budget_take(budget ? budget : &own, length)) return nullptr;
-
     auto* self = new (std::nothrow) cGenericFileEncrypted{};
     if (self == nullptr) return nullptr;
     self->base.vt = &vtable;
     std::memcpy(&self->header, header, sizeof self->header);
-    self->memory = cIO_memoryAlloc_ctor();
-    if (self->memory) cIO_memoryAlloc_reuseBlocks(self->memory);
-    uint8_t* plain = self->memory ? cIO_memoryAlloc_spare(self->memory, length) : nullptr;
+    self->memory = cIO_memoryAlloc_ctorIn(budget->memory ? budget->memory : cMemoryBudget_run());
+    uint8_t* plain =
+        self->memory && length > 0 ? cIO_memoryAlloc_spare(self->memory, length) : nullptr;
     const bool room = self->memory != nullptr && (plain != nullptr || length == 0);
-    cIO_memoryAlloc_prefault* prefault = nullptr;
-    if (plain != nullptr) {
-        // The whole block is written at once: its pages are set up in few calls rather than
-        // one fault at a time, a large block's by a second thread while the decryption runs
-        // (advice only; where the system declines, the faults come).
-        cIO_memoryAlloc_adviseHugePages(plain, size_t(length));
-        prefault = cIO_memoryAlloc_prefaultStart(plain, size_t(length));
-    }
-    if (!room)
-        ZF_LOGE("Out of memory for %llu bytes of unwrapped data", (unsigned long long)length);
+    if (!room) ZF_LOGE("No memory for %llu bytes of unwrapped data", (unsigned long long)length);
 
     uint8_t key[cGenericFileEncrypted_KEY_SIZE];
-    bool ok = room && deriveKey(password, passwordLength, salt, iterations, key) &&
+    bool ok = room && deriveKey(password, passwordLength, salt, rounds, key) &&
               decrypt(input, fileSize, key, iv, plain);
     OPENSSL_cleanse(key, sizeof key);
-    cIO_memoryAlloc_prefaultEnd(prefault);
     if (ok) cIO_memoryAlloc_commit(self->memory, length);
     if (!ok) {
         cGenericFileEncrypted_close(&self->base);

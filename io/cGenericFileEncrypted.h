@@ -14,8 +14,9 @@
 //                         content is read-only); fetchStays; close
 //   cGenericFile header;  copy of the container header
 //   cIO* memory;          the plaintext (owned)
-// The plaintext size is bounded by the caller's budget (cGenericFile_budget); the iteration count
-// by cGenericFileEncrypted_MAX_ITERATIONS, so a hostile file cannot stall the key derivation.
+// The plaintext is held in a block of the run's memory budget (cMemoryBudget); the iteration
+// count is bounded by what the caller's budget has left (cGenericFile_MAX_KEY_ITERATIONS for a
+// whole input), so a hostile file cannot stall the key derivation.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,12 +31,11 @@ inline constexpr size_t cGenericFileEncrypted_TAG_SIZE = 16;
 inline constexpr size_t cGenericFileEncrypted_KEY_SIZE = 32;
 inline constexpr int64_t cGenericFileEncrypted_AAD_SIZE = 52; // also the ciphertext's offset
 inline constexpr int64_t cGenericFileEncrypted_MIN_SIZE = 68; // an empty plaintext
-// Far above what a logger uses; PBKDF2 at this count takes some seconds.
-inline constexpr uint32_t cGenericFileEncrypted_MAX_ITERATIONS = 10000000;
 
 // Null on any failure: refused header fields, a short or damaged file, a wrong password, an
-// iteration count above the limit, a spent budget. The plaintext is drawn from budget (null:
-// a fresh budget of its own). The input stays open and the caller's; the result no longer
+// iteration count above what budget has left, a spent memory budget. The plaintext and the
+// key derivation are drawn from budget (null: the run's memory budget and the whole iteration
+// limit). The input stays open and the caller's; the result no longer
 // needs it. The result's position is at the end of the plaintext.
 cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const char* password,
                                  size_t passwordLength, cGenericFile_budget* budget = nullptr);

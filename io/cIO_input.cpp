@@ -43,6 +43,7 @@ cIO* cIO_input_open(cIO* file, int64_t bufferSize) {
     }
     if (bufferSize < 0) {
         if (cIO* mapped = cIO_mapped_open(file)) return mapped;
+        ZF_LOGD("The input file cannot be mapped: it is read into a buffer of its size");
         bufferSize = cIO_getSize(file);
         if (bufferSize < 0) {
             ZF_LOGE("Could not take the size of the input file");

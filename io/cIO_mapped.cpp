@@ -16,16 +16,18 @@
 
 namespace {
 
-// The mappings the fault handler may repair. A handler can take no lock, so the slots are
-// plain atomics: a slot is free while its start is 0.
+// The mappings the fault handler may repair, as a list that only ever grows: a handler can
+// take no lock and must never meet freed memory, so a guard is never freed, only cleared for
+// the next mapping to take. The list is as long as the most inputs ever mapped at once,
+// whatever the job count. A guard is free while its start is 0.
 struct Guard {
     std::atomic<uintptr_t> start{0};
     std::atomic<uintptr_t> end{0};
     std::atomic<bool> cut{false};
+    Guard* next = nullptr; // set before the guard is published, never changed after
 };
-constexpr int kGuards = 16;
 constexpr uintptr_t kReserved = 1;
-Guard guards[kGuards];
+std::atomic<Guard*> guards{nullptr};
 struct sigaction previousHandler;
 
 // Runs on the faulting thread. A fault inside a guarded mapping means the file shrank below
@@ -34,15 +36,15 @@ struct sigaction previousHandler;
 void onBusError(int signal, siginfo_t* info, void* context) {
     const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
     const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    for (Guard& g : guards) {
-        const uintptr_t start = g.start.load(std::memory_order_acquire);
-        const uintptr_t end = g.end.load(std::memory_order_acquire);
+    for (Guard* g = guards.load(std::memory_order_acquire); g != nullptr; g = g->next) {
+        const uintptr_t start = g->start.load(std::memory_order_acquire);
+        const uintptr_t end = g->end.load(std::memory_order_acquire);
         if (start <= kReserved || at < start || at >= end) continue;
         const uintptr_t from = at & ~(page - 1);
         void* zeros = mmap(reinterpret_cast<void*>(from), end - from, PROT_READ,
                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
         if (zeros == MAP_FAILED) break;
-        g.cut.store(true, std::memory_order_release);
+        g->cut.store(true, std::memory_order_release);
         return;
     }
     // Not ours: whoever handled the signal before, or the default action.
@@ -70,18 +72,28 @@ bool installHandler() {
     return installed;
 }
 
-// A slot is reserved with the start 1, which the handler passes over, until its end is set.
-int takeGuard(const void* data, uint64_t size) {
-    for (int i = 0; i < kGuards; ++i) {
+// A free guard of the list, or a new one put in front of it. It is reserved with the start 1,
+// which the handler passes over, until its end is set. Null only when memory runs out.
+Guard* takeGuard(const void* data, uint64_t size) {
+    Guard* g = guards.load(std::memory_order_acquire);
+    for (; g != nullptr; g = g->next) {
         uintptr_t expected = 0;
-        if (!guards[i].start.compare_exchange_strong(expected, kReserved)) continue;
-        const uintptr_t start = reinterpret_cast<uintptr_t>(data);
-        guards[i].end.store(start + size, std::memory_order_release);
-        guards[i].cut.store(false, std::memory_order_release);
-        guards[i].start.store(start, std::memory_order_release);
-        return i;
+        if (g->start.compare_exchange_strong(expected, kReserved)) break;
     }
-    return -1;
+    if (g == nullptr) {
+        g = new (std::nothrow) Guard;
+        if (g == nullptr) return nullptr;
+        g->start.store(kReserved, std::memory_order_relaxed);
+        g->next = guards.load(std::memory_order_relaxed);
+        while (!guards.compare_exchange_weak(g->next, g, std::memory_order_release,
+                                             std::memory_order_relaxed)) {
+        }
+    }
+    const uintptr_t start = reinterpret_cast<uintptr_t>(data);
+    g->end.store(start + size, std::memory_order_release);
+    g->cut.store(false, std::memory_order_release);
+    g->start.store(start, std::memory_order_release);
+    return g;
 }
 
 struct cIO_mapped {
@@ -90,7 +102,7 @@ struct cIO_mapped {
     uint64_t size;
     uint64_t position;
     cIO* file;
-    int guard;
+    Guard* guard;
 };
 
 int64_t cIO_mapped_read(cIO* io, void* dst, uint64_t n) {
@@ -145,8 +157,7 @@ bool cIO_mapped_fetchStays(cIO*) {
 int32_t cIO_mapped_close(cIO* io) {
     cIO_mapped* m = (cIO_mapped*)io;
     if (!m) return -1;
-    Guard& g = guards[m->guard];
-    const bool cut = g.cut.load(std::memory_order_acquire);
+    const bool cut = m->guard->cut.load(std::memory_order_acquire);
     if (cut) {
         struct stat st;
         const int fd = cIO_file_descriptor(m->file);
@@ -155,7 +166,7 @@ int32_t cIO_mapped_close(cIO* io) {
                 (unsigned long long)m->size, now);
     }
     munmap(const_cast<uint8_t*>(m->data), (size_t)m->size);
-    g.start.store(0, std::memory_order_release);
+    m->guard->start.store(0, std::memory_order_release);
     const int32_t rc = cIO_close(m->file);
     delete m;
     return cut ? cIO_mapped_CUT : rc;
@@ -183,7 +194,7 @@ cIO* cIO_mapped_open(cIO* file) {
         return nullptr;
     }
     m->guard = takeGuard(data, size);
-    if (m->guard < 0) {
+    if (m->guard == nullptr) {
         munmap(data, (size_t)size);
         delete m;
         return nullptr;
@@ -192,5 +203,6 @@ cIO* cIO_mapped_open(cIO* file) {
     m->data = (const uint8_t*)data;
     m->size = size;
     m->file = file;
+    ZF_LOGD("Input mapped (%llu bytes)", (unsigned long long)size);
     return &m->base;
 }

@@ -4,7 +4,7 @@
 // its pages stay the system's cache pages. The bytes fetched stay where they are until
 // close (fetchStays).
 //   cIO base; const uint8_t* data; uint64_t size; uint64_t position; cIO* file (owned);
-//   int guard (the mapping's slot in the table of guarded mappings)
+//   Guard* guard (the mapping's entry in the list of guarded mappings)
 // A file that shrinks while it is mapped would end the process at the first touch of a page
 // past its new end (SIGBUS). The mapping is guarded instead: the fault handler puts zero
 // pages in place of the lost ones and marks the mapping as cut, so readers see zeros where
@@ -18,5 +18,5 @@ inline constexpr int32_t cIO_mapped_CUT = 1;
 
 // Maps the file under a readable file stream of cIO_file_open and takes the stream over.
 // Null, with the stream left to the caller untouched, when it cannot be mapped: not a file
-// stream, an empty or special file, a failing mmap, or every guard slot taken.
+// stream, an empty or special file, a failing mmap, or no memory for its guard.
 cIO* cIO_mapped_open(cIO* file);

@@ -4,9 +4,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "io/cIO_memoryAlloc.h"
+#include <sys/mman.h>
 
 namespace {
+
+// A large buffer is filled once from end to end: in 2 MiB pages that costs a few faults per
+// 2 MiB instead of one per 4 KiB. Advice only, on the whole huge pages inside the block:
+// where the system declines, the memory works as before.
+void adviseHugePages(void* start, size_t size) {
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    if (size < 2 * kHuge) return;
+    const uintptr_t from = ((uintptr_t)start + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t to = ((uintptr_t)start + size) & ~(kHuge - 1);
+    if (to > from) madvise((void*)from, to - from, MADV_HUGEPAGE);
+}
 
 struct cIO_buffer {
     cIO base;
@@ -172,7 +183,7 @@ cIO* cIO_bufferAlloc_ctor(cIO* inner, bool ownsInner, size_t size) {
     size_t capacity = (size + 7) & ~(size_t)7;
     cIO_buffer* b = (cIO_buffer*)calloc(1, sizeof(cIO_buffer) + capacity);
     if (!b) return nullptr;
-    cIO_memoryAlloc_adviseHugePages(b + 1, capacity);
+    adviseHugePages(b + 1, capacity);
     cIO_buffer_setup(b, inner, ownsInner, (uint8_t*)(b + 1), capacity);
     return &b->base;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,8 +11,10 @@
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
+#include "io/cMemoryBudget.h"
 #include "io/crc32.h"
 #include "io_test_support.h"
+#include "tests/io/container_bomb.h"
 #include "tools/cContainerWriter.h"
 
 namespace {
@@ -43,12 +46,14 @@ std::optional<cGenericFile> headerOf(const Bytes& file) {
 
 // Opens as the driver does (input closed at once); what it holds, nullopt when the open fails.
 std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw",
-                            std::optional<cGenericFile> header = std::nullopt) {
+                            std::optional<cGenericFile> header = std::nullopt,
+                            cGenericFile_budget* budget = nullptr) {
     const cGenericFile h = header ? *header : *headerOf(file);
     cIO* in = memoryOf(file);
     const bool encrypted = h.type == cGenericFile_TYPE_ENCRYPTED;
-    cIO* c = encrypted ? cGenericFile_encrypted_open(in, &h, password.data(), password.size())
-                       : cGenericFile_compressed_open(in, &h);
+    cIO* c = encrypted
+                 ? cGenericFile_encrypted_open(in, &h, password.data(), password.size(), budget)
+                 : cGenericFile_compressed_open(in, &h, budget);
     EXPECT_EQ(cIO_close(in), 0);
     if (c == nullptr) return std::nullopt;
     Bytes out(size_t(cIO_tell(c))), past(1); // handed out positioned at the end
@@ -68,9 +73,12 @@ std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw
 }
 
 // The open fails and says so in the log.
-bool failsLogging(const Bytes& file, const std::string& text) {
+bool failsLogging(const Bytes& file, const std::string& text,
+                  cGenericFile_budget* budget = nullptr) {
     bool failed = false;
-    return logOf([&] { failed = !unwrap(file); }).find(text) != std::string::npos && failed;
+    return logOf([&] { failed = !unwrap(file, "pw", std::nullopt, budget); }).find(text) !=
+               std::string::npos &&
+           failed;
 }
 
 // 2^32 + 60 bytes: a real head (0..55) and footer, read errors between; a payload end cut to
@@ -169,8 +177,8 @@ TEST(Containers, RefusedHeadersAndDamagedFilesFail) {
     // A hostile iteration count is refused before any key derivation.
     Bytes hostile = sealed;
     std::fill(hostile.begin() + 32, hostile.begin() + 36, 0xFF);
-    EXPECT_TRUE(failsLogging(
-        hostile, "Key derivation iteration count 4294967295 exceeds the limit of 10000000"));
+    EXPECT_TRUE(failsLogging(hostile, "Key derivation iteration count 4294967295 exceeds the "
+                                      "10000000 left of the limit of 10000000"));
 }
 
 TEST(CompressedContainer, FooterChecks) {
@@ -193,18 +201,49 @@ TEST(CompressedContainer, FooterChecks) {
     EXPECT_EQ(unwrap(empty), Bytes{});
 }
 
-TEST(CompressedContainer, DecompressionBombStopsAtTheOutputLimit) {
+// Content far beyond the room first reserved (8 times the file) grows its block without
+// losing a byte, and what the container holds is exactly its content.
+TEST(CompressedContainer, ContentFarBeyondEightTimesItsSizeIsWhole) {
+    const Bytes file = containerBomb("MDF     ", uint64_t(48) << 20);
+    ASSERT_LT(file.size() * 1000, uint64_t(48) << 20);
+    cMemoryBudget* memory = cMemoryBudget_ctor(uint64_t(1) << 30);
+    cGenericFile_budget budget{.memory = memory};
+    const std::optional<Bytes> content = unwrap(file, "pw", std::nullopt, &budget);
+    ASSERT_TRUE(content);
+    EXPECT_GE(content->size(), uint64_t(48) << 20);
+    EXPECT_EQ((content->size() - 9) % 16384, 0u);
+    EXPECT_EQ(std::string(content->begin(), content->begin() + 8), "MDF     ");
+    EXPECT_TRUE(std::all_of(content->begin() + 8, content->end(), [](uint8_t b) { return !b; }));
+    EXPECT_EQ(cMemoryBudget_held(memory), content->size()); // kept for the next container
+    cMemoryBudget_releaseKept(memory);
+    EXPECT_EQ(cMemoryBudget_held(memory), 0u);
+    cMemoryBudget_dtor(memory);
+}
+
+// A bomb stops where the memory budget ends; a container whose content fits (with a chunk of
+// room for the decoder) opens. Nothing stays held after a failure.
+TEST(CompressedContainer, DecompressionBombStopsAtTheBudget) {
     const Bytes zeros(3 << 20, 0), file = compressed(zeros, 12, 11);
     ASSERT_LT(file.size(), zeros.size() / 100);
-    const uint64_t previous = cGenericFile_setOutputLimit(1 << 20);
-    EXPECT_TRUE(failsLogging(file, "Unwrapped data exceeds the limit of 1048576 bytes"));
-    cGenericFile_setOutputLimit(zeros.size()); // exactly enough
-    EXPECT_EQ(unwrap(file), zeros);
-    cGenericFile_setOutputLimit(zeros.size() - 1);
-    EXPECT_EQ(unwrap(encrypted(zeros, "pw", 1)), std::nullopt);
-    cGenericFile_setOutputLimit(0); // back to the default: half the memory, 16 GiB at most
-    EXPECT_EQ(cGenericFile_getOutputLimit(), previous);
-    EXPECT_LE(previous, cGenericFile_DEFAULT_OUTPUT_LIMIT);
+    auto withLimit = [](uint64_t limit, const std::function<void(cGenericFile_budget*)>& f) {
+        cMemoryBudget* memory = cMemoryBudget_ctor(limit);
+        cGenericFile_budget budget{.memory = memory};
+        f(&budget);
+        EXPECT_EQ(cMemoryBudget_held(memory), 0u);
+        cMemoryBudget_dtor(memory);
+    };
+    withLimit(1 << 20, [&](cGenericFile_budget* b) {
+        EXPECT_TRUE(failsLogging(file, "would pass the memory budget of 1048576 bytes", b));
+    });
+    withLimit(zeros.size() + (256 << 10), [&](cGenericFile_budget* b) {
+        EXPECT_EQ(unwrap(file, "pw", std::nullopt, b), zeros);
+    });
+    withLimit(zeros.size() - 1, [&](cGenericFile_budget* b) {
+        EXPECT_EQ(unwrap(encrypted(zeros, "pw", 1), "pw", std::nullopt, b), std::nullopt);
+    });
+    withLimit(zeros.size(), [&](cGenericFile_budget* b) {
+        EXPECT_EQ(unwrap(encrypted(zeros, "pw", 1), "pw", std::nullopt, b), zeros);
+    });
 }
 
 TEST(CompressedContainer, PayloadEndIsNotCutTo32BitsAndReadErrorsFail) {

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -12,7 +14,9 @@
 #include "io/cIO_file.h"
 #include "io/cIO_input.h"
 #include "io/cIO_mapped.h"
+#include "io/cMemoryBudget.h"
 #include "io_test_support.h"
+#include "tests/io/container_bomb.h"
 #include "tools/cContainerWriter.h"
 
 namespace {
@@ -103,9 +107,32 @@ TEST(InputFile, MappedFileThatShrinksReadsZerosAndFailsAtClose) {
     EXPECT_EQ(cIO_close(again), 0);
 }
 
-// All unwrapping of one input draws on one budget: an encrypted file inside a compressed one
-// may use what the outer one left, not a limit of its own.
-TEST(InputFile, NestedContainersShareOneBudget) {
+// Any number of inputs are mapped at once (there is no fixed table of guarded mappings), and
+// each keeps its own guard: a cut in one of them is reported by that one alone.
+TEST(InputFile, ManyInputsAreMappedAtOnce) {
+    constexpr int kInputs = 70;
+    std::vector<std::unique_ptr<TempFile>> files;
+    std::vector<cIO*> inputs;
+    for (int i = 0; i < kInputs; ++i) {
+        files.push_back(std::make_unique<TempFile>(logLike(64 * 1024 + size_t(i))));
+        inputs.push_back(
+            cIO_input_open(cIO_file_open(files.back()->path.c_str(), cIO_FILE_READ), -1));
+        ASSERT_NE(inputs.back(), nullptr);
+        EXPECT_NE(cIO_fetch(inputs.back(), 0, 64 * 1024 + size_t(i)), nullptr) << i;
+        EXPECT_TRUE(cIO_fetchStays(inputs.back())) << i; // a mapping, not a buffer
+    }
+    ASSERT_EQ(truncate(files[40]->path.c_str(), 4096), 0);
+    EXPECT_EQ(cIO_fetch(inputs[40], 0, 64 * 1024 + 40)[60000], 0); // repaired, not a crash
+    for (int i = 0; i < kInputs; ++i) {
+        int32_t rc = 0;
+        logOf([&] { rc = cIO_close(inputs[size_t(i)]); });
+        EXPECT_EQ(rc, i == 40 ? cIO_mapped_CUT : 0) << i;
+    }
+}
+
+// Everything unwrapped is held in the memory budget until its stream closes: an encrypted
+// file inside a compressed one needs room for both while the inner one is decrypted.
+TEST(InputFile, NestedContainersShareTheMemoryBudget) {
     const Bytes plain = logLike(200000);
     Bytes enc, file;
     cContainerWriter_encryptOptions eo{.password = "pw", .iterations = 1};
@@ -113,37 +140,80 @@ TEST(InputFile, NestedContainersShareOneBudget) {
     cContainerWriter_compressOptions co;
     ASSERT_TRUE(cContainerWriter_compress(enc.data(), enc.size(), &co, &file));
     auto unwrapBoth = [&](uint64_t limit) {
-        cGenericFile_budget budget{limit, true};
+        cMemoryBudget* memory = cMemoryBudget_ctor(limit);
+        cGenericFile_budget budget{.memory = memory, .logContentOnly = true};
         cGenericFile h{};
         cIO* outer = memoryOf(file);
         EXPECT_TRUE(cGenericFile_readHeader(outer, &h));
         cIO* middle = cGenericFile_compressed_open(outer, &h, &budget);
-        EXPECT_EQ(cIO_close(outer), 0);
-        if (!middle) return false;
-        EXPECT_TRUE(cGenericFile_readHeader(middle, &h));
-        cIO* inner = cGenericFile_encrypted_open(middle, &h, "pw", 2, &budget);
-        EXPECT_EQ(cIO_close(middle), 0);
-        if (!inner) return false;
-        EXPECT_EQ(readAll(inner), plain);
-        EXPECT_EQ(cIO_close(inner), 0);
-        return true;
+        (void)cIO_close(outer);
+        cIO* inner = nullptr;
+        if (middle) {
+            EXPECT_TRUE(cGenericFile_readHeader(middle, &h));
+            inner = cGenericFile_encrypted_open(middle, &h, "pw", 2, &budget);
+            (void)cIO_close(middle);
+        }
+        if (inner) {
+            EXPECT_EQ(readAll(inner), plain);
+        }
+        (void)cIO_close(inner);
+        EXPECT_EQ(cMemoryBudget_held(memory), 0u); // all given back
+        cMemoryBudget_dtor(memory);
+        return inner != nullptr;
     };
     const uint64_t both = enc.size() + plain.size();
-    EXPECT_TRUE(unwrapBoth(both));
+    EXPECT_TRUE(unwrapBoth(both + (256 << 10)));
     std::string log = logOf([&] { EXPECT_FALSE(unwrapBoth(both - 1)); });
-    EXPECT_NE(log.find("Unwrapped data exceeds the limit"), std::string::npos) << log;
+    EXPECT_NE(log.find("would pass the memory budget"), std::string::npos) << log;
 
     // Compressed content that is no log file stops after its first bytes, long before a
     // bomb of zeros has spent the budget.
-    const Bytes zeros(8 << 20, 0);
-    Bytes bomb;
-    ASSERT_TRUE(cContainerWriter_compress(zeros.data(), zeros.size(), &co, &bomb));
-    cGenericFile_budget budget{uint64_t(1) << 40, true};
+    const Bytes bomb = containerBomb(std::string(8, '\0'), uint64_t(64) << 20);
+    cMemoryBudget* memory = cMemoryBudget_ctor(uint64_t(1) << 20);
+    cGenericFile_budget budget{.memory = memory, .logContentOnly = true};
     cGenericFile h{};
     cIO* in = memoryOf(bomb);
     ASSERT_TRUE(cGenericFile_readHeader(in, &h));
     log = logOf([&] { EXPECT_EQ(cGenericFile_compressed_open(in, &h, &budget), nullptr); });
     EXPECT_EQ(cIO_close(in), 0);
     EXPECT_NE(log.find("not an MDF 4 file or log container"), std::string::npos) << log;
-    EXPECT_GT(budget.left, (uint64_t(1) << 40) - 1024);
+    EXPECT_EQ(log.find("memory budget"), std::string::npos) << log;
+    EXPECT_EQ(cMemoryBudget_held(memory), 0u);
+    cMemoryBudget_dtor(memory);
+}
+
+// The key derivation of one input is bounded as a whole: nested encrypted layers draw on one
+// iteration count, and a layer asking for more than is left is refused before deriving.
+TEST(InputFile, NestedKeyDerivationsShareOneIterationLimit) {
+    const Bytes plain = logLike(5000);
+    Bytes inner, outer;
+    cContainerWriter_encryptOptions eo{.password = "pw", .iterations = 3000};
+    ASSERT_TRUE(cContainerWriter_encrypt(plain.data(), plain.size(), &eo, &inner));
+    eo.iterations = 2000;
+    ASSERT_TRUE(cContainerWriter_encrypt(inner.data(), inner.size(), &eo, &outer));
+    auto unwrapBoth = [&](uint64_t iterations, std::string* log) {
+        cGenericFile_budget budget{.keyIterationsLeft = iterations};
+        cIO* in = memoryOf(outer);
+        cIO* middle = nullptr;
+        cIO* last = nullptr;
+        *log = logOf([&] {
+            cGenericFile h{};
+            EXPECT_TRUE(cGenericFile_readHeader(in, &h));
+            middle = cGenericFile_encrypted_open(in, &h, "pw", 2, &budget);
+            if (middle && cGenericFile_readHeader(middle, &h))
+                last = cGenericFile_encrypted_open(middle, &h, "pw", 2, &budget);
+        });
+        const bool ok = last && readAll(last) == plain;
+        EXPECT_EQ(budget.keyIterationsLeft, ok ? iterations - 5000 : iterations - 2000);
+        (void)cIO_close(last);
+        (void)cIO_close(middle);
+        (void)cIO_close(in);
+        return ok;
+    };
+    std::string log;
+    EXPECT_TRUE(unwrapBoth(5000, &log)) << log;
+    EXPECT_FALSE(unwrapBoth(4999, &log));
+    EXPECT_NE(log.find("iteration count 3000 exceeds the 2999 left of the limit of 10000000"),
+              std::string::npos)
+        << log;
 }
