@@ -16,8 +16,7 @@ constexpr uint64_t kLinks = 4;
 constexpr uint64_t kDataSize = 1; // the 7 reserved bytes at the end are not read
 enum { kNext, kFirstCG, kData, kComment };
 
-const cMdfBlock_vtable kOps = {cMdfBlock_DG_load, cMdfBlock_DG_save, cMdfBlock_DG_getLinks,
-                               cMdfBlock_DG_dtor};
+const cMdfBlock_vtable kOps = {cMdfBlock_DG_load, cMdfBlock_DG_getLinks, cMdfBlock_DG_dtor};
 
 bool isDataBytes(const cMdfDecodeRule& rule) {
     return rule.field == FIELD_DATA_BYTES || rule.field == FIELD_LIN_DATA_BYTES;
@@ -86,27 +85,6 @@ bool cMdfBlock_DG_checkRecordLayout(const cMdfBlock_DG_obj_t* dg) {
         }
     }
     return true;
-}
-
-bool cMdfBlock_DG_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next) {
-    cMdfBlock_DG_obj_t* dg = cMdfBlock_obj_t_to_cMdfBlock_DG_obj_t_mut(block);
-    if (!dg || !ctx) return false;
-    cMdfBlock_reserve(dg, ctx);
-    if (!cMdfBlock_saveChain(&dg->channelGroups, ctx) ||
-        !cMdfBlock_save(dg->data.get(), ctx, nullptr) ||
-        !cMdfBlock_save(dg->comment.get(), ctx, nullptr)) {
-        return false;
-    }
-    dg->header.linkCount = kLinks;
-    uint64_t links[kLinks] = {
-        cMdfBlock_linkOf(next),
-        dg->channelGroups.empty() ? 0 : cMdfBlock_linkOf(dg->channelGroups.front().get()),
-        cMdfBlock_linkOf(dg->data.get()), cMdfBlock_linkOf(dg->comment.get())};
-    if (!cMdfBlock_saveHeaderAndLinks(dg, ctx->stream, links, kLinks)) return false;
-    cSerializer ser = cSerializer_ctor(ctx->stream);
-    uint8_t reserved[7] = {};
-    return cSerializer_writeU8(&ser, &dg->recordIdSize) &&
-           cSerializer_writeCsview(&ser, reserved, sizeof reserved);
 }
 
 void cMdfBlock_DG_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {

@@ -32,7 +32,6 @@ CMDF_BLOCK_DECLARE_CASTS(DG)
 carc_cMdfBlock cMdfBlock_DG_ctor();
 bool cMdfBlock_DG_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-bool cMdfBlock_DG_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_DG_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_DG_dtor(cMdfBlock_obj_t* block);
 

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "mdf/cMdfBlock_DG.h"
-#include "mdf/cMdfBlock_DT.h"
+#include "mdf/cMdfBlock_data.h"
 
 bool cMdfBusMsgContainer_init(cMdfBusMsgContainer* container, cMdfBlock_DG_obj_t* dg) {
     if (!container || !dg) return false;
@@ -53,7 +53,7 @@ void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it) {
         if (!rec) {
             // The normal end stands at the end of the data; anything before it is damage
             // that must not pass for a complete data group.
-            const cMdfBlock_DT_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t(c->dg->data);
+            const cMdfBlock_data_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t(c->dg->data);
             if (dt && c->state.position < cMdfBlockHeader_getDataSize(&dt->header))
                 c->endedEarly = true;
             *it = {nullptr, nullptr};

@@ -7,8 +7,7 @@
 #include "mdf/cDecode.h"
 #include "mdf/cMdfBlock_CG.h"
 #include "mdf/cMdfBlock_DG.h"
-#include "mdf/cMdfBlock_DT.h"
-#include "mdf/cMdfBlock_SD.h"
+#include "mdf/cMdfBlock_data.h"
 #include "support/log.h"
 
 namespace {
@@ -20,17 +19,6 @@ bool seekTo(cIO* io, uint64_t position) {
     if (position > static_cast<uint64_t>(INT64_MAX)) return false;
     int64_t pos = static_cast<int64_t>(position);
     return cIO_tell(io) == pos || cIO_seek(io, pos, cIO_SEEK_SET) == pos;
-}
-
-// Reads n record id bytes, little-endian, into a zeroed value. False on a short read.
-bool readRecordId(cIO* io, uint8_t n, uint64_t* id) {
-    uint8_t b[8] = {};
-    *id = 0;
-    if (n == 0) return true;
-    if (cIO_read(io, b, n) != n) return false;
-    for (int i = n - 1; i >= 0; --i)
-        *id = (*id << 8) | b[i];
-    return true;
 }
 
 bool readU32(cIO* io, uint32_t* value) {
@@ -55,11 +43,11 @@ void appendVlsdEntry(cIO* io, uint32_t n, std::string* out) {
 }
 
 // The VLSD data of an SD entry whose offset the rule's value gives.
-void fetchSdEntry(const cMdfDecodeRule& rule, cMdfBlock_SD_obj_t* sd, const uint8_t* record,
+void fetchSdEntry(const cMdfDecodeRule& rule, cMdfBlock_data_obj_t* sd, const uint8_t* record,
                   uint64_t length, std::string* out) {
     uint64_t offset = cDecode_getRawBits(record, length, rule.bitPosition, rule.bitLength,
                                          rule.littleEndian != 0);
-    cIO* io = cMdfBlock_SD_getIOInterface(sd);
+    cIO* io = cMdfBlock_data_getIOInterface(sd);
     uint32_t n = 0;
     if (!seekTo(io, offset) || !readU32(io, &n)) n = 0;
     if (n == 0) {
@@ -76,7 +64,7 @@ const cMdfDecodeRule* firstVlsdRule(const std::vector<cMdfDecodeRule>* rules) {
     return nullptr;
 }
 
-uint64_t dataSizeOf(const cMdfBlock_DT_obj_t* dt) {
+uint64_t dataSizeOf(const cMdfBlock_data_obj_t* dt) {
     return cMdfBlockHeader_getDataSize(&dt->header);
 }
 
@@ -85,12 +73,13 @@ uint64_t dataSizeOf(const cMdfBlock_DT_obj_t* dt) {
 // the section or the stream ends before `to`. A section the source holds in memory (the
 // whole-file read-ahead buffer, a decoded container) is used in place, all of it at once,
 // instead of being copied window by window.
-__attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st, const cMdfBlock_DT_obj_t* dt,
-                                      cIO* io, uint64_t dataSize, uint64_t from, uint64_t to) {
+__attribute__((noinline)) bool refill(cMdfBlock_DG_iteratorState* st,
+                                      const cMdfBlock_data_obj_t* dt, cIO* io, uint64_t dataSize,
+                                      uint64_t from, uint64_t to) {
     std::string& buf = st->recordBuffer;
     if (from > to || to > dataSize) return false;
     st->bufferStart = from;
-    if (const uint8_t* inPlace = cMdfBlock_DT_peek(dt, from, dataSize - from)) {
+    if (const uint8_t* inPlace = cMdfBlock_data_peek(dt, from, dataSize - from)) {
         st->window = inPlace;
         st->windowSize = dataSize - from;
         st->inPlace = true;
@@ -133,7 +122,7 @@ inline bool stillInPlace(const cMdfBlock_DG_iteratorState* st) {
 // Makes the window hold bytes [from, to) of the data section; every caller reading one record
 // passes the record's start as `from`, so that all its pieces stay in the window together.
 // A window in place is checked each time, and the bytes are fetched anew when it moved.
-inline bool cover(cMdfBlock_DG_iteratorState* st, const cMdfBlock_DT_obj_t* dt, cIO* io,
+inline bool cover(cMdfBlock_DG_iteratorState* st, const cMdfBlock_data_obj_t* dt, cIO* io,
                   uint64_t dataSize, uint64_t from, uint64_t to) {
     if (from >= st->bufferStart && to <= st->bufferStart + st->windowSize && from <= to &&
         (!st->inPlace || stillInPlace(st)))
@@ -218,13 +207,6 @@ bool cMdfRecordInfo_init(cMdfRecordInfo* info) {
     if (!info) return false;
     *info = cMdfRecordInfo{0, 0, nullptr, nullptr, cMdfCanPlan{}};
     return true;
-}
-
-cMdfRecordInfo cMdfRecordInfo_clone(const cMdfRecordInfo* info) {
-    cMdfRecordInfo copy;
-    cMdfRecordInfo_init(&copy);
-    if (info) copy = *info;
-    return copy;
 }
 
 bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state) {
@@ -320,8 +302,8 @@ namespace {
 __attribute__((noinline)) const cMdfRecord* readRecord(cMdfBlock_DG_obj_t* dg,
                                                        cMdfBlock_DG_iteratorState* state) {
     state->lastInfo = nullptr;
-    cMdfBlock_DT_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(dg->data);
-    cIO* io = cMdfBlock_DT_getIOInterface(dt);
+    cMdfBlock_data_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(dg->data);
+    cIO* io = cMdfBlock_data_getIOInterface(dt);
     if (!io || dg->recordMap.empty() || dg->recordIdSize > kMaxRecordIdSize) return nullptr;
     const uint64_t dataSize = dataSizeOf(dt);
     const uint8_t idSize = dg->recordIdSize;
@@ -338,7 +320,7 @@ __attribute__((noinline)) const cMdfRecord* readRecord(cMdfBlock_DG_obj_t* dg,
         state->vlsdBuffer.clear();
         const cMdfDecodeRule* vr = firstVlsdRule(info.rules);
         if (vr) {
-            cMdfBlock_SD_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(vr->vlsdBlock);
+            cMdfBlock_data_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(vr->vlsdBlock);
             if (sd) {
                 fetchSdEntry(*vr, sd, windowAt(state, pos), info.recordLength, &state->vlsdBuffer);
             } else {
@@ -374,7 +356,7 @@ __attribute__((noinline)) const cMdfRecord* readRecord(cMdfBlock_DG_obj_t* dg,
         const cMdfDecodeRule* vr = firstVlsdRule(info.rules);
         if (vr) {
             const cMdfBlock_CG_obj_t* vcg = cMdfBlock_obj_t_to_cMdfBlock_CG_obj_t(vr->vlsdBlock);
-            cMdfBlock_SD_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(vr->vlsdBlock);
+            cMdfBlock_data_obj_t* sd = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(vr->vlsdBlock);
             const uint64_t next = pos + extent;
             if (vcg) {
                 // The VLSD record that belongs to this one follows it directly.
@@ -420,48 +402,4 @@ const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorS
     if (!dg || !state) return nullptr;
     if (const cMdfRecord* rec = readLikeLast(dg, state)) return rec;
     return readRecord(dg, state);
-}
-
-uint32_t cMdfBlock_DG_getRecordDataRaw(cMdfBlock_DG_obj_t* dg, uint64_t position,
-                                       uint64_t* recordID, std::string* out) {
-    constexpr uint32_t kFail = 0xFFFFFFFFu;
-    if (!dg || !out) return kFail;
-    cMdfBlock_DT_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(dg->data);
-    cIO* io = cMdfBlock_DT_getIOInterface(dt);
-    if (!io || dg->recordIdSize > kMaxRecordIdSize) return kFail;
-    uint64_t dataSize = dataSizeOf(dt);
-    if (position >= dataSize || !seekTo(io, position)) return kFail;
-    uint64_t id = 0;
-    if (!readRecordId(io, dg->recordIdSize, &id)) return kFail;
-    out->clear();
-    auto it = dg->recordMap.find(id);
-    if (it == dg->recordMap.end()) return kFail;
-    uint64_t left = dataSize - position - dg->recordIdSize;
-    uint64_t length = it->second.recordLength;
-    uint64_t total = dg->recordIdSize;
-    if (length == cMdfRecordInfo_VLSD) {
-        uint32_t n = 0;
-        if (left < 4 || !readU32(io, &n)) return kFail;
-        char len[4] = {char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
-        out->append(len, 4);
-        length = n;
-        total += 4;
-        left -= 4;
-    }
-    total += length;
-    if (length > left || total >= kFail) return kFail;
-    if (recordID) *recordID = id;
-    size_t base = out->size();
-    out->resize(base + length);
-    if (length && cIO_read(io, out->data() + base, length) != static_cast<int64_t>(length))
-        return kFail;
-    return static_cast<uint32_t>(total);
-}
-
-bool cMdfBlock_DG_isSorted(const cMdfBlock_DG_obj_t* dg) {
-    return dg && dg->recordIdSize == 0 && dg->channelGroups.size() == 1;
-}
-
-void cMdfBlock_DG_setRecordIDSize(cMdfBlock_DG_obj_t* dg, uint8_t size) {
-    if (dg && size <= kMaxRecordIdSize) dg->recordIdSize = size;
 }

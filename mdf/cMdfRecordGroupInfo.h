@@ -42,7 +42,7 @@
 
 struct cIO;
 struct cMdfBlock_DG_obj_t;
-struct cMdfBlock_DT_obj_t;
+struct cMdfBlock_data_obj_t;
 
 constexpr uint32_t cMdfRecordInfo_VLSD = 0xFFFFFFFFu;
 // Bytes of a data section read ahead at a time.
@@ -59,8 +59,6 @@ struct cMdfRecordInfo {
 };
 
 bool cMdfRecordInfo_init(cMdfRecordInfo* info);
-// Field copy; the rules pointer is shared.
-cMdfRecordInfo cMdfRecordInfo_clone(const cMdfRecordInfo* info);
 
 struct cMdfBlock_DG_iteratorState {
     uint64_t position;
@@ -95,12 +93,3 @@ bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg);
 // record id and at a record that does not fit in the data section. A state reads one data
 // group only.
 const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorState* state);
-// Reads one record at position without following VLSD references: its id into *recordID and
-// its bytes (with the 4 length bytes for a VLSD record) into *out. Returns the record's size
-// in the stream, or 0xFFFFFFFF.
-uint32_t cMdfBlock_DG_getRecordDataRaw(cMdfBlock_DG_obj_t* dg, uint64_t position,
-                                       uint64_t* recordID, std::string* out);
-// One channel group and no record ids.
-bool cMdfBlock_DG_isSorted(const cMdfBlock_DG_obj_t* dg);
-// Stores sizes below 9, ignores others.
-void cMdfBlock_DG_setRecordIDSize(cMdfBlock_DG_obj_t* dg, uint8_t size);

@@ -20,11 +20,10 @@
 #include "mdf/cMdfBlock_CG.h"
 #include "mdf/cMdfBlock_CN.h"
 #include "mdf/cMdfBlock_DG.h"
-#include "mdf/cMdfBlock_DT.h"
 #include "mdf/cMdfBlock_HD.h"
 #include "mdf/cMdfBlock_ID.h"
-#include "mdf/cMdfBlock_SD.h"
 #include "mdf/cMdfBlock_TX.h"
+#include "mdf/cMdfBlock_data.h"
 #include "mdf/cMdfDecoders.h"
 #include "mdf/cMdfParallelIter.h"
 #include "support/log.h"
@@ -120,6 +119,17 @@ struct TestMdf {
         return block("##CC", {0, 0, 0, inverse}, TestBytes().zeros(24));
     }
 };
+
+// A DT block whose data section is the whole of stream, as if loaded from a file whose data
+// starts at offset 0. The stream stays the caller's and must outlive the block.
+inline carc_cMdfBlock testDataBlock(cIO* stream) {
+    carc_cMdfBlock block = cMdfBlock_data_ctor(MDF_BLOCK_DT);
+    auto* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(block);
+    dt->header.length = cMdfBlockHeader_SIZE + static_cast<uint64_t>(cIO_getSize(stream));
+    dt->dataOffset = 0;
+    dt->source = stream;
+    return block;
+}
 
 // A file in memory together with its stream and the opened reader.
 struct Opened {

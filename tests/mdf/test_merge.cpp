@@ -190,7 +190,7 @@ TEST(Container, UndecodableRecordsAreSkippedNotRepeated) {
     dg->channelGroups.push_back(cgb);
     cIO* io = cIO_memoryAlloc_ctor();
     cIO_write(io, "\0\1\3\4\5\6", 6);
-    dg->data = cMdfBlock_DT_ctor_fromIO(io);
+    dg->data = testDataBlock(io);
     cMdfBlock_DG_updateRecordMap(dg);
     cMdfBusMsgContainer* c = cMdfBusMsgContainer_ctor(dg);
     cMdfBusMsgContainer_iter it = cMdfBusMsgContainer_begin(c);
@@ -201,6 +201,8 @@ TEST(Container, UndecodableRecordsAreSkippedNotRepeated) {
         times.push_back(it.msg->Timestamp);
     EXPECT_EQ(times, (std::vector<double>{0, 4, 6}));
     cMdfBusMsgContainer_dtor(c);
+    dgb.reset();
+    cIO_close(io);
 }
 
 } // namespace

@@ -7,13 +7,13 @@ namespace {
 carc_cMdfBlock makeCN(const char* name, uint32_t byteOffset, uint32_t bits, uint8_t fileDataType,
                       carc_cMdfBlock signalData = {}) {
     carc_cMdfBlock b = cMdfBlock_CN_ctor(), tx = cMdfBlock_TX_ctor();
-    cMdfBlock_TX_setData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t_mut(tx), name, std::strlen(name));
+    carc_cMdfBlock_to_cMdfBlock_TX_obj_t_mut(tx)->text = name;
     auto* cn = carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(b);
     cn->name = tx;
     cn->byteOffset = byteOffset;
     cn->bitCount = bits;
-    cn->dataType = fileDataType;
-    cn->channelType = signalData ? 1 : 0;
+    cn->dataType = static_cast<cMdfDataType>(fileDataType);
+    cn->channelType = signalData ? MDF_CHANNEL_VLSD : MDF_CHANNEL_FIXED;
     cn->signalData = signalData;
     return b;
 }
@@ -34,15 +34,20 @@ struct Group {
     carc_cMdfBlock block = cMdfBlock_DG_ctor();
     cMdfBlock_DG_obj_t* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t_mut(block);
     cMdfBlock_DG_iteratorState state;
-    Group(uint8_t idSize, std::vector<carc_cMdfBlock> cgs, const std::string& data) {
+    cIO* file;
+    Group(uint8_t idSize, std::vector<carc_cMdfBlock> cgs, const std::string& data)
+        : file(TestMdf::memStream(std::vector<uint8_t>(data.begin(), data.end()))) {
         dg->recordIdSize = idSize;
         dg->channelGroups.assign(cgs.begin(), cgs.end());
-        dg->data = cMdfBlock_DT_ctor_fromIO(
-            TestMdf::memStream(std::vector<uint8_t>(data.begin(), data.end())));
+        dg->data = testDataBlock(file);
         cMdfBlock_DG_updateRecordMap(dg);
         cMdfBlock_DG_iteratorState_init(&state);
     }
-    ~Group() { cMdfBlock_DG_iteratorState_drop(&state); }
+    ~Group() {
+        cMdfBlock_DG_iteratorState_drop(&state);
+        block.reset();
+        cIO_close(file);
+    }
     // Data bytes of the next record ("<end>" when there is none), "|" and its VLSD data.
     std::string next(bool withVlsd = false) {
         const cMdfRecord* r = cMdfBlock_DG_at(dg, &state);
