@@ -28,7 +28,6 @@ void cMdfBlock_TX_dtor(cMdfBlock_obj_t* block);
 // The text; empty for a null block.
 std::string_view cMdfBlock_TX_getData(const cMdfBlock_TX_obj_t* block);
 
-// The text handling TX and MD blocks share. Load: reads the data section (the stream stands
-// at it) into *text, cut before the first zero byte unless that is the very first byte.
-// Save: sets the length to 24 + text + 1 and writes header, text and one zero byte.
+// The text loading TX and MD blocks share: reads the data section (the stream stands at it)
+// into *text, cut before the first zero byte unless that is the very first byte.
 bool cMdfBlock_textLoad(cIO* stream, const cMdfBlockHeader* header, std::string* text);
