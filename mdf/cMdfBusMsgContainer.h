@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "bus/cBusLayer.h"
-#include "mdf/cMdfRecordGroupInfo.h"
+#include "mdf/cMdfRecordReader.h"
 
 struct cMdfBlock_DG_obj_t;
 

@@ -87,7 +87,7 @@ TEST(Records, DamagedLayoutsEndCleanly) {
     Group beyond(1, {makeCG(1, 0xFFFFFF00u), makeCG(2, 1)}, "\x01xyz");
     Group noGroups(0, {}, "abc");
     EXPECT_EQ(empty.rest() + beyond.rest() + noGroups.rest(), "");
-    EXPECT_LT(beyond.state.recordBuffer.capacity(), 4096u); // nothing allocated for it
+    EXPECT_LT(beyond.state.window.copy.capacity(), 4096u); // nothing allocated for it
     Group noData(0, {makeCG(0, 4)}, "abcd");
     noData.dg->data.reset();
     EXPECT_EQ(noData.next(), "<end>");

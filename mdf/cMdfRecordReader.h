@@ -1,5 +1,8 @@
 #pragma once
-// Finding and reading the records of one data group, one after the other.
+// Finding and reading the records of one data group, one after the other: the record map of
+// the data group, the framing of its records (record ids, fixed-length records, VLSD data in
+// SD blocks and in VLSD channel groups) and the read position carried from record to record.
+// The record bytes come through a cMdfRecordWindow.
 //
 // cMdfRecordInfo, one per channel group, kept in the data group's record map:
 //   recordID     - the channel group's record id (0 in a group without record ids)
@@ -12,19 +15,11 @@
 // cMdfBlock_DG_iteratorState, the read position carried from record to record:
 //   position     - offset of the next record from the start of the DT data section
 //   view         - the record view handed out by the last successful read
-//   recordBuffer - a window of the data section read ahead (up to cMdfRecordInfo_WINDOW
-//                  bytes, never more than the section holds), so that records are not read
-//                  one stream call at a time; holds the last record's data bytes
-//   vlsdBuffer   - holds the last record's VLSD data (reused)
+//   window       - the bytes records are read from
+//   vlsd         - the last record's VLSD data (reused)
+//   recordCopy   - the last record's bytes, when they were copied out of a window in place
+//                  before its VLSD data was read through the file stream (which may move them)
 //   decoder      - the decoder of the last record's channel group (may be null)
-//   bufferStart  - offset in the data section of the window's first byte
-//   window       - the window's bytes: recordBuffer's, or the source's own memory (inPlace)
-//   windowSize   - bytes in the window
-//   inPlace      - the window points into the source (the whole rest of the data section
-//                  held in memory), so nothing was copied; checked again before each use
-//   source, fetch, sourceAt - for a window in place, the stream it points into, that
-//                  stream's fetch operation and the window's absolute position there: the check
-//                  before each use asks the stream for the same bytes again
 //   lastID, lastInfo, lastExtent - the record id, record map entry and size in the data
 //                  section (id included) of the last record read, when that record can be
 //                  read again without the map (in place, of a fixed length above 0, with no
@@ -39,15 +34,12 @@
 
 #include "mdf/cMdfDecodeRule.h"
 #include "mdf/cMdfDecoders.h"
+#include "mdf/cMdfRecordWindow.h"
 
-struct cIO;
 struct cMdfBlock_DG_obj_t;
-struct cMdfBlock_data_obj_t;
 
 constexpr uint32_t cMdfRecordInfo_VLSD = 0xFFFFFFFFu;
-// Bytes of a data section read ahead at a time.
-constexpr uint64_t cMdfRecordInfo_WINDOW = 65536;
-// Longest VLSD entry whose bytes are read; a longer one is logged and zero-filled.
+// Longest VLSD entry whose bytes are read; a longer one is logged and keeps only its length.
 constexpr uint32_t cMdfRecordInfo_VLSD_MAX = 128;
 
 struct cMdfRecordInfo {
@@ -58,22 +50,13 @@ struct cMdfRecordInfo {
     cMdfCanPlan canPlan;
 };
 
-bool cMdfRecordInfo_init(cMdfRecordInfo* info);
-
 struct cMdfBlock_DG_iteratorState {
     uint64_t position;
     cMdfRecord view;
-    std::string recordBuffer;
-    std::string vlsdBuffer;
+    cMdfRecordWindow window;
+    std::string vlsd;
+    std::string recordCopy;
     cMdfDecoderFn decoder;
-    uint64_t bufferStart;
-    const uint8_t* window;
-    uint64_t windowSize;
-    bool inPlace;
-    cIO* source;
-    const uint8_t* (*fetch)(cIO* io, int64_t at, uint64_t n);
-    int64_t sourceAt;
-    bool stays;
     uint64_t lastID;
     const cMdfRecordInfo* lastInfo;
     uint64_t lastExtent;
@@ -83,13 +66,15 @@ bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state);
 void cMdfBlock_DG_iteratorState_drop(cMdfBlock_DG_iteratorState* state);
 
 // Rebuilds the record map from the channel groups. A group the reader cannot hold (record
-// id size above 8) is logged and keeps an empty map, so it yields no record. False only for
-// a null data group.
+// id size above 8, records of 4 GiB) is logged and left out, so it yields no record. False
+// for a null data group, and when a channel that feeds a message field lies outside its
+// record (logged): decoding it would give zeros in silence.
 bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg);
 // Reads the record at the state's position, advances past it and sets the state's decoder.
 // Without record ids every record is one of the first channel group; with them each record
 // is read by its id, a parent record together with the VLSD record right behind it, and a
 // VLSD record met on its own is stepped over. Null at the end of the records, at an unknown
-// record id and at a record that does not fit in the data section. A state reads one data
-// group only.
+// record id and at a record that does not fit in the data section (the position then stays
+// at that record's start). A VLSD record cut short by the end of the data gives the bytes
+// that are there, and the position ends past the data. A state reads one data group only.
 const cMdfRecord* cMdfBlock_DG_at(cMdfBlock_DG_obj_t* dg, cMdfBlock_DG_iteratorState* state);
