@@ -51,11 +51,11 @@ void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it) {
     for (;;) {
         const cMdfRecord* rec = cMdfBlock_DG_at(c->dg, &c->state);
         if (!rec) {
-            // The normal end stands at the end of the data; anything before it is damage
-            // that must not pass for a complete data group.
+            // The normal end stands exactly at the end of the data. Before it, a record could
+            // not be read; past it, the last record claimed more bytes than there are. Either
+            // is damage that must not pass for a complete data group.
             const cMdfBlock_data_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t(c->dg->data);
-            if (dt && c->state.position < cMdfBlockHeader_getDataSize(&dt->header))
-                c->endedEarly = true;
+            if (dt && c->state.position != cMdfBlock_data_getSize(dt)) c->endedEarly = true;
             *it = {nullptr, nullptr};
             return;
         }

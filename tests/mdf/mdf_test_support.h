@@ -120,6 +120,28 @@ struct TestMdf {
     }
 };
 
+// A stream over a memory stream that hands out no bytes in place (no fetch slot), as a file
+// read piece by piece does: readers must copy what they use. Closing it closes the inner one.
+struct CopyingStream {
+    cIO base;
+    cIO* inner;
+    static cIO* make(cIO* inner) {
+        static const cIO_vtable ops = {
+            [](cIO* io, void* dst, uint64_t n) { return cIO_read(of(io), dst, n); }, nullptr,
+            [](cIO* io) { return cIO_tell(of(io)); },
+            [](cIO* io, int64_t offset, int32_t origin) {
+                return cIO_seek(of(io), offset, origin);
+            },
+            [](cIO* io) {
+                int32_t r = cIO_close(of(io));
+                delete reinterpret_cast<CopyingStream*>(io);
+                return r;
+            }};
+        return &(new CopyingStream{{&ops}, inner})->base;
+    }
+    static cIO* of(cIO* io) { return reinterpret_cast<CopyingStream*>(io)->inner; }
+};
+
 // A DT block whose data section is the whole of stream, as if loaded from a file whose data
 // starts at offset 0. The stream stays the caller's and must outlive the block.
 inline carc_cMdfBlock testDataBlock(cIO* stream) {
@@ -138,8 +160,12 @@ struct Opened {
     cMdf* mdf = nullptr;
     Opened(const cMdfWriterOptions& o, const std::vector<cMdfWriterGroup>& groups)
         : Opened(cMdfWriter_writeMemory(&o, &groups)) {}
-    explicit Opened(std::vector<uint8_t> b)
-        : bytes(std::move(b)), io(TestMdf::memStream(bytes)), mdf(cMdf_open(io)) {}
+    // copying: read through a CopyingStream, so that no record is used in place.
+    explicit Opened(std::vector<uint8_t> b, bool copying = false)
+        : bytes(std::move(b)), io(TestMdf::memStream(bytes)) {
+        if (copying) io = CopyingStream::make(io);
+        mdf = cMdf_open(io);
+    }
     ~Opened() {
         cMdf_close(mdf);
         cIO_close(io);
