@@ -64,11 +64,7 @@ void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it) {
         // added to the previous message. The payload (DataBytes or DataView) is every
         // decoder's own to set: one that succeeds sets it, one that fails leaves no message.
         c->msg.Timestamp = 0;
-        // Nearly every record is a CAN data frame: a direct call for it.
-        const bool decoded = c->state.decoder == cMdfDecoders_decodeCanDataFrame
-                                 ? cMdfDecoders_decodeCanDataFrame(rec, &c->msg)
-                                 : c->state.decoder(rec, &c->msg);
-        if (decoded) {
+        if (cMdfGroupDecoder_run(c->state.decoder, rec, &c->msg)) {
             it->msg = &c->msg;
             return;
         }

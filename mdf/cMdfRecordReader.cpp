@@ -175,10 +175,8 @@ const cMdfRecord* finish(cMdfBlock_DG_iteratorState* state, const cMdfRecordInfo
     state->view.dataStays = copied || w.stays || !w.inPlace;
     state->view.vlsdData = reinterpret_cast<const uint8_t*>(state->vlsd.data());
     state->view.vlsdLength = state->vlsd.size();
-    state->view.rules = info.rules;
-    state->view.canPlan = &info.canPlan;
     state->position += extent;
-    state->decoder = info.decoder;
+    state->decoder = info.decoder.fn ? &info.decoder : nullptr;
     return &state->view;
 }
 
@@ -256,7 +254,7 @@ __attribute__((noinline)) const cMdfRecord* readRecord(cMdfBlock_DG_obj_t* dg,
 bool cMdfBlock_DG_iteratorState_init(cMdfBlock_DG_iteratorState* state) {
     if (!state) return false;
     state->position = 0;
-    state->view = cMdfRecord{nullptr, 0, nullptr, 0, nullptr};
+    state->view = cMdfRecord{nullptr, 0, nullptr, 0, false};
     cMdfRecordWindow_init(&state->window);
     state->vlsd.clear();
     state->recordCopy.clear();
@@ -273,7 +271,7 @@ void cMdfBlock_DG_iteratorState_drop(cMdfBlock_DG_iteratorState* state) {
     state->lastInfo = nullptr;
     std::string().swap(state->vlsd);
     std::string().swap(state->recordCopy);
-    state->view = cMdfRecord{nullptr, 0, nullptr, 0, nullptr};
+    state->view = cMdfRecord{nullptr, 0, nullptr, 0, false};
 }
 
 bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg) {
@@ -307,11 +305,7 @@ bool cMdfBlock_DG_updateRecordMap(cMdfBlock_DG_obj_t* dg) {
             // The group's load built its rules already; building them again would only
             // repeat their warnings.
             info.rules = cg->rules.empty() ? cMdfBlock_CG_getDecodingRules(cg) : &cg->rules;
-            getOptimalDecoder(info.rules, &info.decoder);
-            // A group whose steps cannot be compiled yields no message.
-            if (info.decoder == cMdfDecoders_decodeCanDataFrame &&
-                !cMdfCanPlan_build(info.rules, &info.canPlan))
-                info.decoder = nullptr;
+            cMdfGroupDecoder_make(info.rules, &info.decoder);
         }
         if (!dg->recordMap.emplace(info.recordID, info).second) break;
         if (!haveFirst) {

@@ -9,8 +9,7 @@
 //   recordLength - bytes behind the record id: data bytes + invalidation bytes of the group;
 //                  cMdfRecordInfo_VLSD marks a VLSD channel group (length-prefixed records)
 //   rules        - the group's rule vector, owned by the channel group; null for VLSD
-//   decoder      - the decoder chosen for the group, or null when none fits
-//   canPlan      - for the CAN data frame decoder, the rules compiled into its steps
+//   decoder      - the group's decoder (cMdfGroupDecoder_make); fn null when none fits
 //
 // cMdfBlock_DG_iteratorState, the read position carried from record to record:
 //   position     - offset of the next record from the start of the DT data section
@@ -19,7 +18,7 @@
 //   vlsd         - the last record's VLSD data (reused)
 //   recordCopy   - the last record's bytes, when they were copied out of a window in place
 //                  before its VLSD data was read through the file stream (which may move them)
-//   decoder      - the decoder of the last record's channel group (may be null)
+//   decoder      - the decoder of the last record's channel group; null when it has none
 //   lastID, lastInfo, lastExtent - the record id, record map entry and size in the data
 //                  section (id included) of the last record read, when that record can be
 //                  read again without the map (in place, of a fixed length above 0, with no
@@ -46,8 +45,7 @@ struct cMdfRecordInfo {
     uint64_t recordID;
     uint32_t recordLength;
     std::vector<cMdfDecodeRule>* rules;
-    cMdfDecoderFn decoder;
-    cMdfCanPlan canPlan;
+    cMdfGroupDecoder decoder;
 };
 
 struct cMdfBlock_DG_iteratorState {
@@ -56,7 +54,7 @@ struct cMdfBlock_DG_iteratorState {
     cMdfRecordWindow window;
     std::string vlsd;
     std::string recordCopy;
-    cMdfDecoderFn decoder;
+    const cMdfGroupDecoder* decoder;
     uint64_t lastID;
     const cMdfRecordInfo* lastInfo;
     uint64_t lastExtent;

@@ -178,7 +178,7 @@ TEST(Merge, StartTimeEmptyAndSilentGroups) {
 }
 
 // Fails on records whose byte is odd.
-bool evenOnly(const cMdfRecord* rec, cBusMsg* msg) {
+bool evenOnly(const cMdfGroupDecoder*, const cMdfRecord* rec, cBusMsg* msg) {
     msg->Timestamp = rec->data[0];
     return rec->data[0] % 2 == 0;
 }
@@ -195,7 +195,7 @@ TEST(Container, UndecodableRecordsAreSkippedNotRepeated) {
     cMdfBusMsgContainer* c = cMdfBusMsgContainer_ctor(dg);
     cMdfBusMsgContainer_iter it = cMdfBusMsgContainer_begin(c);
     EXPECT_EQ(it.container, nullptr); // no channels, no decoder: no message, no call
-    dg->recordMap.at(0).decoder = evenOnly;
+    dg->recordMap.at(0).decoder.fn = evenOnly;
     std::vector<double> times;
     for (it = cMdfBusMsgContainer_begin(c); it.container; cMdfBusMsgContainer_next(&it))
         times.push_back(it.msg->Timestamp);
