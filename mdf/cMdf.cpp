@@ -214,12 +214,3 @@ cMdfMetaDataMap cMdf_getMetaData(const cMdf* mdf) {
 cMdfMetaData cMdfMetaData_init() {
     return cMdfMetaData{{}, {}, {}, {}, {}, false};
 }
-
-void cMdfMetaData_drop(cMdfMetaData* item) {
-    if (!item) return;
-    *item = cMdfMetaData_init();
-}
-
-cMdfMetaData cMdfMetaData_clone(const cMdfMetaData* item) {
-    return item ? *item : cMdfMetaData_init();
-}

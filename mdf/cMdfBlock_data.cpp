@@ -86,10 +86,6 @@ cMdfBlock_data_obj_t* carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(const carc_cMdfBl
                                              : nullptr;
 }
 
-const cMdfBlock_data_obj_t* cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t(const cMdfBlock_obj_t* block) {
-    return isData(block, MDF_BLOCK_SD) ? static_cast<const cMdfBlock_data_obj_t*>(block) : nullptr;
-}
-
 cMdfBlock_data_obj_t* cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(cMdfBlock_obj_t* block) {
     return isData(block, MDF_BLOCK_SD) ? static_cast<cMdfBlock_data_obj_t*>(block) : nullptr;
 }

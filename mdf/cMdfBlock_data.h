@@ -40,7 +40,6 @@ struct cMdfBlock_data_obj_t : cMdfBlock_obj_t {
 // Typed views of a generic block: null unless it is a DT (or an SD) block.
 const cMdfBlock_data_obj_t* carc_cMdfBlock_to_cMdfBlock_DT_obj_t(const carc_cMdfBlock& block);
 cMdfBlock_data_obj_t* carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(const carc_cMdfBlock& block);
-const cMdfBlock_data_obj_t* cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t(const cMdfBlock_obj_t* block);
 cMdfBlock_data_obj_t* cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(cMdfBlock_obj_t* block);
 
 // A new, empty DT or SD block (type must be one of the two).

@@ -84,8 +84,3 @@ int cMdfBusMsgContainer_iter_cmp(const cMdfBusMsgContainer_iter* a,
     if (a->msg->Timestamp > b->msg->Timestamp) return 1;
     return 0;
 }
-
-int cdeq_cMdfBusMsgContainer_iter_value_cmp(const cMdfBusMsgContainer_iter* a,
-                                            const cMdfBusMsgContainer_iter* b) {
-    return cMdfBusMsgContainer_iter_cmp(a, b);
-}

@@ -51,5 +51,3 @@ void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it);
 // (equal and NaN compare equal).
 int cMdfBusMsgContainer_iter_cmp(const cMdfBusMsgContainer_iter* a,
                                  const cMdfBusMsgContainer_iter* b);
-int cdeq_cMdfBusMsgContainer_iter_value_cmp(const cMdfBusMsgContainer_iter* a,
-                                            const cMdfBusMsgContainer_iter* b);
