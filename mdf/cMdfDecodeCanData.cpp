@@ -60,6 +60,17 @@ inline bool decodeFast(const cMdfCanDataPlan& plan, const cMdfRecord* rec, cBusM
     can.BRS = value(CAN_DATA_BRS) != 0;
     can.DLC = static_cast<uint8_t>(value(CAN_DATA_DLC));
     const uint64_t dataLength = static_cast<uint8_t>(value(CAN_DATA_DATA_LENGTH));
+    std::string& out = msg->DataBytes;
+    if (plan.bytesInVlsd) {
+        // The payload held beside the record: a 32-bit length, then the bytes.
+        const uint64_t have = rec->vlsdLength > 4 ? rec->vlsdLength - 4 : 0;
+        uint32_t len = 0;
+        if (rec->vlsdLength >= 4) std::memcpy(&len, rec->vlsdData, 4);
+        const uint64_t n = std::min(std::min<uint64_t>(len, have), dataLength);
+        out.assign(reinterpret_cast<const char*>(rec->vlsdData + 4), n);
+        msg->Type = BUS_MSG_CAN_DATA_FRAME;
+        return true;
+    }
     const uint64_t length = rec->dataLength;
     const uint64_t n =
         std::min(length >= plan.bytesEnd
@@ -69,7 +80,6 @@ inline bool decodeFast(const cMdfCanDataPlan& plan, const cMdfRecord* rec, cBusM
     // Bytes that stay where they are are pointed at, not copied. Others, as many as the last
     // frame's or fewer, are copied over them (cutting the string is inline, appending to it
     // is not).
-    std::string& out = msg->DataBytes;
     if (rec->dataStays) {
         msg->DataView = data + plan.bytesAt;
         msg->DataViewLength = static_cast<uint32_t>(n);
@@ -139,6 +149,7 @@ cMdfCanDataPlan cMdfCanDataPlan_build(const std::vector<cMdfDecodeRule>* rules) 
         if (r.valueKind == VALUE_BYTE_ARRAY) {
             if (r.field != FIELD_DATA_BYTES) continue;
             ++arrays;
+            plan.bytesInVlsd = r.vlsdBlock != nullptr;
             arrayInRecord = !r.vlsdBlock && !(r.bitPosition & 7) && !(r.bitLength & 7);
             plan.bytesAt = r.bitPosition / 8;
             plan.bytesCount = r.bitLength / 8;
@@ -165,7 +176,7 @@ cMdfCanDataPlan cMdfCanDataPlan_build(const std::vector<cMdfDecodeRule>* rules) 
                              ~uint64_t{0} >> (64 - r.bitLength)};
         if (field == CAN_DATA_TIMESTAMP) plan.doubleTime = doubleTime;
     }
-    plan.fast = arrays == 1 && arrayInRecord;
+    plan.fast = arrays == 1 && (arrayInRecord || plan.bytesInVlsd);
     for (unsigned f = 0; f < CAN_DATA_FIELD_COUNT; ++f) {
         plan.fast = plan.fast && named[f] && loadable[f];
         plan.loadsIn = std::max(plan.loadsIn, plan.loads[f].byte + 8);

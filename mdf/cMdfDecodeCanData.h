@@ -4,8 +4,8 @@
 // The logger's usual CAN data frame group has a channel for every field of the frame, each
 // a little-endian unsigned integer without conversion (the timestamp may be a byte-aligned
 // 64-bit float) that one 8-byte load from its first byte holds, the bus channel, id, DLC and
-// data length 32 bits wide at most, and one byte-aligned
-// DataBytes array in the record. For such a group the plan holds each field's load, and a
+// data length 32 bits wide at most, and one DataBytes array: byte-aligned in the record, or
+// held as variable-length data beside it. For such a group the plan holds each field's load, and a
 // record long enough for all of them is decoded by the fast route: a load, shift and mask per
 // field and one copy (or view) of the payload. Every other group, and a record too short for
 // the loads, takes the plain route: the rules one by one, in order, as the other decoders
@@ -19,7 +19,8 @@
 //   doubleTime - the timestamp's bits are a 64-bit float (else an unsigned integer)
 //   loads      - per field (cMdfCanDataField), the load of the last rule naming it
 //   loadsIn    - the record length from which every load fits
-//   bytesAt, bytesCount - the DataBytes array: first byte and byte count
+//   bytesInVlsd - the DataBytes array is variable-length data beside the record
+//   bytesAt, bytesCount - else the DataBytes array in the record: first byte and byte count
 //   bytesEnd   - bytesAt + bytesCount: a record that long holds the array whole
 
 #include <cstdint>
@@ -54,6 +55,7 @@ struct cMdfCanDataLoad {
 struct cMdfCanDataPlan {
     bool fast;
     bool doubleTime;
+    bool bytesInVlsd;
     cMdfCanDataLoad loads[CAN_DATA_FIELD_COUNT];
     uint64_t loadsIn;
     uint64_t bytesAt;
