@@ -1,10 +1,7 @@
 #include "mdf/cDecode.h"
 
 #include <bit>
-#include <cmath>
 #include <cstring>
-
-#include "support/log.h"
 
 namespace {
 
@@ -74,51 +71,4 @@ uint64_t cDecode_getRawBitsSlow(const uint8_t* bytes, uint64_t byteCount, uint64
                                 uint64_t bitLength, bool littleEndian) {
     if (!bytes || bitLength == 0 || !fits(byteCount, start, bitLength)) return 0;
     return extract(bytes, byteCount, start, bitLength, littleEndian);
-}
-
-bool cDecode_decode(const uint8_t* bytes, uint64_t byteCount, const cDecodeSignal* signal,
-                    double* value) {
-    if (!signal || !value) return false;
-    uint64_t len = signal->bitLength;
-    if (len == 0) {
-        ZF_LOGW("Invalid signal bit length (zero)");
-        return false;
-    }
-    if (!bytes || !fits(byteCount, signal->startPosition, len)) {
-        ZF_LOGW("Invalid signal bit length (exceeds payload)");
-        return false;
-    }
-    if (signal->valueType == 3 && len != 32) {
-        ZF_LOGW("Invalid signal bit length (float != 32)");
-        return false;
-    }
-    if (signal->valueType == 4 && len != 64) {
-        ZF_LOGW("Invalid signal bit length (double != 64)");
-        return false;
-    }
-    uint64_t raw = extract(bytes, byteCount, signal->startPosition, len, signal->littleEndian);
-    double v = 0.0;
-    switch (signal->valueType) {
-    case 1:
-        v = static_cast<double>(raw);
-        break;
-    case 2:
-        if (len < 64 && (raw >> (len - 1)) & 1u) raw |= ~uint64_t{0} << len;
-        v = static_cast<double>(static_cast<int64_t>(raw));
-        break;
-    case 3:
-        v = static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(raw)));
-        break;
-    case 4:
-        v = std::bit_cast<double>(raw);
-        break;
-    default:
-        break;
-    }
-    *value = std::fma(signal->factor, v, signal->offset);
-    return true;
-}
-
-uint16_t cDecode_dbcBitPosition2Internal(uint16_t startBit, bool littleEndian) {
-    return littleEndian ? startBit : static_cast<uint16_t>(startBit ^ 7);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Bit extraction from record bytes in little-endian (Intel) or big-endian (Motorola) bit
-// order, and a self-contained signal decode with factor and offset.
+// order.
 //
 // Bit numbering, counted from the start of the buffer:
 //   little-endian: position p is bit (p % 8) of byte (p / 8), bit 0 the least significant;
@@ -8,26 +8,10 @@
 //   big-endian:    position p is bit (7 - p % 8) of byte (p / 8); the field runs from start
 //                  on, its first bit the most significant.
 // A raw value holds at most 64 bits: a longer field yields its 64 least significant bits.
-//
-// cDecodeSignal, field by field:
-//   littleEndian  - nonzero little-endian, 0 big-endian
-//   valueType     - 1 unsigned, 2 signed (two's complement), 3 IEEE single, 4 IEEE double
-//   startPosition - first bit in the numbering above
-//   bitLength     - 1 to 255
-//   factor,offset - physical = factor * value + offset
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
-
-struct cDecodeSignal {
-    uint32_t littleEndian;
-    uint32_t valueType;
-    uint16_t startPosition;
-    uint8_t bitLength;
-    double factor;
-    double offset;
-};
 
 // The field's bits, not sign-extended; 0 when the field does not lie wholly inside the
 // bytes or its length is 0. Runs once per channel per record: a little-endian field that fits
@@ -47,9 +31,3 @@ inline uint64_t cDecode_getRawBits(const uint8_t* bytes, uint64_t byteCount, uin
     }
     return cDecode_getRawBitsSlow(bytes, byteCount, start, bitLength, littleEndian);
 }
-// Stores the physical value; false (with a warning line, nothing stored) for a zero length,
-// a field beyond the bytes, or a float/double of the wrong length.
-bool cDecode_decode(const uint8_t* bytes, uint64_t byteCount, const cDecodeSignal* signal,
-                    double* value);
-// A big-endian start bit in the bus-database convention to the numbering above.
-uint16_t cDecode_dbcBitPosition2Internal(uint16_t startBit, bool littleEndian);

@@ -10,12 +10,12 @@
 #include <expat.h>
 
 #include "mdf/cMdfBlock_DG.h"
-#include "mdf/cMdfBlock_DT.h"
 #include "mdf/cMdfBlock_FH.h"
 #include "mdf/cMdfBlock_HD.h"
 #include "mdf/cMdfBlock_ID.h"
 #include "mdf/cMdfBlock_MD.h"
 #include "mdf/cMdfBlock_SI.h"
+#include "mdf/cMdfBlock_data.h"
 #include "mdf/cMdfParallelIter.h"
 #include "support/log.h"
 
@@ -128,11 +128,12 @@ bool isLoggerFile(const cMdfBlock_HD_obj_t* hd) {
 // The logger leaves the length of its last data block unwritten until it closes the file:
 // that block's records run to the end of the file.
 bool repairUnfinalised(cMdfBlock_ID_obj_t* id, cMdfBlock_HD_obj_t* hd, cIO* stream) {
-    if (!(id->finalizationFlags & cMdfBlock_ID_UNFIN_DT_LENGTH)) return false;
-    cMdfBlock_DT_obj_t* last = nullptr;
+    if (!(id->finalizationFlags & MDF_UNFIN_DT_LENGTH)) return false;
+    cMdfBlock_data_obj_t* last = nullptr;
     for (const carc_cMdfBlock& block : hd->dataGroups) {
         const cMdfBlock_DG_obj_t* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t(block);
-        cMdfBlock_DT_obj_t* dt = dg ? carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(dg->data) : nullptr;
+        cMdfBlock_data_obj_t* dt =
+            dg ? carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(dg->data) : nullptr;
         if (dt && (!last || dt->position > last->position)) last = dt;
     }
     if (!last) return true;
@@ -140,7 +141,7 @@ bool repairUnfinalised(cMdfBlock_ID_obj_t* id, cMdfBlock_HD_obj_t* hd, cIO* stre
     uint64_t fixed = last->position + cMdfBlockHeader_SIZE + 8 * last->header.linkCount;
     if (size < 0 || static_cast<uint64_t>(size) < fixed) return true;
     last->header.length = static_cast<uint64_t>(size) - last->position;
-    id->finalizationFlags &= static_cast<uint16_t>(~cMdfBlock_ID_UNFIN_DT_LENGTH);
+    id->finalizationFlags &= static_cast<uint16_t>(~MDF_UNFIN_DT_LENGTH);
     return true;
 }
 
@@ -192,9 +193,8 @@ cMdfMetaDataMap cMdf_getMetaData(const cMdf* mdf) {
     std::vector<const cMdfBlock_SI_obj_t*> sources;
     for (const cMdfBlock_obj_t* block : reachable) {
         const cMdfBlock_SI_obj_t* si = cMdfBlock_obj_t_to_cMdfBlock_SI_obj_t(block);
-        if (!si || cMdfBlock_SI_getType(si) != cMdfBlock_SI_SOURCE_BUS) continue;
-        uint8_t bus = cMdfBlock_SI_getBusType(si);
-        if (bus != cMdfBlock_SI_BUS_CAN && bus != cMdfBlock_SI_BUS_LIN) continue;
+        if (!si || si->sourceType != MDF_SOURCE_BUS) continue;
+        if (si->busType != MDF_BUS_CAN && si->busType != MDF_BUS_LIN) continue;
         if (carc_cMdfBlock_to_cMdfBlock_MD_obj_t(si->comment)) sources.push_back(si);
     }
     std::sort(sources.begin(), sources.end(),
@@ -213,13 +213,4 @@ cMdfMetaDataMap cMdf_getMetaData(const cMdf* mdf) {
 
 cMdfMetaData cMdfMetaData_init() {
     return cMdfMetaData{{}, {}, {}, {}, {}, false};
-}
-
-void cMdfMetaData_drop(cMdfMetaData* item) {
-    if (!item) return;
-    *item = cMdfMetaData_init();
-}
-
-cMdfMetaData cMdfMetaData_clone(const cMdfMetaData* item) {
-    return item ? *item : cMdfMetaData_init();
 }

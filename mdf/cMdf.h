@@ -53,5 +53,3 @@ cMdfParallelIter* cMdf_getIter(cMdf* mdf);
 cMdfMetaDataMap cMdf_getMetaData(const cMdf* mdf);
 
 cMdfMetaData cMdfMetaData_init();
-void cMdfMetaData_drop(cMdfMetaData* item);
-cMdfMetaData cMdfMetaData_clone(const cMdfMetaData* item);

@@ -8,14 +8,13 @@
 #include "mdf/cMdfBlock_CG.h"
 #include "mdf/cMdfBlock_CN.h"
 #include "mdf/cMdfBlock_DG.h"
-#include "mdf/cMdfBlock_DT.h"
 #include "mdf/cMdfBlock_FH.h"
 #include "mdf/cMdfBlock_HD.h"
 #include "mdf/cMdfBlock_ID.h"
 #include "mdf/cMdfBlock_MD.h"
-#include "mdf/cMdfBlock_SD.h"
 #include "mdf/cMdfBlock_SI.h"
 #include "mdf/cMdfBlock_TX.h"
+#include "mdf/cMdfBlock_data.h"
 #include "support/log.h"
 
 namespace {
@@ -100,16 +99,6 @@ carc_cMdfBlock loadOne(cIO* stream, uint64_t offset, cMdfBlock_cache* cache, cde
     return block;
 }
 
-// Positions an output stream at a block's place; a place behind the current end is reached
-// by extending the stream from its end (memory streams only grow that way).
-bool seekForWrite(cIO* stream, uint64_t position) {
-    int64_t at = static_cast<int64_t>(position);
-    if (cIO_seek(stream, at, cIO_SEEK_SET) == at) return true;
-    int64_t size = cIO_seek(stream, 0, cIO_SEEK_END);
-    if (size < 0 || at <= size) return false;
-    return cIO_seek(stream, at - size, cIO_SEEK_END) == at;
-}
-
 } // namespace
 
 bool cMdfBlock_init(cMdfBlock_obj_t* block) {
@@ -138,7 +127,7 @@ carc_cMdfBlock cMdfBlock_ctorOfType(cMdfBlockType type) {
     case MDF_BLOCK_DG:
         return cMdfBlock_DG_ctor();
     case MDF_BLOCK_DT:
-        return cMdfBlock_DT_ctor();
+        return cMdfBlock_data_ctor(MDF_BLOCK_DT);
     case MDF_BLOCK_FH:
         return cMdfBlock_FH_ctor();
     case MDF_BLOCK_HD:
@@ -146,7 +135,7 @@ carc_cMdfBlock cMdfBlock_ctorOfType(cMdfBlockType type) {
     case MDF_BLOCK_MD:
         return cMdfBlock_MD_ctor();
     case MDF_BLOCK_SD:
-        return cMdfBlock_SD_ctor();
+        return cMdfBlock_data_ctor(MDF_BLOCK_SD);
     case MDF_BLOCK_SI:
         return cMdfBlock_SI_ctor();
     case MDF_BLOCK_TX:
@@ -257,7 +246,7 @@ carc_cMdfBlock cMdfBlock_loadTree(cIO* stream) {
     carc_cMdfBlock id = cMdfBlock_loadAtSingle(stream, kIdOffset, &cache);
     cMdfBlock_ID_obj_t* idObj = carc_cMdfBlock_to_cMdfBlock_ID_obj_t_mut(id);
     if (!idObj) return {};
-    cache.clampData = (idObj->finalizationFlags & cMdfBlock_ID_UNFIN_DT_LENGTH) != 0;
+    cache.clampData = (idObj->finalizationFlags & MDF_UNFIN_DT_LENGTH) != 0;
     carc_cMdfBlock hd = cMdfBlock_loadAtSingle(stream, kHdOffset, &cache);
     if (!hd) return {};
     idObj->hd = std::move(hd);
@@ -270,63 +259,4 @@ void cMdfBlock_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {
     // otherwise be walked once per path, which grows exponentially in a crafted file.
     if (!set->insert(block).second) return;
     if (block->ops && block->ops->getLinks) block->ops->getLinks(block, set);
-}
-
-void cMdfBlock_saveContext_init(cMdfBlock_saveContext* ctx, cIO* stream, uint64_t start) {
-    if (!ctx) return;
-    ctx->stream = stream;
-    ctx->nextFree = start;
-    ctx->saved.clear();
-    ctx->nextOf.clear();
-}
-
-bool cMdfBlock_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next) {
-    if (!block) return true;
-    if (!ctx || !ctx->stream) return false;
-    if (ctx->saved.count(block)) return true;
-    if (!next) {
-        auto chained = ctx->nextOf.find(block);
-        if (chained != ctx->nextOf.end()) next = chained->second;
-    }
-    if (block->position == cMdfBlock_NIL) block->position = ctx->nextFree;
-    // Entered before its save runs, so that a block met again below itself is not
-    // written twice.
-    ctx->saved.insert(block);
-    if (!block->ops || !block->ops->save) return false;
-    if (!seekForWrite(ctx->stream, block->position)) return false;
-    return block->ops->save(block, ctx, next);
-}
-
-void cMdfBlock_reserve(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx) {
-    if (!block || !ctx || block->position != ctx->nextFree) return;
-    ctx->nextFree += (block->header.length + 7) & ~uint64_t{7};
-}
-
-bool cMdfBlock_saveChain(cdeq_cMdfBlock* list, cMdfBlock_saveContext* ctx) {
-    if (!list) return true;
-    if (!ctx) return list->empty();
-    for (size_t i = 0; i < list->size(); ++i)
-        ctx->nextOf[(*list)[i].get()] = i + 1 < list->size() ? (*list)[i + 1].get() : nullptr;
-    for (size_t i = list->size(); i-- > 0;) {
-        cMdfBlock_obj_t* next = i + 1 < list->size() ? (*list)[i + 1].get() : nullptr;
-        if (!cMdfBlock_save((*list)[i].get(), ctx, next)) return false;
-    }
-    return true;
-}
-
-uint64_t cMdfBlock_linkOf(const cMdfBlock_obj_t* block) {
-    if (!block || block->position == cMdfBlock_NIL) return 0;
-    return block->position;
-}
-
-bool cMdfBlock_saveHeaderAndLinks(const cMdfBlock_obj_t* block, cIO* stream, const uint64_t* links,
-                                  uint64_t count) {
-    if (!block || !stream) return false;
-    if (!seekForWrite(stream, block->position)) return false;
-    if (!cMdfBlockHeader_save(&block->header, stream)) return false;
-    cSerializer ser = cSerializer_ctor(stream);
-    for (uint64_t i = 0; i < count; ++i) {
-        if (!cSerializer_writeU64(&ser, &links[i])) return false;
-    }
-    return true;
 }

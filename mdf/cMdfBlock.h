@@ -1,6 +1,7 @@
 #pragma once
 // The generic MDF block object, shared block references, the loader that turns the file's
-// graph of blocks (absolute offsets) into a tree of shared objects, and the save context.
+// graph of blocks (absolute offsets) into a tree of shared objects. The tree is read only:
+// nothing here writes a file.
 //
 // cMdfBlock_obj_t, the first part of every typed block object (cMdfBlock_HD_obj_t, ...):
 //   header   - type, length and link count; always first, so any block's type can be read
@@ -12,7 +13,6 @@
 //              (for the identification block: at its file identifier). A chained type
 //              does not load its successor itself: it hands the next link to
 //              cMdfBlock_setNext and the chain is walked by cMdfBlock_loadAt, in a loop.
-//   save     - writes the block at its position; next is the following block of its chain
 //   getLinks - adds every block the block refers to (recursively) to the set
 //   dtor     - releases what the type owns and frees the object; may be empty, then only
 //              the generic part is freed
@@ -37,14 +37,6 @@
 //               overlap, so their lengths add up to at most the file size; a damaged file
 //               whose links point into the middle of other blocks would otherwise make the
 //               load allocate far more than the file holds
-//
-// cMdfBlock_saveContext:
-//   stream   - the output stream
-//   nextFree - next free position in it (blocks are placed at multiples of 8)
-//   saved    - blocks written already
-//   nextOf   - chain member -> its successor, entered for a whole chain before any member is
-//              written: a member written early through another link (a channel's data link
-//              to a VLSD channel group) still gets the next link of its chain
 
 #include <cstdint>
 #include <deque>
@@ -77,17 +69,9 @@ struct cMdfBlock_cache {
     uint64_t budget;
 };
 
-struct cMdfBlock_saveContext {
-    cIO* stream;
-    uint64_t nextFree;
-    cMdfBlock_set saved;
-    std::unordered_map<const cMdfBlock_obj_t*, cMdfBlock_obj_t*> nextOf;
-};
-
 struct cMdfBlock_vtable {
     bool (*load)(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                  const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-    bool (*save)(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
     void (*getLinks)(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
     void (*dtor)(cMdfBlock_obj_t* block);
 };
@@ -142,24 +126,6 @@ carc_cMdfBlock cMdfBlock_loadTree(cIO* stream);
 // Adds block and every block reachable from it to set; null adds nothing. A block already
 // in the set is not walked again.
 void cMdfBlock_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
-
-// A save context writing to stream, first free position start.
-void cMdfBlock_saveContext_init(cMdfBlock_saveContext* ctx, cIO* stream, uint64_t start);
-// Saves block (and what it refers to) unless it was saved already; next is its successor
-// in its chain, or null (then the successor entered by cMdfBlock_saveChain, if any). True for
-// a null block.
-bool cMdfBlock_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
-// For a type's save: when the block stands at the context's next free position, reserves
-// its length (rounded up to 8) there.
-void cMdfBlock_reserve(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx);
-// Saves the members of a chain, last to first, each given its successor.
-bool cMdfBlock_saveChain(cdeq_cMdfBlock* list, cMdfBlock_saveContext* ctx);
-// The file value of a link to block: its position, 0 for none.
-uint64_t cMdfBlock_linkOf(const cMdfBlock_obj_t* block);
-// Seeks to the block's position and writes header and links. False when the stream does
-// not follow.
-bool cMdfBlock_saveHeaderAndLinks(const cMdfBlock_obj_t* block, cIO* stream, const uint64_t* links,
-                                  uint64_t count);
 
 // The casts of one type T: typed views of a generic block (null for another type or null),
 // on plain pointers and on shared references, and the generic view of a typed object.

@@ -60,26 +60,9 @@ bool cMdfBlockHeader_load(cIO* stream, cMdfBlockHeader* header) {
     return true;
 }
 
-bool cMdfBlockHeader_save(const cMdfBlockHeader* header, cIO* stream) {
-    if (!header || !stream) return false;
-    if (header->type == MDF_BLOCK_ID) return true;
-    const char* id = cMdfBlockHeader_idText(header->type);
-    if (!*id) return false;
-    cSerializer ser = cSerializer_ctor(stream);
-    uint32_t zero = 0;
-    return cSerializer_writeCsview(&ser, id, 4) && cSerializer_writeU32(&ser, &zero) &&
-           cSerializer_writeU64(&ser, &header->length) &&
-           cSerializer_writeU64(&ser, &header->linkCount);
-}
-
 uint64_t cMdfBlockHeader_getDataSize(const cMdfBlockHeader* header) {
     if (!header) return 0;
     if (header->linkCount > (UINT64_MAX - cMdfBlockHeader_SIZE) / 8) return 0;
     uint64_t fixed = cMdfBlockHeader_SIZE + 8 * header->linkCount;
     return header->length >= fixed ? header->length - fixed : 0;
-}
-
-const char* cMdfBlockHeader_idText(cMdfBlockType type) {
-    if (type >= kTypeCount) return "";
-    return kIds[type];
 }

@@ -46,10 +46,5 @@ constexpr uint64_t cMdfBlockHeader_SIZE = 24;
 // an unknown id (logged). For the identification block the stream is moved back to its
 // start and length 64, link count 0 are set.
 bool cMdfBlockHeader_load(cIO* stream, cMdfBlockHeader* header);
-// Writes id, reserved zeros, length and link count at the stream's position. Writes nothing
-// (and succeeds) for the identification block, which writes its own 64 bytes.
-bool cMdfBlockHeader_save(const cMdfBlockHeader* header, cIO* stream);
 // length - 24 - 8 * link count; 0 when the length cannot hold header and links.
 uint64_t cMdfBlockHeader_getDataSize(const cMdfBlockHeader* header);
-// The four-character id of a type ("##HD"); "" for MDF_BLOCK_NONE and MDF_BLOCK_ID.
-const char* cMdfBlockHeader_idText(cMdfBlockType type);

@@ -12,8 +12,7 @@ constexpr uint64_t kLinks = 4;
 constexpr uint64_t kDataSize = 24; // fields before the parameters
 enum { kName, kUnit, kComment, kInverse };
 
-const cMdfBlock_vtable kOps = {cMdfBlock_CC_load, cMdfBlock_CC_save, cMdfBlock_CC_getLinks,
-                               cMdfBlock_CC_dtor};
+const cMdfBlock_vtable kOps = {cMdfBlock_CC_load, cMdfBlock_CC_getLinks, cMdfBlock_CC_dtor};
 
 } // namespace
 
@@ -41,12 +40,14 @@ bool cMdfBlock_CC_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cac
         return false;
     }
     cSerializer ser = cSerializer_ctor(stream);
-    if (!cSerializer_readU8(&ser, &cc->conversionType) ||
-        !cSerializer_readU8(&ser, &cc->precision) || !cSerializer_readU16(&ser, &cc->flags) ||
-        !cSerializer_readU16(&ser, &cc->refCount) || !cSerializer_readU16(&ser, &cc->valueCount) ||
-        !cSerializer_readF64(&ser, &cc->rangeMin) || !cSerializer_readF64(&ser, &cc->rangeMax)) {
+    uint8_t type;
+    if (!cSerializer_readU8(&ser, &type) || !cSerializer_readU8(&ser, &cc->precision) ||
+        !cSerializer_readU16(&ser, &cc->flags) || !cSerializer_readU16(&ser, &cc->refCount) ||
+        !cSerializer_readU16(&ser, &cc->valueCount) || !cSerializer_readF64(&ser, &cc->rangeMin) ||
+        !cSerializer_readF64(&ser, &cc->rangeMax)) {
         return false;
     }
+    cc->conversionType = static_cast<cMdfConversionType>(type);
     // The parameters must lie inside the block, not in whatever follows it.
     if (uint64_t{cc->valueCount} * 8 > cMdfBlockHeader_getDataSize(header) - kDataSize) {
         ZF_LOGE("Conversion block at offset %lu is too short for its %u values", cc->position,
@@ -56,37 +57,6 @@ bool cMdfBlock_CC_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cac
     cc->values.assign(cc->valueCount, 0.0);
     for (double& value : cc->values) {
         if (!cSerializer_readF64(&ser, &value)) return false;
-    }
-    return true;
-}
-
-bool cMdfBlock_CC_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t*) {
-    cMdfBlock_CC_obj_t* cc = cMdfBlock_obj_t_to_cMdfBlock_CC_obj_t_mut(block);
-    if (!cc || !ctx) return false;
-    cc->valueCount = static_cast<uint16_t>(cc->values.size() & 0xFFFF);
-    cc->header.length = kLength + 8 * uint64_t{cc->valueCount};
-    cc->header.linkCount = kLinks;
-    cMdfBlock_reserve(cc, ctx);
-    if (!cMdfBlock_save(cc->name.get(), ctx, nullptr) ||
-        !cMdfBlock_save(cc->unit.get(), ctx, nullptr) ||
-        !cMdfBlock_save(cc->comment.get(), ctx, nullptr) ||
-        !cMdfBlock_save(cc->inverse.get(), ctx, nullptr)) {
-        return false;
-    }
-    uint64_t links[kLinks] = {cMdfBlock_linkOf(cc->name.get()), cMdfBlock_linkOf(cc->unit.get()),
-                              cMdfBlock_linkOf(cc->comment.get()),
-                              cMdfBlock_linkOf(cc->inverse.get())};
-    if (!cMdfBlock_saveHeaderAndLinks(cc, ctx->stream, links, kLinks)) return false;
-    cSerializer ser = cSerializer_ctor(ctx->stream);
-    if (!cSerializer_writeU8(&ser, &cc->conversionType) ||
-        !cSerializer_writeU8(&ser, &cc->precision) || !cSerializer_writeU16(&ser, &cc->flags) ||
-        !cSerializer_writeU16(&ser, &cc->refCount) ||
-        !cSerializer_writeU16(&ser, &cc->valueCount) ||
-        !cSerializer_writeF64(&ser, &cc->rangeMin) || !cSerializer_writeF64(&ser, &cc->rangeMax)) {
-        return false;
-    }
-    for (uint16_t i = 0; i < cc->valueCount; ++i) {
-        if (!cSerializer_writeF64(&ser, &cc->values[i])) return false;
     }
     return true;
 }

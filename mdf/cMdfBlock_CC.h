@@ -8,7 +8,7 @@
 //
 // cMdfBlock_CC_obj_t, after the generic part:
 //   name, unit, comment, inverse - shared references, may be empty
-//   conversionType               - 0 identity, 1 linear, 5 value to value, ... as stored
+//   conversionType               - as stored (cMdfConversionType)
 //   precision, flags, refCount   - as stored (refCount is not used)
 //   valueCount                   - number of parameters
 //   rangeMin, rangeMax           - physical range
@@ -19,12 +19,28 @@
 
 #include "mdf/cMdfBlock.h"
 
+// Conversion types as the file numbers them.
+enum cMdfConversionType : uint8_t {
+    MDF_CONVERSION_IDENTITY = 0,
+    MDF_CONVERSION_LINEAR = 1,
+    MDF_CONVERSION_RATIONAL = 2,
+    MDF_CONVERSION_ALGEBRAIC = 3,
+    MDF_CONVERSION_VALUE_TO_VALUE_INTERPOLATED = 4,
+    MDF_CONVERSION_VALUE_TO_VALUE = 5,
+    MDF_CONVERSION_RANGE_TO_VALUE = 6,
+    MDF_CONVERSION_VALUE_TO_TEXT = 7,
+    MDF_CONVERSION_RANGE_TO_TEXT = 8,
+    MDF_CONVERSION_TEXT_TO_VALUE = 9,
+    MDF_CONVERSION_TEXT_TO_TEXT = 10,
+    MDF_CONVERSION_BITFIELD_TEXT = 11,
+};
+
 struct cMdfBlock_CC_obj_t : cMdfBlock_obj_t {
     carc_cMdfBlock name;
     carc_cMdfBlock unit;
     carc_cMdfBlock comment;
     carc_cMdfBlock inverse;
-    uint8_t conversionType;
+    cMdfConversionType conversionType;
     uint8_t precision;
     uint16_t flags;
     uint16_t refCount;
@@ -39,6 +55,5 @@ CMDF_BLOCK_DECLARE_CASTS(CC)
 carc_cMdfBlock cMdfBlock_CC_ctor();
 bool cMdfBlock_CC_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-bool cMdfBlock_CC_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_CC_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_CC_dtor(cMdfBlock_obj_t* block);

@@ -13,8 +13,7 @@ constexpr uint64_t kLinks = 6;
 constexpr uint64_t kDataSize = 32;
 enum { kNext, kFirstCN, kAcqName, kAcqSource, kSampleReduction, kComment };
 
-const cMdfBlock_vtable kOps = {cMdfBlock_CG_load, cMdfBlock_CG_save, cMdfBlock_CG_getLinks,
-                               cMdfBlock_CG_dtor};
+const cMdfBlock_vtable kOps = {cMdfBlock_CG_load, cMdfBlock_CG_getLinks, cMdfBlock_CG_dtor};
 
 } // namespace
 
@@ -62,34 +61,6 @@ bool cMdfBlock_CG_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cac
     return true;
 }
 
-bool cMdfBlock_CG_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next) {
-    cMdfBlock_CG_obj_t* cg = cMdfBlock_obj_t_to_cMdfBlock_CG_obj_t_mut(block);
-    if (!cg || !ctx) return false;
-    cMdfBlock_reserve(cg, ctx);
-    if (!cMdfBlock_saveChain(&cg->channels, ctx) ||
-        !cMdfBlock_save(cg->acquisitionName.get(), ctx, nullptr) ||
-        !cMdfBlock_save(cg->acquisitionSource.get(), ctx, nullptr) ||
-        !cMdfBlock_save(cg->comment.get(), ctx, nullptr)) {
-        return false;
-    }
-    cg->header.linkCount = kLinks;
-    uint64_t links[kLinks] = {cMdfBlock_linkOf(next),
-                              cg->channels.empty() ? 0
-                                                   : cMdfBlock_linkOf(cg->channels.front().get()),
-                              cMdfBlock_linkOf(cg->acquisitionName.get()),
-                              cMdfBlock_linkOf(cg->acquisitionSource.get()),
-                              0,
-                              cMdfBlock_linkOf(cg->comment.get())};
-    if (!cMdfBlock_saveHeaderAndLinks(cg, ctx->stream, links, kLinks)) return false;
-    cSerializer ser = cSerializer_ctor(ctx->stream);
-    uint32_t reserved = 0;
-    return cSerializer_writeU64(&ser, &cg->recordId) &&
-           cSerializer_writeU64(&ser, &cg->cycleCount) && cSerializer_writeU16(&ser, &cg->flags) &&
-           cSerializer_writeU16(&ser, &cg->pathSeparator) &&
-           cSerializer_writeU32(&ser, &reserved) && cSerializer_writeU32(&ser, &cg->dataBytes) &&
-           cSerializer_writeU32(&ser, &cg->invalidationBytes);
-}
-
 void cMdfBlock_CG_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {
     const cMdfBlock_CG_obj_t* cg = cMdfBlock_obj_t_to_cMdfBlock_CG_obj_t(block);
     if (!cg) return;
@@ -107,53 +78,10 @@ void cMdfBlock_CG_dtor(cMdfBlock_obj_t* block) {
     delete cg;
 }
 
-uint16_t cMdfBlock_CG_getFlags(const cMdfBlock_CG_obj_t* cg) {
-    return cg ? cg->flags : 0;
-}
-
-void cMdfBlock_CG_setFlags(cMdfBlock_CG_obj_t* cg, uint16_t flags) {
-    if (cg) cg->flags = flags;
-}
-
 bool cMdfBlock_CG_isVLSD(const cMdfBlock_CG_obj_t* cg) {
-    return cg && (cg->flags & cMdfBlock_CG_FLAG_VLSD) != 0;
+    return cg && (cg->flags & MDF_CG_FLAG_VLSD) != 0;
 }
 
 uint64_t cMdfBlock_CG_getRecordID(const cMdfBlock_CG_obj_t* cg) {
     return cg ? cg->recordId : 0;
-}
-
-void cMdfBlock_CG_setRecordID(cMdfBlock_CG_obj_t* cg, uint64_t id) {
-    if (cg) cg->recordId = id;
-}
-
-uint32_t cMdfBlock_CG_getRecordSize(const cMdfBlock_CG_obj_t* cg) {
-    return cg ? cg->dataBytes : 0;
-}
-
-void cMdfBlock_CG_setRecordSize(cMdfBlock_CG_obj_t* cg, uint32_t size) {
-    if (cg && !cMdfBlock_CG_isVLSD(cg)) cg->dataBytes = size;
-}
-
-uint64_t cMdfBlock_CG_getVLSDBytes(const cMdfBlock_CG_obj_t* cg) {
-    if (!cg) return 0;
-    return (uint64_t{cg->invalidationBytes} << 32) | cg->dataBytes;
-}
-
-void cMdfBlock_CG_setVLSDBytes(cMdfBlock_CG_obj_t* cg, uint64_t bytes) {
-    if (!cMdfBlock_CG_isVLSD(cg)) return;
-    cg->dataBytes = static_cast<uint32_t>(bytes);
-    cg->invalidationBytes = static_cast<uint32_t>(bytes >> 32);
-}
-
-uint32_t cMdfBlock_CG_getCycleCount(const cMdfBlock_CG_obj_t* cg) {
-    return cg ? static_cast<uint32_t>(cg->cycleCount) : 0;
-}
-
-void cMdfBlock_CG_setCycleCount(cMdfBlock_CG_obj_t* cg, uint32_t count) {
-    if (cg) cg->cycleCount = count;
-}
-
-void cMdfBlock_CG_setPathSeparator(cMdfBlock_CG_obj_t* cg, uint16_t separator) {
-    if (cg) cg->pathSeparator = separator;
 }

@@ -44,28 +44,18 @@ struct cMdfBlock_CG_obj_t : cMdfBlock_obj_t {
 
 CMDF_BLOCK_DECLARE_CASTS(CG)
 
-constexpr uint16_t cMdfBlock_CG_FLAG_VLSD = 1;
+// Channel group flags as the file numbers them.
+enum cMdfChannelGroupFlag : uint16_t {
+    MDF_CG_FLAG_VLSD = 1, // a VLSD channel group: length-prefixed records of signal data
+    MDF_CG_FLAG_BUS_EVENT = 2,
+    MDF_CG_FLAG_PLAIN_BUS_EVENT = 4,
+};
 
 carc_cMdfBlock cMdfBlock_CG_ctor();
 bool cMdfBlock_CG_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-bool cMdfBlock_CG_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_CG_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_CG_dtor(cMdfBlock_obj_t* block);
 
-uint16_t cMdfBlock_CG_getFlags(const cMdfBlock_CG_obj_t* cg);
-void cMdfBlock_CG_setFlags(cMdfBlock_CG_obj_t* cg, uint16_t flags);
 bool cMdfBlock_CG_isVLSD(const cMdfBlock_CG_obj_t* cg);
 uint64_t cMdfBlock_CG_getRecordID(const cMdfBlock_CG_obj_t* cg);
-void cMdfBlock_CG_setRecordID(cMdfBlock_CG_obj_t* cg, uint64_t id);
-uint32_t cMdfBlock_CG_getRecordSize(const cMdfBlock_CG_obj_t* cg);
-// Ignored for a VLSD group.
-void cMdfBlock_CG_setRecordSize(cMdfBlock_CG_obj_t* cg, uint32_t size);
-// The 64-bit variable-length byte count of a VLSD group (data and invalidation bytes).
-uint64_t cMdfBlock_CG_getVLSDBytes(const cMdfBlock_CG_obj_t* cg);
-// Ignored unless the group is VLSD.
-void cMdfBlock_CG_setVLSDBytes(cMdfBlock_CG_obj_t* cg, uint64_t bytes);
-// Low 32 bits of the cycle count.
-uint32_t cMdfBlock_CG_getCycleCount(const cMdfBlock_CG_obj_t* cg);
-void cMdfBlock_CG_setCycleCount(cMdfBlock_CG_obj_t* cg, uint32_t count);
-void cMdfBlock_CG_setPathSeparator(cMdfBlock_CG_obj_t* cg, uint16_t separator);

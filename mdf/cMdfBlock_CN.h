@@ -13,7 +13,8 @@
 // cMdfBlock_CN_obj_t, after the generic part:
 //   composition                      - channels composed under this one, chain order
 //   name, source, conversion, signalData, unit, comment - shared references, may be empty
-//   channelType, syncType, dataType  - as stored (see the getters for the numbering used)
+//   channelType, syncType, dataType  - as stored, in the format's own numbering (a value the
+//                                      enums do not name is kept as it is)
 //   bitOffset                        - 0..7
 //   byteOffset                       - in the record, behind the record id
 //   bitCount                         - bits of the value
@@ -24,6 +25,41 @@
 
 #include "mdf/cMdfBlock.h"
 
+// Channel types as the file numbers them.
+enum cMdfChannelType : uint8_t {
+    MDF_CHANNEL_FIXED = 0,
+    MDF_CHANNEL_VLSD = 1, // variable-length signal data: the record holds an offset
+    MDF_CHANNEL_MASTER = 2,
+    MDF_CHANNEL_VIRTUAL_MASTER = 3,
+    MDF_CHANNEL_SYNC = 4,
+    MDF_CHANNEL_MAX_LENGTH = 5,
+    MDF_CHANNEL_VIRTUAL_DATA = 6,
+};
+
+// Synchronisation types as the file numbers them.
+enum cMdfSyncType : uint8_t {
+    MDF_SYNC_NONE = 0,
+    MDF_SYNC_TIME = 1,
+    MDF_SYNC_ANGLE = 2,
+    MDF_SYNC_DISTANCE = 3,
+    MDF_SYNC_INDEX = 4,
+};
+
+// Data types as the file numbers them.
+enum cMdfDataType : uint8_t {
+    MDF_DATA_UINT_LE = 0,
+    MDF_DATA_UINT_BE = 1,
+    MDF_DATA_INT_LE = 2,
+    MDF_DATA_INT_BE = 3,
+    MDF_DATA_FLOAT_LE = 4,
+    MDF_DATA_FLOAT_BE = 5,
+    MDF_DATA_STRING_LATIN1 = 6,
+    MDF_DATA_STRING_UTF8 = 7,
+    MDF_DATA_STRING_UTF16_LE = 8,
+    MDF_DATA_STRING_UTF16_BE = 9,
+    MDF_DATA_BYTE_ARRAY = 10,
+};
+
 struct cMdfBlock_CN_obj_t : cMdfBlock_obj_t {
     cdeq_cMdfBlock composition;
     carc_cMdfBlock name;
@@ -32,9 +68,9 @@ struct cMdfBlock_CN_obj_t : cMdfBlock_obj_t {
     carc_cMdfBlock signalData;
     carc_cMdfBlock unit;
     carc_cMdfBlock comment;
-    uint8_t channelType;
-    uint8_t syncType;
-    uint8_t dataType;
+    cMdfChannelType channelType;
+    cMdfSyncType syncType;
+    cMdfDataType dataType;
     uint8_t bitOffset;
     uint32_t byteOffset;
     uint32_t bitCount;
@@ -55,29 +91,5 @@ CMDF_BLOCK_DECLARE_CASTS(CN)
 carc_cMdfBlock cMdfBlock_CN_ctor();
 bool cMdfBlock_CN_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-bool cMdfBlock_CN_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_CN_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_CN_dtor(cMdfBlock_obj_t* block);
-
-// Stored channel type 0..6 (0 fixed, 1 VLSD, 2 master, 3 virtual master, 4 sync, 5 maximum
-// length, 6 virtual data), 7 for anything else and for null.
-uint8_t cMdfBlock_CN_getChannelType(const cMdfBlock_CN_obj_t* cn);
-// 1, 2 and 6 are stored as given, anything else as 0.
-void cMdfBlock_CN_setChannelType(cMdfBlock_CN_obj_t* cn, uint8_t type);
-// Stored data type + 1 for stored 0..10 (1 unsigned LE, 2 unsigned BE, 3 signed LE, 4 signed
-// BE, 5 float LE, 6 float BE, 7..10 strings, 11 byte array); 0 for anything else and null.
-uint8_t cMdfBlock_CN_getDataType(const cMdfBlock_CN_obj_t* cn);
-// 5 stores 4, 11 stores 10, anything else stores 0.
-void cMdfBlock_CN_setDataType(cMdfBlock_CN_obj_t* cn, uint8_t type);
-// Stored sync type 0..4, 5 for anything else and null.
-uint8_t cMdfBlock_CN_getSyncType(const cMdfBlock_CN_obj_t* cn);
-// 1..4 stored as given, anything else as 0.
-void cMdfBlock_CN_setSyncType(cMdfBlock_CN_obj_t* cn, uint8_t type);
-uint8_t cMdfBlock_CN_getBitOffset(const cMdfBlock_CN_obj_t* cn);
-void cMdfBlock_CN_setBitOffset(cMdfBlock_CN_obj_t* cn, uint8_t offset);
-uint32_t cMdfBlock_CN_getByteOffset(const cMdfBlock_CN_obj_t* cn);
-void cMdfBlock_CN_setByteOffset(cMdfBlock_CN_obj_t* cn, uint32_t offset);
-uint32_t cMdfBlock_CN_getBitLength(const cMdfBlock_CN_obj_t* cn);
-void cMdfBlock_CN_setBitLength(cMdfBlock_CN_obj_t* cn, uint32_t bits);
-uint32_t cMdfBlock_CN_getChannelFlags(const cMdfBlock_CN_obj_t* cn);
-void cMdfBlock_CN_setChannelFlags(cMdfBlock_CN_obj_t* cn, uint32_t flags);

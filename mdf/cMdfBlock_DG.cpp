@@ -1,13 +1,9 @@
 #include "mdf/cMdfBlock_DG.h"
 
-#include <cassert>
 #include <new>
-#include <string>
 
 #include "io/cSerializer.h"
 #include "mdf/cMdfBlock_CG.h"
-#include "mdf/cMdfBlock_TX.h"
-#include "support/log.h"
 
 namespace {
 
@@ -16,31 +12,7 @@ constexpr uint64_t kLinks = 4;
 constexpr uint64_t kDataSize = 1; // the 7 reserved bytes at the end are not read
 enum { kNext, kFirstCG, kData, kComment };
 
-const cMdfBlock_vtable kOps = {cMdfBlock_DG_load, cMdfBlock_DG_save, cMdfBlock_DG_getLinks,
-                               cMdfBlock_DG_dtor};
-
-bool isDataBytes(const cMdfDecodeRule& rule) {
-    return rule.field == FIELD_DATA_BYTES || rule.field == FIELD_LIN_DATA_BYTES;
-}
-
-// Whether the bits a rule reads from a record of recordBytes bytes are there.
-bool liesInside(const cMdfDecodeRule& rule, uint64_t recordBytes) {
-    if (rule.field == FIELD_NONE) return true; // feeds nothing
-    if (rule.vlsdBlock) {
-        // The bytes come from elsewhere; only an SD entry is found through the record.
-        if (rule.vlsdBlock->header.type != MDF_BLOCK_SD) return true;
-    } else if (isDataBytes(rule) && rule.valueKind == VALUE_BYTE_ARRAY) {
-        return rule.bitPosition / 8 < recordBytes;
-    }
-    return rule.bitPosition <= 8 * recordBytes &&
-           rule.bitLength <= 8 * recordBytes - rule.bitPosition;
-}
-
-std::string groupName(const cMdfBlock_CG_obj_t* cg) {
-    const cMdfBlock_TX_obj_t* name = carc_cMdfBlock_to_cMdfBlock_TX_obj_t(cg->acquisitionName);
-    if (name) return std::string(cMdfBlock_TX_getData(name));
-    return "with record id " + std::to_string(cg->recordId);
-}
+const cMdfBlock_vtable kOps = {cMdfBlock_DG_load, cMdfBlock_DG_getLinks, cMdfBlock_DG_dtor};
 
 } // namespace
 
@@ -69,44 +41,7 @@ bool cMdfBlock_DG_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cac
     }
     cSerializer ser = cSerializer_ctor(stream);
     if (!cSerializer_readU8(&ser, &dg->recordIdSize)) return false;
-    cMdfBlock_DG_updateRecordMap(dg);
-    return cMdfBlock_DG_checkRecordLayout(dg);
-}
-
-bool cMdfBlock_DG_checkRecordLayout(const cMdfBlock_DG_obj_t* dg) {
-    assert(dg);
-    for (const carc_cMdfBlock& block : dg->channelGroups) {
-        const cMdfBlock_CG_obj_t* cg = carc_cMdfBlock_to_cMdfBlock_CG_obj_t(block);
-        if (!cg || cMdfBlock_CG_isVLSD(cg)) continue;
-        for (const cMdfDecodeRule& rule : cg->rules) {
-            if (liesInside(rule, cg->dataBytes)) continue;
-            ZF_LOGE("Channel %s of channel group %s lies outside its record of %u bytes",
-                    rule.name.c_str(), groupName(cg).c_str(), cg->dataBytes);
-            return false;
-        }
-    }
-    return true;
-}
-
-bool cMdfBlock_DG_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next) {
-    cMdfBlock_DG_obj_t* dg = cMdfBlock_obj_t_to_cMdfBlock_DG_obj_t_mut(block);
-    if (!dg || !ctx) return false;
-    cMdfBlock_reserve(dg, ctx);
-    if (!cMdfBlock_saveChain(&dg->channelGroups, ctx) ||
-        !cMdfBlock_save(dg->data.get(), ctx, nullptr) ||
-        !cMdfBlock_save(dg->comment.get(), ctx, nullptr)) {
-        return false;
-    }
-    dg->header.linkCount = kLinks;
-    uint64_t links[kLinks] = {
-        cMdfBlock_linkOf(next),
-        dg->channelGroups.empty() ? 0 : cMdfBlock_linkOf(dg->channelGroups.front().get()),
-        cMdfBlock_linkOf(dg->data.get()), cMdfBlock_linkOf(dg->comment.get())};
-    if (!cMdfBlock_saveHeaderAndLinks(dg, ctx->stream, links, kLinks)) return false;
-    cSerializer ser = cSerializer_ctor(ctx->stream);
-    uint8_t reserved[7] = {};
-    return cSerializer_writeU8(&ser, &dg->recordIdSize) &&
-           cSerializer_writeCsview(&ser, reserved, sizeof reserved);
+    return cMdfBlock_DG_updateRecordMap(dg);
 }
 
 void cMdfBlock_DG_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {

@@ -11,13 +11,14 @@
 //   comment       - TX or MD block, may be empty
 //   recordIdSize  - bytes of record id before each record (0, 1, 2, 4 or 8)
 //   recordMap     - record id -> record length, rules and decoder of its channel group;
-//                   built at the end of the load (cMdfBlock_DG_updateRecordMap)
+//                   built at the end of the load (cMdfBlock_DG_updateRecordMap), which
+//                   fails the load when a channel lies outside its record
 
 #include <cstdint>
 #include <unordered_map>
 
 #include "mdf/cMdfBlock.h"
-#include "mdf/cMdfRecordGroupInfo.h"
+#include "mdf/cMdfRecordReader.h"
 
 struct cMdfBlock_DG_obj_t : cMdfBlock_obj_t {
     cdeq_cMdfBlock channelGroups;
@@ -32,12 +33,5 @@ CMDF_BLOCK_DECLARE_CASTS(DG)
 carc_cMdfBlock cMdfBlock_DG_ctor();
 bool cMdfBlock_DG_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-bool cMdfBlock_DG_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_DG_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_DG_dtor(cMdfBlock_obj_t* block);
-
-// True when every channel that feeds a message field lies wholly inside its record, and
-// every DataBytes channel read from the record starts inside it (it may run past a shorter
-// record's end: it is read as far as the record goes). Otherwise the first channel outside
-// is logged with its group and the record length: decoding it would give zeros in silence.
-[[nodiscard]] bool cMdfBlock_DG_checkRecordLayout(const cMdfBlock_DG_obj_t* dg);

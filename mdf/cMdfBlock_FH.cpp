@@ -11,8 +11,7 @@ constexpr uint64_t kLinks = 2;
 constexpr uint64_t kDataSize = 13; // the 3 reserved bytes at the end are not read
 enum { kNext, kComment };
 
-const cMdfBlock_vtable kOps = {cMdfBlock_FH_load, cMdfBlock_FH_save, cMdfBlock_FH_getLinks,
-                               cMdfBlock_FH_dtor};
+const cMdfBlock_vtable kOps = {cMdfBlock_FH_load, cMdfBlock_FH_getLinks, cMdfBlock_FH_dtor};
 
 } // namespace
 
@@ -39,23 +38,6 @@ bool cMdfBlock_FH_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cac
     return cSerializer_readU64(&ser, &fh->timeNs) &&
            cSerializer_readI16(&ser, &fh->timeZoneOffset) &&
            cSerializer_readI16(&ser, &fh->dstOffset) && cSerializer_readU8(&ser, &fh->timeFlags);
-}
-
-bool cMdfBlock_FH_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next) {
-    cMdfBlock_FH_obj_t* fh = cMdfBlock_obj_t_to_cMdfBlock_FH_obj_t_mut(block);
-    if (!fh || !ctx) return false;
-    cMdfBlock_reserve(fh, ctx);
-    if (!cMdfBlock_save(fh->comment.get(), ctx, nullptr)) return false;
-    fh->header.linkCount = kLinks;
-    uint64_t links[kLinks] = {cMdfBlock_linkOf(next), cMdfBlock_linkOf(fh->comment.get())};
-    if (!cMdfBlock_saveHeaderAndLinks(fh, ctx->stream, links, kLinks)) return false;
-    cSerializer ser = cSerializer_ctor(ctx->stream);
-    uint8_t reserved[3] = {};
-    return cSerializer_writeU64(&ser, &fh->timeNs) &&
-           cSerializer_writeI16(&ser, &fh->timeZoneOffset) &&
-           cSerializer_writeI16(&ser, &fh->dstOffset) &&
-           cSerializer_writeU8(&ser, &fh->timeFlags) &&
-           cSerializer_writeCsview(&ser, reserved, sizeof reserved);
 }
 
 void cMdfBlock_FH_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {

@@ -30,6 +30,5 @@ CMDF_BLOCK_DECLARE_CASTS(FH)
 carc_cMdfBlock cMdfBlock_FH_ctor();
 bool cMdfBlock_FH_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-bool cMdfBlock_FH_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_FH_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_FH_dtor(cMdfBlock_obj_t* block);

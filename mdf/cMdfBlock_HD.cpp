@@ -3,8 +3,6 @@
 #include <new>
 
 #include "io/cSerializer.h"
-#include "mdf/cMdfBlock_MD.h"
-#include "mdf/cMdfBlock_TX.h"
 #include "support/log.h"
 
 namespace {
@@ -14,8 +12,7 @@ constexpr uint64_t kLinks = 6;
 constexpr uint64_t kDataSize = 32;
 enum { kFirstDG, kFirstFH, kChannelHierarchy, kAttachment, kEvent, kComment };
 
-const cMdfBlock_vtable kOps = {cMdfBlock_HD_load, cMdfBlock_HD_save, cMdfBlock_HD_getLinks,
-                               cMdfBlock_HD_dtor};
+const cMdfBlock_vtable kOps = {cMdfBlock_HD_load, cMdfBlock_HD_getLinks, cMdfBlock_HD_dtor};
 
 } // namespace
 
@@ -56,33 +53,6 @@ bool cMdfBlock_HD_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cac
            cSerializer_readF64(&ser, &hd->startDistance);
 }
 
-bool cMdfBlock_HD_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t*) {
-    cMdfBlock_HD_obj_t* hd = cMdfBlock_obj_t_to_cMdfBlock_HD_obj_t_mut(block);
-    if (!hd || !ctx) return false;
-    cMdfBlock_reserve(hd, ctx);
-    if (!cMdfBlock_saveChain(&hd->dataGroups, ctx) ||
-        !cMdfBlock_saveChain(&hd->fileHistories, ctx) ||
-        !cMdfBlock_save(hd->comment.get(), ctx, nullptr)) {
-        return false;
-    }
-    hd->header.linkCount = kLinks;
-    uint64_t links[kLinks] = {};
-    links[kFirstDG] = hd->dataGroups.empty() ? 0 : cMdfBlock_linkOf(hd->dataGroups.front().get());
-    links[kFirstFH] =
-        hd->fileHistories.empty() ? 0 : cMdfBlock_linkOf(hd->fileHistories.front().get());
-    links[kComment] = cMdfBlock_linkOf(hd->comment.get());
-    if (!cMdfBlock_saveHeaderAndLinks(hd, ctx->stream, links, kLinks)) return false;
-    cSerializer ser = cSerializer_ctor(ctx->stream);
-    uint8_t reserved = 0;
-    return cSerializer_writeU64(&ser, &hd->startTimeNs) &&
-           cSerializer_writeI16(&ser, &hd->timeZoneOffset) &&
-           cSerializer_writeI16(&ser, &hd->dstOffset) &&
-           cSerializer_writeU8(&ser, &hd->timeFlags) &&
-           cSerializer_writeU8(&ser, &hd->timeQuality) && cSerializer_writeU8(&ser, &hd->flags) &&
-           cSerializer_writeU8(&ser, &reserved) && cSerializer_writeF64(&ser, &hd->startAngle) &&
-           cSerializer_writeF64(&ser, &hd->startDistance);
-}
-
 void cMdfBlock_HD_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {
     const cMdfBlock_HD_obj_t* hd = cMdfBlock_obj_t_to_cMdfBlock_HD_obj_t(block);
     if (!hd) return;
@@ -99,24 +69,4 @@ void cMdfBlock_HD_dtor(cMdfBlock_obj_t* block) {
 
 uint64_t cMdfBlock_HD_getStartTimeNs(const cMdfBlock_HD_obj_t* hd) {
     return hd ? hd->startTimeNs : 0;
-}
-
-void cMdfBlock_HD_setStartTimeNs(cMdfBlock_HD_obj_t* hd, uint64_t ns) {
-    if (hd) hd->startTimeNs = ns;
-}
-
-uint8_t cMdfBlock_HD_getTimeFlags(const cMdfBlock_HD_obj_t* hd) {
-    return hd ? hd->timeFlags : 0;
-}
-
-void cMdfBlock_HD_setTimeFlags(cMdfBlock_HD_obj_t* hd, uint8_t flags) {
-    if (hd) hd->timeFlags = flags;
-}
-
-std::string_view cMdfBlock_HD_getComment(const cMdfBlock_HD_obj_t* hd) {
-    if (!hd) return {};
-    if (const cMdfBlock_MD_obj_t* md = carc_cMdfBlock_to_cMdfBlock_MD_obj_t(hd->comment)) {
-        return cMdfBlock_MD_getData(md);
-    }
-    return cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(hd->comment));
 }

@@ -42,13 +42,7 @@ CMDF_BLOCK_DECLARE_CASTS(HD)
 carc_cMdfBlock cMdfBlock_HD_ctor();
 bool cMdfBlock_HD_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-bool cMdfBlock_HD_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_HD_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_HD_dtor(cMdfBlock_obj_t* block);
 
 uint64_t cMdfBlock_HD_getStartTimeNs(const cMdfBlock_HD_obj_t* hd);
-void cMdfBlock_HD_setStartTimeNs(cMdfBlock_HD_obj_t* hd, uint64_t ns);
-uint8_t cMdfBlock_HD_getTimeFlags(const cMdfBlock_HD_obj_t* hd);
-void cMdfBlock_HD_setTimeFlags(cMdfBlock_HD_obj_t* hd, uint8_t flags);
-// The comment's text (MD or TX); empty when there is none or it is of another type.
-std::string_view cMdfBlock_HD_getComment(const cMdfBlock_HD_obj_t* hd);

@@ -12,8 +12,7 @@ constexpr uint64_t kLength = 64;
 const char kFinalised[] = "MDF     ";
 const char kUnfinalised[] = "UnFinMF ";
 
-const cMdfBlock_vtable kOps = {cMdfBlock_ID_load, cMdfBlock_ID_save, cMdfBlock_ID_getLinks,
-                               cMdfBlock_ID_dtor};
+const cMdfBlock_vtable kOps = {cMdfBlock_ID_load, cMdfBlock_ID_getLinks, cMdfBlock_ID_dtor};
 
 } // namespace
 
@@ -47,28 +46,6 @@ bool cMdfBlock_ID_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache*,
            cSerializer_readU16(&ser, &id->customFinalizationFlags);
 }
 
-bool cMdfBlock_ID_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t*) {
-    cMdfBlock_ID_obj_t* id = cMdfBlock_obj_t_to_cMdfBlock_ID_obj_t_mut(block);
-    if (!id || !ctx) return false;
-    cMdfBlock_reserve(id, ctx);
-    bool unfinished = id->finalizationFlags != 0 || id->customFinalizationFlags != 0;
-    // The texts are written at their fixed widths, cut or zero-padded.
-    std::string version = id->version, program = id->program;
-    version.resize(8, '\0');
-    program.resize(8, '\0');
-    uint8_t reserved[30] = {};
-    cSerializer ser = cSerializer_ctor(ctx->stream);
-    bool ok = cSerializer_writeCsview(&ser, unfinished ? kUnfinalised : kFinalised, 8) &&
-              cSerializer_writeCsview(&ser, version.data(), 8) &&
-              cSerializer_writeCsview(&ser, program.data(), 8) &&
-              cSerializer_writeCsview(&ser, reserved, 4) &&
-              cSerializer_writeU16(&ser, &id->versionNumber) &&
-              cSerializer_writeCsview(&ser, reserved, 30) &&
-              cSerializer_writeU16(&ser, &id->finalizationFlags) &&
-              cSerializer_writeU16(&ser, &id->customFinalizationFlags);
-    return ok && cMdfBlock_save(id->hd.get(), ctx, nullptr);
-}
-
 void cMdfBlock_ID_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {
     const cMdfBlock_ID_obj_t* id = cMdfBlock_obj_t_to_cMdfBlock_ID_obj_t(block);
     if (id) cMdfBlock_getLinks(id->hd.get(), set);
@@ -76,38 +53,4 @@ void cMdfBlock_ID_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {
 
 void cMdfBlock_ID_dtor(cMdfBlock_obj_t* block) {
     delete cMdfBlock_obj_t_to_cMdfBlock_ID_obj_t_mut(block);
-}
-
-uint16_t cMdfBlock_ID_getFinalizationFlags(const cMdfBlock_ID_obj_t* id) {
-    return id ? id->finalizationFlags : 0;
-}
-
-void cMdfBlock_ID_setFinalizationFlags(cMdfBlock_ID_obj_t* id, uint16_t flags) {
-    if (id) id->finalizationFlags = flags;
-}
-
-uint16_t cMdfBlock_ID_getFinalizationFlagsCustom(const cMdfBlock_ID_obj_t* id) {
-    return id ? id->customFinalizationFlags : 0;
-}
-
-void cMdfBlock_ID_setCustomFinalizationFlags(cMdfBlock_ID_obj_t* id, uint16_t flags) {
-    if (id) id->customFinalizationFlags = flags;
-}
-
-bool cMdfBlock_ID_setVersion(cMdfBlock_ID_obj_t* id, uint32_t major, uint32_t minor) {
-    if (!id || major >= 100 || minor >= 100) return false;
-    char text[16];
-    snprintf(text, sizeof text, "%u.%u", major, minor);
-    id->version = text;
-    id->version.resize(8, ' ');
-    id->versionNumber = static_cast<uint16_t>(major * 100 + minor);
-    return true;
-}
-
-bool cMdfBlock_ID_setProgram(cMdfBlock_ID_obj_t* id, const char* text, uint64_t length) {
-    if (!id || length > 7 || (length && !text)) return false;
-    id->program.assign(text ? text : "", length);
-    id->program.resize(7, ' ');
-    id->program.push_back('\0');
-    return true;
 }

@@ -35,22 +35,19 @@ struct cMdfBlock_ID_obj_t : cMdfBlock_obj_t {
 
 CMDF_BLOCK_DECLARE_CASTS(ID)
 
-// Standard unfinalised flag: the last DT block's length was never written.
-constexpr uint16_t cMdfBlock_ID_UNFIN_DT_LENGTH = 4;
+// Standard unfinalised flags as the file numbers them.
+enum cMdfUnfinalisedFlag : uint16_t {
+    MDF_UNFIN_CG_CYCLE_COUNT = 1,
+    MDF_UNFIN_SR_CYCLE_COUNT = 2,
+    MDF_UNFIN_DT_LENGTH = 4, // the last DT block's length was never written
+    MDF_UNFIN_RD_LENGTH = 8,
+    MDF_UNFIN_DL_LENGTH = 16,
+    MDF_UNFIN_VLSD_CG_LENGTH = 32,
+    MDF_UNFIN_VLSD_OFFSET = 64,
+};
 
 carc_cMdfBlock cMdfBlock_ID_ctor();
 bool cMdfBlock_ID_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-bool cMdfBlock_ID_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_ID_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_ID_dtor(cMdfBlock_obj_t* block);
-
-uint16_t cMdfBlock_ID_getFinalizationFlags(const cMdfBlock_ID_obj_t* id);
-void cMdfBlock_ID_setFinalizationFlags(cMdfBlock_ID_obj_t* id, uint16_t flags);
-uint16_t cMdfBlock_ID_getFinalizationFlagsCustom(const cMdfBlock_ID_obj_t* id);
-void cMdfBlock_ID_setCustomFinalizationFlags(cMdfBlock_ID_obj_t* id, uint16_t flags);
-// Version text "%u.%u" blank-padded to 8, number major * 100 + minor; false (nothing
-// changed) unless major < 100 and minor < 100.
-bool cMdfBlock_ID_setVersion(cMdfBlock_ID_obj_t* id, uint32_t major, uint32_t minor);
-// Program identifier: the text blank-padded to 7 and one zero byte; false when length > 7.
-bool cMdfBlock_ID_setProgram(cMdfBlock_ID_obj_t* id, const char* text, uint64_t length);

@@ -6,8 +6,7 @@
 
 namespace {
 
-const cMdfBlock_vtable kOps = {cMdfBlock_MD_load, cMdfBlock_MD_save, cMdfBlock_MD_getLinks,
-                               cMdfBlock_MD_dtor};
+const cMdfBlock_vtable kOps = {cMdfBlock_MD_load, cMdfBlock_MD_getLinks, cMdfBlock_MD_dtor};
 
 } // namespace
 
@@ -30,12 +29,6 @@ bool cMdfBlock_MD_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache*,
     return cMdfBlock_textLoad(stream, header, &md->text);
 }
 
-bool cMdfBlock_MD_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t*) {
-    cMdfBlock_MD_obj_t* md = cMdfBlock_obj_t_to_cMdfBlock_MD_obj_t_mut(block);
-    if (!md || !ctx) return false;
-    return cMdfBlock_textSave(md, ctx, md->text);
-}
-
 void cMdfBlock_MD_getLinks(const cMdfBlock_obj_t*, cMdfBlock_set*) {}
 
 void cMdfBlock_MD_dtor(cMdfBlock_obj_t* block) {
@@ -44,9 +37,4 @@ void cMdfBlock_MD_dtor(cMdfBlock_obj_t* block) {
 
 std::string_view cMdfBlock_MD_getData(const cMdfBlock_MD_obj_t* block) {
     return block ? std::string_view(block->text) : std::string_view();
-}
-
-void cMdfBlock_MD_setData(cMdfBlock_MD_obj_t* block, const char* text, uint64_t length) {
-    if (!block) return;
-    block->text.assign(text ? text : "", text ? length : 0);
 }

@@ -22,10 +22,8 @@ CMDF_BLOCK_DECLARE_CASTS(MD)
 carc_cMdfBlock cMdfBlock_MD_ctor();
 bool cMdfBlock_MD_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-bool cMdfBlock_MD_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_MD_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_MD_dtor(cMdfBlock_obj_t* block);
 
 // The text; empty for a null block.
 std::string_view cMdfBlock_MD_getData(const cMdfBlock_MD_obj_t* block);
-void cMdfBlock_MD_setData(cMdfBlock_MD_obj_t* block, const char* text, uint64_t length);

@@ -3,8 +3,6 @@
 #include <new>
 
 #include "io/cSerializer.h"
-#include "mdf/cMdfBlock_MD.h"
-#include "mdf/cMdfBlock_TX.h"
 
 namespace {
 
@@ -13,8 +11,7 @@ constexpr uint64_t kLinks = 3;
 constexpr uint64_t kDataSize = 3; // the 5 reserved bytes at the end are not read
 enum { kName, kPath, kComment };
 
-const cMdfBlock_vtable kOps = {cMdfBlock_SI_load, cMdfBlock_SI_save, cMdfBlock_SI_getLinks,
-                               cMdfBlock_SI_dtor};
+const cMdfBlock_vtable kOps = {cMdfBlock_SI_load, cMdfBlock_SI_getLinks, cMdfBlock_SI_dtor};
 
 } // namespace
 
@@ -41,26 +38,13 @@ bool cMdfBlock_SI_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cac
         return false;
     }
     cSerializer ser = cSerializer_ctor(stream);
-    return cSerializer_readU8(&ser, &si->sourceType) && cSerializer_readU8(&ser, &si->busType) &&
-           cSerializer_readU8(&ser, &si->flags);
-}
-
-bool cMdfBlock_SI_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t*) {
-    cMdfBlock_SI_obj_t* si = cMdfBlock_obj_t_to_cMdfBlock_SI_obj_t_mut(block);
-    if (!si || !ctx) return false;
-    cMdfBlock_reserve(si, ctx);
-    if (!cMdfBlock_save(si->name.get(), ctx, nullptr) ||
-        !cMdfBlock_save(si->path.get(), ctx, nullptr) ||
-        !cMdfBlock_save(si->comment.get(), ctx, nullptr)) {
+    uint8_t sourceType, busType;
+    if (!cSerializer_readU8(&ser, &sourceType) || !cSerializer_readU8(&ser, &busType) ||
+        !cSerializer_readU8(&ser, &si->flags))
         return false;
-    }
-    si->header.linkCount = kLinks;
-    uint64_t links[kLinks] = {cMdfBlock_linkOf(si->name.get()), cMdfBlock_linkOf(si->path.get()),
-                              cMdfBlock_linkOf(si->comment.get())};
-    if (!cMdfBlock_saveHeaderAndLinks(si, ctx->stream, links, kLinks)) return false;
-    cSerializer ser = cSerializer_ctor(ctx->stream);
-    return cSerializer_writeU8(&ser, &si->sourceType) && cSerializer_writeU8(&ser, &si->busType) &&
-           cSerializer_writeU8(&ser, &si->flags);
+    si->sourceType = static_cast<cMdfSourceType>(sourceType);
+    si->busType = static_cast<cMdfBusType>(busType);
+    return true;
 }
 
 void cMdfBlock_SI_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {
@@ -73,40 +57,4 @@ void cMdfBlock_SI_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {
 
 void cMdfBlock_SI_dtor(cMdfBlock_obj_t* block) {
     delete cMdfBlock_obj_t_to_cMdfBlock_SI_obj_t_mut(block);
-}
-
-std::string_view cMdfBlock_SI_getComment(const cMdfBlock_SI_obj_t* si) {
-    if (!si) return {};
-    if (const cMdfBlock_MD_obj_t* md = carc_cMdfBlock_to_cMdfBlock_MD_obj_t(si->comment)) {
-        return cMdfBlock_MD_getData(md);
-    }
-    return cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(si->comment));
-}
-
-uint8_t cMdfBlock_SI_getType(const cMdfBlock_SI_obj_t* si) {
-    if (!si) return 0;
-    return si->sourceType == cMdfBlock_SI_SOURCE_BUS ? cMdfBlock_SI_SOURCE_BUS
-                                                     : cMdfBlock_SI_SOURCE_OTHER;
-}
-
-void cMdfBlock_SI_setType(cMdfBlock_SI_obj_t* si, uint8_t type) {
-    if (si) si->sourceType = (type >= 1 && type <= 5) ? type : 0;
-}
-
-uint8_t cMdfBlock_SI_getBusType(const cMdfBlock_SI_obj_t* si) {
-    if (!si) return cMdfBlock_SI_BUS_NONE;
-    switch (si->busType) {
-    case 0:
-        return cMdfBlock_SI_BUS_NONE;
-    case 2:
-        return cMdfBlock_SI_BUS_CAN;
-    case 3:
-        return cMdfBlock_SI_BUS_LIN;
-    default:
-        return cMdfBlock_SI_BUS_OTHER;
-    }
-}
-
-void cMdfBlock_SI_setBusType(cMdfBlock_SI_obj_t* si, uint8_t type) {
-    if (si) si->busType = (type >= 1 && type <= 3) ? type : 0;
 }

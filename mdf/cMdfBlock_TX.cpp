@@ -7,8 +7,7 @@
 
 namespace {
 
-const cMdfBlock_vtable kOps = {cMdfBlock_TX_load, cMdfBlock_TX_save, cMdfBlock_TX_getLinks,
-                               cMdfBlock_TX_dtor};
+const cMdfBlock_vtable kOps = {cMdfBlock_TX_load, cMdfBlock_TX_getLinks, cMdfBlock_TX_dtor};
 
 } // namespace
 
@@ -31,12 +30,6 @@ bool cMdfBlock_TX_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache*,
     return cMdfBlock_textLoad(stream, header, &tx->text);
 }
 
-bool cMdfBlock_TX_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t*) {
-    cMdfBlock_TX_obj_t* tx = cMdfBlock_obj_t_to_cMdfBlock_TX_obj_t_mut(block);
-    if (!tx || !ctx) return false;
-    return cMdfBlock_textSave(tx, ctx, tx->text);
-}
-
 void cMdfBlock_TX_getLinks(const cMdfBlock_obj_t*, cMdfBlock_set*) {}
 
 void cMdfBlock_TX_dtor(cMdfBlock_obj_t* block) {
@@ -45,11 +38,6 @@ void cMdfBlock_TX_dtor(cMdfBlock_obj_t* block) {
 
 std::string_view cMdfBlock_TX_getData(const cMdfBlock_TX_obj_t* block) {
     return block ? std::string_view(block->text) : std::string_view();
-}
-
-void cMdfBlock_TX_setData(cMdfBlock_TX_obj_t* block, const char* text, uint64_t length) {
-    if (!block) return;
-    block->text.assign(text ? text : "", text ? length : 0);
 }
 
 bool cMdfBlock_textLoad(cIO* stream, const cMdfBlockHeader* header, std::string* text) {
@@ -63,16 +51,4 @@ bool cMdfBlock_textLoad(cIO* stream, const cMdfBlockHeader* header, std::string*
     size_t end = text->find('\0');
     if (end != std::string::npos && end > 0) text->resize(end);
     return true;
-}
-
-bool cMdfBlock_textSave(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx,
-                        const std::string& text) {
-    block->header.length = cMdfBlockHeader_SIZE + text.size() + 1;
-    block->header.linkCount = 0;
-    cMdfBlock_reserve(block, ctx);
-    if (!cMdfBlock_saveHeaderAndLinks(block, ctx->stream, nullptr, 0)) return false;
-    cSerializer ser = cSerializer_ctor(ctx->stream);
-    uint8_t zero = 0;
-    return cSerializer_writeCsview(&ser, text.data(), text.size()) &&
-           cSerializer_writeU8(&ser, &zero);
 }

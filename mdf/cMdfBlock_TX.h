@@ -22,17 +22,12 @@ CMDF_BLOCK_DECLARE_CASTS(TX)
 carc_cMdfBlock cMdfBlock_TX_ctor();
 bool cMdfBlock_TX_load(cMdfBlock_obj_t* block, cIO* stream, cMdfBlock_cache* cache,
                        const cMdfBlockHeader* header, cdeq_cMdfBlock* list);
-bool cMdfBlock_TX_save(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx, cMdfBlock_obj_t* next);
 void cMdfBlock_TX_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set);
 void cMdfBlock_TX_dtor(cMdfBlock_obj_t* block);
 
 // The text; empty for a null block.
 std::string_view cMdfBlock_TX_getData(const cMdfBlock_TX_obj_t* block);
-void cMdfBlock_TX_setData(cMdfBlock_TX_obj_t* block, const char* text, uint64_t length);
 
-// The text handling TX and MD blocks share. Load: reads the data section (the stream stands
-// at it) into *text, cut before the first zero byte unless that is the very first byte.
-// Save: sets the length to 24 + text + 1 and writes header, text and one zero byte.
+// The text loading TX and MD blocks share: reads the data section (the stream stands at it)
+// into *text, cut before the first zero byte unless that is the very first byte.
 bool cMdfBlock_textLoad(cIO* stream, const cMdfBlockHeader* header, std::string* text);
-bool cMdfBlock_textSave(cMdfBlock_obj_t* block, cMdfBlock_saveContext* ctx,
-                        const std::string& text);

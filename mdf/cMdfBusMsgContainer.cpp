@@ -3,7 +3,7 @@
 #include <new>
 
 #include "mdf/cMdfBlock_DG.h"
-#include "mdf/cMdfBlock_DT.h"
+#include "mdf/cMdfBlock_data.h"
 
 bool cMdfBusMsgContainer_init(cMdfBusMsgContainer* container, cMdfBlock_DG_obj_t* dg) {
     if (!container || !dg) return false;
@@ -51,11 +51,11 @@ void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it) {
     for (;;) {
         const cMdfRecord* rec = cMdfBlock_DG_at(c->dg, &c->state);
         if (!rec) {
-            // The normal end stands at the end of the data; anything before it is damage
-            // that must not pass for a complete data group.
-            const cMdfBlock_DT_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t(c->dg->data);
-            if (dt && c->state.position < cMdfBlockHeader_getDataSize(&dt->header))
-                c->endedEarly = true;
+            // The normal end stands exactly at the end of the data. Before it, a record could
+            // not be read; past it, the last record claimed more bytes than there are. Either
+            // is damage that must not pass for a complete data group.
+            const cMdfBlock_data_obj_t* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t(c->dg->data);
+            if (dt && c->state.position != cMdfBlock_data_getSize(dt)) c->endedEarly = true;
             *it = {nullptr, nullptr};
             return;
         }
@@ -64,11 +64,7 @@ void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it) {
         // added to the previous message. The payload (DataBytes or DataView) is every
         // decoder's own to set: one that succeeds sets it, one that fails leaves no message.
         c->msg.Timestamp = 0;
-        // Nearly every record is a CAN data frame: a direct call for it.
-        const bool decoded = c->state.decoder == cMdfDecoders_decodeCanDataFrame
-                                 ? cMdfDecoders_decodeCanDataFrame(rec, &c->msg)
-                                 : c->state.decoder(rec, &c->msg);
-        if (decoded) {
+        if (cMdfGroupDecoder_run(c->state.decoder, rec, &c->msg)) {
             it->msg = &c->msg;
             return;
         }
@@ -87,9 +83,4 @@ int cMdfBusMsgContainer_iter_cmp(const cMdfBusMsgContainer_iter* a,
     if (a->msg->Timestamp < b->msg->Timestamp) return -1;
     if (a->msg->Timestamp > b->msg->Timestamp) return 1;
     return 0;
-}
-
-int cdeq_cMdfBusMsgContainer_iter_value_cmp(const cMdfBusMsgContainer_iter* a,
-                                            const cMdfBusMsgContainer_iter* b) {
-    return cMdfBusMsgContainer_iter_cmp(a, b);
 }

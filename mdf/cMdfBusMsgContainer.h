@@ -6,8 +6,8 @@
 //   dg    - the data group (not owned; the file's block tree holds it)
 //   state - read position, record view and buffers, decoder of the last record
 //   msg   - the message every decode overwrites; zero after construction
-//   endedEarly - the records stopped before the end of the data block (an unknown record
-//           id, a record cut short): the data group is damaged
+//   endedEarly - the records did not end exactly at the end of the data block (an unknown
+//           record id, a record cut short): the data group is damaged
 //
 // cMdfBusMsgContainer_iter, a position in a container:
 //   msg       - the container's message once it holds a decoded record, else null
@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "bus/cBusLayer.h"
-#include "mdf/cMdfRecordGroupInfo.h"
+#include "mdf/cMdfRecordReader.h"
 
 struct cMdfBlock_DG_obj_t;
 
@@ -51,5 +51,3 @@ void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it);
 // (equal and NaN compare equal).
 int cMdfBusMsgContainer_iter_cmp(const cMdfBusMsgContainer_iter* a,
                                  const cMdfBusMsgContainer_iter* b);
-int cdeq_cMdfBusMsgContainer_iter_value_cmp(const cMdfBusMsgContainer_iter* a,
-                                            const cMdfBusMsgContainer_iter* b);

@@ -26,11 +26,6 @@ void dropLinear(cMdfConversionRule* rule) {
     rule->data = nullptr;
 }
 
-cMdfConversionRule cloneLinear(const cMdfConversionRule* rule) {
-    const auto* d = static_cast<const LinearData*>(rule->data);
-    return d ? cMdfConversionRule_linear(d->a, d->b) : cMdfConversionRule_default();
-}
-
 double convertLookupTableExact(const cMdfConversionRule* rule, double x) {
     const auto* map = static_cast<const LookupMap*>(rule->data);
     if (map) {
@@ -45,15 +40,10 @@ void dropLookupTableExact(cMdfConversionRule* rule) {
     rule->data = nullptr;
 }
 
-cMdfConversionRule cloneLookupTableExact(const cMdfConversionRule* rule) {
-    const auto* map = static_cast<const LookupMap*>(rule->data);
-    return cMdfConversionRule_lookupTable(map ? *map : LookupMap{});
-}
-
-const cMdfConversionRule_vtable defaultVtable = {nullptr, nullptr, nullptr};
-const cMdfConversionRule_vtable linearVtable = {convertLinear, dropLinear, cloneLinear};
-const cMdfConversionRule_vtable lookupTableExactVtable = {
-    convertLookupTableExact, dropLookupTableExact, cloneLookupTableExact};
+const cMdfConversionRule_vtable defaultVtable = {nullptr, nullptr};
+const cMdfConversionRule_vtable linearVtable = {convertLinear, dropLinear};
+const cMdfConversionRule_vtable lookupTableExactVtable = {convertLookupTableExact,
+                                                          dropLookupTableExact};
 
 } // namespace
 
@@ -78,12 +68,6 @@ double cMdfConversionRule_convert(const cMdfConversionRule* rule, double x) {
     return rule->vt->convert(rule, x);
 }
 
-cMdfConversionRule cMdfConversionRule_clone(const cMdfConversionRule* rule) {
-    if (!rule) return cMdfConversionRule_default();
-    if (!rule->vt || !rule->vt->clone) return *rule;
-    return rule->vt->clone(rule);
-}
-
 void cMdfConversionRule_drop(cMdfConversionRule* rule) {
     if (!rule) return;
     if (rule->vt && rule->vt->drop) rule->vt->drop(rule);
@@ -95,10 +79,10 @@ cMdfConversionRule cMdfBlock_CC_getConversionRule(const cMdfBlock_CC_obj_t* cc) 
     // Only the parameters that are really there count, whatever the value count says.
     size_t count = std::min<size_t>(cc->valueCount, cc->values.size());
     switch (cc->conversionType) {
-    case 1:
+    case MDF_CONVERSION_LINEAR:
         if (count < 2) return cMdfConversionRule_default();
         return cMdfConversionRule_linear(cc->values[1], cc->values[0]);
-    case 5: {
+    case MDF_CONVERSION_VALUE_TO_VALUE: {
         LookupMap map;
         for (size_t i = 0; i + 1 < count; i += 2)
             map.emplace(cc->values[i], cc->values[i + 1]);
@@ -107,28 +91,4 @@ cMdfConversionRule cMdfBlock_CC_getConversionRule(const cMdfBlock_CC_obj_t* cc) 
     default:
         return cMdfConversionRule_default();
     }
-}
-
-void cMdfBlock_CC_setLinear(cMdfBlock_CC_obj_t* cc, double p1, double p2) {
-    if (!cc) return;
-    cc->conversionType = 1;
-    cc->valueCount = 2;
-    cc->values = {p1, p2};
-    cc->header.length = 80 + 8 * uint64_t{cc->valueCount};
-}
-
-void cMdfBlock_CC_setLookup(cMdfBlock_CC_obj_t* cc, const std::map<double, double>* map) {
-    if (!cc || !map) return;
-    // The value count is a 16-bit field: the pair count is taken modulo 32768.
-    size_t pairs = map->size() % 32768;
-    cc->conversionType = 5;
-    cc->valueCount = static_cast<uint16_t>(2 * pairs);
-    cc->values.clear();
-    cc->values.reserve(2 * pairs);
-    for (const auto& [key, value] : *map) {
-        if (cc->values.size() >= 2 * pairs) break;
-        cc->values.push_back(key);
-        cc->values.push_back(value);
-    }
-    cc->header.length = 80 + 8 * uint64_t{cc->valueCount};
 }

@@ -4,14 +4,13 @@
 //
 // cMdfConversionRule is a small value of two fields:
 //   vt   - table of the kind's operations; a null table or an empty slot means the identity
-//          (convert), nothing to release (drop) or share the value as it is (clone).
+//          (convert) or nothing to release (drop).
 //   data - the kind's own data, owned by the rule: two doubles {a, b} for the linear kind,
 //          a std::unordered_map<double, double> for the exact lookup, null for the identity.
-// A rule is released with cMdfConversionRule_drop; a copy that must outlive the original is
-// made with cMdfConversionRule_clone (a plain struct copy shares the data).
+// A rule is released with cMdfConversionRule_drop; a plain struct copy shares the data, so
+// only one copy may be dropped.
 
 #include <cstdint>
-#include <map>
 #include <unordered_map>
 
 struct cMdfBlock_CC_obj_t;
@@ -20,7 +19,6 @@ struct cMdfConversionRule;
 struct cMdfConversionRule_vtable {
     double (*convert)(const cMdfConversionRule* rule, double x);
     void (*drop)(cMdfConversionRule* rule);
-    cMdfConversionRule (*clone)(const cMdfConversionRule* rule);
 };
 
 struct cMdfConversionRule {
@@ -37,15 +35,9 @@ cMdfConversionRule cMdfConversionRule_lookupTable(const std::unordered_map<doubl
 
 // x for a null rule or a kind without convert.
 double cMdfConversionRule_convert(const cMdfConversionRule* rule, double x);
-// A copy with its own data; the identity (no clone slot) is returned as it is.
-cMdfConversionRule cMdfConversionRule_clone(const cMdfConversionRule* rule);
 // Releases the data and leaves the identity behind; null is accepted.
 void cMdfConversionRule_drop(cMdfConversionRule* rule);
 
-// The conversion a CC block describes: type 1 linear, type 5 exact lookup, anything else
+// The conversion a CC block describes: linear, exact value-to-value lookup, anything else
 // (and a null block) the identity.
 cMdfConversionRule cMdfBlock_CC_getConversionRule(const cMdfBlock_CC_obj_t* cc);
-// Turn a CC block into a linear conversion with parameters p1, p2 (physical = p1 + p2 * raw).
-void cMdfBlock_CC_setLinear(cMdfBlock_CC_obj_t* cc, double p1, double p2);
-// Turn a CC block into an exact value-to-value table, pairs in ascending key order.
-void cMdfBlock_CC_setLookup(cMdfBlock_CC_obj_t* cc, const std::map<double, double>* map);

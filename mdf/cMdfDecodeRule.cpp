@@ -52,33 +52,34 @@ void appendLeafRule(const cMdfBlock_CN_obj_t* cn, std::vector<cMdfDecodeRule>* r
     std::string_view name = cMdfBlock_TX_getData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t(cn->name));
     rule.name.assign(name.data(), name.size());
     cMdfDecodeRule_mapName(&rule);
-    rule.bitPosition = uint64_t{cMdfBlock_CN_getByteOffset(cn)} * 8 + cMdfBlock_CN_getBitOffset(cn);
-    rule.bitLength = cMdfBlock_CN_getBitLength(cn);
-    int dataType = cMdfBlock_CN_getDataType(cn);
-    switch (dataType) {
-    case 1:
+    rule.bitPosition = uint64_t{cn->byteOffset} * 8 + cn->bitOffset;
+    rule.bitLength = cn->bitCount;
+    switch (cn->dataType) {
+    case MDF_DATA_UINT_LE:
         rule.littleEndian = 1;
         break;
-    case 2:
+    case MDF_DATA_UINT_BE:
         break;
-    case 5:
+    case MDF_DATA_FLOAT_LE:
         rule.valueKind = VALUE_FLOAT;
         rule.littleEndian = 1;
         break;
-    case 6:
+    case MDF_DATA_FLOAT_BE:
         rule.valueKind = VALUE_FLOAT;
         break;
-    case 11:
+    case MDF_DATA_BYTE_ARRAY:
         rule.valueKind = VALUE_BYTE_ARRAY;
         rule.littleEndian = 1;
         break;
     default:
-        ZF_LOGW("Unsupported channel data type: %d", dataType);
+        // Signed integers, strings and codes the format does not define are read as an
+        // unsigned big-endian integer.
+        ZF_LOGW("Unsupported channel data type: %u", unsigned{cn->dataType});
         break;
     }
     const cMdfBlock_CC_obj_t* cc = carc_cMdfBlock_to_cMdfBlock_CC_obj_t(cn->conversion);
     rule.conversion = cc ? cMdfBlock_CC_getConversionRule(cc) : cMdfConversionRule_default();
-    if (cMdfBlock_CN_getChannelType(cn) == 1) rule.vlsdBlock = cn->signalData.get();
+    if (cn->channelType == MDF_CHANNEL_VLSD) rule.vlsdBlock = cn->signalData.get();
     rules->push_back(std::move(rule));
 }
 
@@ -112,21 +113,6 @@ void cMdfDecodeRule_drop(cMdfDecodeRule* rule) {
     if (!rule) return;
     std::string().swap(rule->name);
     cMdfConversionRule_drop(&rule->conversion);
-}
-
-cMdfDecodeRule cMdfDecodeRule_clone(const cMdfDecodeRule* rule) {
-    cMdfDecodeRule copy;
-    cMdfDecodeRule_init(&copy);
-    if (!rule) return copy;
-    copy.bitPosition = rule->bitPosition;
-    copy.bitLength = rule->bitLength;
-    copy.valueKind = rule->valueKind;
-    copy.littleEndian = rule->littleEndian;
-    copy.conversion = cMdfConversionRule_clone(&rule->conversion);
-    copy.name = rule->name;
-    copy.field = rule->field;
-    copy.vlsdBlock = rule->vlsdBlock;
-    return copy;
 }
 
 void cMdfDecodeRule_dropAll(std::vector<cMdfDecodeRule>* rules) {

@@ -76,8 +76,6 @@ bool cMdfDecodeRule_init(cMdfDecodeRule* rule);
 void cMdfDecodeRule_mapName(cMdfDecodeRule* rule);
 // Releases the name and the conversion.
 void cMdfDecodeRule_drop(cMdfDecodeRule* rule);
-// Deep copy: name copied, conversion cloned, the rest (VLSD block pointer too) as it is.
-cMdfDecodeRule cMdfDecodeRule_clone(const cMdfDecodeRule* rule);
 // Drops every rule of the vector, last to first, and empties it. For the CG's dtor.
 void cMdfDecodeRule_dropAll(std::vector<cMdfDecodeRule>* rules);
 

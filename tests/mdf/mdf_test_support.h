@@ -20,11 +20,10 @@
 #include "mdf/cMdfBlock_CG.h"
 #include "mdf/cMdfBlock_CN.h"
 #include "mdf/cMdfBlock_DG.h"
-#include "mdf/cMdfBlock_DT.h"
 #include "mdf/cMdfBlock_HD.h"
 #include "mdf/cMdfBlock_ID.h"
-#include "mdf/cMdfBlock_SD.h"
 #include "mdf/cMdfBlock_TX.h"
+#include "mdf/cMdfBlock_data.h"
 #include "mdf/cMdfDecoders.h"
 #include "mdf/cMdfParallelIter.h"
 #include "support/log.h"
@@ -121,6 +120,39 @@ struct TestMdf {
     }
 };
 
+// A stream over a memory stream that hands out no bytes in place (no fetch slot), as a file
+// read piece by piece does: readers must copy what they use. Closing it closes the inner one.
+struct CopyingStream {
+    cIO base;
+    cIO* inner;
+    static cIO* make(cIO* inner) {
+        static const cIO_vtable ops = {
+            [](cIO* io, void* dst, uint64_t n) { return cIO_read(of(io), dst, n); }, nullptr,
+            [](cIO* io) { return cIO_tell(of(io)); },
+            [](cIO* io, int64_t offset, int32_t origin) {
+                return cIO_seek(of(io), offset, origin);
+            },
+            [](cIO* io) {
+                int32_t r = cIO_close(of(io));
+                delete reinterpret_cast<CopyingStream*>(io);
+                return r;
+            }};
+        return &(new CopyingStream{{&ops}, inner})->base;
+    }
+    static cIO* of(cIO* io) { return reinterpret_cast<CopyingStream*>(io)->inner; }
+};
+
+// A DT block whose data section is the whole of stream, as if loaded from a file whose data
+// starts at offset 0. The stream stays the caller's and must outlive the block.
+inline carc_cMdfBlock testDataBlock(cIO* stream) {
+    carc_cMdfBlock block = cMdfBlock_data_ctor(MDF_BLOCK_DT);
+    auto* dt = carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(block);
+    dt->header.length = cMdfBlockHeader_SIZE + static_cast<uint64_t>(cIO_getSize(stream));
+    dt->dataOffset = 0;
+    dt->source = stream;
+    return block;
+}
+
 // A file in memory together with its stream and the opened reader.
 struct Opened {
     std::vector<uint8_t> bytes;
@@ -128,8 +160,12 @@ struct Opened {
     cMdf* mdf = nullptr;
     Opened(const cMdfWriterOptions& o, const std::vector<cMdfWriterGroup>& groups)
         : Opened(cMdfWriter_writeMemory(&o, &groups)) {}
-    explicit Opened(std::vector<uint8_t> b)
-        : bytes(std::move(b)), io(TestMdf::memStream(bytes)), mdf(cMdf_open(io)) {}
+    // copying: read through a CopyingStream, so that no record is used in place.
+    explicit Opened(std::vector<uint8_t> b, bool copying = false)
+        : bytes(std::move(b)), io(TestMdf::memStream(bytes)) {
+        if (copying) io = CopyingStream::make(io);
+        mdf = cMdf_open(io);
+    }
     ~Opened() {
         cMdf_close(mdf);
         (void)cIO_close(io);

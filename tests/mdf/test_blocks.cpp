@@ -40,13 +40,12 @@ TEST(DataBlocks, StreamViewsClampAndShareTheFileStream) {
     const auto* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t(hdOf(root)->dataGroups[0]);
     const auto* cg = carc_cMdfBlock_to_cMdfBlock_CG_obj_t(dg->channelGroups.at(0));
     auto* dtObj = carc_cMdfBlock_to_cMdfBlock_DT_obj_t_mut(dg->data);
-    auto* sdObj = carc_cMdfBlock_to_cMdfBlock_SD_obj_t_mut(
-        carc_cMdfBlock_to_cMdfBlock_CN_obj_t(cg->channels.at(0))->signalData);
+    auto* sdObj = cMdfBlock_obj_t_to_cMdfBlock_SD_obj_t_mut(
+        carc_cMdfBlock_to_cMdfBlock_CN_obj_t(cg->channels.at(0))->signalData.get());
     ASSERT_TRUE(dtObj && sdObj);
-    EXPECT_EQ((U{cMdfBlock_DT_getDataOffset(dtObj), cMdfBlockHeader_getDataSize(&dtObj->header)}),
-              (U{1024, 4000}));
-    cIO* d = cMdfBlock_DT_getIOInterface(dtObj);
-    cIO* s = cMdfBlock_SD_getIOInterface(sdObj);
+    EXPECT_EQ((U{dtObj->dataOffset, cMdfBlockHeader_getDataSize(&dtObj->header)}), (U{1024, 4000}));
+    cIO* d = cMdfBlock_data_getIOInterface(dtObj);
+    cIO* s = cMdfBlock_data_getIOInterface(sdObj);
     uint8_t buf[32];
     // Positions and counts of: tell, seek past the end, read there, seek before the start,
     // tell, seek to the end, seek near it, a read crossing it, tell, write.

@@ -1,6 +1,7 @@
-// The CAN data frame decoder through its compiled steps, against a plain rule-by-rule reading
-// of the same record: random channel layouts in random order (repeated fields, where the last
-// rule must win), both bit orders, records shorter than their channels.
+// The CAN data frame decoder (its fast route for usual groups, its plain route for the
+// others and for short records), against a reading bit by bit of the same record: random channel
+// layouts in random order (repeated fields, where the last rule must win), both bit orders, records
+// shorter than their channels.
 #include <bit>
 #include <tuple>
 
@@ -150,13 +151,13 @@ TEST(CanDataFrameSteps, RandomLayoutsMatchRuleByRuleReading) {
         const Expected want = reference(rules, rec, before);
         refused += !want.ok;
 
-        cMdfCanPlan plan;
-        ASSERT_TRUE(cMdfCanPlan_build(&rules, &plan));
-        usual += plan.usual;
+        const cMdfGroupDecoder d{cMdfDecoders_decodeCanDataFrame, &rules,
+                                 cMdfCanDataPlan_build(&rules)};
+        usual += d.canData.fast;
         // Bytes that stay are pointed at, others copied: the payload is the same.
-        cMdfRecord view{rec.data(), rec.size(), nullptr, 0, &rules, &plan, pick(2) == 0};
+        cMdfRecord view{rec.data(), rec.size(), nullptr, 0, pick(2) == 0};
         cBusMsg got = before;
-        const bool ok = cMdfDecoders_decodeCanDataFrame(&view, &got);
+        const bool ok = cMdfGroupDecoder_run(&d, &view, &got);
         ASSERT_EQ(ok, want.ok) << round;
         ASSERT_EQ(fieldsOf(got), fieldsOf(want.msg)) << "round " << round;
         cMdfDecodeRule_dropAll(&rules);

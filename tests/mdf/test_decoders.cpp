@@ -30,12 +30,14 @@ void putBits(std::vector<uint8_t>* rec, uint64_t pos, uint64_t len, uint64_t val
             uint8_t(((*rec)[pos / 8] & ~(1u << (pos % 8))) | (((value >> i) & 1u) << (pos % 8)));
 }
 
-// The CAN data frame decoder on a record, through the steps its rules compile to.
-bool decodeCan(cMdfRecord rec, cBusMsg* msg) {
-    cMdfCanPlan plan;
-    EXPECT_TRUE(cMdfCanPlan_build(rec.rules, &plan));
-    rec.canPlan = &plan;
-    return cMdfDecoders_decodeCanDataFrame(&rec, msg);
+// The record decoded by the decoder its rules choose, which must be `kind`.
+bool decode(const Rules& rules, const uint8_t* data, size_t size, cMdfDecoderFn kind,
+            cBusMsg* msg) {
+    cMdfGroupDecoder d;
+    EXPECT_TRUE(cMdfGroupDecoder_make(&rules.v, &d));
+    EXPECT_EQ(d.fn, kind);
+    const cMdfRecord rec{data, size, nullptr, 0, false};
+    return cMdfGroupDecoder_run(&d, &rec, msg);
 }
 
 TEST(CanRemoteAndErrorFrames, LengthsAndErrorTypes) {
@@ -46,18 +48,16 @@ TEST(CanRemoteAndErrorFrames, LengthsAndErrorTypes) {
     const std::pair<uint64_t, size_t> lengths[] = {{4, 4}, {0, 0}, {200, 64}, {65535, 64}};
     for (auto [in, out] : lengths) {
         putBits(&d, 24, 16, in);
-        cMdfRecord rec{d.data(), d.size(), nullptr, 0, &r.v};
         cBusMsg msg{};
-        ASSERT_TRUE(cMdfDecoders_decodeCanRemoteFrame(&rec, &msg));
+        ASSERT_TRUE(decode(r, d.data(), d.size(), cMdfDecoders_decodeCanRemoteFrame, &msg));
         EXPECT_EQ(msg.Type, BUS_MSG_CAN_REMOTE_FRAME);
         EXPECT_EQ(msg.CAN.RTR, 1);
         EXPECT_EQ(cBusMsg_data(&msg), std::string(out, '\0')) << in;
     }
     r.v[2].conversion = cMdfConversionRule_linear(1, -10); // negative: no bytes
     putBits(&d, 24, 16, 4);
-    cMdfRecord rec{d.data(), d.size(), nullptr, 0, &r.v};
     cBusMsg msg{};
-    ASSERT_TRUE(cMdfDecoders_decodeCanRemoteFrame(&rec, &msg));
+    ASSERT_TRUE(decode(r, d.data(), d.size(), cMdfDecoders_decodeCanRemoteFrame, &msg));
     EXPECT_EQ(cBusMsg_data(&msg), "");
 
     Rules e;
@@ -66,8 +66,7 @@ TEST(CanRemoteAndErrorFrames, LengthsAndErrorTypes) {
     const std::pair<uint8_t, uint32_t> types[] = {{3, 3}, {1, 1}, {5, 5}, {0, 0}, {6, 0}, {255, 0}};
     for (auto [in, out] : types) {
         uint8_t data[3] = {9, 2, in};
-        cMdfRecord er{data, 3, nullptr, 0, &e.v};
-        ASSERT_TRUE(cMdfDecoders_decodeCanErrorFrame(&er, &msg));
+        ASSERT_TRUE(decode(e, data, 3, cMdfDecoders_decodeCanErrorFrame, &msg));
         EXPECT_EQ(
             (std::vector<uint32_t>{msg.Type, msg.CANError.ErrorType, msg.CANError.BusChannel}),
             (std::vector<uint32_t>{BUS_MSG_CAN_ERROR_FRAME, out, 2}))
@@ -84,9 +83,8 @@ TEST(Decoders, ConvertedValuesNaNAndSaturation) {
     can.add("CAN_DataFrame.BusChannel", 8, 8, VALUE_UNSIGNED, cMdfConversionRule_linear(1, 299));
     can.add("Timestamp", 0, 16, VALUE_FLOAT); // half precision
     uint8_t data[3] = {0x00, 0x01, 0};
-    cMdfRecord rec{data, 3, nullptr, 0, &can.v};
     cBusMsg msg{};
-    ASSERT_TRUE(decodeCan(rec, &msg));
+    ASSERT_TRUE(decode(can, data, 3, cMdfDecoders_decodeCanDataFrame, &msg));
     // ID and IDE from NaN, Dir 0.5 truncated, BusChannel 300 in a byte
     EXPECT_EQ((std::vector<uint32_t>{msg.ID, msg.CAN.IDE, msg.CAN.Dir, msg.BusChannel}),
               (std::vector<uint32_t>{0, 0, 0, 300 & 0xFF}));
@@ -96,14 +94,13 @@ TEST(Decoders, ConvertedValuesNaNAndSaturation) {
         cMdfConversionRule_drop(&can.v[0].conversion);
         can.v[0].conversion = cMdfConversionRule_linear(factor, 0);
         data[0] = 1;
-        ASSERT_TRUE(decodeCan(rec, &msg));
+        ASSERT_TRUE(decode(can, data, 3, cMdfDecoders_decodeCanDataFrame, &msg));
         EXPECT_EQ(msg.ID, id) << factor;
     }
     Rules lin;
     lin.add("LIN_Frame.Dir", 0, 8, VALUE_UNSIGNED, lut());
-    rec.rules = &lin.v;
     data[0] = 7;
-    ASSERT_TRUE(cMdfDecoders_decodeLinFrame(&rec, &msg));
+    ASSERT_TRUE(decode(lin, data, 3, cMdfDecoders_decodeLinFrame, &msg));
     EXPECT_EQ(msg.LIN.Dir, 1); // NaN is not 0.0
 }
 

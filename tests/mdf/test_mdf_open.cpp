@@ -52,7 +52,7 @@ TEST(MdfOpen, UnfinalisedFileReadsItsLastBlockToTheEnd) {
     groups.push_back(canGroup(6)[0]);
     Opened f(o, groups);
     ASSERT_NE(f.mdf, nullptr);
-    EXPECT_EQ(cMdfBlock_ID_getFinalizationFlags(f.id()), 0);
+    EXPECT_EQ(f.id()->finalizationFlags, 0);
     const auto* last = carc_cMdfBlock_to_cMdfBlock_DT_obj_t(
         carc_cMdfBlock_to_cMdfBlock_DG_obj_t(f.hd()->dataGroups[1])->data);
     ASSERT_NE(last, nullptr);

@@ -178,7 +178,7 @@ TEST(Merge, StartTimeEmptyAndSilentGroups) {
 }
 
 // Fails on records whose byte is odd.
-bool evenOnly(const cMdfRecord* rec, cBusMsg* msg) {
+bool evenOnly(const cMdfGroupDecoder*, const cMdfRecord* rec, cBusMsg* msg) {
     msg->Timestamp = rec->data[0];
     return rec->data[0] % 2 == 0;
 }
@@ -190,17 +190,19 @@ TEST(Container, UndecodableRecordsAreSkippedNotRepeated) {
     dg->channelGroups.push_back(cgb);
     cIO* io = cIO_memoryAlloc_ctor();
     (void)cIO_write(io, "\0\1\3\4\5\6", 6);
-    dg->data = cMdfBlock_DT_ctor_fromIO(io);
+    dg->data = testDataBlock(io);
     cMdfBlock_DG_updateRecordMap(dg);
     cMdfBusMsgContainer* c = cMdfBusMsgContainer_ctor(dg);
     cMdfBusMsgContainer_iter it = cMdfBusMsgContainer_begin(c);
     EXPECT_EQ(it.container, nullptr); // no channels, no decoder: no message, no call
-    dg->recordMap.at(0).decoder = evenOnly;
+    dg->recordMap.at(0).decoder.fn = evenOnly;
     std::vector<double> times;
     for (it = cMdfBusMsgContainer_begin(c); it.container; cMdfBusMsgContainer_next(&it))
         times.push_back(it.msg->Timestamp);
     EXPECT_EQ(times, (std::vector<double>{0, 4, 6}));
     cMdfBusMsgContainer_dtor(c);
+    dgb.reset();
+    (void)cIO_close(io);
 }
 
 } // namespace

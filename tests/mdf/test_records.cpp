@@ -1,5 +1,5 @@
 // Reading the records of a data group: damaged layouts, and records (with VLSD channel
-// group data) across read-ahead windows.
+// group data) across read-ahead windows, in place and copied, in random layouts.
 #include "mdf_test_support.h"
 
 namespace {
@@ -7,13 +7,13 @@ namespace {
 carc_cMdfBlock makeCN(const char* name, uint32_t byteOffset, uint32_t bits, uint8_t fileDataType,
                       carc_cMdfBlock signalData = {}) {
     carc_cMdfBlock b = cMdfBlock_CN_ctor(), tx = cMdfBlock_TX_ctor();
-    cMdfBlock_TX_setData(carc_cMdfBlock_to_cMdfBlock_TX_obj_t_mut(tx), name, std::strlen(name));
+    carc_cMdfBlock_to_cMdfBlock_TX_obj_t_mut(tx)->text = name;
     auto* cn = carc_cMdfBlock_to_cMdfBlock_CN_obj_t_mut(b);
     cn->name = tx;
     cn->byteOffset = byteOffset;
     cn->bitCount = bits;
-    cn->dataType = fileDataType;
-    cn->channelType = signalData ? 1 : 0;
+    cn->dataType = static_cast<cMdfDataType>(fileDataType);
+    cn->channelType = signalData ? MDF_CHANNEL_VLSD : MDF_CHANNEL_FIXED;
     cn->signalData = signalData;
     return b;
 }
@@ -34,15 +34,23 @@ struct Group {
     carc_cMdfBlock block = cMdfBlock_DG_ctor();
     cMdfBlock_DG_obj_t* dg = carc_cMdfBlock_to_cMdfBlock_DG_obj_t_mut(block);
     cMdfBlock_DG_iteratorState state;
-    Group(uint8_t idSize, std::vector<carc_cMdfBlock> cgs, const std::string& data) {
+    cIO* file;
+    // copying: the data block reads through a CopyingStream, so the window copies.
+    Group(uint8_t idSize, std::vector<carc_cMdfBlock> cgs, const std::string& data,
+          bool copying = false)
+        : file(TestMdf::memStream(std::vector<uint8_t>(data.begin(), data.end()))) {
+        if (copying) file = CopyingStream::make(file);
         dg->recordIdSize = idSize;
         dg->channelGroups.assign(cgs.begin(), cgs.end());
-        dg->data = cMdfBlock_DT_ctor_fromIO(
-            TestMdf::memStream(std::vector<uint8_t>(data.begin(), data.end())));
+        dg->data = testDataBlock(file);
         cMdfBlock_DG_updateRecordMap(dg);
         cMdfBlock_DG_iteratorState_init(&state);
     }
-    ~Group() { cMdfBlock_DG_iteratorState_drop(&state); }
+    ~Group() {
+        cMdfBlock_DG_iteratorState_drop(&state);
+        block.reset();
+        (void)cIO_close(file);
+    }
     // Data bytes of the next record ("<end>" when there is none), "|" and its VLSD data.
     std::string next(bool withVlsd = false) {
         const cMdfRecord* r = cMdfBlock_DG_at(dg, &state);
@@ -82,7 +90,7 @@ TEST(Records, DamagedLayoutsEndCleanly) {
     Group beyond(1, {makeCG(1, 0xFFFFFF00u), makeCG(2, 1)}, "\x01xyz");
     Group noGroups(0, {}, "abc");
     EXPECT_EQ(empty.rest() + beyond.rest() + noGroups.rest(), "");
-    EXPECT_LT(beyond.state.recordBuffer.capacity(), 4096u); // nothing allocated for it
+    EXPECT_LT(beyond.state.window.copy.capacity(), 4096u); // nothing allocated for it
     Group noData(0, {makeCG(0, 4)}, "abcd");
     noData.dg->data.reset();
     EXPECT_EQ(noData.next(), "<end>");
@@ -126,6 +134,72 @@ TEST(Records, RecordsAcrossReadAheadWindows) {
         ASSERT_EQ(v.next(), "zz") << i;
     }
     EXPECT_EQ(v.next(), "<end>");
+}
+
+// Random record sequences through windows of a few bytes: parents with their VLSD record
+// behind them, VLSD records met on their own (stepped over), records of another group and of
+// no bytes; record ids of every size; windows in place and copied. The expected records come
+// from the sequence as it was written.
+TEST(Records, RandomLayoutsThroughSmallWindows) {
+    std::mt19937_64 rng(20261208);
+    auto pick = [&rng](uint64_t n) { return rng() % n; };
+    for (int round = 0; round < 400; ++round) {
+        const uint8_t idSizes[] = {0, 1, 2, 4, 8};
+        const uint8_t idSize = idSizes[pick(5)];
+        const uint32_t parentLength = 8 + uint32_t(pick(12)), otherLength = uint32_t(pick(6));
+        auto id = [&](uint64_t v) { return u64(v).substr(0, idSize); };
+        auto bytes = [&](size_t n) {
+            std::string b(n, '\0');
+            for (char& c : b)
+                c = char('a' + pick(26));
+            return b;
+        };
+        std::string data, expect;
+        const size_t records = 1 + pick(60);
+        bool bareParent = false; // the last record is a parent without its VLSD record
+        for (size_t i = 0; i < records; ++i) {
+            uint64_t kind = idSize ? pick(4) : 0;
+            // A VLSD record behind such a parent would be its own.
+            if (kind == 2 && bareParent) kind = 1;
+            bareParent = kind == 3;
+            if (kind == 0) { // a parent, and with record ids its VLSD record behind it
+                const std::string rec = bytes(parentLength), vlsd = bytes(pick(40));
+                data += id(1) + rec;
+                expect += rec + "|";
+                if (idSize) {
+                    data += id(2) + u32(uint32_t(vlsd.size())) + vlsd;
+                    expect += u32(uint32_t(vlsd.size())) + vlsd;
+                } else {
+                    expect += u32(0); // no VLSD channel group without record ids
+                }
+            } else if (kind == 1) { // a record of the other group
+                const std::string rec = bytes(otherLength);
+                data += id(3) + rec;
+                expect += rec + "|";
+            } else if (kind == 2) { // a VLSD record on its own
+                const std::string vlsd = bytes(pick(10));
+                data += id(2) + u32(uint32_t(vlsd.size())) + vlsd;
+                continue;
+            } else { // a parent whose VLSD record is missing
+                const std::string rec = bytes(parentLength);
+                data += id(1) + rec;
+                expect += rec + "|";
+            }
+            expect += ",";
+        }
+        carc_cMdfBlock vcg = makeCG(2, 0, {}, MDF_CG_FLAG_VLSD);
+        std::vector<carc_cMdfBlock> cgs = {
+            makeCG(1, parentLength, {makeCN("CAN_DataFrame.DataBytes", 0, 64, 10, vcg)})};
+        if (idSize) cgs.insert(cgs.end(), {makeCG(3, otherLength), vcg});
+        const bool copying = pick(2);
+        Group g(idSize, cgs, data, copying);
+        g.state.window.readAhead = 1 + pick(48);
+        SCOPED_TRACE("round " + std::to_string(round) + ", id size " + std::to_string(idSize) +
+                     (copying ? ", copied" : ", in place"));
+        ASSERT_EQ(g.rest(true), expect);
+        // The records end exactly at the end of the data.
+        EXPECT_EQ(g.state.position, data.size());
+    }
 }
 
 } // namespace
