@@ -71,16 +71,3 @@ void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it) {
     }
 }
 
-int cMdfBusMsgContainer_iter_cmp(const cMdfBusMsgContainer_iter* a,
-                                 const cMdfBusMsgContainer_iter* b) {
-    if (a == b) return 0;
-    if (!a || !b) return a ? -1 : 1;
-    if (a->msg == b->msg && a->container == b->container) return 0;
-    if (!a->msg || !b->msg) {
-        if (!a->msg && !b->msg) return 0;
-        return a->msg ? -1 : 1;
-    }
-    if (a->msg->Timestamp < b->msg->Timestamp) return -1;
-    if (a->msg->Timestamp > b->msg->Timestamp) return 1;
-    return 0;
-}

@@ -47,7 +47,3 @@ cMdfBusMsgContainer_iter cMdfBusMsgContainer_begin(cMdfBusMsgContainer* containe
 // decode failure) are stepped over. At the end of the records the position becomes {null,
 // null}.
 void cMdfBusMsgContainer_next(cMdfBusMsgContainer_iter* it);
-// -1, 0, +1: a position with a message comes before one without; messages by Timestamp
-// (equal and NaN compare equal).
-int cMdfBusMsgContainer_iter_cmp(const cMdfBusMsgContainer_iter* a,
-                                 const cMdfBusMsgContainer_iter* b);
