@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fs/cFS_tempGuard.h"
+#include "fs/cFS_osTemp.h"
 #include "io/cIO_file.h"
 #include "support/log.h"
 
@@ -98,9 +98,7 @@ bool fs_mkdir(cFS*, std::string_view path) {
 
 bool fs_rm(cFS*, std::string_view path) {
     std::string p;
-    if (!cFS_os_cPath(path, &p) || remove(p.c_str()) != 0) return false;
-    cFS_tempGuard_disarm(p.c_str());
-    return true;
+    return cFS_os_cPath(path, &p) && cFS_osTemp_remove(p);
 }
 
 bool fs_identify(cFS*, std::string_view path, bool followLinks, cFS_identity* out) {
@@ -130,16 +128,16 @@ cIO* fs_createNew(cFS*, std::string_view path) {
         errno = EINVAL;
         return nullptr;
     }
-    int ticket = -1;
-    if (!cFS_tempGuard_enter(p.c_str(), &ticket)) {
-        errno = EINTR; // the run is being ended: no new file
+    return cFS_osTemp_createNamed(p);
+}
+
+cIO* fs_createTemp(cFS*, std::string_view path) {
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) {
+        errno = EINVAL;
         return nullptr;
     }
-    cIO* io = cIO_file_openNew(p.c_str());
-    const int reason = errno;
-    cFS_tempGuard_created(ticket, io != nullptr);
-    errno = reason;
-    return io;
+    return cFS_osTemp_create(p);
 }
 
 bool fs_rename(cFS*, std::string_view from, std::string_view to) {
@@ -148,9 +146,7 @@ bool fs_rename(cFS*, std::string_view from, std::string_view to) {
         errno = EINVAL;
         return false;
     }
-    if (rename(f.c_str(), t.c_str()) != 0) return false;
-    cFS_tempGuard_disarm(f.c_str());
-    return true;
+    return cFS_osTemp_rename(f, t);
 }
 
 bool fs_sync(cFS*, std::string_view path) {
@@ -188,12 +184,25 @@ cIO* fs_open(cFS*, std::string_view path, uint32_t flags) {
     return cIO_file_open(p.c_str(), mode);
 }
 
-const cFS_vtable kOsTable = {fs_dtor,     fs_stat,      fs_ls,     fs_mkdir, fs_rm,  fs_open,
-                             fs_identify, fs_createNew, fs_rename, fs_sync,  fs_list};
+const cFS_vtable kOsTable = {fs_dtor,   fs_stat, fs_ls,       fs_mkdir,
+                             fs_rm,     fs_open, fs_identify, fs_createNew,
+                             fs_rename, fs_sync, fs_list,     fs_createTemp};
 
 constexpr size_t kCwdRoom = 2048;
 
 } // namespace
+
+bool cFS_os_holdStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free number: the ones below are open by now.
+        const int got = open("/dev/null", O_RDWR);
+        if (got == fd) continue;
+        if (got >= 0) close(got);
+        return false;
+    }
+    return true;
+}
 
 cFS* cFS_os_ctor(std::string_view root) {
     cFS* fs = cFS_ctor(root);

@@ -10,6 +10,11 @@
 
 #include "fs/cFS.h"
 
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no file opened
+// later can get one of them: a trace on descriptor 2 would receive every log line. Call it
+// before anything else opens a file. False when one stays closed.
+[[nodiscard]] bool cFS_os_holdStandardDescriptors();
+
 // Null unless the root itself is an existing folder.
 cFS* cFS_os_ctor(std::string_view root);
 bool cFS_os_getCwd(std::string* out);
