@@ -50,6 +50,8 @@ struct cLogReaderOptions {
     int64_t bufferSize;
     uint32_t jobs;
     cPasswordStore passwords;
+    // A trace made from another log may be replaced (without it, such a file fails).
+    bool overwrite = false;
 };
 
 struct cLogReaderCLI {

@@ -9,6 +9,7 @@
 #include <cassert>
 #include <cctype>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 
@@ -155,9 +156,37 @@ bool readFileHeader(cMdf* mdf, cLogReaderFileInfo* info) {
     return !info->serialNumber.empty() && info->session != 0 && info->split != 0;
 }
 
-// Runs newFile, the messages and endFile; true when all of them succeeded.
-bool pumpMessages(cBusLayer* conv, cMdf* mdf, const cLogReaderFileInfo* info, bool continuation) {
-    bool ok = conv->vt->newFile(conv, info, continuation);
+// Closes the input after its last message. It must still be whole: a mapped file that shrank
+// while it was read gave zeros for the bytes it lost (its close says so), and a file now
+// shorter than when it was opened was cut under us. False then, or when closing failed.
+bool closeInput(FileJob* job) {
+    cMdf_close(job->mdf);
+    job->mdf = nullptr;
+    const bool closed = cIO_close(job->stream) == 0;
+    job->stream = nullptr;
+    const int n = static_cast<int>(job->input.size());
+    if (!closed) {
+        ZF_LOGE("Could not close input file after conversion: %.*s", n, job->input.data());
+        return false;
+    }
+    cFS_identity now{};
+    if (job->identified && cFS_identify(job->reader->inputFs, job->input, true, &now) &&
+        cFS_identity_sameFile(job->identity, now) && now.size < job->identity.size) {
+        ZF_LOGE("Input file %.*s was cut to %" PRIu64 " of its %" PRIu64
+                " bytes while it was converted",
+                n, job->input.data(), now.size, job->identity.size);
+        return false;
+    }
+    return true;
+}
+
+// Runs newFile, the messages and endFile, and closes the input; true when all of them
+// succeeded. The input is closed and checked before endFile gives the trace its name: the
+// name may hold an earlier run's good trace, which a trace of a cut input must not replace.
+bool pumpMessages(cBusLayer* conv, FileJob* job) {
+    cMdf* mdf = job->mdf;
+    const cLogReaderFileInfo* info = &job->info;
+    bool ok = conv->vt->newFile(conv, info, job->continuation);
     if (!ok) {
         ZF_LOGE("Error on new file");
     } else {
@@ -179,6 +208,7 @@ bool pumpMessages(cBusLayer* conv, cMdf* mdf, const cLogReaderFileInfo* info, bo
         }
         cMdfParallelIter_dtor(it);
     }
+    if (!closeInput(job)) ok = false;
     // A conversion already known to have failed is dropped before endFile could give its
     // output the final name, which may hold the trace of an earlier run.
     if (!ok && conv->vt->dropFile) conv->vt->dropFile(conv, info);
@@ -292,22 +322,15 @@ void convert(cJobTask* task) {
     cBusLayer* conv = nullptr;
     if (job->headerRead && !job->repeated) {
         conv = takeConverter(reader);
-        job->converted = pumpMessages(conv, job->mdf, &job->info, job->continuation);
+        job->converted = pumpMessages(conv, job);
+    } else {
+        closeInput(job);
     }
-    cMdf_close(job->mdf);
-    job->mdf = nullptr;
-    if (cIO_close(job->stream) != 0) {
-        ZF_LOGE("Could not close input file after conversion: %.*s", (int)job->input.size(),
-                job->input.data());
-        job->converted = false;
-    }
-    job->stream = nullptr;
     if (job->repeated) {
         job->code = cLogReader_OK;
     } else if (!job->converted) {
-        // Whatever the converter finished for this file must not look like a complete
-        // conversion of it.
-        if (conv && conv->vt->dropFile) conv->vt->dropFile(conv, &job->info);
+        // pumpMessages dropped what the converter wrote before it could take the trace's
+        // name; a trace in place is never removed.
         failFile(job, cLogReader_CONVERSION_FAILED);
     } else {
         job->code = cLogReader_OK;
@@ -339,8 +362,14 @@ void commit(cJobTask* task) {
         if (reader->options->deleteConverted) {
             const cInputDeletion deletion{reader->inputFs, reader->outputFs,
                                           job->summarised ? &job->held : nullptr};
-            deleted = cInputDeletion_run(&deletion, job->input,
-                                         job->identified ? &job->identity : nullptr);
+            const cInputDeletion_result result = cInputDeletion_run(
+                &deletion, job->input, job->identified ? &job->identity : nullptr);
+            deleted = result == cInputDeletion_result::DELETED;
+            // Asked to go and still there: the run did not do what it was told.
+            if (result == cInputDeletion_result::FAILED) {
+                job->code = cLogReader_CONVERSION_FAILED;
+                cRunReport_fileNotDeleted(&job->report);
+            }
         }
         cRunReport_fileTrace(&job->report, outputPath, framesWritten);
     }

@@ -102,9 +102,10 @@ std::string finishLocked(const cRunReport_file& file, uint32_t code) {
     c.inputBytes += file.size;
     const std::string& trace = file.trace;
     const uint64_t frames = file.frames;
-    const bool known = code == 0 && !file.repeated && file.traced;
+    const bool known = (code == 0 || file.notDeleted) && !file.repeated && file.traced;
     std::string what;
-    if (code != 0) {
+    if (file.notDeleted) ++c.notDeleted;
+    if (code != 0 && !file.notDeleted) {
         ++c.failed;
         what = "no trace (failed with code " + std::to_string(code) + ")";
     } else if (file.repeated) {
@@ -175,6 +176,11 @@ void cRunReport_fileTrace(cRunReport_file* file, std::string_view traceName, uin
     file->frames = frames;
 }
 
+void cRunReport_fileNotDeleted(cRunReport_file* file) {
+    assert(file && file->active);
+    file->notDeleted = true;
+}
+
 void cRunReport_fileEnd(cRunReport_file* file, uint32_t code) {
     assert(file && file->active && "fileEnd without fileStart");
     file->active = false;
@@ -212,7 +218,8 @@ std::string cRunReport_summary(const cRunReport_counts& c, double seconds) {
     return std::to_string(c.converted) + " converted, " + std::to_string(c.failed) + " failed, " +
            std::to_string(c.repeated) + " repeated skipped, " + std::to_string(c.withoutFrames) +
            " without CAN frames, " + plural(c.others, "other file", "other files") +
-           " left alone, " + plural(c.frames, "CAN frame", "CAN frames") + " written, " + time;
+           " left alone, " + plural(c.frames, "CAN frame", "CAN frames") + " written, " +
+           (c.notDeleted ? std::to_string(c.notDeleted) + " not deleted, " : std::string()) + time;
 }
 
 std::string cRunReport_progressText(const cRunReport_counts& c, double seconds,

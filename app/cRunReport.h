@@ -17,16 +17,17 @@
 
 // What the report keeps of one file between its start and its end.
 struct cRunReport_file {
-    bool active = false;    // between fileStart and fileEnd
-    bool isLog = false;     // taken by its extension
-    bool repeated = false;  // skipped as a repeat of the file before
-    bool traced = false;    // fileTrace came: trace and frames are known
-    std::string input;      // path as the driver names it
-    std::string containers; // "compressed+encrypted": the kinds unwrapped, outermost first
-    std::string trace;      // the trace in place, or empty
-    uint64_t size = 0;      // bytes of the input
-    uint64_t frames = 0;    // CAN frames in the trace
-    int64_t startNs = 0;    // steady clock at fileStart
+    bool active = false;     // between fileStart and fileEnd
+    bool isLog = false;      // taken by its extension
+    bool repeated = false;   // skipped as a repeat of the file before
+    bool traced = false;     // fileTrace came: trace and frames are known
+    bool notDeleted = false; // converted, but its deletion asked for failed
+    std::string input;       // path as the driver names it
+    std::string containers;  // "compressed+encrypted": the kinds unwrapped, outermost first
+    std::string trace;       // the trace in place, or empty
+    uint64_t size = 0;       // bytes of the input
+    uint64_t frames = 0;     // CAN frames in the trace
+    int64_t startNs = 0;     // steady clock at fileStart
 };
 
 // The counts of one run so far.
@@ -38,6 +39,7 @@ struct cRunReport_counts {
     uint64_t others;        // files left alone: no log extension
     uint64_t frames;        // CAN frames written into traces
     uint64_t inputBytes;    // size of the log files done
+    uint64_t notDeleted;    // converted log files whose deletion failed (counted as converted)
 };
 
 // Starts a run: counters to zero, the clock started. progress: draw the progress line
@@ -55,6 +57,8 @@ void cRunReport_fileRepeated(cRunReport_file* file);
 // kept) and the CAN frames it holds. A file ended without this call is counted as
 // converted without figures.
 void cRunReport_fileTrace(cRunReport_file* file, std::string_view traceName, uint64_t frames);
+// The file was converted, but deleting it as asked failed (its code is then nonzero).
+void cRunReport_fileNotDeleted(cRunReport_file* file);
 // The file ended with its result code; logs the per-file line at debug level.
 void cRunReport_fileEnd(cRunReport_file* file, uint32_t code);
 

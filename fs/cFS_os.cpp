@@ -234,9 +234,9 @@ bool cFS_os_isPathAbsolute(std::string_view path) {
 
 void cFS_os_normalizePath(std::string* path) {
     if (!path) return;
+    // A backslash is an ordinary character of a name here, never a separator: "a\b.MF4"
+    // is one file in the working directory, not b.MF4 in folder a.
     std::string& p = *path;
-    for (char& c : p)
-        if (c == '\\') c = '/';
     if (p.size() > 1) {
         std::string once;
         once.reserve(p.size());

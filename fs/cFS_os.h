@@ -19,6 +19,6 @@
 cFS* cFS_os_ctor(std::string_view root);
 bool cFS_os_getCwd(std::string* out);
 bool cFS_os_isPathAbsolute(std::string_view path);
-// Backslashes to "/", one pass of "//" to "/", made absolute against the working
-// directory, "/" appended when the path names an existing folder.
+// One pass of "//" to "/", made absolute against the working directory, "/" appended when
+// the path names an existing folder. Backslashes stay as they are.
 void cFS_os_normalizePath(std::string* path);

@@ -16,7 +16,7 @@ namespace {
 
 const char* const usageText =
     "Usage: kelvane [--help] [-v|--version] [--verbosity=<n>] [--non-interactive] "
-    "[-d|--delete-converted] [-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] "
+    "[-d|--delete-converted] [--overwrite] [-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] "
     "[-p|--password-file=<file>] [-f|--trace-format={version1,version2}] "
     "[-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>] file(s)/folder(s)\n"
     "\n"
@@ -26,6 +26,7 @@ const char* const usageText =
     "being fatal messages only 4 being all messages including debug information. defaults to 3\n"
     "  --non-interactive                        does not print any progress output\n"
     "  -d, --delete-converted                   deletes files after conversion if specified\n"
+    "  --overwrite                              replaces a trace even when another log made it\n"
     "  -X, --no-append-root                     do not add \"_out\" when converting folders\n"
     "  -b, --buffer=<n>                         buffer size in bytes. 0 disables and -1 takes "
     "entire file\n"
