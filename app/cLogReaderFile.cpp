@@ -17,6 +17,7 @@
 #include "app/cLogReaderCLI.h"
 #include "app/cLogReaderState.h"
 #include "app/cPasswordStore.h"
+#include "app/cTraceSource.h"
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
@@ -301,6 +302,36 @@ void decide(cJobTask* task) {
     }
 }
 
+// The input as the system names it, the same from whichever folder a run starts.
+std::string fullInput(const FileJob* job) {
+    std::string full = job->reader->inputFs->root;
+    if (!full.empty() && full.back() != '/') full += '/';
+    return full + job->input;
+}
+
+// The trace's name, when the converter tells what it appends to the output base path.
+bool traceNameOf(const cBusLayer* conv, const FileJob* job, std::string* trace) {
+    if (!conv->vt->outputSuffix) return false;
+    *trace = job->info.outputPath + conv->vt->outputSuffix(conv);
+    return true;
+}
+
+// A trace that another log made keeps its name unless the user said to replace it: loggers
+// reuse file names, and that trace may be the only copy of its log's frames.
+bool mayTakeTraceName(const cBusLayer* conv, const FileJob* job) {
+    std::string trace, other;
+    if (job->reader->options->overwrite || !traceNameOf(conv, job, &trace)) return true;
+    if (cTraceSource_check(job->reader->outputFs, trace, job->info, &other) !=
+        cTraceSource_state::OTHER_LOG)
+        return true;
+    const std::string self = cTraceSource_describe(cTraceSource_record(job->info, fullInput(job)));
+    ZF_LOGE("Not converted: %.*s (%s) would replace %s, the trace of another log (%s); "
+            "--overwrite replaces it",
+            (int)job->input.size(), job->input.data(), self.c_str(), trace.c_str(),
+            cTraceSource_describe(other).c_str());
+    return false;
+}
+
 cBusLayer* takeConverter(cLogReader* reader) {
     std::lock_guard<std::mutex> guard(reader->lock);
     // The pool has no more files converting at once than there are converters.
@@ -322,7 +353,11 @@ void convert(cJobTask* task) {
     cBusLayer* conv = nullptr;
     if (job->headerRead && !job->repeated) {
         conv = takeConverter(reader);
-        job->converted = pumpMessages(conv, job);
+        if (mayTakeTraceName(conv, job)) {
+            job->converted = pumpMessages(conv, job);
+        } else {
+            closeInput(job);
+        }
     } else {
         closeInput(job);
     }
@@ -335,6 +370,9 @@ void convert(cJobTask* task) {
     } else {
         job->code = cLogReader_OK;
         job->summarised = conv->vt->summary && conv->vt->summary(conv, &job->held);
+        if (job->summarised && !job->held.outputPath.empty())
+            (void)cTraceSource_mark(reader->outputFs, job->held.outputPath, job->info,
+                                    fullInput(job));
     }
     if (conv) giveConverter(reader, conv);
 }

@@ -214,6 +214,24 @@ cIO* cFS_createTemp(cFS* fs, std::string_view finalPath, std::string* tempName) 
     return nullptr;
 }
 
+bool cFS_getTag(cFS* fs, std::string_view path, const char* name, std::string* value) {
+    assert(fs && name && value);
+    if (!fs->vt->getTag) {
+        errno = ENOTSUP;
+        return false;
+    }
+    return fs->vt->getTag(fs, cFS_fullPath(fs, path), name, value);
+}
+
+bool cFS_setTag(cFS* fs, std::string_view path, const char* name, std::string_view value) {
+    assert(fs && name);
+    if (!fs->vt->setTag) {
+        errno = ENOTSUP;
+        return false;
+    }
+    return fs->vt->setTag(fs, cFS_fullPath(fs, path), name, value);
+}
+
 bool cFS_rename(cFS* fs, std::string_view from, std::string_view to) {
     assert(fs);
     if (!fs->vt->rename) {

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "fs/cFS_osTemp.h"
@@ -164,6 +165,29 @@ bool fs_sync(cFS*, std::string_view path) {
     return synced;
 }
 
+// Links are not followed: a tag goes on the file the path names itself.
+bool fs_getTag(cFS*, std::string_view path, const char* name, std::string* value) {
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) {
+        errno = EINVAL;
+        return false;
+    }
+    char text[4096];
+    const ssize_t n = lgetxattr(p.c_str(), name, text, sizeof text);
+    if (n < 0) return false;
+    value->assign(text, static_cast<size_t>(n));
+    return true;
+}
+
+bool fs_setTag(cFS*, std::string_view path, const char* name, std::string_view value) {
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) {
+        errno = EINVAL;
+        return false;
+    }
+    return lsetxattr(p.c_str(), name, value.data(), value.size(), 0) == 0;
+}
+
 cIO* fs_open(cFS*, std::string_view path, uint32_t flags) {
     cIO_fileMode mode;
     switch (flags & 3) {
@@ -184,9 +208,9 @@ cIO* fs_open(cFS*, std::string_view path, uint32_t flags) {
     return cIO_file_open(p.c_str(), mode);
 }
 
-const cFS_vtable kOsTable = {fs_dtor,   fs_stat, fs_ls,       fs_mkdir,
-                             fs_rm,     fs_open, fs_identify, fs_createNew,
-                             fs_rename, fs_sync, fs_list,     fs_createTemp};
+const cFS_vtable kOsTable = {fs_dtor, fs_stat,       fs_ls,        fs_mkdir,  fs_rm,
+                             fs_open, fs_identify,   fs_createNew, fs_rename, fs_sync,
+                             fs_list, fs_createTemp, fs_getTag,    fs_setTag};
 
 constexpr size_t kCwdRoom = 2048;
 

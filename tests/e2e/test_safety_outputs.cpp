@@ -251,3 +251,52 @@ TEST(SafetyOutputs, RefusedDeletionIsAFailure) {
     EXPECT_EQ(counts.notDeleted, 2u);
     EXPECT_NE(cRunReport_summary(counts, 1.0).find(", 2 not deleted, "), std::string::npos);
 }
+
+// Loggers reuse names: a trace made from another log keeps its name (the first run may have
+// deleted that log), the file fails with 8 naming both logs and its input stays; the same log
+// again replaces its own trace; --overwrite replaces anyway. The record leaves the trace's
+// bytes as they are.
+TEST(SafetyOutputs, TraceOfAnotherLogIsNotReplaced) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "dev1");
+    e2e_mkdirs(dir / "dev2");
+    e2e_mkdirs(dir / "out");
+    e2e_writeLog(dir / "dev1/00000001.MF4", e2e_logOptions("AAAA0001", 1, 1), frames(1000));
+    e2e_writeLog(dir / "dev2/00000001.MF4", e2e_logOptions("BBBB0002", 1, 1), frames(500, 5));
+    const std::string dev1 = e2e_readFile(dir / "dev1/00000001.MF4");
+    const std::string trace = dir / "out/00000001_CAN.trc";
+    e2e_run run = e2e_runKelvane({"-d", "-O", "out", "dev1/00000001.MF4"}, dir.path);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string first = e2e_readFile(trace);
+
+    run = e2e_runKelvane({"-d", "-O", "out", "dev2/00000001.MF4"}, dir.path);
+    EXPECT_EQ(run.status, 8);
+    EXPECT_EQ(e2e_countLines(run.err, "Not converted: 00000001.MF4 (device=BBBB0002, session=1, "
+                                      "split=1, input=" +
+                                          dir.path +
+                                          "/dev2/00000001.MF4) would replace "
+                                          "00000001_CAN.trc, the trace of another log "
+                                          "(device=AAAA0001, session=1, split=1, "
+                                          "input=" +
+                                          dir.path + "/dev1/00000001.MF4)"),
+              1)
+        << run.err;
+    EXPECT_EQ(e2e_readFile(trace), first);
+    EXPECT_TRUE(e2e_exists(dir / "dev2/00000001.MF4"));
+
+    // The same log once more (restored from a copy) replaces its own trace.
+    ASSERT_TRUE(e2e_writeFile(dir / "dev1/00000001.MF4", dev1));
+    run = e2e_runKelvane({"-O", "out", "dev1/00000001.MF4"}, dir.path);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(e2e_readFile(trace), first);
+
+    run = e2e_runKelvane({"-d", "--overwrite", "-O", "out", "dev2/00000001.MF4"}, dir.path);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(e2e_exists(dir / "dev2/00000001.MF4"));
+    // Byte for byte the trace a run into an empty folder writes.
+    e2e_tempDir alone;
+    e2e_writeLog(alone / "00000001.MF4", e2e_logOptions("BBBB0002", 1, 1), frames(500, 5));
+    ASSERT_EQ(e2e_runKelvane({"00000001.MF4"}, alone.path).status, 0);
+    EXPECT_EQ(e2e_readFile(trace), e2e_readFile(alone / "00000001_CAN.trc"));
+    EXPECT_NE(e2e_readFile(trace), first);
+}
