@@ -261,7 +261,12 @@ void prepare(cJobTask* task) {
     // Looked at before the folders are made: mkdirs would make them through a link.
     const std::string_view folder = cFS_getParentFolder(job->base);
     if (!outputFolderSafe(reader, folder)) return failFile(job, job->code);
-    if (reader->createDirs) cFS_mkdirs(reader->outputFs, folder);
+    if (reader->createDirs && !cFS_mkdirs(reader->outputFs, folder)) {
+        // The system's reason (a read-only output, no permission), not the later "missing".
+        ZF_LOGE("Could not create output folder %.*s: %s", (int)folder.size(), folder.data(),
+                std::strerror(errno));
+        return failFile(job, job->code);
+    }
 
     job->info = cLogReaderFileInfo{job->input, job->base, std::string(), 0.0, 0, 0};
     // What the file is before it is read: deleting it later needs it to be still that file.

@@ -139,8 +139,12 @@ bool cFS_mkdir(cFS* fs, std::string_view path) {
     if (st.type != cFS_TYPE_MISSING) return false;
     if (!fs->vt->mkdir) return false;
     if (fs->vt->mkdir(fs, cFS_fullPath(fs, path))) return true;
-    // Another run, or another file of this one, may have made it in the meantime.
-    return cFS_stat(fs, path, &st) && st.type == cFS_TYPE_FOLDER;
+    // Another run, or another file of this one, may have made it in the meantime. Otherwise
+    // the caller gets the reason mkdir gave, not the look's.
+    const int reason = errno;
+    if (cFS_stat(fs, path, &st) && st.type == cFS_TYPE_FOLDER) return true;
+    errno = reason;
+    return false;
 }
 
 bool cFS_mkdirs(cFS* fs, std::string_view path) {
