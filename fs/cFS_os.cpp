@@ -92,9 +92,17 @@ void fs_ls(cFS* fs, std::string_view path, cFS_entrySet* set) {
     if (fs_list(fs, path, &found)) set->merge(found);
 }
 
-bool fs_mkdir(cFS*, std::string_view path) {
-    std::string p;
-    return cFS_os_cPath(path, &p) && mkdir(p.c_str(), 0700) == 0;
+// Made from the root down (see cFS_osTemp_openParent), never through a link.
+bool fs_mkdir(cFS* fs, std::string_view path) {
+    std::string p, leaf;
+    if (!cFS_os_cPath(path, &p)) return false;
+    const int folder = cFS_osTemp_openParent(fs ? fs->root : std::string(), p, &leaf);
+    if (folder < 0) return false;
+    const bool made = mkdirat(folder, leaf.c_str(), 0700) == 0;
+    const int reason = errno;
+    close(folder);
+    errno = reason;
+    return made;
 }
 
 bool fs_rm(cFS*, std::string_view path) {
@@ -123,31 +131,31 @@ bool fs_identify(cFS*, std::string_view path, bool followLinks, cFS_identity* ou
 
 // The new file is guarded until it is renamed or removed: a signal that ends the run
 // takes it away.
-cIO* fs_createNew(cFS*, std::string_view path) {
+cIO* fs_createNew(cFS* fs, std::string_view path) {
     std::string p;
     if (!cFS_os_cPath(path, &p)) {
         errno = EINVAL;
         return nullptr;
     }
-    return cFS_osTemp_createNamed(p);
+    return cFS_osTemp_createNamed(fs->root, p);
 }
 
-cIO* fs_createTemp(cFS*, std::string_view path) {
+cIO* fs_createTemp(cFS* fs, std::string_view path) {
     std::string p;
     if (!cFS_os_cPath(path, &p)) {
         errno = EINVAL;
         return nullptr;
     }
-    return cFS_osTemp_create(p);
+    return cFS_osTemp_create(fs->root, p);
 }
 
-bool fs_rename(cFS*, std::string_view from, std::string_view to) {
+bool fs_rename(cFS* fs, std::string_view from, std::string_view to) {
     std::string f, t;
     if (!cFS_os_cPath(from, &f) || !cFS_os_cPath(to, &t)) {
         errno = EINVAL;
         return false;
     }
-    return cFS_osTemp_rename(f, t);
+    return cFS_osTemp_rename(fs->root, f, t);
 }
 
 bool fs_sync(cFS*, std::string_view path) {

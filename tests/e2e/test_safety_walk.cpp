@@ -3,7 +3,12 @@
 // that are no file or folder and folders that cannot be made are told with their reason.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -131,4 +136,34 @@ TEST(SafetyWalk, OutputFolderFailureGivesTheSystemsReason) {
               1)
         << log;
     EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
+}
+
+// An output folder and a link to elsewhere swapped again and again while the run writes into
+// that folder: no trace and no temporary file ever lands elsewhere. Files that meet the link
+// fail; the others are converted where they belong.
+TEST(SafetyWalk, SwappedLinkNeverLeadsWritesOut) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs/sub");
+    for (int n = 1; n <= 60; ++n)
+        e2e_writeLog(dir / ("logs/sub/" + std::to_string(100000 + n) + ".MF4"),
+                     e2e_logOptions("0000ABCD", 1, n), someFrames());
+    e2e_mkdirs(dir / "logs_out/sub");
+    e2e_mkdirs(dir / "elsewhere");
+    fs::create_directory_symlink(dir / "elsewhere", dir / "logs_out/swap");
+    const std::string a = dir / "logs_out/sub", b = dir / "logs_out/swap";
+    const pid_t swapper = fork();
+    if (swapper == 0) {
+        for (;;) {
+            renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+            usleep(200);
+        }
+    }
+    const e2e_run run = e2e_runKelvane({"-j", "2", "logs"}, dir.path);
+    kill(swapper, SIGKILL);
+    e2e_waitFor(swapper);
+    EXPECT_TRUE(run.status == 0 || run.status == 8) << run.err;
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir / "elsewhere"))
+        out.push_back(e.path().filename().string());
+    EXPECT_EQ(out, std::vector<std::string>{});
 }

@@ -214,3 +214,42 @@ TEST(FsSafety, GuardHoldsEveryFileInFlightAndGivesEntriesBack) {
     for (const std::string& name : namesIn(s.dir))
         EXPECT_EQ(name.rfind("open", 0), std::string::npos) << name;
 }
+
+// Below the root every folder is entered without following a link: a folder swapped for a
+// link to elsewhere after any check of the path leads no file, folder or rename out of the
+// tree (the root itself may be a link: the user chose it).
+TEST(FsSafety, NothingIsMadeThroughALinkBelowTheRoot) {
+    Scratch s;
+    std::filesystem::create_directories(s / "out/a");
+    std::filesystem::create_directory(s / "elsewhere");
+    cFS* out = cFS_os_ctor(s / "out");
+    ASSERT_NE(out, nullptr);
+    std::string kept;
+    cIO* io = cFS_createTemp(out, "a/kept_CAN.trc", &kept);
+    ASSERT_NE(io, nullptr);
+    ASSERT_EQ(cIO_close(io), 0);
+    // The swap: a becomes a link to elsewhere.
+    std::filesystem::rename(s / "out/a", s / "out/real");
+    std::filesystem::create_directory_symlink("../elsewhere", s / "out/a");
+
+    std::string temp;
+    EXPECT_EQ(cFS_createTemp(out, "a/x_CAN.trc", &temp), nullptr);
+    EXPECT_EQ(cFS_createNew(out, "a/y"), nullptr);
+    EXPECT_FALSE(cFS_mkdir(out, "a/sub"));
+    EXPECT_FALSE(cFS_rename(out, kept, "a/kept_CAN.trc"));
+    io = cFS_createNew(out, "z");
+    ASSERT_NE(io, nullptr);
+    ASSERT_EQ(cIO_close(io), 0);
+    EXPECT_FALSE(cFS_rename(out, "z", "a/z"));
+    EXPECT_EQ(namesIn(s / "elsewhere"), std::vector<std::string>{});
+    // The file made before the swap went on with its folder: it still goes where it was made.
+    EXPECT_TRUE(cFS_remove(out, kept));
+    EXPECT_TRUE(cFS_remove(out, "z"));
+    cFS_dtor(out);
+
+    cFS* viaLink = cFS_os_ctor(s / "out/a");
+    ASSERT_NE(viaLink, nullptr);
+    EXPECT_TRUE(cFS_mkdir(viaLink, "chosen"));
+    EXPECT_EQ(namesIn(s / "elsewhere"), std::vector<std::string>{"chosen"});
+    cFS_dtor(viaLink);
+}
