@@ -1,9 +1,11 @@
 #pragma once
 // Operating-system backend of cFS (POSIX stat and lstat, opendir, mkdir 0700, remove, stdio
-// files, exclusive creation, rename, fsync) and path normalisation. A file made with
-// createNew is removed when SIGINT, SIGTERM or SIGHUP ends the run before it was renamed or
-// removed (cFS_tempGuard). A path holding a NUL byte is refused by every backend operation
-// (it would name a different file at the system call).
+// files, exclusive creation, rename, fsync, extended attributes) and path normalisation.
+// Output files and folders are made, renamed and removed from the root down without
+// following links, and temporary files have no name until they are renamed where the file
+// system allows (cFS_osTemp); a named one is removed when a signal ends the run before it was
+// renamed or removed (cFS_tempGuard). A path holding a NUL byte is refused by every backend
+// operation (it would name a different file at the system call).
 
 #include <string>
 #include <string_view>

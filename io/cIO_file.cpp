@@ -180,20 +180,6 @@ cIO* cIO_file_open(const char* path, cIO_fileMode mode) {
     return cIO_file_adopt(handle, mode, vt);
 }
 
-cIO* cIO_file_openNew(const char* path) {
-    if (!path) return nullptr;
-    // The same permissions as fopen gives a new file: 0666 less the umask.
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    cIO* io = cIO_file_writeTo(fd);
-    if (!io) {
-        const int reason = errno;
-        unlink(path);
-        errno = reason;
-    }
-    return io;
-}
-
 cIO* cIO_file_writeTo(int fd) {
     FILE* handle = fdopen(fd, "wb");
     if (!handle) {

@@ -376,8 +376,7 @@ TEST(cPeakConverter, CloseAndOpenFailures) {
 }
 
 std::string tempName(int n) {
-    return "dev/.00000001_CAN.trc.kelvane-tmp-" + std::to_string(getpid()) + "-" +
-           std::to_string(n);
+    return "dev/.kelvane-tmp-" + std::to_string(getpid()) + "-" + std::to_string(n);
 }
 
 // With a file system that can move files into place, the trace is written under a hidden
