@@ -16,7 +16,13 @@ struct cInputDeletion {
     const cBusLayerFileSummary* held;
 };
 
+enum class cInputDeletion_result {
+    DELETED,
+    KEPT,   // by rule: something of it would be lost (a warning says what)
+    FAILED, // it should have gone, but the system refused (an error gives its reason)
+};
+
 // converted: the identity of the input taken before it was opened, or null when it could
-// not be taken. True when the input was deleted.
-[[nodiscard]] bool cInputDeletion_run(const cInputDeletion* d, std::string_view input,
-                                      const cFS_identity* converted);
+// not be taken.
+[[nodiscard]] cInputDeletion_result
+cInputDeletion_run(const cInputDeletion* d, std::string_view input, const cFS_identity* converted);

@@ -41,23 +41,33 @@ uint32_t walkFolder(cLogReader* reader, const std::string& input, const std::str
                     input.data());
             return cExitStatus_OK;
         }
+        if (!reader->walkedFolders.emplace(here.device, here.inode).second) {
+            ZF_LOGW("Skipped folder %.*s: walked already through another path in this run",
+                    (int)input.size(), input.data());
+            return cExitStatus_OK;
+        }
     }
     cFS_entrySet entries;
     if (!cFS_list(reader->inputFs, input, &entries)) {
         ZF_LOGE("Could not list folder %.*s: %s", (int)input.size(), input.data(),
                 std::strerror(errno));
+        // Counted with the files: whatever logs it holds were not converted.
+        cRunReport_file folder;
+        cRunReport_fileStart(&folder, input, true, 0);
+        cRunReport_fileEnd(&folder, cExitStatus_CONVERSION_FAILED);
         return cExitStatus_CONVERSION_FAILED;
     }
     if (identified) reader->walkPath.push_back(here);
     // What each entry is as it is listed: the walk may reach it only after other files'
-    // deletions (see metAgainAfterDeletion).
+    // deletions (see waitIfMetAgain).
     const bool identifyEntries = reader->capturing && reader->options->deleteConverted;
     std::vector<std::pair<std::string, cFS_identity>> listing;
     for (const cFS_entry& e : entries) {
         cFS_identity id{};
-        const std::string child = childPath(input, e.name);
-        // One gone between the listing and this look is as if the listing had missed it.
-        if (identifyEntries && !cFS_identify(reader->inputFs, child, true, &id)) continue;
+        // One gone between the listing and this look stays unknown; the walk finds it missing
+        // when it gets there, as a walk one file after the other does.
+        if (identifyEntries && !cFS_identify(reader->inputFs, childPath(input, e.name), true, &id))
+            id = cFS_identity{};
         listing.emplace_back(e.name, id);
     }
     uint32_t code = cExitStatus_OK;
@@ -87,22 +97,19 @@ void drain(cLogReader* reader) {
 }
 
 // With several jobs and -d the walk runs ahead of the conversions, so it may meet a file
-// again (through another folder link, or named twice) before its first conversion deleted
-// it, where a walk one file after the other would have listed the folder after the deletion.
-// Such a file waits for everything before it; then one that is gone is passed over as that
-// listing would have passed it over. listed: the identity the folder listing saw, or null
-// for an input named on the command line (looked up again as given).
-bool metAgainAfterDeletion(cLogReader* reader, const std::string& input,
-                           const cFS_identity* listed) {
-    if (!reader->capturing || !reader->options->deleteConverted) return false;
+// again (through a link beside it, or named twice) before its first conversion deleted it,
+// where a walk one file after the other would meet it after the deletion. Such a file waits
+// for everything before it, and is then looked at as that walk would look at it (gone: "Could
+// not find", as with one job). listed: the identity the folder listing saw, or null for an
+// input named on the command line (looked up again as given).
+void waitIfMetAgain(cLogReader* reader, const std::string& input, const cFS_identity* listed) {
+    if (!reader->capturing || !reader->options->deleteConverted) return;
     cFS_identity named{};
-    if (!listed && !cFS_identify(reader->inputFs, input, true, &named)) return false;
+    if (!listed && !cFS_identify(reader->inputFs, input, true, &named)) return;
     const cFS_identity& id = listed ? *listed : named;
-    if (id.type != cFS_TYPE_FILE) return false;
-    if (reader->handedOver.emplace(id.device, id.inode).second) return false;
+    if (id.type != cFS_TYPE_FILE) return;
+    if (reader->handedOver.emplace(id.device, id.inode).second) return;
     drain(reader);
-    cFS_statRecord st{};
-    return listed && cFS_stat(reader->inputFs, input, &st) && st.type == cFS_TYPE_MISSING;
 }
 
 uint32_t handleFile(cLogReader* reader, const std::string& input, const std::string& output,
@@ -124,7 +131,7 @@ uint32_t handleFile(cLogReader* reader, const std::string& input, const std::str
 
 uint32_t handleInputPath(cLogReader* reader, const std::string& input, const std::string& output,
                          const cFS_identity* listed) {
-    if (metAgainAfterDeletion(reader, input, listed)) return cExitStatus_OK;
+    waitIfMetAgain(reader, input, listed);
     cFS_statRecord st{};
     if (!cFS_stat(reader->inputFs, input, &st)) {
         ZF_LOGF("Error during stat of %.*s, exiting", (int)input.size(), input.data());
@@ -140,6 +147,10 @@ uint32_t handleInputPath(cLogReader* reader, const std::string& input, const std
     case cFS_TYPE_FILE:
         return handleFile(reader, input, output, st.size);
     default:
+        // Only a path named on the command line gets here: listings hold files and folders.
+        ZF_LOGE("Not converted: %.*s is neither a regular file nor a folder (a FIFO, device or "
+                "socket)",
+                (int)input.size(), input.data());
         return cExitStatus_BAD_PATH;
     }
 }

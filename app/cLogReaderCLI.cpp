@@ -30,6 +30,7 @@ struct Entries {
     cArgOption* verbosity;
     cArgOption* nonInteractive;
     cArgOption* deleteConverted;
+    cArgOption* overwrite;
     cArgOption* noAppendRoot;
     cArgOption* buffer;
     cArgOption* jobs;
@@ -88,6 +89,10 @@ int buildTable(cLogReaderCLI* cli, cArgTable* table, int argc, Entries* e) {
         addEntry(table, &complete,
                  cArgOption_ctor(&cArgKind_literal, 'd', "delete-converted", "",
                                  "deletes files after conversion if specified", 0, 1));
+    e->overwrite =
+        addEntry(table, &complete,
+                 cArgOption_ctor(&cArgKind_literal, 0, "overwrite", "",
+                                 "replaces a trace even when another log made it", 0, 1));
     e->noAppendRoot =
         addEntry(table, &complete,
                  cArgOption_ctor(&cArgKind_literal, 'X', "no-append-root", "",
@@ -222,6 +227,7 @@ bool interpret(cLogReaderCLI* cli, const cArgTable* table, const Entries& e, int
     zf_log_set_output_level(level);
 
     cli->options.deleteConverted = e.deleteConverted->count > 0;
+    cli->options.overwrite = e.overwrite->count > 0;
     cli->options.noAppendRoot = e.noAppendRoot->count > 0;
     cli->options.nonInteractive = e.nonInteractive->count > 0;
     cli->options.bufferSize = e.buffer->count > 0 ? e.buffer->ints.front() : -1;
@@ -258,6 +264,7 @@ bool cLogReaderCLI_init(cLogReaderCLI* cli) {
     if (!cli) return true;
     cli->vt = &emptyTable;
     cli->options.deleteConverted = false;
+    cli->options.overwrite = false;
     cli->options.noAppendRoot = false;
     cli->options.nonInteractive = false;
     cli->options.bufferSize = -1;

@@ -53,6 +53,8 @@ struct cLogReaderOptions {
     uint32_t jobs;
     cPasswordStore passwords;
     bool update = false;
+    // A trace made from another log may be replaced (without it, such a file fails).
+    bool overwrite = false;
 };
 
 struct cLogReaderCLI {

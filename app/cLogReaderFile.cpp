@@ -20,6 +20,7 @@
 #include "app/cLogReaderState.h"
 #include "app/cLogReaderUpdate.h"
 #include "app/cPasswordStore.h"
+#include "app/cTraceSource.h"
 #include "io/cGenericFile.h"
 #include "io/cGenericFileCompressed.h"
 #include "io/cGenericFileEncrypted.h"
@@ -179,11 +180,39 @@ bool readFileHeader(FileJob* job, cMdf* mdf, cLogReaderFileInfo* info) {
     return false;
 }
 
-// Runs newFile, the messages and endFile; true when all of them succeeded.
-bool pumpMessages(FileJob* job, cBusLayer* conv, cMdf* mdf, const cLogReaderFileInfo* info,
-                  bool continuation) {
+// Closes the input after its last message. It must still be whole: a mapped file that shrank
+// while it was read gave zeros for the bytes it lost (its close says so), and a file now
+// shorter than when it was opened was cut under us. False then, or when closing failed.
+bool closeInput(FileJob* job) {
+    cMdf_close(job->mdf);
+    job->mdf = nullptr;
+    const bool closed = cIO_close(job->stream) == 0;
+    job->stream = nullptr;
+    const int n = static_cast<int>(job->input.size());
+    if (!closed) {
+        fileError(job, "Could not close input file after conversion: %.*s", n, job->input.data());
+        return false;
+    }
+    cFS_identity now{};
+    if (job->identified && cFS_identify(job->reader->inputFs, job->input, true, &now) &&
+        cFS_identity_sameFile(job->identity, now) && now.size < job->identity.size) {
+        fileError(job,
+                  "Input file %.*s was cut to %" PRIu64 " of its %" PRIu64
+                  " bytes while it was converted",
+                  n, job->input.data(), now.size, job->identity.size);
+        return false;
+    }
+    return true;
+}
+
+// Runs newFile, the messages and endFile, and closes the input; true when all of them
+// succeeded. The input is closed and checked before endFile gives the trace its name: the
+// name may hold an earlier run's good trace, which a trace of a cut input must not replace.
+bool pumpMessages(cBusLayer* conv, FileJob* job) {
+    cMdf* mdf = job->mdf;
+    const cLogReaderFileInfo* info = &job->info;
     const char* in = job->input.c_str();
-    bool ok = conv->vt->newFile(conv, info, continuation);
+    bool ok = conv->vt->newFile(conv, info, job->continuation);
     if (!ok) {
         fileError(job, "Error on new file %s", in);
     } else {
@@ -197,14 +226,15 @@ bool pumpMessages(FileJob* job, cBusLayer* conv, cMdf* mdf, const cLogReaderFile
             cMdfParallelIter_next(it);
         }
         if (!it) ok = false;
-        // A finalised file whose records stop before the end of their data is damaged; an
+        // A finalised file whose records stop short of or run past their data is damaged; an
         // unfinalised one may end in a record the logger never finished.
         if (ok && cMdfParallelIter_isDamaged(it) && !mdf->unfinalised) {
-            fileError(job, "Records end before the end of their data: damaged file %s", in);
+            fileError(job, "Records do not end where their data ends: damaged file %s", in);
             ok = false;
         }
         cMdfParallelIter_dtor(it);
     }
+    if (!closeInput(job)) ok = false;
     // A conversion already known to have failed is dropped before endFile could give its
     // output the final name, which may hold the trace of an earlier run.
     if (!ok && conv->vt->dropFile) conv->vt->dropFile(conv, info);
@@ -283,7 +313,12 @@ void prepare(cJobTask* task) {
                                         "folder");
         return failFile(job, job->code);
     }
-    if (reader->createDirs) cFS_mkdirs(reader->outputFs, folder);
+    if (reader->createDirs && !cFS_mkdirs(reader->outputFs, folder)) {
+        // The system's reason (a read-only output, no permission), not the later "missing".
+        fileError(job, "Could not create output folder %.*s: %s", (int)folder.size(), folder.data(),
+                  std::strerror(errno));
+        return failFile(job, job->code);
+    }
 
     job->info = cLogReaderFileInfo{job->input, job->base, std::string(), 0, 0};
     // What the file is before it is read: deleting it later needs it to be still that file.
@@ -343,6 +378,36 @@ void decide(cJobTask* task) {
     }
 }
 
+// The input as the system names it, the same from whichever folder a run starts.
+std::string fullInput(const FileJob* job) {
+    std::string full = job->reader->inputFs->root;
+    if (!full.empty() && full.back() != '/') full += '/';
+    return full + job->input;
+}
+
+// The trace's name, when the converter tells what it appends to the output base path.
+bool traceNameOf(const cBusLayer* conv, const FileJob* job, std::string* trace) {
+    if (!conv->vt->outputSuffix) return false;
+    *trace = job->info.outputPath + conv->vt->outputSuffix(conv);
+    return true;
+}
+
+// A trace that another log made keeps its name unless the user said to replace it: loggers
+// reuse file names, and that trace may be the only copy of its log's frames.
+bool mayTakeTraceName(const cBusLayer* conv, const FileJob* job) {
+    std::string trace, other;
+    if (job->reader->options->overwrite || !traceNameOf(conv, job, &trace)) return true;
+    if (cTraceSource_check(job->reader->outputFs, trace, job->info, &other) !=
+        cTraceSource_state::OTHER_LOG)
+        return true;
+    const std::string self = cTraceSource_describe(cTraceSource_record(job->info, fullInput(job)));
+    ZF_LOGE("Not converted: %.*s (%s) would replace %s, the trace of another log (%s); "
+            "--overwrite replaces it",
+            (int)job->input.size(), job->input.data(), self.c_str(), trace.c_str(),
+            cTraceSource_describe(other).c_str());
+    return false;
+}
+
 cBusLayer* takeConverter(cLogReader* reader) {
     std::lock_guard<std::mutex> guard(reader->lock);
     // The pool has no more files converting at once than there are converters.
@@ -364,25 +429,26 @@ void convert(cJobTask* task) {
     cBusLayer* conv = nullptr;
     if (job->headerRead && !job->repeated) {
         conv = takeConverter(reader);
-        job->converted = pumpMessages(job, conv, job->mdf, &job->info, job->continuation);
+        if (mayTakeTraceName(conv, job)) {
+            job->converted = pumpMessages(conv, job);
+        } else {
+            closeInput(job);
+        }
+    } else {
+        closeInput(job);
     }
-    cMdf_close(job->mdf);
-    job->mdf = nullptr;
-    if (cIO_close(job->stream) != 0) {
-        fileError(job, "Could not close input file after conversion: %s", job->input.c_str());
-        job->converted = false;
-    }
-    job->stream = nullptr;
     if (job->repeated) {
         job->code = cExitStatus_OK;
     } else if (!job->converted) {
-        // Whatever the converter finished for this file must not look like a complete
-        // conversion of it.
-        if (conv && conv->vt->dropFile) conv->vt->dropFile(conv, &job->info);
+        // pumpMessages dropped what the converter wrote before it could take the trace's
+        // name; a trace in place is never removed.
         failFile(job, cExitStatus_CONVERSION_FAILED);
     } else {
         job->code = cExitStatus_OK;
         job->summarised = conv->vt->summary && conv->vt->summary(conv, &job->held);
+        if (job->summarised && !job->held.outputPath.empty())
+            (void)cTraceSource_mark(reader->outputFs, job->held.outputPath, job->info,
+                                    fullInput(job));
     }
     if (conv) giveConverter(reader, conv);
 }
@@ -427,8 +493,14 @@ void commit(cJobTask* task) {
         if (reader->options->deleteConverted) {
             const cInputDeletion deletion{reader->inputFs, reader->outputFs,
                                           job->summarised ? &job->held : nullptr};
-            deleted = cInputDeletion_run(&deletion, job->input,
-                                         job->identified ? &job->identity : nullptr);
+            const cInputDeletion_result result = cInputDeletion_run(
+                &deletion, job->input, job->identified ? &job->identity : nullptr);
+            deleted = result == cInputDeletion_result::DELETED;
+            // Asked to go and still there: the run did not do what it was told.
+            if (result == cInputDeletion_result::FAILED) {
+                job->code = cExitStatus_CONVERSION_FAILED;
+                cRunReport_fileNotDeleted(&job->report);
+            }
         }
         cRunReport_fileTrace(&job->report, outputPath, framesWritten, leftOut, deleted);
     }

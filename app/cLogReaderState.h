@@ -34,6 +34,9 @@ struct cLogReader {
 
     // Walk only (the calling thread).
     std::vector<cFS_identity> walkPath; // folders from the input down to the one being walked
+    // Device and inode of every folder walked: one reached again through a link is not walked
+    // twice (links at every level would double the walk per level).
+    std::set<std::pair<uint64_t, uint64_t>> walkedFolders;
     // Trace name -> turn of the last file handed over with that name.
     std::map<std::string, std::shared_ptr<cLogReaderNameTurn>> nameTurns;
     // Device and inode of the files handed over, to see a file met again through a link.

@@ -153,10 +153,11 @@ std::string finishLocked(const cRunReport_file& file, uint32_t code, bool* recor
     c.inputBytes += file.size;
     const std::string& trace = file.trace;
     const uint64_t frames = file.frames;
-    const bool known = code == 0 && !file.repeated && file.traced;
+    const bool known = (code == 0 || file.notDeleted) && !file.repeated && file.traced;
     std::string what;
     cRunRecordResult result = cRunRecordResult::CONVERTED;
-    if (code != 0) {
+    if (file.notDeleted) ++c.notDeleted;
+    if (code != 0 && !file.notDeleted) {
         ++c.failed;
         result = file.notALog ? cRunRecordResult::NOT_A_LOG : cRunRecordResult::FAILED;
         what = std::string(file.notALog ? "no trace (not a log, " : "no trace (failed with ") +
@@ -290,6 +291,11 @@ void cRunReport_fileTrace(cRunReport_file* file, std::string_view traceName, uin
     file->deleted = deleted;
 }
 
+void cRunReport_fileNotDeleted(cRunReport_file* file) {
+    assert(file && file->active);
+    file->notDeleted = true;
+}
+
 void cRunReport_fileEnd(cRunReport_file* file, uint32_t code) {
     assert(file && file->active && "fileEnd without fileStart");
     file->active = false;
@@ -341,7 +347,8 @@ std::string cRunReport_summary(const cRunReport_counts& c, double seconds) {
            (c.upToDate > 0 ? std::to_string(c.upToDate) + " up to date, " : std::string()) +
            std::to_string(c.withoutFrames) + " without CAN frames, " +
            plural(c.others, "other file", "other files") + " left alone, " +
-           plural(c.frames, "CAN frame", "CAN frames") + " written, " + time;
+           plural(c.frames, "CAN frame", "CAN frames") + " written, " +
+           (c.notDeleted ? std::to_string(c.notDeleted) + " not deleted, " : std::string()) + time;
 }
 
 std::string cRunReport_progressText(const cRunReport_counts& c, double seconds,

@@ -18,13 +18,14 @@
 
 // What the report keeps of one file between its start and its end.
 struct cRunReport_file {
-    bool active = false;   // between fileStart and fileEnd
-    bool isLog = false;    // taken by its extension
-    bool repeated = false; // skipped as a repeat of the file before
-    bool upToDate = false; // skipped: its output is at least as new as it
-    bool notALog = false;  // named like a log, its content is none
-    bool traced = false;   // fileTrace came: trace and frames are known
-    bool deleted = false;  // the input was deleted after its conversion
+    bool active = false;     // between fileStart and fileEnd
+    bool isLog = false;      // taken by its extension
+    bool repeated = false;   // skipped as a repeat of the file before
+    bool upToDate = false;   // skipped: its output is at least as new as it
+    bool notALog = false;    // named like a log, its content is none
+    bool traced = false;     // fileTrace came: trace and frames are known
+    bool deleted = false;    // the input was deleted after its conversion
+    bool notDeleted = false; // converted, but its deletion asked for failed
     bool headerKnown = false;
     std::string input;      // path as the driver names it
     std::string containers; // "compressed+encrypted": the kinds unwrapped, outermost first
@@ -49,6 +50,7 @@ struct cRunReport_counts {
     uint64_t others;        // files left alone: no log extension
     uint64_t frames;        // CAN frames written into traces
     uint64_t inputBytes;    // size of the log files done
+    uint64_t notDeleted;    // converted log files whose deletion failed (counted as converted)
 };
 
 // Starts a run: counters to zero, the clock started. progress: draw the progress line
@@ -82,6 +84,8 @@ void cRunReport_reason(cRunReport_file* file, std::string_view reason);
 // deleted. A file ended without this call is counted as converted without figures.
 void cRunReport_fileTrace(cRunReport_file* file, std::string_view traceName, uint64_t frames,
                           uint64_t leftOut, bool deleted);
+// The file was converted, but deleting it as asked failed (its code is then nonzero).
+void cRunReport_fileNotDeleted(cRunReport_file* file);
 // The file ended with its result code; logs the per-file line at debug level.
 void cRunReport_fileEnd(cRunReport_file* file, uint32_t code);
 

@@ -7,9 +7,11 @@
 #include "app/cPeakConverterCLI.h"
 #include "app/cRunReport.h"
 #include "converter/cFrameWriter.h"
+#include "fs/cFS_os.h"
 #include "fs/cFS_tempGuard.h"
 #include "support/log.h"
 
+#include <csignal>
 #include <unistd.h>
 #include <vector>
 
@@ -29,6 +31,13 @@ struct Converters {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before anything opens a file: a trace must never get descriptor 2 (the log's) or 0, 1.
+    // A reader of the log that goes away (| head) ends no conversion; only its lines are lost.
+    // A signal that ends the run removes every trace still under its temporary name.
+    if (!cFS_os_holdStandardDescriptors()) return cExitStatus_CONVERSION_FAILED;
+    signal(SIGPIPE, SIG_IGN);
+    cFS_tempGuard_install();
+
     cPeakConverterCLI* cli = cPeakConverterCLI_ctor();
     if (!cli) return cExitStatus_NO_MEMORY;
 
@@ -65,8 +74,6 @@ int main(int argc, char** argv) {
     for (unsigned i = 1; i < jobs; ++i)
         cLogReader_addConverter(reader, &converters.all[i]->layer);
 
-    // Ctrl-C, kill and a closed terminal leave no half-written output behind.
-    cFS_tempGuard_install();
     cRunReport_begin(!cli->cli.options.nonInteractive && isatty(2));
     status = static_cast<int>(cLogReader_process(reader, cli->cli.inputs));
     cRunReport_end();

@@ -46,26 +46,12 @@ const std::string& writingName(const cFrameWriter* c) {
     return c->tempName.empty() ? c->outputName : c->tempName;
 }
 
-// A hidden name beside the output that says what it is: ".NAME_CAN.trc.kelvane-tmp-PID-N".
-// Neither a log extension nor an output's extension matches it, so a file left after a power
-// loss is never taken for a log or an output. Created exclusively: another run writing the
-// same output at once gets a name of its own.
+// Written where no log or trace pattern finds it (see cFS_createTemp), so a file left
+// after a power loss is never taken for a log or an output.
 cIO* createTemp(cFrameWriter* c) {
-    // Several converters of one run may be writing at once.
-    static std::atomic<uint64_t> counter{0};
-    const std::string_view folder = cFS_getParentFolder(c->outputName);
-    const std::string_view name = cFS_getFileName(c->outputName);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        c->tempName.assign(folder);
-        c->tempName += '.';
-        c->tempName += name;
-        cstr_support_append_fmt(&c->tempName, ".kelvane-tmp-%ld-%" PRIu64,
-                                static_cast<long>(getpid()), counter.fetch_add(1));
-        if (cIO* io = cFS_createNew(c->outputFs, c->tempName)) return io;
-        if (errno != EEXIST) break;
-    }
-    c->tempName.clear();
-    return nullptr;
+    cIO* io = cFS_createTemp(c->outputFs, c->outputName, &c->tempName);
+    if (!io) c->tempName.clear();
+    return io;
 }
 
 // Closes and removes what the current input has written so far; nothing remains that

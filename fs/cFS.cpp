@@ -1,9 +1,13 @@
 #include "fs/cFS.h"
 
+#include <atomic>
 #include <cassert>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <new>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -135,8 +139,12 @@ bool cFS_mkdir(cFS* fs, std::string_view path) {
     if (st.type != cFS_TYPE_MISSING) return false;
     if (!fs->vt->mkdir) return false;
     if (fs->vt->mkdir(fs, cFS_fullPath(fs, path))) return true;
-    // Another run, or another file of this one, may have made it in the meantime.
-    return cFS_stat(fs, path, &st) && st.type == cFS_TYPE_FOLDER;
+    // Another run, or another file of this one, may have made it in the meantime. Otherwise
+    // the caller gets the reason mkdir gave, not the look's.
+    const int reason = errno;
+    if (cFS_stat(fs, path, &st) && st.type == cFS_TYPE_FOLDER) return true;
+    errno = reason;
+    return false;
 }
 
 bool cFS_mkdirs(cFS* fs, std::string_view path) {
@@ -184,6 +192,48 @@ cIO* cFS_createNew(cFS* fs, std::string_view path) {
         return nullptr;
     }
     return fs->vt->createNew(fs, cFS_fullPath(fs, path));
+}
+
+cIO* cFS_createTemp(cFS* fs, std::string_view finalPath, std::string* tempName) {
+    assert(fs && tempName);
+    cIO* (*make)(cFS*, std::string_view) =
+        fs->vt->createTemp ? fs->vt->createTemp : fs->vt->createNew;
+    if (!make) {
+        errno = ENOSYS;
+        return nullptr;
+    }
+    // Short whatever the final name is (that one may be as long as a name can be), and
+    // unique among the files of all runs at once.
+    static std::atomic<uint64_t> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempName->assign(cFS_getParentFolder(finalPath));
+        char name[64];
+        std::snprintf(name, sizeof name, ".kelvane-tmp-%ld-%" PRIu64, static_cast<long>(getpid()),
+                      counter.fetch_add(1));
+        *tempName += name;
+        if (cIO* io = make(fs, cFS_fullPath(fs, *tempName))) return io;
+        if (errno != EEXIST) break;
+    }
+    tempName->clear();
+    return nullptr;
+}
+
+bool cFS_getTag(cFS* fs, std::string_view path, const char* name, std::string* value) {
+    assert(fs && name && value);
+    if (!fs->vt->getTag) {
+        errno = ENOTSUP;
+        return false;
+    }
+    return fs->vt->getTag(fs, cFS_fullPath(fs, path), name, value);
+}
+
+bool cFS_setTag(cFS* fs, std::string_view path, const char* name, std::string_view value) {
+    assert(fs && name);
+    if (!fs->vt->setTag) {
+        errno = ENOTSUP;
+        return false;
+    }
+    return fs->vt->setTag(fs, cFS_fullPath(fs, path), name, value);
 }
 
 bool cFS_rename(cFS* fs, std::string_view from, std::string_view to) {

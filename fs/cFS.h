@@ -79,6 +79,13 @@ struct cFS_vtable {
     bool (*sync)(cFS* fs, std::string_view path) = nullptr;
     // ls that can fail: false when the folder cannot be read.
     bool (*list)(cFS* fs, std::string_view path, cFS_entrySet* set) = nullptr;
+    // A new file for writing under a temporary name that nothing has yet; it may have no
+    // name on the disk until rename gives it its final one (remove then lets it go).
+    cIO* (*createTemp)(cFS* fs, std::string_view path) = nullptr;
+    // A named text kept beside a file's bytes (an extended attribute); see cFS_getTag.
+    bool (*getTag)(cFS* fs, std::string_view path, const char* name, std::string* value) = nullptr;
+    bool (*setTag)(cFS* fs, std::string_view path, const char* name,
+                   std::string_view value) = nullptr;
 };
 
 struct cFS {
@@ -110,6 +117,17 @@ cIO* cFS_open(cFS* fs, std::string_view path, uint32_t flags);
 [[nodiscard]] bool cFS_rename(cFS* fs, std::string_view from, std::string_view to);
 [[nodiscard]] bool cFS_sync(cFS* fs, std::string_view path);
 [[nodiscard]] bool cFS_list(cFS* fs, std::string_view path, cFS_entrySet* set);
+// A new file for writing that is to replace finalPath: *tempName gets the short hidden name
+// beside finalPath (".kelvane-tmp-PID-N") under which cFS_rename puts it into place or
+// cFS_remove drops it. Where the backend can, the file has no name on the disk until then.
+// Without createTemp the backend's createNew makes it under that name.
+[[nodiscard]] cIO* cFS_createTemp(cFS* fs, std::string_view finalPath, std::string* tempName);
+// A short text kept beside a file's bytes under a name ("user.kelvane.source"), which the
+// bytes do not show. getTag fails with errno ENODATA when the file has none of that name;
+// both fail with ENOTSUP where the file system (or the backend) keeps no such texts.
+[[nodiscard]] bool cFS_getTag(cFS* fs, std::string_view path, const char* name, std::string* value);
+[[nodiscard]] bool cFS_setTag(cFS* fs, std::string_view path, const char* name,
+                              std::string_view value);
 // True when the backend can write a file under a temporary name and move it into place.
 bool cFS_canReplaceAtomically(const cFS* fs);
 // Whether writing into `folder` (relative, "a/b/") stays below the root: false, with

@@ -7,9 +7,10 @@
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
-#include "fs/cFS_tempGuard.h"
+#include "fs/cFS_osTemp.h"
 #include "io/cIO_file.h"
 #include "support/log.h"
 
@@ -91,16 +92,22 @@ void fs_ls(cFS* fs, std::string_view path, cFS_entrySet* set) {
     if (fs_list(fs, path, &found)) set->merge(found);
 }
 
-bool fs_mkdir(cFS*, std::string_view path) {
-    std::string p;
-    return cFS_os_cPath(path, &p) && mkdir(p.c_str(), 0700) == 0;
+// Made from the root down (see cFS_osTemp_openParent), never through a link.
+bool fs_mkdir(cFS* fs, std::string_view path) {
+    std::string p, leaf;
+    if (!cFS_os_cPath(path, &p)) return false;
+    const int folder = cFS_osTemp_openParent(fs ? fs->root : std::string(), p, &leaf);
+    if (folder < 0) return false;
+    const bool made = mkdirat(folder, leaf.c_str(), 0700) == 0;
+    const int reason = errno;
+    close(folder);
+    errno = reason;
+    return made;
 }
 
 bool fs_rm(cFS*, std::string_view path) {
     std::string p;
-    if (!cFS_os_cPath(path, &p) || remove(p.c_str()) != 0) return false;
-    cFS_tempGuard_disarm(p.c_str());
-    return true;
+    return cFS_os_cPath(path, &p) && cFS_osTemp_remove(p);
 }
 
 bool fs_identify(cFS*, std::string_view path, bool followLinks, cFS_identity* out) {
@@ -124,33 +131,31 @@ bool fs_identify(cFS*, std::string_view path, bool followLinks, cFS_identity* ou
 
 // The new file is guarded until it is renamed or removed: a signal that ends the run
 // takes it away.
-cIO* fs_createNew(cFS*, std::string_view path) {
+cIO* fs_createNew(cFS* fs, std::string_view path) {
     std::string p;
     if (!cFS_os_cPath(path, &p)) {
         errno = EINVAL;
         return nullptr;
     }
-    int ticket = -1;
-    if (!cFS_tempGuard_enter(p.c_str(), &ticket)) {
-        errno = EINTR; // the run is being ended: no new file
-        return nullptr;
-    }
-    cIO* io = cIO_file_openNew(p.c_str());
-    const int reason = errno;
-    cFS_tempGuard_created(ticket, io != nullptr);
-    errno = reason;
-    return io;
+    return cFS_osTemp_createNamed(fs->root, p);
 }
 
-bool fs_rename(cFS*, std::string_view from, std::string_view to) {
+cIO* fs_createTemp(cFS* fs, std::string_view path) {
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return cFS_osTemp_create(fs->root, p);
+}
+
+bool fs_rename(cFS* fs, std::string_view from, std::string_view to) {
     std::string f, t;
     if (!cFS_os_cPath(from, &f) || !cFS_os_cPath(to, &t)) {
         errno = EINVAL;
         return false;
     }
-    if (rename(f.c_str(), t.c_str()) != 0) return false;
-    cFS_tempGuard_disarm(f.c_str());
-    return true;
+    return cFS_osTemp_rename(fs->root, f, t);
 }
 
 bool fs_sync(cFS*, std::string_view path) {
@@ -166,6 +171,29 @@ bool fs_sync(cFS*, std::string_view path) {
     close(fd);
     errno = reason;
     return synced;
+}
+
+// Links are not followed: a tag goes on the file the path names itself.
+bool fs_getTag(cFS*, std::string_view path, const char* name, std::string* value) {
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) {
+        errno = EINVAL;
+        return false;
+    }
+    char text[4096];
+    const ssize_t n = lgetxattr(p.c_str(), name, text, sizeof text);
+    if (n < 0) return false;
+    value->assign(text, static_cast<size_t>(n));
+    return true;
+}
+
+bool fs_setTag(cFS*, std::string_view path, const char* name, std::string_view value) {
+    std::string p;
+    if (!cFS_os_cPath(path, &p)) {
+        errno = EINVAL;
+        return false;
+    }
+    return lsetxattr(p.c_str(), name, value.data(), value.size(), 0) == 0;
 }
 
 cIO* fs_open(cFS*, std::string_view path, uint32_t flags) {
@@ -188,12 +216,25 @@ cIO* fs_open(cFS*, std::string_view path, uint32_t flags) {
     return cIO_file_open(p.c_str(), mode);
 }
 
-const cFS_vtable kOsTable = {fs_dtor,     fs_stat,      fs_ls,     fs_mkdir, fs_rm,  fs_open,
-                             fs_identify, fs_createNew, fs_rename, fs_sync,  fs_list};
+const cFS_vtable kOsTable = {fs_dtor, fs_stat,       fs_ls,        fs_mkdir,  fs_rm,
+                             fs_open, fs_identify,   fs_createNew, fs_rename, fs_sync,
+                             fs_list, fs_createTemp, fs_getTag,    fs_setTag};
 
 constexpr size_t kCwdRoom = 2048;
 
 } // namespace
+
+bool cFS_os_holdStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free number: the ones below are open by now.
+        const int got = open("/dev/null", O_RDWR);
+        if (got == fd) continue;
+        if (got >= 0) close(got);
+        return false;
+    }
+    return true;
+}
 
 cFS* cFS_os_ctor(std::string_view root) {
     cFS* fs = cFS_ctor(root);
@@ -225,9 +266,9 @@ bool cFS_os_isPathAbsolute(std::string_view path) {
 
 void cFS_os_normalizePath(std::string* path) {
     if (!path) return;
+    // A backslash is an ordinary character of a name here, never a separator: "a\b.MF4"
+    // is one file in the working directory, not b.MF4 in folder a.
     std::string& p = *path;
-    for (char& c : p)
-        if (c == '\\') c = '/';
     if (p.size() > 1) {
         std::string once;
         once.reserve(p.size());

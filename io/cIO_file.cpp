@@ -180,16 +180,11 @@ cIO* cIO_file_open(const char* path, cIO_fileMode mode) {
     return cIO_file_adopt(handle, mode, vt);
 }
 
-cIO* cIO_file_openNew(const char* path) {
-    if (!path) return nullptr;
-    // The same permissions as fopen gives a new file: 0666 less the umask.
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
+cIO* cIO_file_writeTo(int fd) {
     FILE* handle = fdopen(fd, "wb");
     if (!handle) {
         const int reason = errno;
         close(fd);
-        unlink(path);
         errno = reason;
         return nullptr;
     }

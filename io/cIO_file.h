@@ -21,10 +21,9 @@ enum cIO_fileMode {
 };
 
 cIO* cIO_file_open(const char* path, cIO_fileMode mode);
-// A write stream (as cIO_FILE_WRITE) on a file that this call creates: fails when anything, a link
-// included, already has that name, so nobody else's file is ever written through it.
-// errno tells why it failed.
-cIO* cIO_file_openNew(const char* path);
+// A write stream (as cIO_FILE_WRITE) over a descriptor open for writing, which it takes over
+// (closed also when the stream cannot be made). errno tells why it failed.
+cIO* cIO_file_writeTo(int fd);
 // The system's descriptor of a file stream that can read, for mapping it; -1 for any other
 // stream. The stream keeps owning it.
 int cIO_file_descriptor(cIO* io);

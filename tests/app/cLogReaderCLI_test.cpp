@@ -16,7 +16,7 @@ namespace {
 
 const char* const usageText =
     "Usage: kelvane [--help] [-v|--version] [--verbosity=<n>] [--non-interactive] "
-    "[-d|--delete-converted] [-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] "
+    "[-d|--delete-converted] [--overwrite] [-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] "
     "[-u|--update] [--report=<file>] [-p|--password-file=<file>] "
     "[-f|--trace-format={version1,version2,asc,blf,candump,csv}] "
     "[-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>] file(s)/folder(s)\n"
@@ -28,6 +28,7 @@ const char* const usageText =
     "to 3\n"
     "  --non-interactive                        does not print any progress output\n"
     "  -d, --delete-converted                   deletes files after conversion if specified\n"
+    "  --overwrite                              replaces a trace even when another log made it\n"
     "  -X, --no-append-root                     do not add \"_out\" when converting folders\n"
     "  -b, --buffer=<n>                         buffer size in bytes. 0 disables and -1 takes "
     "entire file\n"

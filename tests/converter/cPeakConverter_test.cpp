@@ -405,8 +405,7 @@ TEST(cPeakConverter, CloseAndOpenFailures) {
 // The counter behind the names is the process's: other tests of the binary move it on.
 int tempBase = 0;
 std::string tempName(int n) {
-    return "dev/.00000001_CAN.trc.kelvane-tmp-" + std::to_string(getpid()) + "-" +
-           std::to_string(tempBase + n);
+    return "dev/.kelvane-tmp-" + std::to_string(getpid()) + "-" + std::to_string(tempBase + n);
 }
 
 // With a file system that can move files into place, the trace is written under a hidden

@@ -96,7 +96,7 @@ TEST(EndToEnd, RecordsStoppingEarlyFailAFinalisedFileOnly) {
 
     e2e_run run = e2e_runKelvane({"-d", "in"}, dir.path);
     EXPECT_EQ(run.status, 8) << run.err;
-    EXPECT_EQ(e2e_countLines(run.err, "E Records end before the end of their data"), 1);
+    EXPECT_EQ(e2e_countLines(run.err, "E Records do not end where their data ends"), 1);
     EXPECT_TRUE(e2e_exists(dir / "in/a.mf4"));
     // The failed file never replaces the trace an earlier run made under its name.
     EXPECT_EQ(e2e_readFile(dir / "in_out/a_CAN.trc"), "an earlier run's trace\n");

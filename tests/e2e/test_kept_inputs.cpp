@@ -82,7 +82,7 @@ TEST(KeptInputs, FailingFsyncOfTheTraceOrItsFolderKeepsTheInput) {
         faulty.table.sync = Faulty::sync;
         Faulty::failSyncOf = failing;
         std::string log;
-        EXPECT_EQ(convertDeleting(faulty.fs, &log), cExitStatus_OK) << log;
+        EXPECT_EQ(convertDeleting(faulty.fs, &log), cExitStatus_CONVERSION_FAILED) << log;
         EXPECT_TRUE(e2e_exists(dir / "logs/a.MF4")) << log;
         EXPECT_TRUE(e2e_exists(dir / "logs_out/a_CAN.trc")) << log;
         EXPECT_EQ(e2e_countLines(log, "Kept logs/a.MF4: could not flush its trace "
@@ -112,7 +112,7 @@ TEST(KeptInputs, TraceNotRenamedIntoPlaceKeepsTheInput) {
     Faulty faulty(dir.path);
     faulty.table.rename = Faulty::renameNot;
     std::string log;
-    EXPECT_EQ(convertDeleting(faulty.fs, &log), cExitStatus_OK) << log;
+    EXPECT_EQ(convertDeleting(faulty.fs, &log), cExitStatus_CONVERSION_FAILED) << log;
     EXPECT_FALSE(e2e_exists(dir / "logs_out/a_CAN.trc"));
     EXPECT_TRUE(e2e_exists(dir / "logs/a.MF4")) << log;
     EXPECT_EQ(e2e_countLines(log, "Kept logs/a.MF4: could not flush its trace"), 1) << log;

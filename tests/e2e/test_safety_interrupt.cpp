@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -53,17 +54,20 @@ std::vector<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
-// Waits until the trace under its temporary name holds some lines, so the run is in the
-// middle of it. False when the run ended first or nothing showed up in time.
-bool waitForTempTrace(const std::string& folder, pid_t pid, std::string* name) {
+// Waits until the process holds a trace being written in folder (unnamed, or under its
+// temporary name) with some lines in it, so the run is in the middle of it. False when the
+// run ended first or nothing showed up in time.
+bool waitForTempTrace(const std::string& folder, pid_t pid) {
+    std::error_code ec;
+    const std::string where = std::filesystem::canonical(folder, ec).string() + "/";
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
     for (int i = 0; i < 20000; ++i) {
-        for (const std::string& n : namesIn(folder)) {
-            std::error_code ec;
-            if (n.find(kTempMark) != std::string::npos &&
-                std::filesystem::file_size(folder + "/" + n, ec) > 4096) {
-                *name = n;
+        for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
+            const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+            struct stat st;
+            if (target.rfind(where, 0) == 0 && stat(fd.path().c_str(), &st) == 0 &&
+                st.st_size > 4096)
                 return true;
-            }
         }
         if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -73,11 +77,12 @@ bool waitForTempTrace(const std::string& folder, pid_t pid, std::string* name) {
 
 } // namespace
 
-// Ctrl-C, kill and a closed terminal, with one job and with several traces being written:
-// every temporary trace goes, the input stays (even with -d) unless its whole trace is in
+// Ctrl-C, kill, a closed terminal and the quit key, with one job and with several traces being
+// written: every temporary trace goes, the input stays (even with -d) unless its whole trace is in
 // place, and the run ends by the signal itself.
 TEST(Safety, SignalInTheMiddleOfATraceLeavesNothing) {
-    for (auto [sig, jobs] : {std::pair{SIGTERM, 1}, {SIGINT, 1}, {SIGHUP, 1}, {SIGTERM, 3}}) {
+    for (auto [sig, jobs] :
+         {std::pair{SIGTERM, 1}, {SIGINT, 1}, {SIGHUP, 1}, {SIGQUIT, 1}, {SIGTERM, 3}}) {
         SCOPED_TRACE(std::to_string(sig) + " with jobs " + std::to_string(jobs));
         e2e_tempDir dir;
         e2e_mkdirs(dir / "logs");
@@ -87,9 +92,11 @@ TEST(Safety, SignalInTheMiddleOfATraceLeavesNothing) {
             e2e_writeLog(dir / ("logs/0000000" + std::to_string(split) + ".MF4"),
                          e2e_logOptions("0000ABCD", 1, split), manyFrames(1000000));
         const pid_t pid = e2e_startKelvane({"-d", "-j", std::to_string(jobs), "logs"}, dir.path,
-                                           "/dev/null", dir / "err");
-        std::string temp;
-        ASSERT_TRUE(waitForTempTrace(dir / "logs_out", pid, &temp));
+                                           "/dev/null", dir / "err", [] {
+                                               const rlimit noCore{0, 0};
+                                               setrlimit(RLIMIT_CORE, &noCore);
+                                           });
+        ASSERT_TRUE(waitForTempTrace(dir / "logs_out", pid));
         kill(pid, sig);
         const int status = e2e_waitFor(pid);
         ASSERT_TRUE(WIFSIGNALED(status)) << status;
@@ -128,6 +135,25 @@ TEST(Safety, FailingWritesNameTheReasonAndKeepTheInput) {
     const std::string err = e2e_readFile(dir / "err");
     EXPECT_EQ(e2e_countLines(err, "File too large"), 1) << err;
     EXPECT_EQ(e2e_countLines(err, "Error during conversion of logs/00000001.MF4"), 1) << err;
+    EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{});
+    EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
+}
+
+// A file size limit with its signal left as it is: the signal ends the run, and no
+// temporary file and no part of a trace stays.
+TEST(Safety, FileSizeSignalLeavesNothing) {
+    e2e_tempDir dir;
+    e2e_mkdirs(dir / "logs");
+    e2e_writeLog(dir / "logs/00000001.MF4", e2e_logOptions("0000ABCD", 1, 1), manyFrames(200000));
+    const pid_t pid = e2e_startKelvane({"-d", "logs"}, dir.path, "/dev/null", dir / "err", [] {
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        const rlimit limit{1 << 20, 1 << 20};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    const int status = e2e_waitFor(pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
     EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{});
     EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
 }
