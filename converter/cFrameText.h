@@ -78,9 +78,3 @@ inline char* cFrameText_putHexPacked(char* out, const uint8_t* bytes, size_t cou
     }
     return out + 2 * count;
 }
-
-// The payload length that a CAN FD length code stands for.
-inline unsigned cFrameText_lengthOfDlc(uint8_t dlc) {
-    static constexpr uint8_t lengths[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
-    return lengths[dlc & 0xF];
-}

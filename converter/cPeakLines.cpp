@@ -206,11 +206,6 @@ void cPeakConverter_appendStartDate(std::string* out, double startTime) {
     cstr_support_append_fmt(out, "%5lu.%010.0f\n", static_cast<unsigned long>(whole), fraction);
 }
 
-bool cPeakLines_format(uint32_t version, double startTime, cFrameBatch* batch) {
-    return version == cOutputFormat_TRACE_1_1 ? formatV1(startTime, batch)
-                                              : formatV2(startTime, batch);
-}
-
 const cFrameFormat cFrameFormat_trace11 = {
     cOutputFormat_TRACE_1_1, "version1", "_CAN.trc", true, headerV1, formatV1, nullptr};
 const cFrameFormat cFrameFormat_trace21 = {

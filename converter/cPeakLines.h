@@ -8,8 +8,3 @@
 
 #include "converter/cFrameBatch.h"
 #include "converter/cFrameFormat.h"
-
-// Replaces the text with the record lines of the batch for trace version
-// cOutputFormat_TRACE_1_1 or _2_1; offsets count from startTime. Version 1.1 lines are for
-// classic frames only: the writer leaves FD frames out. False without memory.
-[[nodiscard]] bool cPeakLines_format(uint32_t version, double startTime, cFrameBatch* batch);

@@ -313,13 +313,6 @@ std::string_view cFS_getExtension(std::string_view path) {
     return name.substr(cFS_lastPieceStart(name, '.'));
 }
 
-std::string_view cFS_getBaseName(std::string_view path) {
-    std::string_view name = cFS_getFileName(path);
-    size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos || dot + 1 == name.size()) return name;
-    return name.substr(0, dot);
-}
-
 std::string_view cFS_getParentFolder(std::string_view path) {
     return path.substr(0, cFS_lastPieceStart(path, '/'));
 }

@@ -56,18 +56,3 @@ int64_t cIO_readFully(cIO* io, void* dst, uint64_t n) {
     }
     return static_cast<int64_t>(got);
 }
-
-int64_t cIO_cat(cIO* src, cIO* dst) {
-    if (!src || !dst) return -1;
-    uint8_t chunk[4096];
-    int64_t total = 0;
-    for (;;) {
-        int64_t got = cIO_read(src, chunk, sizeof chunk);
-        if (got == 0) return total;
-        // A failed read is no end of the source: the copy would be short without a word.
-        if (got < 0) return -1;
-        // Going on after a refused write would leave a hole in the copy.
-        if (cIO_write(dst, chunk, (uint64_t)got) != got) return -1;
-        total += got;
-    }
-}

@@ -57,7 +57,3 @@ bool cIO_fetchStays(cIO* io);
 
 // Size by seeking to the end; the position is restored. -1 for null or when a seek fails.
 int64_t cIO_getSize(cIO* io);
-// Copies src to dst in 4096-byte chunks until src ends: the number of bytes copied, or -1
-// when a stream is null, a read fails or a write does not accept a whole chunk. It stops at
-// the first such failure, so a copy never has a hole.
-[[nodiscard]] int64_t cIO_cat(cIO* src, cIO* dst);

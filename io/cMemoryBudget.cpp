@@ -190,10 +190,6 @@ cMemoryBudget* cMemoryBudget_run() {
     return run;
 }
 
-uint64_t cMemoryBudget_limit(const cMemoryBudget* budget) {
-    return budget->limit;
-}
-
 uint64_t cMemoryBudget_held(const cMemoryBudget* budget) {
     std::lock_guard<std::mutex> guard(const_cast<cMemoryBudget*>(budget)->lock);
     return budget->held;

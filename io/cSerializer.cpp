@@ -27,19 +27,6 @@ bool cSerializer_get(cSerializer* ser, void* dst, uint64_t n) {
     return true;
 }
 
-bool cSerializer_put(cSerializer* ser, const void* src, uint64_t n) {
-    if (!ser || !ser->stream || (!src && n) || n > (uint64_t)INT64_MAX) return false;
-    if (!cSerializer_seek(ser)) return false;
-    uint64_t done = 0;
-    while (done < n) {
-        int64_t put = cIO_write(ser->stream, (const uint8_t*)src + done, n - done);
-        if (put <= 0) return false;
-        done += (uint64_t)put;
-    }
-    ser->offset += (int64_t)n;
-    return true;
-}
-
 uint64_t cSerializer_le(const uint8_t* b, int n) {
     uint64_t v = 0;
     for (int i = n - 1; i >= 0; --i)
@@ -71,29 +58,6 @@ template <typename T> bool cSerializer_readLe(cSerializer* ser, T* dst) {
         memcpy(dst, &v, sizeof(T));
     }
     return true;
-}
-
-template <typename T> bool cSerializer_writeLe(cSerializer* ser, const T* src) {
-    if (!src) return false;
-    uint64_t v = 0;
-    if constexpr (sizeof(T) == 8) {
-        memcpy(&v, src, 8);
-    } else if constexpr (sizeof(T) == 4) {
-        uint32_t u;
-        memcpy(&u, src, 4);
-        v = u;
-    } else if constexpr (sizeof(T) == 2) {
-        uint16_t u;
-        memcpy(&u, src, 2);
-        v = u;
-    } else {
-        uint8_t u;
-        memcpy(&u, src, 1);
-        v = u;
-    }
-    uint8_t b[sizeof(T)];
-    cSerializer_toLe(b, v, (int)sizeof(T));
-    return cSerializer_put(ser, b, sizeof(T));
 }
 
 // Strings taken from a file may claim any length: grow in steps as the bytes arrive, so a
@@ -171,27 +135,4 @@ bool cSerializer_readCstr(cSerializer* ser, std::string* str, uint64_t n) {
     }
     ser->offset = probe.offset;
     return true;
-}
-
-bool cSerializer_writeU8(cSerializer* ser, const uint8_t* src) {
-    return cSerializer_writeLe(ser, src);
-}
-bool cSerializer_writeU16(cSerializer* ser, const uint16_t* src) {
-    return cSerializer_writeLe(ser, src);
-}
-bool cSerializer_writeI16(cSerializer* ser, const int16_t* src) {
-    return cSerializer_writeLe(ser, src);
-}
-bool cSerializer_writeU32(cSerializer* ser, const uint32_t* src) {
-    return cSerializer_writeLe(ser, src);
-}
-bool cSerializer_writeU64(cSerializer* ser, const uint64_t* src) {
-    return cSerializer_writeLe(ser, src);
-}
-bool cSerializer_writeF64(cSerializer* ser, const double* src) {
-    return cSerializer_writeLe(ser, src);
-}
-
-bool cSerializer_writeCsview(cSerializer* ser, const void* data, uint64_t n) {
-    return cSerializer_put(ser, data, n);
 }

@@ -32,11 +32,3 @@ bool cSerializer_readRaw(cSerializer* ser, void* dst, uint64_t n);
 // Appends n bytes to str (existing text kept). On failure str is back to its old text; the
 // string grows only as bytes arrive, so a damaged length cannot force a huge allocation.
 bool cSerializer_readCstr(cSerializer* ser, std::string* str, uint64_t n);
-
-bool cSerializer_writeU8(cSerializer* ser, const uint8_t* src);
-bool cSerializer_writeU16(cSerializer* ser, const uint16_t* src);
-bool cSerializer_writeI16(cSerializer* ser, const int16_t* src);
-bool cSerializer_writeU32(cSerializer* ser, const uint32_t* src);
-bool cSerializer_writeU64(cSerializer* ser, const uint64_t* src);
-bool cSerializer_writeF64(cSerializer* ser, const double* src);
-bool cSerializer_writeCsview(cSerializer* ser, const void* data, uint64_t n);

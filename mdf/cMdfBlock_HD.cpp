@@ -66,7 +66,3 @@ void cMdfBlock_HD_getLinks(const cMdfBlock_obj_t* block, cMdfBlock_set* set) {
 void cMdfBlock_HD_dtor(cMdfBlock_obj_t* block) {
     delete cMdfBlock_obj_t_to_cMdfBlock_HD_obj_t_mut(block);
 }
-
-uint64_t cMdfBlock_HD_getStartTimeNs(const cMdfBlock_HD_obj_t* hd) {
-    return hd ? hd->startTimeNs : 0;
-}
