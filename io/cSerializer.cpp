@@ -34,13 +34,6 @@ uint64_t cSerializer_le(const uint8_t* b, int n) {
     return v;
 }
 
-void cSerializer_toLe(uint8_t* b, uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) {
-        b[i] = (uint8_t)v;
-        v >>= 8;
-    }
-}
-
 template <typename T> bool cSerializer_readLe(cSerializer* ser, T* dst) {
     uint8_t b[sizeof(T)];
     if (!dst || !cSerializer_get(ser, b, sizeof(T))) return false;
