@@ -122,3 +122,30 @@ uint32_t e2e_convertInProcess(cFS* fs, const cLogReaderOptions& options, cBusLay
     zf_log_set_output_callback(nullptr);
     return code;
 }
+
+namespace {
+
+e2e_Meddling* self(cBusLayer* l) {
+    return reinterpret_cast<e2e_Meddling*>(l);
+}
+bool onMsg(cBusLayer* l, const cBusMsg* m) {
+    if (++self(l)->seen == self(l)->actAt) self(l)->act();
+    return self(l)->inner->vt->newMsg(self(l)->inner, m);
+}
+bool onFile(cBusLayer* l, const cLogReaderFileInfo* i, bool c) {
+    self(l)->seen = 0;
+    return self(l)->inner->vt->newFile(self(l)->inner, i, c);
+}
+bool onEnd(cBusLayer* l, const cLogReaderFileInfo* i) {
+    return self(l)->inner->vt->endFile(self(l)->inner, i);
+}
+bool onDrop(cBusLayer* l, const cLogReaderFileInfo* i) {
+    return self(l)->inner->vt->dropFile(self(l)->inner, i);
+}
+bool onSummary(cBusLayer* l, cBusLayerFileSummary* out) {
+    return self(l)->inner->vt->summary(self(l)->inner, out);
+}
+
+} // namespace
+
+const cBusLayer_vtable e2e_meddlingTable = {onMsg, onFile, onEnd, onDrop, onSummary};

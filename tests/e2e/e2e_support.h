@@ -53,3 +53,14 @@ int e2e_countLines(const std::string& log, const std::string& text);
 // Runs the driver in this process over the inputs, log lines of level and above to *log.
 uint32_t e2e_convertInProcess(cFS* fs, const cLogReaderOptions& options, cBusLayer* layer,
                               const std::vector<std::string>& inputs, int level, std::string* log);
+
+// A converter that passes everything on to another (the trace writer) and, at message
+// actAt of a file, does to the input what another program might.
+struct e2e_Meddling {
+    cBusLayer layer;
+    cBusLayer* inner;
+    int actAt;
+    std::function<void()> act;
+    int seen = 0;
+};
+extern const cBusLayer_vtable e2e_meddlingTable;

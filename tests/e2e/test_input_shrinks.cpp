@@ -19,37 +19,8 @@ namespace {
 
 std::string shrinkLog;
 
-// Passes everything on to the trace writer and, at one message, does to the input what
-// another program might.
-struct Meddling {
-    cBusLayer layer;
-    cBusLayer* inner;
-    int actAt;
-    std::function<void()> act;
-    int seen = 0;
-};
-
-Meddling* self(cBusLayer* l) {
-    return reinterpret_cast<Meddling*>(l);
-}
-bool onMsg(cBusLayer* l, const cBusMsg* m) {
-    if (++self(l)->seen == self(l)->actAt) self(l)->act();
-    return self(l)->inner->vt->newMsg(self(l)->inner, m);
-}
-bool onFile(cBusLayer* l, const cLogReaderFileInfo* i, bool c) {
-    self(l)->seen = 0;
-    return self(l)->inner->vt->newFile(self(l)->inner, i, c);
-}
-bool onEnd(cBusLayer* l, const cLogReaderFileInfo* i) {
-    return self(l)->inner->vt->endFile(self(l)->inner, i);
-}
-bool onDrop(cBusLayer* l, const cLogReaderFileInfo* i) {
-    return self(l)->inner->vt->dropFile(self(l)->inner, i);
-}
-bool onSummary(cBusLayer* l, cBusLayerFileSummary* out) {
-    return self(l)->inner->vt->summary(self(l)->inner, out);
-}
-const cBusLayer_vtable kMeddling = {onMsg, onFile, onEnd, onDrop, onSummary};
+using Meddling = e2e_Meddling;
+const cBusLayer_vtable& kMeddling = e2e_meddlingTable;
 
 std::vector<cMdfWriterGroup> manyFrames(uint32_t split) {
     std::vector<cMdfWriterGroup> groups(2);
