@@ -56,17 +56,7 @@ bool header(std::string* out, double) {
 }
 
 bool format(double, cFrameBatch* batch) {
-    const uint8_t* data = reinterpret_cast<const uint8_t*>(batch->data.data());
-    size_t used = 0;
-    batch->textLength = 0;
-    for (size_t i = 0; i < batch->frameCount; ++i) {
-        const cFrame& f = batch->frames[i];
-        if (!cFrameBatch_textRoom(batch, used, kLineFixedPart + 2 * size_t{f.dataLength}))
-            return false;
-        used = static_cast<size_t>(line(batch->text.data() + used, f, data) - batch->text.data());
-    }
-    batch->textLength = used;
-    return true;
+    return cFrameBatch_formatLines(batch, kLineFixedPart, line);
 }
 
 } // namespace

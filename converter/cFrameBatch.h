@@ -72,3 +72,20 @@ inline bool cFrameBatch_full(const cFrameBatch* batch) {
 }
 // Makes sure the text has room for `room` more bytes behind `used`; false without memory.
 [[nodiscard]] bool cFrameBatch_textRoom(cFrameBatch* batch, size_t used, size_t room);
+
+// Makes the text of a batch whose format is one line per frame, no line longer than
+// fixedPart plus two characters per payload byte: line(p, frame, payloads) writes the
+// frame's line at p and gives its end. False without memory.
+template <typename LineFn>
+[[nodiscard]] bool cFrameBatch_formatLines(cFrameBatch* batch, size_t fixedPart, LineFn line) {
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(batch->data.data());
+    size_t used = 0;
+    batch->textLength = 0;
+    for (size_t i = 0; i < batch->frameCount; ++i) {
+        const cFrame& f = batch->frames[i];
+        if (!cFrameBatch_textRoom(batch, used, fixedPart + 2 * size_t{f.dataLength})) return false;
+        used = static_cast<size_t>(line(batch->text.data() + used, f, data) - batch->text.data());
+    }
+    batch->textLength = used;
+    return true;
+}
