@@ -16,6 +16,7 @@
 // and ESI.
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <new>
 
@@ -72,31 +73,21 @@ bool header(std::string* out, double startTime) {
     return true;
 }
 
-// Right-aligned in width columns, as "%*s" does; text of at most 24 bytes.
-char* putRight(char* p, const char* text, size_t length, size_t width) {
-    while (width > length) {
-        *p++ = ' ';
-        --width;
-    }
-    return cFrameText_put(p, text, length);
-}
-
 // "<id>" or "<id>x" as ASC writes identifiers.
-size_t idText(char* text, const cFrame& f) {
-    char* end = cFrameText_putHexShort(text, f.id);
-    if (f.can.IDE) *end++ = 'x';
-    return static_cast<size_t>(end - text);
+char* putId(char* p, const cFrame& f) {
+    p = cFrameText_putHexShort(p, f.id);
+    if (f.can.IDE) *p++ = 'x';
+    return p;
 }
 
 char* lineClassic(char* p, const cFrame& f, const uint8_t* data) {
     *p++ = ' ';
     p = cFrameText_putUint(p, f.busChannel);
     p = cFrameText_put(p, "  ", 2);
-    char id[12];
-    const size_t idLength = idText(id, f);
-    p = cFrameText_put(p, id, idLength);
-    for (size_t i = idLength; i < 15; ++i)
-        *p++ = ' ';
+    // The id left-aligned in 15 columns: at most 9 of them are its own.
+    std::memset(p, ' ', 15);
+    putId(p, f);
+    p += 15;
     p = cFrameText_put(p, f.can.Dir ? " Tx   " : " Rx   ", 6);
     *p++ = f.can.RTR ? 'r' : 'd';
     *p++ = ' ';
@@ -110,12 +101,9 @@ char* lineClassic(char* p, const cFrame& f, const uint8_t* data) {
 
 char* lineFd(char* p, const cFrame& f, const uint8_t* data) {
     p = cFrameText_put(p, " CANFD ", 7);
-    char text[24];
-    size_t length = static_cast<size_t>(cFrameText_putUint(text, f.busChannel) - text);
-    p = putRight(p, text, length, 3);
+    p = cFrameText_alignRight(p, cFrameText_putUint(p, f.busChannel), 3);
     p = cFrameText_put(p, f.can.Dir ? " Tx   " : " Rx   ", 6);
-    length = idText(text, f);
-    p = putRight(p, text, length, 8);
+    p = cFrameText_alignRight(p, putId(p, f), 8);
     // Two blanks, an empty symbolic name in 32 columns, one blank.
     std::memset(p, ' ', 35);
     p += 35;
@@ -125,18 +113,16 @@ char* lineFd(char* p, const cFrame& f, const uint8_t* data) {
     *p++ = ' ';
     *p++ = cFrameText_hexDigits[f.can.DLC & 0xF];
     *p++ = ' ';
-    length = static_cast<size_t>(cFrameText_putUint(text, f.dataLength) - text);
-    p = putRight(p, text, length, 2);
+    p = cFrameText_alignRight(p, cFrameText_putUint(p, f.dataLength), 2);
     if (f.dataLength > 0) {
         *p++ = ' ';
         p = cstr_support_put_hex_bytes(p, data + f.dataOffset, f.dataLength);
     }
     // Message duration and length, then the flags, the CRC and the four bit timing fields.
-    p = cFrameText_put(p, "        0    0 ", 15);
+    p = cFrameText_put(p, "        0    0     ", 19);
     const uint32_t flags =
         ascFlag_EDL | (f.can.BRS ? ascFlag_BRS : 0u) | (f.can.ESI ? ascFlag_ESI : 0u);
-    length = static_cast<size_t>(cFrameText_putHex(text, flags, 4) - text);
-    p = putRight(p, text, length, 8);
+    p = cFrameText_putHex(p, flags, 4);
     return cFrameText_put(p, "        0        0        0        0        0", 45);
 }
 
@@ -150,10 +136,8 @@ bool format(double startTime, cFrameBatch* batch) {
         if (!cFrameBatch_textRoom(batch, used, kLineFixedPart + 3 * size_t{f.dataLength}))
             return false;
         char* p = batch->text.data() + used;
-        char time[24];
-        const size_t length = static_cast<size_t>(
-            cFrameText_putSeconds(time, cFrameText_micros(f.timestamp) - startUs) - time);
-        p = putRight(p, time, length, 11);
+        p = cFrameText_alignRight(
+            p, cFrameText_putSeconds(p, cFrameText_micros(f.timestamp) - startUs), 11);
         p = f.can.EDL ? lineFd(p, f, data) : lineClassic(p, f, data);
         *p++ = '\n';
         used = static_cast<size_t>(p - batch->text.data());

@@ -17,17 +17,35 @@ inline char* cFrameText_put(char* out, const char* text, size_t length) {
     return out + length;
 }
 
-// "%u" of a value below 2^32.
+// The number of decimal digits of value ("%u" of it is that long).
+inline unsigned cFrameText_digitCount(uint64_t value) {
+    unsigned n = 1;
+    for (uint64_t power = 10; n < 20 && value >= power; power *= 10)
+        ++n;
+    return n;
+}
+
+// "%u". The digits are written in place, last first, once their count is known: a copy out
+// of a scratch buffer would be a copy of varying length, a call into the C library per field.
 inline char* cFrameText_putUint(char* out, uint64_t value) {
-    char digits[20];
-    char* d = digits + sizeof digits;
-    do {
-        *--d = static_cast<char>('0' + value % 10);
+    const unsigned n = cFrameText_digitCount(value);
+    for (unsigned i = n; i > 0; --i) {
+        out[i - 1] = static_cast<char>('0' + value % 10);
         value /= 10;
-    } while (value != 0);
-    const size_t n = static_cast<size_t>(digits + sizeof digits - d);
-    std::memcpy(out, d, n);
+    }
     return out + n;
+}
+
+// Right-aligns the text just written at [start, end) in width columns, as "%*s" does.
+inline char* cFrameText_alignRight(char* start, char* end, size_t width) {
+    const size_t length = static_cast<size_t>(end - start);
+    if (length >= width) return end;
+    const size_t pad = width - length;
+    for (size_t i = length; i > 0; --i)
+        start[i - 1 + pad] = start[i - 1];
+    for (size_t i = 0; i < pad; ++i)
+        start[i] = ' ';
+    return start + width;
 }
 
 // "%0<digits>u" of a value below 10^digits.
