@@ -10,22 +10,18 @@
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/cInputDeletion.h"
 #include "app/cLogReaderCLI.h"
+#include "app/cLogReaderInput.h"
 #include "app/cLogReaderState.h"
 #include "app/cLogReaderUpdate.h"
-#include "app/cPasswordStore.h"
 #include "app/cTraceSource.h"
 #include "io/cGenericFile.h"
-#include "io/cGenericFileCompressed.h"
-#include "io/cGenericFileEncrypted.h"
 #include "io/cIO_input.h"
-#include "io/cMemoryBudget.h"
 #include "mdf/cMdf.h"
 #include "mdf/cMdfParallelIter.h"
 #include "support/log.h"
@@ -67,17 +63,6 @@ bool isContinuation(const cLogReaderFileInfo& prev, const cLogReaderFileInfo& cu
     return false;
 }
 
-// Logs a problem of the file at error level and keeps it as the reason in its record.
-__attribute__((format(printf, 2, 3))) void fileError(FileJob* job, const char* format, ...) {
-    char text[ZF_LOG_LINE_MAX + 1];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    ZF_LOGE("%s", text);
-    cRunReport_reason(&job->report, text);
-}
-
 // Every failed file ends with this line after the message of the step that failed. The record
 // keeps that step's reason; a step whose message names no file leaves this line as it.
 void failFile(FileJob* job, uint32_t code) {
@@ -87,81 +72,6 @@ void failFile(FileJob* job, uint32_t code) {
     job->done = true;
 }
 
-// Opens an encrypted container with the device's password; a failure names the device and
-// the entry tried, never the password.
-cIO* decrypt(FileJob* job, cIO* stream, const cGenericFile& header, cGenericFile_budget* budget,
-             uint32_t* failure) {
-    const cPasswordStore* store = &job->reader->options->passwords;
-    const char* in = job->input.c_str();
-    const cPasswordStore_choice choice = cPasswordStore_choose(store, header.serialNumber);
-    if (!choice.password) {
-        if (!store->fileRead && !store->path.empty())
-            fileError(job,
-                      "No password found for device %08X of %s: there is no password file at %s "
-                      "(name one with -p)",
-                      header.serialNumber, in, store->path.c_str());
-        else
-            fileError(job, "No password found for device %08X of %s", header.serialNumber, in);
-        *failure = cExitStatus_DECRYPT_FAILED;
-        return nullptr;
-    }
-    cIO* inner = cLogReaderHeader_decrypt(stream, header, choice, budget);
-    if (!inner) {
-        fileError(job,
-                  "Could not decrypt file %s: the password of entry \"%s\" is wrong for device "
-                  "%08X, or the file is damaged",
-                  in, choice.entry.c_str(), header.serialNumber);
-        *failure = cExitStatus_DECRYPT_FAILED;
-    }
-    return inner;
-}
-
-// Unwraps compressed and encrypted containers until the content is no container. All
-// unwrapped content, of every file being converted, draws on the run's memory budget; the
-// key derivation of the file's encrypted layers, at any depth, on one iteration limit;
-// content that is no log file is refused after its first bytes.
-// On failure *stream is closed and set to null and the result code is returned.
-uint32_t unwrapContainers(FileJob* job, cIO** stream) {
-    cGenericFile_budget budget;
-    budget.logContentOnly = true;
-    for (bool outermost = true;; outermost = false) {
-        cGenericFile header;
-        if (!cGenericFile_readHeader(*stream, &header)) {
-            // A plain input: the blocks containers left for reuse are not needed now.
-            if (outermost) cMemoryBudget_releaseKept(cMemoryBudget_run());
-            return cExitStatus_OK;
-        }
-        cIO* inner = nullptr;
-        uint32_t failure = cExitStatus_OK;
-        const char* in = job->input.c_str();
-        if (header.type == cGenericFile_TYPE_COMPRESSED) {
-            ZF_LOGI("Found compressed file %s", in);
-            cRunReport_container(&job->report, "compressed");
-            inner = cGenericFile_compressed_open(*stream, &header, &budget);
-            if (!inner) {
-                fileError(job, "Could not decompress file %s", in);
-                failure = cExitStatus_DECOMPRESS_FAILED;
-            }
-        } else if (header.type == cGenericFile_TYPE_ENCRYPTED) {
-            ZF_LOGI("Found encrypted file %s of device %08X", in, header.serialNumber);
-            cRunReport_container(&job->report, "encrypted");
-            inner = decrypt(job, *stream, header, &budget, &failure);
-        } else {
-            failure = cExitStatus_CONVERSION_FAILED;
-        }
-        // A mapped file that shrank while it was unwrapped fails here.
-        if (cIO_close(*stream) != 0 && failure == cExitStatus_OK)
-            failure = cExitStatus_CONVERSION_FAILED;
-        *stream = inner;
-        if (failure != cExitStatus_OK) {
-            // Content read only, and the file has failed already: its close changes nothing.
-            (void)cIO_close(inner);
-            *stream = nullptr;
-            return failure;
-        }
-    }
-}
-
 // Reads serial number, session and split; false when one of them is missing.
 bool readFileHeader(FileJob* job, cMdf* mdf, cLogReaderFileInfo* info) {
     const char* in = job->input.c_str();
@@ -169,10 +79,10 @@ bool readFileHeader(FileJob* job, cMdf* mdf, cLogReaderFileInfo* info) {
     case cLogReaderHeader::COMPLETE:
         return true;
     case cLogReaderHeader::NO_ID:
-        fileError(job, "Could not read ID block of %s", in);
+        cRunReport_error(&job->report, "Could not read ID block of %s", in);
         return false;
     case cLogReaderHeader::NO_HD:
-        fileError(job, "Could not read HD block of %s", in);
+        cRunReport_error(&job->report, "Could not read HD block of %s", in);
         return false;
     case cLogReaderHeader::INCOMPLETE:
         return false;
@@ -190,16 +100,17 @@ bool closeInput(FileJob* job) {
     job->stream = nullptr;
     const int n = static_cast<int>(job->input.size());
     if (!closed) {
-        fileError(job, "Could not close input file after conversion: %.*s", n, job->input.data());
+        cRunReport_error(&job->report, "Could not close input file after conversion: %.*s", n,
+                         job->input.data());
         return false;
     }
     cFS_identity now{};
     if (job->identified && cFS_identify(job->reader->inputFs, job->input, true, &now) &&
         cFS_identity_sameFile(job->identity, now) && now.size < job->identity.size) {
-        fileError(job,
-                  "Input file %.*s was cut to %" PRIu64 " of its %" PRIu64
-                  " bytes while it was converted",
-                  n, job->input.data(), now.size, job->identity.size);
+        cRunReport_error(&job->report,
+                         "Input file %.*s was cut to %" PRIu64 " of its %" PRIu64
+                         " bytes while it was converted",
+                         n, job->input.data(), now.size, job->identity.size);
         return false;
     }
     return true;
@@ -214,12 +125,12 @@ bool pumpMessages(cBusLayer* conv, FileJob* job) {
     const char* in = job->input.c_str();
     bool ok = conv->vt->newFile(conv, info, job->continuation);
     if (!ok) {
-        fileError(job, "Error on new file %s", in);
+        cRunReport_error(&job->report, "Error on new file %s", in);
     } else {
         cMdfParallelIter* it = cMdf_getIter(mdf);
         while (it && it->current) {
             if (!conv->vt->newMsg(conv, it->current)) {
-                fileError(job, "Error during handle record callback of %s", in);
+                cRunReport_error(&job->report, "Error during handle record callback of %s", in);
                 ok = false;
                 break;
             }
@@ -229,7 +140,8 @@ bool pumpMessages(cBusLayer* conv, FileJob* job) {
         // A finalised file whose records stop short of or run past their data is damaged; an
         // unfinalised one may end in a record the logger never finished.
         if (ok && cMdfParallelIter_isDamaged(it) && !mdf->unfinalised) {
-            fileError(job, "Records do not end where their data ends: damaged file %s", in);
+            cRunReport_error(&job->report,
+                             "Records do not end where their data ends: damaged file %s", in);
             ok = false;
         }
         cMdfParallelIter_dtor(it);
@@ -239,7 +151,7 @@ bool pumpMessages(cBusLayer* conv, FileJob* job) {
     // output the final name, which may hold the trace of an earlier run.
     if (!ok && conv->vt->dropFile) conv->vt->dropFile(conv, info);
     if (!conv->vt->endFile(conv, info)) {
-        fileError(job, "Error during end file callback of %s", in);
+        cRunReport_error(&job->report, "Error during end file callback of %s", in);
         ok = false;
     }
     return ok;
@@ -315,8 +227,8 @@ void prepare(cJobTask* task) {
     }
     if (reader->createDirs && !cFS_mkdirs(reader->outputFs, folder)) {
         // The system's reason (a read-only output, no permission), not the later "missing".
-        fileError(job, "Could not create output folder %.*s: %s", (int)folder.size(), folder.data(),
-                  std::strerror(errno));
+        cRunReport_error(&job->report, "Could not create output folder %.*s: %s",
+                         (int)folder.size(), folder.data(), std::strerror(errno));
         return failFile(job, job->code);
     }
 
@@ -325,26 +237,28 @@ void prepare(cJobTask* task) {
     job->identified = cFS_identify(reader->inputFs, job->input, true, &job->identity);
     cIO* stream = cFS_open(reader->inputFs, job->input, cFS_ACCESS_READ | cFS_ACCESS_FLAG4);
     if (!stream) {
-        fileError(job, "Could not open input file %s: %s", job->input.c_str(),
-                  std::strerror(errno));
+        cRunReport_error(&job->report, "Could not open input file %s: %s", job->input.c_str(),
+                         std::strerror(errno));
         return failFile(job, job->code);
     }
     if (namedLikeALogOnly(stream)) {
         cRunReport_fileNotALog(&job->report);
-        fileError(job,
-                  "Not a log file although named like one: %s is neither an MDF 4 file nor a "
-                  "log container",
-                  job->input.c_str());
+        cRunReport_error(
+            &job->report,
+            "Not a log file although named like one: %s is neither an MDF 4 file nor a "
+            "log container",
+            job->input.c_str());
         (void)cIO_close(stream); // read only, and the file has failed already
         return failFile(job, job->code);
     }
     stream = cIO_input_open(stream, reader->options->bufferSize);
     if (!stream) return failFile(job, job->code);
-    const uint32_t unwrapped = unwrapContainers(job, &stream);
+    const uint32_t unwrapped =
+        cLogReaderInput_unwrap(&job->reader->options->passwords, job->input, &stream, &job->report);
     if (unwrapped != cExitStatus_OK) return failFile(job, unwrapped);
     job->mdf = cMdf_open(stream);
     if (!job->mdf) {
-        fileError(job, "Could not open MDF of %s", job->input.c_str());
+        cRunReport_error(&job->report, "Could not open MDF of %s", job->input.c_str());
         (void)cIO_close(stream); // read only, and the file has failed already
         return failFile(job, job->code);
     }
@@ -354,7 +268,7 @@ void prepare(cJobTask* task) {
         cRunReport_fileHeader(&job->report, job->info.serialNumber, job->info.session,
                               job->info.split);
     else
-        fileError(job, "Could not parse file header of %s", job->input.c_str());
+        cRunReport_error(&job->report, "Could not parse file header of %s", job->input.c_str());
 }
 
 void decide(cJobTask* task) {

@@ -1,21 +1,13 @@
 #include "app/cLogReaderUpdate.h"
 
-#include <cstdlib>
 #include <sys/stat.h>
 
+#include "app/cExitStatus.h"
 #include "app/cLogReaderCLI.h"
-#include "io/cGenericFileCompressed.h"
-#include "io/cGenericFileEncrypted.h"
+#include "app/cLogReaderInput.h"
 #include "io/cIO_input.h"
-#include "mdf/cMdfBlock_HD.h"
-#include "mdf/cMdfBlock_ID.h"
 
 namespace {
-
-// strtoul with base 10, truncated to 32 bits; text that is no number gives 0.
-uint32_t parseUnsigned(const std::string& text) {
-    return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
-}
 
 // Modification time of root/relative; false when it cannot be had.
 bool modificationTime(const cFS* fs, const std::string& relative, struct timespec* time) {
@@ -34,61 +26,13 @@ cIO* openQuietly(const cLogReader* reader, const std::string& input) {
     cIO* stream = cFS_open(reader->inputFs, input, cFS_ACCESS_READ | cFS_ACCESS_FLAG4);
     if (!stream) return nullptr;
     stream = cIO_input_open(stream, reader->options->bufferSize);
-    cGenericFile_budget budget;
-    budget.logContentOnly = true;
-    cGenericFile header;
-    while (stream && cGenericFile_readHeader(stream, &header)) {
-        cIO* inner = nullptr;
-        if (header.type == cGenericFile_TYPE_COMPRESSED) {
-            inner = cGenericFile_compressed_open(stream, &header, &budget);
-        } else if (header.type == cGenericFile_TYPE_ENCRYPTED) {
-            const cPasswordStore_choice choice =
-                cPasswordStore_choose(&reader->options->passwords, header.serialNumber);
-            if (choice.password) inner = cLogReaderHeader_decrypt(stream, header, choice, &budget);
-        }
-        if (cIO_close(stream) != 0) {
-            (void)cIO_close(inner); // content read only, and given up
-            inner = nullptr;
-        }
-        stream = inner;
-    }
+    if (stream && cLogReaderInput_unwrap(&reader->options->passwords, input, &stream, nullptr) !=
+                      cExitStatus_OK)
+        return nullptr;
     return stream;
 }
 
 } // namespace
-
-cLogReaderHeader cLogReaderHeader_read(cMdf* mdf, cLogReaderFileInfo* info) {
-    const cMdfBlock_ID_obj_t* id = carc_cMdfBlock_to_cMdfBlock_ID_obj_t(mdf->root);
-    if (!id) return cLogReaderHeader::NO_ID;
-    const cMdfBlock_HD_obj_t* hd = carc_cMdfBlock_to_cMdfBlock_HD_obj_t(id->hd);
-    if (!hd) return cLogReaderHeader::NO_HD;
-    cMdfMetaDataMap meta = cMdf_getMetaData(mdf);
-    for (const auto& [path, item] : meta) {
-        if (item.name == "serial number")
-            info->serialNumber = item.value;
-        else if (item.name == "session")
-            info->session = parseUnsigned(item.value);
-        else if (item.name == "split")
-            info->split = parseUnsigned(item.value);
-    }
-    return !info->serialNumber.empty() && info->session != 0 && info->split != 0
-               ? cLogReaderHeader::COMPLETE
-               : cLogReaderHeader::INCOMPLETE;
-}
-
-cIO* cLogReaderHeader_decrypt(cIO* stream, const cGenericFile& header,
-                              const cPasswordStore_choice& choice, cGenericFile_budget* budget) {
-    if (!choice.password) return nullptr;
-    const cGenericFile_budget before = *budget;
-    cIO* inner = cGenericFile_encrypted_open(stream, &header, choice.password->data(),
-                                             choice.password->size(), budget);
-    if (!inner && choice.raw) {
-        *budget = before;
-        inner = cGenericFile_encrypted_open(stream, &header, choice.raw->data(), choice.raw->size(),
-                                            budget);
-    }
-    return inner;
-}
 
 bool cLogReaderUpdate_upToDate(const cLogReader* reader, const std::string& input,
                                const std::string& base, std::string* trace) {

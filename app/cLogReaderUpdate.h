@@ -1,6 +1,5 @@
 #pragma once
-// Update mode (-u) of the driver, and what it shares with the pipeline of one file: reading
-// a file's header and opening an encrypted container with the store's passwords.
+// Update mode (-u) of the driver.
 //
 // A log whose trace is at least as new is skipped without being read. Whether the next log
 // repeats it, or continues it, is decided against its header all the same: the header of
@@ -11,26 +10,6 @@
 #include <string>
 
 #include "app/cLogReaderState.h"
-#include "app/cPasswordStore.h"
-#include "io/cGenericFile.h"
-#include "mdf/cMdf.h"
-
-// What reading a header found.
-enum class cLogReaderHeader : uint8_t {
-    COMPLETE,   // serial number, session and split
-    NO_ID,      // the ID block cannot be had
-    NO_HD,      // the HD block cannot be had
-    INCOMPLETE, // one of the three is missing (or zero)
-};
-
-// Fills start time, serial number, session and split of info from the open file.
-cLogReaderHeader cLogReaderHeader_read(cMdf* mdf, cLogReaderFileInfo* info);
-
-// Opens the encrypted container with the device's password, or with the raw spelling of it
-// when that differs and the decoded one does not open it (a password file written before
-// escapes were read). Null when neither opens it; *budget is as one attempt left it.
-cIO* cLogReaderHeader_decrypt(cIO* stream, const cGenericFile& header,
-                              const cPasswordStore_choice& choice, cGenericFile_budget* budget);
 
 // Update mode: the file's trace (*trace: its name relative to the output root) is there and
 // at least as new as the input, as "cp -u" and make decide. False outside update mode and

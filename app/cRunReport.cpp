@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -279,6 +280,16 @@ void cRunReport_fileHeader(cRunReport_file* file, const std::string& device, uin
 void cRunReport_reason(cRunReport_file* file, std::string_view reason) {
     assert(file && file->active);
     if (file->reason.empty()) file->reason = reason;
+}
+
+void cRunReport_error(cRunReport_file* file, const char* format, ...) {
+    char text[ZF_LOG_LINE_MAX + 1];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    ZF_LOGE("%s", text);
+    cRunReport_reason(file, text);
 }
 
 void cRunReport_fileTrace(cRunReport_file* file, std::string_view traceName, uint64_t frames,

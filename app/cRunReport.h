@@ -79,6 +79,9 @@ void cRunReport_fileHeader(cRunReport_file* file, const std::string& device, uin
                            uint32_t split);
 // Why the file failed or what is wrong with it; the first reason given is kept.
 void cRunReport_reason(cRunReport_file* file, std::string_view reason);
+// Logs a problem of the file at error level and gives it as the file's reason.
+__attribute__((format(printf, 2, 3))) void cRunReport_error(cRunReport_file* file,
+                                                            const char* format, ...);
 // What the conversion left: the trace's name relative to the output root (empty: none was
 // kept), the CAN frames it holds and those it could not hold, and whether the input was
 // deleted. A file ended without this call is counted as converted without figures.
