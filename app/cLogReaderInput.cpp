@@ -15,16 +15,33 @@ namespace {
 
 // The device's password, or its raw spelling when the decoded one does not open the layer.
 cIO* openEncrypted(cIO* stream, const cGenericFile& header, const cPasswordStore_choice& choice,
-                   cGenericFile_budget* budget) {
+                   cGenericFile_budget* budget, cGenericFileEncrypted_failure* why) {
     const cGenericFile_budget before = *budget;
     cIO* inner = cGenericFile_encrypted_open(stream, &header, choice.password->data(),
-                                             choice.password->size(), budget);
-    if (!inner && choice.raw) {
+                                             choice.password->size(), budget, why);
+    if (!inner && choice.raw && *why == cGenericFileEncrypted_failure::NOT_AUTHENTIC) {
         *budget = before;
         inner = cGenericFile_encrypted_open(stream, &header, choice.raw->data(), choice.raw->size(),
-                                            budget);
+                                            budget, why);
     }
     return inner;
+}
+
+// What a failed decryption tells after the file's name. Only a tag that does not match
+// speaks of the password: a layer refused before its key was tried says why instead.
+const char* decryptFailure(cGenericFileEncrypted_failure why) {
+    switch (why) {
+    case cGenericFileEncrypted_failure::OVER_LIMIT:
+        return "its key derivation asks for more iterations than one input may use";
+    case cGenericFileEncrypted_failure::NO_MEMORY:
+        return "no memory for its content";
+    case cGenericFileEncrypted_failure::REFUSED:
+        return "its container header is not one this program reads, or the file is too short";
+    case cGenericFileEncrypted_failure::NONE:
+    case cGenericFileEncrypted_failure::NOT_AUTHENTIC:
+        break;
+    }
+    return nullptr;
 }
 
 cIO* decrypt(const cPasswordStore* store, const char* in, cIO* stream, const cGenericFile& header,
@@ -42,13 +59,17 @@ cIO* decrypt(const cPasswordStore* store, const char* in, cIO* stream, const cGe
                              in);
         return nullptr;
     }
-    cIO* inner = openEncrypted(stream, header, choice, budget);
-    if (!inner && report)
+    cGenericFileEncrypted_failure why = cGenericFileEncrypted_failure::NONE;
+    cIO* inner = openEncrypted(stream, header, choice, budget, &why);
+    if (inner || !report) return inner;
+    if (const char* reason = decryptFailure(why))
+        cRunReport_error(report, "Could not decrypt file %s: %s", in, reason);
+    else
         cRunReport_error(report,
                          "Could not decrypt file %s: the password of entry \"%s\" is wrong for "
                          "device %08X, or the file is damaged",
                          in, choice.entry.c_str(), header.serialNumber);
-    return inner;
+    return nullptr;
 }
 
 // strtoul with base 10, truncated to 32 bits; text that is no number gives 0.

@@ -127,7 +127,11 @@ bool decrypt(cIO* input, int64_t fileSize, const uint8_t* key, const uint8_t* iv
 } // namespace
 
 cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const char* password,
-                                 size_t passwordLength, cGenericFile_budget* budget) {
+                                 size_t passwordLength, cGenericFile_budget* budget,
+                                 cGenericFileEncrypted_failure* why) {
+    cGenericFileEncrypted_failure ignored;
+    if (why == nullptr) why = &ignored;
+    *why = cGenericFileEncrypted_failure::REFUSED;
     if (input == nullptr || header == nullptr) return nullptr;
     if ((password == nullptr && passwordLength != 0) || passwordLength > INT_MAX) return nullptr;
     if (header->type != cGenericFile_TYPE_ENCRYPTED || header->version != cGenericFile_VERSION ||
@@ -156,11 +160,13 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
                 "for one input file, nested containers summed",
                 iterations, (unsigned long long)budget->keyIterationsLeft,
                 (unsigned long long)cGenericFile_MAX_KEY_ITERATIONS);
+        *why = cGenericFileEncrypted_failure::OVER_LIMIT;
         return nullptr;
     }
     budget->keyIterationsLeft -= rounds;
 
     const uint64_t length = uint64_t(fileSize - cGenericFileEncrypted_MIN_SIZE);
+    *why = cGenericFileEncrypted_failure::NO_MEMORY;
     auto* self = new (std::nothrow) cGenericFileEncrypted{};
     if (self == nullptr) return nullptr;
     self->base.vt = &vtable;
@@ -177,8 +183,10 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
     OPENSSL_cleanse(key, sizeof key);
     if (ok) cIO_memoryAlloc_commit(self->memory, length);
     if (!ok) {
+        if (room) *why = cGenericFileEncrypted_failure::NOT_AUTHENTIC;
         cGenericFileEncrypted_close(&self->base);
         return nullptr;
     }
+    *why = cGenericFileEncrypted_failure::NONE;
     return &self->base;
 }

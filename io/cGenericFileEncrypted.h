@@ -32,10 +32,19 @@ inline constexpr size_t cGenericFileEncrypted_KEY_SIZE = 32;
 inline constexpr int64_t cGenericFileEncrypted_AAD_SIZE = 52; // also the ciphertext's offset
 inline constexpr int64_t cGenericFileEncrypted_MIN_SIZE = 68; // an empty plaintext
 
-// Null on any failure: refused header fields, a short or damaged file, a wrong password, an
-// iteration count above what budget has left, a spent memory budget. The plaintext and the
-// key derivation are drawn from budget (null: the run's memory budget and the whole iteration
-// limit). The input stays open and the caller's; the result no longer
-// needs it. The result's position is at the end of the plaintext.
+// Why an open gave null.
+enum class cGenericFileEncrypted_failure : uint8_t {
+    NONE,
+    REFUSED,       // header fields this reader does not take, or a file too short to read
+    OVER_LIMIT,    // the iteration count passes what the budget has left (logged)
+    NO_MEMORY,     // the memory budget or the system has no room for the plaintext (logged)
+    NOT_AUTHENTIC, // the tag does not match: a wrong password, or damaged bytes
+};
+
+// Null on any failure, *why (when given) saying which. The plaintext and the key derivation
+// are drawn from budget (null: the run's memory budget and the whole iteration limit). The
+// input stays open and the caller's; the result no longer needs it. The result's position
+// is at the end of the plaintext.
 cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const char* password,
-                                 size_t passwordLength, cGenericFile_budget* budget = nullptr);
+                                 size_t passwordLength, cGenericFile_budget* budget = nullptr,
+                                 cGenericFileEncrypted_failure* why = nullptr);

@@ -137,5 +137,7 @@ TEST(Memory, NestedKeyDerivationsAreLimitedAsAWhole) {
     const int status = runLimited({"-p", "passwords.json", "in"}, dir.path, 0, &err);
     EXPECT_EQ(status, 2) << err;
     EXPECT_EQ(e2e_countLines(err, "iteration count 10000000 exceeds the 9999999 left"), 1) << err;
-    EXPECT_EQ(e2e_countLines(err, "Could not decrypt file"), 1) << err;
+    EXPECT_EQ(e2e_countLines(err, "Could not decrypt file in/00000001.MFE: its key derivation"), 1)
+        << err;
+    EXPECT_EQ(e2e_countLines(err, "password"), 1) << err; // "1 password(s) loaded" alone
 }
