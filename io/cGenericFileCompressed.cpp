@@ -12,47 +12,6 @@
 
 namespace {
 
-struct cGenericFileCompressed {
-    cIO base;
-    cGenericFile header;
-    uint32_t windowField;
-    uint32_t lookaheadField;
-    cIO* memory;
-};
-
-cGenericFileCompressed* self_of(cIO* io) {
-    return reinterpret_cast<cGenericFileCompressed*>(io);
-}
-
-int64_t cGenericFileCompressed_read(cIO* io, void* dst, uint64_t n) {
-    return cIO_read(self_of(io)->memory, dst, n);
-}
-int64_t cGenericFileCompressed_tell(cIO* io) {
-    return cIO_tell(self_of(io)->memory);
-}
-int64_t cGenericFileCompressed_seek(cIO* io, int64_t offset, int32_t origin) {
-    return cIO_seek(self_of(io)->memory, offset, origin);
-}
-const uint8_t* cGenericFileCompressed_fetch(cIO* io, int64_t at, uint64_t n) {
-    return cIO_fetch(self_of(io)->memory, at, n);
-}
-// The content is read-only and nobody else holds its block, so it never moves.
-bool cGenericFileCompressed_fetchStays(cIO*) {
-    return true;
-}
-int32_t cGenericFileCompressed_close(cIO* io) {
-    cGenericFileCompressed* self = self_of(io);
-    if (self == nullptr) return 0;
-    int32_t rc = cIO_close(self->memory);
-    delete self;
-    return rc;
-}
-
-const cIO_vtable vtable = {cGenericFileCompressed_read,      nullptr,
-                           cGenericFileCompressed_tell,      cGenericFileCompressed_seek,
-                           cGenericFileCompressed_close,     cGenericFileCompressed_fetch,
-                           cGenericFileCompressed_fetchStays};
-
 // Pulls the decoder dry straight into the memory stream; a read error anywhere below is a
 // failure, not an early end.
 bool decodeAll(cIO* decoder, cIO* memory, bool logContentOnly) {
@@ -146,15 +105,11 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
         return nullptr;
     const bool hasFooter = header->footerFlag == 1;
 
-    auto* self = new (std::nothrow) cGenericFileCompressed{};
-    if (self == nullptr) return nullptr;
-    self->base.vt = &vtable;
-    std::memcpy(&self->header, header, sizeof self->header);
-
+    cIO* memory = nullptr;
     Chain chain;
     auto fail = [&]() -> cIO* {
         chain.close();
-        cGenericFileCompressed_close(&self->base);
+        (void)cIO_close(memory); // never written to a file
         return nullptr;
     };
 
@@ -162,15 +117,16 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
         cGenericFileCompressed_LOOKAHEAD_OFFSET)
         return fail();
     cSerializer ser = cSerializer_ctor(input);
-    if (!cSerializer_readU32_BE(&ser, &self->lookaheadField) ||
-        !cSerializer_readU32_BE(&ser, &self->windowField))
+    uint32_t lookaheadField = 0, windowField = 0;
+    if (!cSerializer_readU32_BE(&ser, &lookaheadField) ||
+        !cSerializer_readU32_BE(&ser, &windowField))
         return fail();
 
     cGenericFile_budget own;
     if (budget == nullptr) budget = &own;
     cMemoryBudget* memoryBudget = budget->memory ? budget->memory : cMemoryBudget_run();
-    self->memory = cIO_memoryAlloc_ctorIn(memoryBudget);
-    if (self->memory == nullptr) return fail();
+    memory = cIO_memoryAlloc_ctorIn(memoryBudget);
+    if (memory == nullptr) return fail();
 
     const int64_t inputSize = cIO_getSize(input);
     if (inputSize < 0) return fail();
@@ -186,16 +142,16 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
     if (chain.window == nullptr || cIO_seek(chain.window, 0, cIO_SEEK_SET) != 0) return fail();
     chain.crc = cIO_crc32_ctor(chain.window);
     if (chain.crc == nullptr) return fail();
-    chain.decoder = cIO_heatshrink_open(chain.crc, windowBitsOf(self->windowField),
-                                        uint8_t(self->lookaheadField & 0xFF));
+    chain.decoder =
+        cIO_heatshrink_open(chain.crc, windowBitsOf(windowField), uint8_t(lookaheadField & 0xFF));
     if (chain.decoder == nullptr) return fail();
 
-    reserveOutput(self->memory, inputSize, memoryBudget);
-    if (!decodeAll(chain.decoder, self->memory, budget->logContentOnly)) return fail();
-    cIO_memoryAlloc_fit(self->memory);
+    reserveOutput(memory, inputSize, memoryBudget);
+    if (!decodeAll(chain.decoder, memory, budget->logContentOnly)) return fail();
+    cIO_memoryAlloc_fit(memory);
     const uint32_t computed = cIO_crc32_getCRC(chain.crc);
     chain.close();
 
     if (hasFooter && !checkFooter(input, inputSize, computed)) return fail();
-    return &self->base;
+    return cIO_memoryAlloc_seal(memory);
 }

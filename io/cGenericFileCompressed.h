@@ -7,13 +7,8 @@
 //   28   n  heatshrink data, up to the footer or the end of the file
 //   end-4 4 footer (footer flag 1): the CRC-32 register over the heatshrink data, initial
 //           0xFFFFFFFF and no final XOR
-// The open decompresses everything into memory and hands back a stream over it.
-//   cIO base;             vtable: read, tell, seek, fetch forward to memory; no write (the
-//                         content is read-only); fetchStays; close
-//   cGenericFile header;  copy of the container header
-//   uint32_t windowField;
-//   uint32_t lookaheadField;
-//   cIO* memory;          the decompressed file (owned)
+// The open decompresses everything into memory and hands back that memory stream, sealed
+// (read-only, fetched bytes stay in place until close).
 // Positions and sizes are 64-bit throughout, so containers of 2 GiB and more are read whole.
 // The decompressed content is held in a block of the run's memory budget (cMemoryBudget).
 

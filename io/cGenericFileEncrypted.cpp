@@ -13,45 +13,6 @@
 
 namespace {
 
-struct cGenericFileEncrypted {
-    cIO base;
-    cGenericFile header;
-    cIO* memory;
-};
-
-cGenericFileEncrypted* self_of(cIO* io) {
-    return reinterpret_cast<cGenericFileEncrypted*>(io);
-}
-
-int64_t cGenericFileEncrypted_read(cIO* io, void* dst, uint64_t n) {
-    return cIO_read(self_of(io)->memory, dst, n);
-}
-int64_t cGenericFileEncrypted_tell(cIO* io) {
-    return cIO_tell(self_of(io)->memory);
-}
-int64_t cGenericFileEncrypted_seek(cIO* io, int64_t offset, int32_t origin) {
-    return cIO_seek(self_of(io)->memory, offset, origin);
-}
-const uint8_t* cGenericFileEncrypted_fetch(cIO* io, int64_t at, uint64_t n) {
-    return cIO_fetch(self_of(io)->memory, at, n);
-}
-// The content is read-only and nobody else holds its block, so it never moves.
-bool cGenericFileEncrypted_fetchStays(cIO*) {
-    return true;
-}
-int32_t cGenericFileEncrypted_close(cIO* io) {
-    cGenericFileEncrypted* self = self_of(io);
-    if (self == nullptr) return 0;
-    int32_t rc = cIO_close(self->memory);
-    delete self;
-    return rc;
-}
-
-const cIO_vtable vtable = {cGenericFileEncrypted_read,      nullptr,
-                           cGenericFileEncrypted_tell,      cGenericFileEncrypted_seek,
-                           cGenericFileEncrypted_close,     cGenericFileEncrypted_fetch,
-                           cGenericFileEncrypted_fetchStays};
-
 // Reads exactly n bytes unless the stream ends or fails first; true when all arrived.
 bool readExactly(cIO* io, uint8_t* dst, uint64_t n) {
     return cIO_readFully(io, dst, n) == int64_t(n);
@@ -167,26 +128,21 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
 
     const uint64_t length = uint64_t(fileSize - cGenericFileEncrypted_MIN_SIZE);
     *why = cGenericFileEncrypted_failure::NO_MEMORY;
-    auto* self = new (std::nothrow) cGenericFileEncrypted{};
-    if (self == nullptr) return nullptr;
-    self->base.vt = &vtable;
-    std::memcpy(&self->header, header, sizeof self->header);
-    self->memory = cIO_memoryAlloc_ctorIn(budget->memory ? budget->memory : cMemoryBudget_run());
-    uint8_t* plain =
-        self->memory && length > 0 ? cIO_memoryAlloc_spare(self->memory, length) : nullptr;
-    const bool room = self->memory != nullptr && (plain != nullptr || length == 0);
+    cIO* memory = cIO_memoryAlloc_ctorIn(budget->memory ? budget->memory : cMemoryBudget_run());
+    uint8_t* plain = memory && length > 0 ? cIO_memoryAlloc_spare(memory, length) : nullptr;
+    const bool room = memory != nullptr && (plain != nullptr || length == 0);
     if (!room) ZF_LOGE("No memory for %llu bytes of unwrapped data", (unsigned long long)length);
 
     uint8_t key[cGenericFileEncrypted_KEY_SIZE];
     bool ok = room && deriveKey(password, passwordLength, salt, rounds, key) &&
               decrypt(input, fileSize, key, iv, plain);
     OPENSSL_cleanse(key, sizeof key);
-    if (ok) cIO_memoryAlloc_commit(self->memory, length);
     if (!ok) {
         if (room) *why = cGenericFileEncrypted_failure::NOT_AUTHENTIC;
-        cGenericFileEncrypted_close(&self->base);
+        (void)cIO_close(memory); // read only
         return nullptr;
     }
+    cIO_memoryAlloc_commit(memory, length);
     *why = cGenericFileEncrypted_failure::NONE;
-    return &self->base;
+    return cIO_memoryAlloc_seal(memory);
 }

@@ -8,12 +8,8 @@
 //   52    n  ciphertext (n = file size - 68)
 //   end-16 16 GCM tag
 // Bytes 0..51, as stored, are the additional authenticated data. The open decrypts and
-// authenticates everything into memory and hands back a stream over the plaintext; on a tag
-// mismatch nothing is handed out.
-//   cIO base;             vtable: read, tell, seek, fetch forward to memory; no write (the
-//                         content is read-only); fetchStays; close
-//   cGenericFile header;  copy of the container header
-//   cIO* memory;          the plaintext (owned)
+// authenticates everything into memory and hands back that memory stream, sealed (read-only,
+// fetched bytes stay in place until close); on a tag mismatch nothing is handed out.
 // The plaintext is held in a block of the run's memory budget (cMemoryBudget); the iteration
 // count is bounded by what the caller's budget has left (cGenericFile_MAX_KEY_ITERATIONS for a
 // whole input), so a hostile file cannot stall the key derivation.

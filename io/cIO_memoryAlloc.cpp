@@ -137,8 +137,18 @@ const cIO_vtable kMemoryTable = {cIO_memoryAlloc_read,  cIO_memoryAlloc_write,
                                  cIO_memoryAlloc_tell,  cIO_memoryAlloc_seek,
                                  cIO_memoryAlloc_close, cIO_memoryAlloc_fetch};
 
+// Sealed: nothing writes any more, so the block never moves again.
+bool cIO_memoryAlloc_fetchStays(cIO*) {
+    return true;
+}
+
+const cIO_vtable kSealedTable = {cIO_memoryAlloc_read,      nullptr,
+                                 cIO_memoryAlloc_tell,      cIO_memoryAlloc_seek,
+                                 cIO_memoryAlloc_close,     cIO_memoryAlloc_fetch,
+                                 cIO_memoryAlloc_fetchStays};
+
 cIO_memoryAlloc* cIO_memoryAlloc_cast(cIO* io) {
-    if (!io || io->vt != &kMemoryTable) return nullptr;
+    if (!io || (io->vt != &kMemoryTable && io->vt != &kSealedTable)) return nullptr;
     return (cIO_memoryAlloc*)io;
 }
 
@@ -173,7 +183,7 @@ uint64_t cIO_memoryAlloc_capacity(cIO* io) {
 
 uint8_t* cIO_memoryAlloc_spare(cIO* io, uint64_t n) {
     cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
-    assert(m != nullptr);
+    assert(m != nullptr && io->vt == &kMemoryTable);
     if (n > UINT64_MAX - m->size || !cIO_memoryAlloc_reserve(m, m->size + n)) return nullptr;
     return m->data + m->size;
 }
@@ -185,9 +195,15 @@ void cIO_memoryAlloc_commit(cIO* io, uint64_t n) {
     m->position = m->size;
 }
 
+cIO* cIO_memoryAlloc_seal(cIO* io) {
+    assert(cIO_memoryAlloc_cast(io) != nullptr);
+    io->vt = &kSealedTable;
+    return io;
+}
+
 void cIO_memoryAlloc_fit(cIO* io) {
     cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
-    assert(m != nullptr);
+    assert(m != nullptr && io->vt == &kMemoryTable);
     if (m->size == 0 || m->size == m->capacity) return;
     uint8_t* fitted = nullptr;
     if (m->budget) {
