@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
-#include "tools/cContainerWriter.h"
 
 namespace {
 
@@ -144,17 +143,10 @@ TEST(EndToEnd, LargeContainersOneAfterAnotherConvertAsThePlainFiles) {
         const std::string name = "0000000" + std::to_string(i + 1);
         writeLargeLog(dir / ("plain/" + name + ".MF4"), i + 1, frames[i], uint8_t(3 + i));
         const std::string plain = dir / ("plain/" + name + ".MF4");
-        if (i == 1) {
-            cContainerWriter_encryptOptions o;
-            o.password = "fleet";
-            o.iterations = 1000;
-            ASSERT_TRUE(cContainerWriter_encryptFile(
-                plain.c_str(), (dir / ("wrapped/" + name + ".MFE")).c_str(), &o));
-        } else {
-            cContainerWriter_compressOptions o;
-            ASSERT_TRUE(cContainerWriter_compressFile(
-                plain.c_str(), (dir / ("wrapped/" + name + ".MFC")).c_str(), &o));
-        }
+        if (i == 1)
+            e2e_encryptFile(plain, dir / ("wrapped/" + name + ".MFE"), "fleet");
+        else
+            e2e_compressFile(plain, dir / ("wrapped/" + name + ".MFC"));
     }
     e2e_writeFile(dir / "passwords.json", "{ \"default\": \"fleet\" }\n");
     const e2e_run plain = e2e_runKelvane({"-O", "out", "plain"}, dir.path);

@@ -46,14 +46,6 @@ const std::string& bigLog() {
     return path;
 }
 
-std::vector<std::string> namesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
-        names.push_back(e.path().filename().string());
-    return names;
-}
-
 // Waits until the process holds a trace being written in folder (unnamed, or under its
 // temporary name) with some lines in it, so the run is in the middle of it. False when the
 // run ended first or nothing showed up in time.
@@ -101,10 +93,10 @@ TEST(Safety, SignalInTheMiddleOfATraceLeavesNothing) {
         const int status = e2e_waitFor(pid);
         ASSERT_TRUE(WIFSIGNALED(status)) << status;
         EXPECT_EQ(WTERMSIG(status), sig);
-        for (const std::string& n : namesIn(dir / "logs_out"))
+        for (const std::string& n : e2e_namesIn(dir / "logs_out"))
             EXPECT_EQ(n.find(kTempMark), std::string::npos) << n;
         if (jobs == 1) {
-            EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{});
+            EXPECT_EQ(e2e_namesIn(dir / "logs_out"), std::vector<std::string>{});
         }
         EXPECT_EQ(std::filesystem::file_size(dir / "logs/00000001.MF4"),
                   std::filesystem::file_size(bigLog()));
@@ -135,7 +127,7 @@ TEST(Safety, FailingWritesNameTheReasonAndKeepTheInput) {
     const std::string err = e2e_readFile(dir / "err");
     EXPECT_EQ(e2e_countLines(err, "File too large"), 1) << err;
     EXPECT_EQ(e2e_countLines(err, "Error during conversion of logs/00000001.MF4"), 1) << err;
-    EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{});
+    EXPECT_EQ(e2e_namesIn(dir / "logs_out"), std::vector<std::string>{});
     EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
 }
 
@@ -154,6 +146,6 @@ TEST(Safety, FileSizeSignalLeavesNothing) {
     const int status = e2e_waitFor(pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
-    EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{});
+    EXPECT_EQ(e2e_namesIn(dir / "logs_out"), std::vector<std::string>{});
     EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
 }
