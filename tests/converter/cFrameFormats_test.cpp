@@ -185,17 +185,4 @@ TEST(cFrameFormats, AscDateAroundMidnightAndNoon) {
     }
 }
 
-TEST(cFrameFormats, NamesAndNumbers) {
-    for (const cFrameFormat* const* f = cFrameFormat_all; *f; ++f) {
-        EXPECT_EQ(cFrameFormat_byId((*f)->id), *f);
-        EXPECT_EQ(cFrameFormat_byName((*f)->name), *f);
-    }
-    EXPECT_EQ(cFrameFormat_byName("CANDUMP"), &cFrameFormat_candump);
-    EXPECT_EQ(cFrameFormat_byName("as"), nullptr);
-    EXPECT_EQ(cFrameFormat_byName("ascii"), nullptr);
-    EXPECT_EQ(cFrameFormat_byId(cOutputFormat_NONE), nullptr);
-    EXPECT_EQ(cFrameFormat_byId(7), nullptr);
-    EXPECT_EQ(cFrameWriter_ctor(nullptr, 7), nullptr);
-}
-
 } // namespace
