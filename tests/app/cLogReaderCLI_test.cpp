@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -13,38 +14,6 @@
 #include "logCapture.h"
 
 namespace {
-
-const char* const usageText =
-    "Usage: kelvane [--help] [-v|--version] [--verbosity=<n>] [--non-interactive] "
-    "[-d|--delete-converted] [--overwrite] [-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] "
-    "[-u|--update] [--report=<file>] [-p|--password-file=<file>] "
-    "[-f|--trace-format={version1,version2,asc,blf,candump,csv}] "
-    "[-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>] file(s)/folder(s)\n"
-    "\n"
-    "  --help                                   display this help and exit\n"
-    "  -v, --version                            display tool version and exit\n"
-    "  --verbosity=<n>                          verbosity of logging messages from 0 to 5, with 0 "
-    "being fatal messages only, 4 and 5 being all messages including debug information. defaults "
-    "to 3\n"
-    "  --non-interactive                        does not print any progress output\n"
-    "  -d, --delete-converted                   deletes files after conversion if specified\n"
-    "  --overwrite                              replaces a trace even when another log made it\n"
-    "  -X, --no-append-root                     do not add \"_out\" when converting folders\n"
-    "  -b, --buffer=<n>                         buffer size in bytes. 0 disables and -1 takes "
-    "entire file\n"
-    "  -j, --jobs=<n>                           number of log files converted at once, 0 for one "
-    "per online processor. defaults to 1\n"
-    "  -u, --update                             convert only log files whose trace is missing or "
-    "older than the log\n"
-    "  --report=<file>                          write one JSON line per log file to this file, - "
-    "for standard output\n"
-    "  -p, --password-file=<file>               where to find device passwords for encrypted "
-    "files, defaults to \"passwords.json\"\n"
-    "  -f, --trace-format={version1,version2,asc,blf,candump,csv} which output format to write: "
-    "PEAK trace 1.1 or 2.1, Vector ASC or BLF, candump log or CSV; defaults to trace 2.1\n"
-    "  -O, --output-directory=<file>            where to place the converted files\n"
-    "  -i, --input-files=<file(s)/folder(s)>    list of input files/folders, must have common "
-    "root\n";
 
 // A scratch folder with two log files, a folder of logs and a password file, and the
 // working directory moved into it (so the default password file is looked for there).
@@ -98,12 +67,13 @@ Outcome parse(std::vector<std::string> args) {
     return o;
 }
 
+// --help prints the usage (its syntax line, a blank line and a line for each of the 15
+// options) whatever else is given; the syntax line allows as many inputs as there are
+// arguments.
 TEST(cLogReaderCLI, HelpWinsOverEverything) {
     Scratch s;
-    // The syntax line allows as many inputs as there are arguments.
-    const std::string usage = usageText, oneInput = " file(s)/folder(s)\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"-dh"}, oneInput},
+        {{"-dh"}, " file(s)/folder(s)\n"},
         {{"--help", "--bogus", "-v"},
          " file(s)/folder(s) [file(s)/folder(s)] [file(s)/folder(s)]\n"},
         {{"-d", "-d", "--help", "a.MF4"}, " file(s)/folder(s) [file(s)/folder(s)]...\n"},
@@ -111,8 +81,10 @@ TEST(cLogReaderCLI, HelpWinsOverEverything) {
     for (const auto& [args, inputs] : cases) {
         Outcome o = parse(args);
         EXPECT_TRUE(!o.result && o.status == 0);
-        std::string expected = usage;
-        EXPECT_EQ(o.out, expected.replace(usage.find(oneInput), oneInput.size(), inputs));
+        const std::string syntax = o.out.substr(0, o.out.find('\n') + 1);
+        EXPECT_EQ(syntax.rfind("Usage: kelvane [--help] [-v|--version] ", 0), 0u) << o.out;
+        EXPECT_TRUE(syntax.ends_with("[-i|--input-files=<file(s)/folder(s)>]" + inputs)) << syntax;
+        EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 17) << o.out;
     }
 }
 

@@ -19,6 +19,7 @@ struct LogCapture {
         zf_log_set_output_level(ZF_LOG_VERBOSE);
     }
     ~LogCapture() { zf_log_set_output_callback(nullptr); }
+    static bool has(const std::string& part) { return capturedLog.find(part) != std::string::npos; }
     static std::string lines() {
         std::string out;
         std::istringstream in(capturedLog);

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -18,6 +17,7 @@
 #include "app/logCapture.h"
 #include "converter/cFrameBatch.h"
 #include "converter/cFrameWriter.h"
+#include "converter_test_support.h"
 #include "fs/cFS_os.h"
 
 namespace {
@@ -39,23 +39,6 @@ struct TempDir {
         if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
     }
 };
-
-// A CAN frame; flags I IDE, D Dir (Tx), E EDL, B BRS, S ESI, R remote, L LIN, X error.
-cBusMsg frame(double t, uint8_t bus, uint32_t id, std::string data, uint8_t dlc,
-              const char* what = "") {
-    cBusMsg msg{};
-    msg.Timestamp = t;
-    msg.BusChannel = bus;
-    msg.ID = id;
-    msg.DataBytes = std::move(data);
-    auto has = [what](char c) -> uint8_t { return std::strchr(what, c) != nullptr; };
-    msg.Type = has('L')   ? BUS_MSG_LIN_FRAME
-               : has('R') ? BUS_MSG_CAN_REMOTE_FRAME
-               : has('X') ? BUS_MSG_CAN_ERROR_FRAME
-                          : BUS_MSG_CAN_DATA_FRAME;
-    msg.CAN = {has('I'), has('D'), has('E'), has('S'), has('B'), has('R'), dlc};
-    return msg;
-}
 
 std::string bytes(size_t n, uint8_t first) {
     std::string s;
@@ -200,19 +183,6 @@ TEST(cFrameFormats, AscDateAroundMidnightAndNoon) {
         EXPECT_EQ(asc.substr(0, asc.find('\n') + 1), c.date) << c.time;
         EXPECT_NE(asc.find("\n" + std::string(c.offset) + "1  1 "), std::string::npos) << asc;
     }
-}
-
-TEST(cFrameFormats, NamesAndNumbers) {
-    for (const cFrameFormat* const* f = cFrameFormat_all; *f; ++f) {
-        EXPECT_EQ(cFrameFormat_byId((*f)->id), *f);
-        EXPECT_EQ(cFrameFormat_byName((*f)->name), *f);
-    }
-    EXPECT_EQ(cFrameFormat_byName("CANDUMP"), &cFrameFormat_candump);
-    EXPECT_EQ(cFrameFormat_byName("as"), nullptr);
-    EXPECT_EQ(cFrameFormat_byName("ascii"), nullptr);
-    EXPECT_EQ(cFrameFormat_byId(cOutputFormat_NONE), nullptr);
-    EXPECT_EQ(cFrameFormat_byId(7), nullptr);
-    EXPECT_EQ(cFrameWriter_ctor(nullptr, 7), nullptr);
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "app/logCapture.h"
 #include "converter/cPeakConverter.h"
 #include "converter/cPeakLines.h"
+#include "converter_test_support.h"
 
 namespace {
 
@@ -109,68 +110,21 @@ struct Trace {
     }
 };
 
-// A CAN data frame, or with the kind and flags given: kinds "L" LIN, "R" remote, "X" error;
-// flags I IDE, D Dir, E EDL, B BRS, S ESI.
-cBusMsg frame(double t, uint32_t id, std::string data, uint8_t dlc, const char* what = "") {
-    cBusMsg msg{};
-    msg.Timestamp = 1700000000.5 + t;
-    msg.BusChannel = 1;
-    msg.ID = id;
-    msg.DataBytes = std::move(data);
-    auto has = [what](char c) -> uint8_t { return std::strchr(what, c) != nullptr; };
-    msg.Type = has('L')   ? BUS_MSG_LIN_FRAME
-               : has('R') ? BUS_MSG_CAN_REMOTE_FRAME
-               : has('X') ? BUS_MSG_CAN_ERROR_FRAME
-                          : BUS_MSG_CAN_DATA_FRAME;
-    msg.CAN = {has('I'), has('D'), has('E'), has('S'), has('B'), has('R'), dlc};
-    return msg;
-}
+// Frames on bus 1 at offsets t from a start between two seconds.
+constexpr double T0 = 1700000000.5;
 
 // Frames of every kind in time order: CAN, LIN and error records, classic and FD frames.
 std::vector<cBusMsg> mixedFrames() {
-    return {frame(0, 0x123, std::string("\x01\xAB\xFF\x00\x10\x20\x30\x40", 8), 8),
-            frame(0.001, 0x10, "\x01", 1, "L"),
-            frame(0.0015, 0x18DAF110, "\x02\x10\x03", 3, "ID"),
-            frame(0.002, 0x7FF, std::string(24, '\x55'), 12, "EBS"),
-            frame(0.0025, 0x456, "", 2, "R"),
-            frame(0.003, 0, "", 0, "X"),
-            frame(0.004, 0x1, "\xAA", 1, "EB"),
-            frame(0.005, 0x1, "\xAA", 1, "ES"),
-            frame(1.0, 0x1, "\xAA", 1, "EI"),
-            frame(2.0, 0x7, "", 0)};
-}
-
-TEST(cPeakConverter, RoundTripOfBothVersions) {
-    const struct {
-        uint32_t format;
-        const char* text;
-    } cases[] = {
-        {2, ";$FILEVERSION=2.1\n;$STARTTIME=45244.9259317130\n;$COLUMNS=N,O,T,B,I,d,L,D\n"
-            "      1         0.000 DT 1     0123 Rx 8    01 AB FF 00 10 20 30 40\n"
-            "      2         1.500 DT 1 18DAF110 Tx 3    02 10 03\n"
-            "      3         2.000 BI 1     07FF Rx 12   55 55 55 55 55 55 55 55 55 55 55 55 55 55 "
-            "55 55 55 55 55 55 55 55 55 55\n"
-            "      4         2.500 RR 1     0456 Rx 2    \n"
-            "      5         4.000 FB 1     0001 Rx 1    AA\n"
-            "      6         5.000 FE 1     0001 Rx 1    AA\n"
-            "      7      1000.000 FD 1 00000001 Rx 1    AA\n"
-            "      8      2000.000 DT 1     0007 Rx 0    \n"},
-        {1, ";$FILEVERSION=1.1\n;$STARTTIME=45244.9259317130\n"
-            "     1)         0.0 Rx        0123 8  01 AB FF 00 10 20 30 40\n"
-            "     2)         1.5 Tx    18DAF110 3  02 10 03\n"
-            "     3)         2.5 Rx        0456 2  RTR\n"
-            "     4)      2000.0 Rx        0007 0  \n"},
-    };
-    for (const auto& c : cases) {
-        Trace t(c.format);
-        ASSERT_TRUE(t.newFile());
-        for (const cBusMsg& m : mixedFrames())
-            EXPECT_TRUE(t.msg(m));
-        EXPECT_TRUE(t.endFile());
-        EXPECT_EQ(t.fs.opened, "dev/00000001_CAN.trc");
-        EXPECT_EQ(t.fs.written, c.text);
-        EXPECT_TRUE(t.fs.removes == 0 && LogCapture::lines().empty());
-    }
+    return {frame(T0, 1, 0x123, std::string("\x01\xAB\xFF\x00\x10\x20\x30\x40", 8), 8),
+            frame(T0 + 0.001, 1, 0x10, "\x01", 1, "L"),
+            frame(T0 + 0.0015, 1, 0x18DAF110, "\x02\x10\x03", 3, "ID"),
+            frame(T0 + 0.002, 1, 0x7FF, std::string(24, '\x55'), 12, "EBS"),
+            frame(T0 + 0.0025, 1, 0x456, "", 2, "R"),
+            frame(T0 + 0.003, 1, 0, "", 0, "X"),
+            frame(T0 + 0.004, 1, 0x1, "\xAA", 1, "EB"),
+            frame(T0 + 0.005, 1, 0x1, "\xAA", 1, "ES"),
+            frame(T0 + 1.0, 1, 0x1, "\xAA", 1, "EI"),
+            frame(T0 + 2.0, 1, 0x7, "", 0)};
 }
 
 TEST(cPeakConverter, FileWithoutRecordLinesIsRemoved) {
@@ -222,7 +176,7 @@ TEST(cPeakConverter, RecordNumbersCountAcrossDigitsAndFiles) {
             ASSERT_TRUE(t.newFile());
             t.c->messageNumber = start;
             for (int i = 0; i < 3; ++i)
-                ASSERT_TRUE(t.msg(frame(0, 1, "", 0)));
+                ASSERT_TRUE(t.msg(frame(T0, 1, 1, "", 0)));
             ASSERT_TRUE(t.endFile());
             all += numbers(t.fs.written);
         }
@@ -248,8 +202,8 @@ TEST(cPeakConverter, LinesMatchPrintfAcrossBatchesWithAndWithoutHelper) {
         for (char& b : data)
             b = static_cast<char>(random());
         const char* flags[] = {"", "I", "D", "ID", "R", "E", "EBI", "ESD"};
-        frames.push_back(frame(t, static_cast<uint32_t>(random()) >> (kind & 1 ? 3 : 21), data,
-                               static_cast<uint8_t>(random() % 16), flags[kind]));
+        frames.push_back(frame(T0 + t, 1, static_cast<uint32_t>(random()) >> (kind & 1 ? 3 : 21),
+                               data, static_cast<uint8_t>(random() % 16), flags[kind]));
         frames.back().BusChannel = static_cast<uint8_t>(random() % 12);
     }
     for (uint32_t format : {1u, 2u}) {
@@ -316,14 +270,14 @@ TEST(cPeakConverter, WriteFailuresAreReported) {
         Trace t(format);
         t.fs.room = room;
         ASSERT_TRUE(t.newFile());
-        EXPECT_FALSE(t.msg(frame(0, 1, "ab", 2))) << format << " " << room;
+        EXPECT_FALSE(t.msg(frame(T0, 1, 1, "ab", 2))) << format << " " << room;
         EXPECT_EQ(LogCapture::lines(), message);
         EXPECT_EQ(t.fs.removes, 1); // the part written is gone at once
-        EXPECT_TRUE(!t.msg(frame(1, 1, "ab", 2)) && t.endFile() && t.fs.removes == 1);
+        EXPECT_TRUE(!t.msg(frame(T0 + 1, 1, 1, "ab", 2)) && t.endFile() && t.fs.removes == 1);
     }
     Trace small(2);
     small.fs.room = 80;
-    ASSERT_TRUE(small.newFile() && small.msg(frame(0, 1, "ab", 2)));
+    ASSERT_TRUE(small.newFile() && small.msg(frame(T0, 1, 1, "ab", 2)));
     EXPECT_FALSE(small.endFile());
     EXPECT_EQ(LogCapture::lines(),
               "E Could not write CAN file dev/00000001_CAN.trc: no reason given\n");
@@ -341,7 +295,8 @@ TEST(cPeakConverter, WriteFailuresAreReported) {
             }
             ASSERT_TRUE(t.newFile());
             size_t failedAt = 0;
-            while (failedAt < 20 * cFrameBatch_FRAMES && t.msg(frame(failedAt * 1e-3, 1, "ab", 2)))
+            while (failedAt < 20 * cFrameBatch_FRAMES &&
+                   t.msg(frame(T0 + failedAt * 1e-3, 1, 1, "ab", 2)))
                 ++failedAt;
             EXPECT_TRUE(t.endFile() && t.fs.removes == 1);
             seen.emplace_back(failedAt, LogCapture::lines());
@@ -373,7 +328,7 @@ TEST(cPeakConverter, OtherFormatsFailTheirEndsAlike) {
         t.fs.room = room;
         t.fs.error = ENOSPC;
         ASSERT_TRUE(t.newFile());
-        const bool taken = t.msg(frame(0, 1, "ab", 2));
+        const bool taken = t.msg(frame(T0, 1, 1, "ab", 2));
         EXPECT_FALSE(taken && t.endFile()) << format;
         EXPECT_EQ(LogCapture::lines(), message) << format;
         EXPECT_EQ(t.fs.removes, 1) << format; // nothing is left that looks like an output
@@ -385,7 +340,7 @@ TEST(cPeakConverter, CloseAndOpenFailures) {
     Trace closing(2);
     closing.fs.closeResult = -1;
     closing.fs.error = ENOSPC; // the last block did not fit
-    ASSERT_TRUE(closing.newFile() && closing.msg(frame(0, 1, "", 0)));
+    ASSERT_TRUE(closing.newFile() && closing.msg(frame(T0, 1, 1, "", 0)));
     EXPECT_FALSE(closing.endFile());
     EXPECT_EQ(LogCapture::lines(),
               "E Could not close CAN file dev/00000001_CAN.trc: No space left on device\n");
@@ -399,7 +354,8 @@ TEST(cPeakConverter, CloseAndOpenFailures) {
     EXPECT_FALSE(opening.newFile());
     EXPECT_EQ(LogCapture::lines(),
               "E Could not open output file for CAN: dev/00000001_CAN.trc: no reason given\n");
-    EXPECT_TRUE(opening.endFile() && opening.fs.removes == 1 && !opening.msg(frame(0, 1, "", 0)));
+    EXPECT_TRUE(opening.endFile() && opening.fs.removes == 1 &&
+                !opening.msg(frame(T0, 1, 1, "", 0)));
 }
 
 // The counter behind the names is the process's: other tests of the binary move it on.
@@ -442,7 +398,7 @@ TEST(cPeakConverter, TraceGetsItsNameOnlyWhenComplete) {
     Trace moving(2, true);
     moving.fs.renameWorks = false;
     moving.fs.error = EACCES;
-    ASSERT_TRUE(moving.newFile() && moving.msg(frame(0, 1, "ab", 2)));
+    ASSERT_TRUE(moving.newFile() && moving.msg(frame(T0, 1, 1, "ab", 2)));
     EXPECT_FALSE(moving.endFile());
     EXPECT_EQ(moving.fs.events.back(), "remove " + tempName(4));
     EXPECT_EQ(LogCapture::lines(), "E Could not move CAN file into place as "
@@ -450,7 +406,7 @@ TEST(cPeakConverter, TraceGetsItsNameOnlyWhenComplete) {
     EXPECT_EQ(moving.summary().outputPath, "");
 
     Trace unfinished(2, true);
-    ASSERT_TRUE(unfinished.newFile() && unfinished.msg(frame(0, 1, "ab", 2)));
+    ASSERT_TRUE(unfinished.newFile() && unfinished.msg(frame(T0, 1, 1, "ab", 2)));
     cPeakConverter_dtor(unfinished.c);
     unfinished.c = nullptr;
     EXPECT_EQ(unfinished.fs.events.back(), "remove " + tempName(5));

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "converter/cPeakConverter.h"
+#include "fs/cFS_os.h"
 #include "support/log.h"
+#include "tools/cContainerWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -93,6 +97,78 @@ void e2e_mkdirs(const std::string& path) {
     std::filesystem::create_directories(path);
 }
 
+std::vector<std::string> e2e_namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void e2e_encryptFile(const std::string& plain, const std::string& out, const std::string& password,
+                     uint32_t serial) {
+    cContainerWriter_encryptOptions o;
+    o.password = password;
+    o.iterations = 1000;
+    o.serialNumber = serial;
+    ASSERT_TRUE(cContainerWriter_encryptFile(plain.c_str(), out.c_str(), &o)) << out;
+}
+
+void e2e_compressFile(const std::string& plain, const std::string& out) {
+    cContainerWriter_compressOptions o;
+    ASSERT_TRUE(cContainerWriter_compressFile(plain.c_str(), out.c_str(), &o)) << out;
+}
+
+std::string e2e_python() {
+    return e2e_exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+}
+
+int e2e_shell(const std::string& command, std::string* out) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    out->clear();
+    char buffer[4096];
+    while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
+        out->append(buffer, n);
+    const int status = pclose(pipe);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+cMdfWriterFrame e2e_drawFrame(e2e_rng& rng, cMdfWriterFrameKind kind, double time,
+                              unsigned fdPercent) {
+    uint8_t data[64];
+    for (uint8_t& b : data)
+        b = static_cast<uint8_t>(rng.next());
+    const uint8_t bus = static_cast<uint8_t>(1 + rng.below(15));
+    const bool ide = rng.percent(40);
+    const uint32_t id = static_cast<uint32_t>(rng.below(ide ? 0x20000000u : 0x800u));
+    cMdfWriterFrame f;
+    switch (kind) {
+    case MDFW_CAN_DATA:
+        if (rng.percent(fdPercent)) {
+            f = cMdfWriterFrame_can(time, bus, id, ide, data,
+                                    cMdfWriter_lengthForDlc(uint8_t(rng.below(16))), true);
+            f.brs = rng.percent(50);
+            f.esi = rng.percent(20);
+        } else {
+            f = cMdfWriterFrame_can(time, bus, id, ide, data, uint8_t(rng.below(9)));
+        }
+        break;
+    case MDFW_CAN_REMOTE:
+        f = cMdfWriterFrame_remote(time, bus, id, ide, uint8_t(rng.below(9)));
+        break;
+    case MDFW_CAN_ERROR:
+        f = cMdfWriterFrame_error(time, bus, uint8_t(1 + rng.below(5)));
+        break;
+    case MDFW_LIN:
+        f = cMdfWriterFrame_lin(time, bus, uint8_t(rng.below(64)), data, uint8_t(rng.below(9)));
+        break;
+    }
+    f.dir = rng.percent(30);
+    return f;
+}
+
 void e2e_writeLog(const std::string& path, const cMdfWriterOptions& options,
                   const std::vector<cMdfWriterGroup>& groups) {
     cMdfWriterResult result;
@@ -121,6 +197,27 @@ uint32_t e2e_convertInProcess(cFS* fs, const cLogReaderOptions& options, cBusLay
     zf_log_set_output_level(was);
     zf_log_set_output_callback(nullptr);
     return code;
+}
+
+uint32_t e2e_convertToTrace(cFS* fs, const cLogReaderOptions& options,
+                            const std::vector<std::string>& inputs, std::string* log, int level,
+                            const std::function<cBusLayer*(cBusLayer*)>& wrap) {
+    cPeakConverter* peak = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
+    cBusLayer* layer = wrap ? wrap(&peak->layer) : &peak->layer;
+    const uint32_t code = e2e_convertInProcess(fs, options, layer, inputs, level, log);
+    cPeakConverter_dtor(peak);
+    return code;
+}
+
+e2e_osFs::e2e_osFs(const std::string& root) : fs(cFS_os_ctor(root)) {
+    real = fs->vt;
+    table = *real;
+    fs->vt = &table;
+}
+
+e2e_osFs::~e2e_osFs() {
+    fs->vt = real;
+    cFS_dtor(fs);
 }
 
 namespace {

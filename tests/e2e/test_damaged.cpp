@@ -27,25 +27,20 @@ struct Outcome {
     std::string trace;
 };
 
-// One folder, one converter and one option block for all cases; a new driver per case, so
-// that no case is taken for a repeat of the one before.
+// One folder and one option block for all cases; a new driver per case, so that no case is
+// taken for a repeat of the one before.
 struct Bench {
     e2e_tempDir dir;
     cFS* fs = cFS_os_ctor(dir.path);
-    cPeakConverter* converter = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
     cLogReaderOptions options{true, true, true, -1, 1, {}};
     Bench() { options.passwords.entries.emplace("default", "pw"); }
-    ~Bench() {
-        cPeakConverter_dtor(converter);
-        cFS_dtor(fs);
-    }
+    ~Bench() { cFS_dtor(fs); }
     Outcome run(const Bytes& file) {
         const std::string input = dir / "in.mf4";
         const std::string trace = dir / "in_CAN.trc";
         e2e_writeBytes(input, file);
         Outcome o{0, {}, false, false, {}};
-        o.code =
-            e2e_convertInProcess(fs, options, &converter->layer, {"in.mf4"}, ZF_LOG_ERROR, &o.log);
+        o.code = e2e_convertToTrace(fs, options, {"in.mf4"}, &o.log, ZF_LOG_ERROR);
         o.inputUnchanged = e2e_readFile(input) == std::string(file.begin(), file.end());
         o.traceLeft = e2e_exists(trace);
         if (o.traceLeft) o.trace = e2e_readFile(trace);

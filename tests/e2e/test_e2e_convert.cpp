@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
-#include "tools/cContainerWriter.h"
 
 namespace {
 
@@ -38,34 +37,20 @@ const char kExpectedV2[] =
     "      3         2.000 RR 2     07FF Rx 4    \n"
     "      4         3.000 FB 1     0100 Rx 9    00 01 02 03 04 05 06 07 08 09 0A 0B\n";
 
-const char kExpectedV1[] = ";$FILEVERSION=1.1\n"
-                           ";$STARTTIME=45244.9259317130\n"
-                           "     1)         0.0 Rx        0123 3  01 02 03\n"
-                           "     2)         1.5 Tx    01ABCDEF 8  11 22 33 44 55 66 77 88\n"
-                           "     3)         2.0 Rx        07FF 4  RTR\n";
-
 } // namespace
 
-TEST(EndToEnd, FolderTreeConvertsByteExactInBothVersions) {
+TEST(EndToEnd, FolderTreeConvertsByteExact) {
     e2e_tempDir dir;
     e2e_mkdirs(dir / "logs/sub");
     e2e_writeLog(dir / "logs/00000001.MF4", e2e_logOptions("0000ABCD", 1, 1), mixedGroups());
     e2e_writeLog(dir / "logs/sub/00000002.mf4", e2e_logOptions("0000ABCD", 1, 2), mixedGroups());
     e2e_writeFile(dir / "logs/notes.txt", "not a log");
 
-    e2e_run v2 = e2e_runKelvane({"logs"}, dir.path);
-    EXPECT_EQ(v2.status, 0) << v2.err;
+    const e2e_run run = e2e_runKelvane({"logs"}, dir.path);
+    EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(e2e_readFile(dir / "logs_out/00000001_CAN.trc"), kExpectedV2);
     EXPECT_EQ(e2e_readFile(dir / "logs_out/sub/00000002_CAN.trc"), kExpectedV2);
     EXPECT_FALSE(e2e_exists(dir / "logs_out/notes_CAN.trc"));
-
-    e2e_run v1 = e2e_runKelvane({"--trace-format=VERSION1", "-O", "v1", "logs"}, dir.path);
-    ASSERT_EQ(v1.status, 134) << "output directory must exist: " << v1.out << v1.err;
-    e2e_mkdirs(dir / "v1");
-    v1 = e2e_runKelvane({"--trace-format=VERSION1", "-O", "v1", "logs"}, dir.path);
-    EXPECT_EQ(v1.status, 0) << v1.err;
-    EXPECT_EQ(e2e_readFile(dir / "v1/logs_out/00000001_CAN.trc"), kExpectedV1);
-    EXPECT_EQ(e2e_readFile(dir / "v1/logs_out/sub/00000002_CAN.trc"), kExpectedV1);
 }
 
 TEST(EndToEnd, RecordsStoppingEarlyFailAFinalisedFileOnly) {
@@ -144,17 +129,10 @@ TEST(EndToEnd, LargeContainersOneAfterAnotherConvertAsThePlainFiles) {
         const std::string name = "0000000" + std::to_string(i + 1);
         writeLargeLog(dir / ("plain/" + name + ".MF4"), i + 1, frames[i], uint8_t(3 + i));
         const std::string plain = dir / ("plain/" + name + ".MF4");
-        if (i == 1) {
-            cContainerWriter_encryptOptions o;
-            o.password = "fleet";
-            o.iterations = 1000;
-            ASSERT_TRUE(cContainerWriter_encryptFile(
-                plain.c_str(), (dir / ("wrapped/" + name + ".MFE")).c_str(), &o));
-        } else {
-            cContainerWriter_compressOptions o;
-            ASSERT_TRUE(cContainerWriter_compressFile(
-                plain.c_str(), (dir / ("wrapped/" + name + ".MFC")).c_str(), &o));
-        }
+        if (i == 1)
+            e2e_encryptFile(plain, dir / ("wrapped/" + name + ".MFE"), "fleet");
+        else
+            e2e_compressFile(plain, dir / ("wrapped/" + name + ".MFC"));
     }
     e2e_writeFile(dir / "passwords.json", "{ \"default\": \"fleet\" }\n");
     const e2e_run plain = e2e_runKelvane({"-O", "out", "plain"}, dir.path);

@@ -19,9 +19,6 @@ namespace {
 
 std::string shrinkLog;
 
-using Meddling = e2e_Meddling;
-const cBusLayer_vtable& kMeddling = e2e_meddlingTable;
-
 std::vector<cMdfWriterGroup> manyFrames(uint32_t split) {
     std::vector<cMdfWriterGroup> groups(2);
     const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -43,12 +40,13 @@ uint32_t convertMeddled(const e2e_tempDir& dir,
     e2e_writeLog(dir / "in/00000002.MF4", second, manyFrames(2));
 
     cFS* fs = cFS_os_ctor(dir.path);
-    cPeakConverter* peak = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
-    Meddling conv{{&kMeddling}, &peak->layer, 100, [&] { act(input); }};
+    e2e_Meddling conv{{&e2e_meddlingTable}, nullptr, 100, [&] { act(input); }};
     cLogReaderOptions options{true, false, true, -1, 1, {}}; // delete what converts
     const uint32_t code =
-        e2e_convertInProcess(fs, options, &conv.layer, {"in"}, ZF_LOG_INFO, &shrinkLog);
-    cPeakConverter_dtor(peak);
+        e2e_convertToTrace(fs, options, {"in"}, &shrinkLog, ZF_LOG_INFO, [&](cBusLayer* trace) {
+            conv.inner = trace;
+            return &conv.layer;
+        });
     cFS_dtor(fs);
     return code;
 }

@@ -30,42 +30,19 @@ std::string_view withoutTrailingSlashes(std::string_view path) {
     return path;
 }
 
-// The real file system with one slot replaced by a test's. One at a time: the slots find
-// the real table and the test's choice here.
-struct Faulty {
-    static inline const cFS_vtable* real = nullptr;
-    static inline std::string failSyncOf; // a path ending so (trailing slashes aside) fails
-    static bool sync(cFS* fs, std::string_view path) {
-        if (withoutTrailingSlashes(path).ends_with(failSyncOf)) {
-            errno = EIO;
-            return false;
-        }
-        return real->sync(fs, path);
+// A path ending so (trailing slashes aside) fails its fsync.
+std::string failSyncOf;
+bool failingSync(cFS* fs, std::string_view path) {
+    if (withoutTrailingSlashes(path).ends_with(failSyncOf)) {
+        errno = EIO;
+        return false;
     }
-    // Says it moved the file and leaves it where it was.
-    static bool renameNot(cFS*, std::string_view, std::string_view) { return true; }
-
-    cFS* fs;
-    cFS_vtable table;
-    explicit Faulty(const std::string& root) : fs(cFS_os_ctor(root)) {
-        real = fs->vt;
-        table = *real;
-        fs->vt = &table;
-    }
-    ~Faulty() {
-        fs->vt = real;
-        cFS_dtor(fs);
-    }
-};
+    return e2e_osFs::real->sync(fs, path);
+}
 
 // Converts logs/a.MF4 with -d in this process, with the real trace writer.
 uint32_t convertDeleting(cFS* fs, std::string* log) {
-    cPeakConverter* converter = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
-    const cLogReaderOptions options{true, false, true, -1, 1, {}};
-    const uint32_t code =
-        e2e_convertInProcess(fs, options, &converter->layer, {"logs"}, ZF_LOG_INFO, log);
-    cPeakConverter_dtor(converter);
-    return code;
+    return e2e_convertToTrace(fs, {true, false, true, -1, 1, {}}, {"logs"}, log);
 }
 
 } // namespace
@@ -78,9 +55,9 @@ TEST(KeptInputs, FailingFsyncOfTheTraceOrItsFolderKeepsTheInput) {
         e2e_tempDir dir;
         e2e_mkdirs(dir / "logs");
         writeTwoFrameLog(dir / "logs/a.MF4");
-        Faulty faulty(dir.path);
-        faulty.table.sync = Faulty::sync;
-        Faulty::failSyncOf = failing;
+        e2e_osFs faulty(dir.path);
+        faulty.table.sync = failingSync;
+        failSyncOf = failing;
         std::string log;
         EXPECT_EQ(convertDeleting(faulty.fs, &log), cExitStatus_CONVERSION_FAILED) << log;
         EXPECT_TRUE(e2e_exists(dir / "logs/a.MF4")) << log;
@@ -94,9 +71,9 @@ TEST(KeptInputs, FailingFsyncOfTheTraceOrItsFolderKeepsTheInput) {
     e2e_tempDir dir;
     e2e_mkdirs(dir / "logs");
     writeTwoFrameLog(dir / "logs/a.MF4");
-    Faulty faulty(dir.path);
-    faulty.table.sync = Faulty::sync;
-    Faulty::failSyncOf = "no such name";
+    e2e_osFs faulty(dir.path);
+    faulty.table.sync = failingSync;
+    failSyncOf = "no such name";
     std::string log;
     EXPECT_EQ(convertDeleting(faulty.fs, &log), cExitStatus_OK) << log;
     EXPECT_FALSE(e2e_exists(dir / "logs/a.MF4")) << log;
@@ -109,8 +86,9 @@ TEST(KeptInputs, TraceNotRenamedIntoPlaceKeepsTheInput) {
     e2e_tempDir dir;
     e2e_mkdirs(dir / "logs");
     writeTwoFrameLog(dir / "logs/a.MF4");
-    Faulty faulty(dir.path);
-    faulty.table.rename = Faulty::renameNot;
+    e2e_osFs faulty(dir.path);
+    // Says it moved the file and leaves it where it was.
+    faulty.table.rename = [](cFS*, std::string_view, std::string_view) { return true; };
     std::string log;
     EXPECT_EQ(convertDeleting(faulty.fs, &log), cExitStatus_CONVERSION_FAILED) << log;
     EXPECT_FALSE(e2e_exists(dir / "logs_out/a_CAN.trc"));

@@ -19,18 +19,7 @@
 
 namespace {
 
-struct Rng {
-    uint64_t state;
-    uint64_t next() {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    uint64_t below(uint64_t n) { return n ? next() % n : 0; }
-    bool percent(unsigned p) { return below(100) < p; }
-    template <class T> const T& pick(const std::vector<T>& v) { return v[below(v.size())]; }
-};
+using Rng = e2e_rng;
 
 // One drawn file: what the writer gets and what it stands for.
 struct Drawn {
@@ -39,41 +28,6 @@ struct Drawn {
     std::vector<cMdfWriterGroup> groups;
     std::ostringstream layout;
 };
-
-cMdfWriterFrame drawFrame(Rng& rng, cMdfWriterFrameKind kind, double time, int fdPercent) {
-    uint8_t data[64];
-    for (uint8_t& b : data)
-        b = static_cast<uint8_t>(rng.next());
-    uint8_t bus = static_cast<uint8_t>(1 + rng.below(15));
-    bool ide = rng.percent(40);
-    uint32_t id = static_cast<uint32_t>(rng.below(ide ? 0x20000000u : 0x800u));
-    cMdfWriterFrame f;
-    switch (kind) {
-    case MDFW_CAN_DATA:
-        if (rng.percent(fdPercent)) {
-            f = cMdfWriterFrame_can(time, bus, id, ide, data,
-                                    cMdfWriter_lengthForDlc(static_cast<uint8_t>(rng.below(16))),
-                                    true);
-            f.brs = rng.percent(50);
-            f.esi = rng.percent(20);
-        } else {
-            f = cMdfWriterFrame_can(time, bus, id, ide, data, static_cast<uint8_t>(rng.below(9)));
-        }
-        break;
-    case MDFW_CAN_REMOTE:
-        f = cMdfWriterFrame_remote(time, bus, id, ide, static_cast<uint8_t>(rng.below(9)));
-        break;
-    case MDFW_CAN_ERROR:
-        f = cMdfWriterFrame_error(time, bus, static_cast<uint8_t>(1 + rng.below(5)));
-        break;
-    case MDFW_LIN:
-        f = cMdfWriterFrame_lin(time, bus, static_cast<uint8_t>(rng.below(64)), data,
-                                static_cast<uint8_t>(rng.below(9)));
-        break;
-    }
-    f.dir = rng.percent(30);
-    return f;
-}
 
 // Draws one data group's layout for its frames and kinds.
 void drawGroupLayout(Rng& rng, cMdfWriterGroup* g, bool msTimes, std::ostream& out) {
@@ -130,7 +84,7 @@ Drawn drawFile(uint64_t seed) {
                    : rng.percent(5) ? 1
                    : rng.percent(4) ? 1000 + rng.below(3000)
                                     : 2 + rng.below(60);
-    int fdPercent = rng.pick(std::vector<int>{0, 0, 30, 100});
+    unsigned fdPercent = rng.pick(std::vector<unsigned>{0, 0, 30, 100});
     std::vector<cMdfWriterFrameKind> kinds = {MDFW_CAN_DATA};
     for (cMdfWriterFrameKind k : {MDFW_CAN_REMOTE, MDFW_CAN_ERROR, MDFW_LIN})
         if (rng.percent(40)) kinds.push_back(k);
@@ -145,7 +99,7 @@ Drawn drawFile(uint64_t seed) {
     for (size_t i = 0; i < count; ++i) {
         ticks += 1 + rng.below(msTimes ? 50 : 5000);
         frames.push_back(
-            drawFrame(rng, rng.pick(kinds), static_cast<double>(ticks) * unit, fdPercent));
+            e2e_drawFrame(rng, rng.pick(kinds), static_cast<double>(ticks) * unit, fdPercent));
     }
     // How the frames are spread over data groups.
     int spread = static_cast<int>(rng.below(3));

@@ -46,14 +46,6 @@ const std::string& bigLog() {
     return path;
 }
 
-std::vector<std::string> namesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
-        names.push_back(e.path().filename().string());
-    return names;
-}
-
 // Waits until the process holds a trace being written in folder (unnamed, or under its
 // temporary name) with some lines in it, so the run is in the middle of it. False when the
 // run ended first or nothing showed up in time.
@@ -101,10 +93,10 @@ TEST(Safety, SignalInTheMiddleOfATraceLeavesNothing) {
         const int status = e2e_waitFor(pid);
         ASSERT_TRUE(WIFSIGNALED(status)) << status;
         EXPECT_EQ(WTERMSIG(status), sig);
-        for (const std::string& n : namesIn(dir / "logs_out"))
+        for (const std::string& n : e2e_namesIn(dir / "logs_out"))
             EXPECT_EQ(n.find(kTempMark), std::string::npos) << n;
         if (jobs == 1) {
-            EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{});
+            EXPECT_EQ(e2e_namesIn(dir / "logs_out"), std::vector<std::string>{});
         }
         EXPECT_EQ(std::filesystem::file_size(dir / "logs/00000001.MF4"),
                   std::filesystem::file_size(bigLog()));
@@ -119,41 +111,35 @@ TEST(Safety, SignalInTheMiddleOfATraceLeavesNothing) {
 
 // A disk that fills up: the trace is removed, the message gives the system's reason, the
 // file fails and its input stays. (A file size limit fails the writes as a full disk does,
-// without a file system of our own.)
-TEST(Safety, FailingWritesNameTheReasonAndKeepTheInput) {
-    e2e_tempDir dir;
-    e2e_mkdirs(dir / "logs");
-    e2e_writeLog(dir / "logs/00000001.MF4", e2e_logOptions("0000ABCD", 1, 1), manyFrames(200000));
-    const pid_t pid = e2e_startKelvane({"-d", "logs"}, dir.path, "/dev/null", dir / "err", [] {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{1 << 20, 1 << 20};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    const int status = e2e_waitFor(pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 8);
-    const std::string err = e2e_readFile(dir / "err");
-    EXPECT_EQ(e2e_countLines(err, "File too large"), 1) << err;
-    EXPECT_EQ(e2e_countLines(err, "Error during conversion of logs/00000001.MF4"), 1) << err;
-    EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{});
-    EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
-}
-
-// A file size limit with its signal left as it is: the signal ends the run, and no
-// temporary file and no part of a trace stays.
-TEST(Safety, FileSizeSignalLeavesNothing) {
-    e2e_tempDir dir;
-    e2e_mkdirs(dir / "logs");
-    e2e_writeLog(dir / "logs/00000001.MF4", e2e_logOptions("0000ABCD", 1, 1), manyFrames(200000));
-    const pid_t pid = e2e_startKelvane({"-d", "logs"}, dir.path, "/dev/null", dir / "err", [] {
-        const rlimit noCore{0, 0};
-        setrlimit(RLIMIT_CORE, &noCore);
-        const rlimit limit{1 << 20, 1 << 20};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    const int status = e2e_waitFor(pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << status;
-    EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
-    EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{});
-    EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
+// without a file system of our own.) With the limit's signal left as it is, the signal ends
+// the run, and no temporary file and no part of a trace stays.
+TEST(Safety, FailingWritesAndTheFileSizeSignalKeepTheInputAndLeaveNothing) {
+    for (bool ignored : {true, false}) {
+        SCOPED_TRACE(ignored ? "SIGXFSZ ignored" : "SIGXFSZ as it is");
+        e2e_tempDir dir;
+        e2e_mkdirs(dir / "logs");
+        e2e_writeLog(dir / "logs/00000001.MF4", e2e_logOptions("0000ABCD", 1, 1),
+                     manyFrames(200000));
+        const pid_t pid =
+            e2e_startKelvane({"-d", "logs"}, dir.path, "/dev/null", dir / "err", [ignored] {
+                if (ignored) signal(SIGXFSZ, SIG_IGN);
+                const rlimit noCore{0, 0}, limit{1 << 20, 1 << 20};
+                setrlimit(RLIMIT_CORE, &noCore);
+                setrlimit(RLIMIT_FSIZE, &limit);
+            });
+        const int status = e2e_waitFor(pid);
+        const std::string err = e2e_readFile(dir / "err");
+        if (ignored) {
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 8);
+            EXPECT_EQ(e2e_countLines(err, "File too large"), 1) << err;
+            EXPECT_EQ(e2e_countLines(err, "Error during conversion of logs/00000001.MF4"), 1)
+                << err;
+        } else {
+            ASSERT_TRUE(WIFSIGNALED(status)) << status;
+            EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+        }
+        EXPECT_EQ(e2e_namesIn(dir / "logs_out"), std::vector<std::string>{});
+        EXPECT_TRUE(e2e_exists(dir / "logs/00000001.MF4"));
+    }
 }

@@ -38,15 +38,6 @@ void writeLogs(const e2e_tempDir& dir, int count, uint32_t framesEach) {
                      e2e_logOptions("0000ABCD", 1, n), frames(framesEach, n));
 }
 
-std::vector<std::string> namesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 int runWith(const std::vector<std::string>& args, const std::string& cwd,
             const std::string& errPath, const std::function<void()>& inChild) {
     const int status = e2e_waitFor(e2e_startKelvane(args, cwd, "/dev/null", errPath, inChild));
@@ -75,7 +66,7 @@ TEST(SafetyOutputs, ClosedStandardStreamsNeverReachATrace) {
             const std::string trace = "logs_out/0000000" + std::to_string(n) + "_CAN.trc";
             EXPECT_EQ(e2e_readFile(dir / trace), e2e_readFile(ref / trace)) << trace;
         }
-        EXPECT_EQ(namesIn(dir / "logs"), std::vector<std::string>{}); // -d: all converted
+        EXPECT_EQ(e2e_namesIn(dir / "logs"), std::vector<std::string>{}); // -d: all converted
         writeLogs(dir, 6, 2000);
     }
 }
@@ -93,10 +84,10 @@ TEST(SafetyOutputs, LogReaderGoneStopsNothing) {
         close(ends[1]);
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(namesIn(dir / "logs_out"),
+    EXPECT_EQ(e2e_namesIn(dir / "logs_out"),
               (std::vector<std::string>{"00000001_CAN.trc", "00000002_CAN.trc", "00000003_CAN.trc",
                                         "00000004_CAN.trc"}));
-    EXPECT_EQ(namesIn(dir / "logs"), std::vector<std::string>{});
+    EXPECT_EQ(e2e_namesIn(dir / "logs"), std::vector<std::string>{});
 }
 
 // On Linux a backslash is part of a name: 'back\slash.MF4' is that file, not back/slash.MF4.
@@ -110,7 +101,7 @@ TEST(SafetyOutputs, BackslashIsPartOfTheName) {
     EXPECT_FALSE(e2e_exists(dir / "back\\slash.MF4"));
     EXPECT_TRUE(e2e_exists(dir / "back\\slash_CAN.trc"));
     EXPECT_TRUE(e2e_exists(dir / "back/slash.MF4"));
-    EXPECT_EQ(namesIn(dir / "back"), std::vector<std::string>{"slash.MF4"});
+    EXPECT_EQ(e2e_namesIn(dir / "back"), std::vector<std::string>{"slash.MF4"});
 }
 
 // A log name of 250 bytes gives a trace name of 254, which fits: the temporary name must not
@@ -122,8 +113,8 @@ TEST(SafetyOutputs, LongestNamesConvert) {
     e2e_writeLog(dir / ("logs/" + stem + ".MF4"), e2e_logOptions(), frames(10));
     const e2e_run run = e2e_runKelvane({"-d", "logs"}, dir.path);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(namesIn(dir / "logs_out"), std::vector<std::string>{stem + "_CAN.trc"});
-    EXPECT_EQ(namesIn(dir / "logs"), std::vector<std::string>{});
+    EXPECT_EQ(e2e_namesIn(dir / "logs_out"), std::vector<std::string>{stem + "_CAN.trc"});
+    EXPECT_EQ(e2e_namesIn(dir / "logs"), std::vector<std::string>{});
 }
 
 // A run killed outright (SIGKILL, power loss) leaves no temporary file of its own where the
@@ -143,23 +134,11 @@ TEST(SafetyOutputs, StaleTemporaryFilesOfEndedRunsGo) {
         ASSERT_TRUE(e2e_writeFile(dir / ("logs_out/" + name), "half a trace"));
     const e2e_run run = e2e_runKelvane({"logs"}, dir.path);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(namesIn(dir / "logs_out"), (std::vector<std::string>{living, "00000001_CAN.trc"}));
+    EXPECT_EQ(e2e_namesIn(dir / "logs_out"),
+              (std::vector<std::string>{living, "00000001_CAN.trc"}));
     EXPECT_EQ(e2e_countLines(run.err, "W Removed "), 2) << run.err;
     EXPECT_EQ(e2e_countLines(run.err, stale), 1) << run.err;
 }
-
-namespace {
-
-using Meddling = e2e_Meddling;
-const cBusLayer_vtable& kMeddling = e2e_meddlingTable;
-
-// A removal that the system refuses, as on a read-only mount.
-bool refuseRemoval(cFS*, std::string_view) {
-    errno = EROFS;
-    return false;
-}
-
-} // namespace
 
 // A log cut while it is read (mapped, or through a small buffer) must not replace the good
 // trace an earlier run made of it: the cut is seen before the trace would take the name.
@@ -175,19 +154,20 @@ TEST(SafetyOutputs, CutInputNeverReplacesTheEarlierTrace) {
         ASSERT_FALSE(good.empty());
 
         cFS* fs = cFS_os_ctor(dir.path);
-        cPeakConverter* peak = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
-        Meddling conv{{&kMeddling}, &peak->layer, 100, [&] {
-                          EXPECT_EQ(truncate(input.c_str(), 64 * 1024), 0);
-                      }};
+        e2e_Meddling conv{{&e2e_meddlingTable}, nullptr, 100, [&] {
+                              EXPECT_EQ(truncate(input.c_str(), 64 * 1024), 0);
+                          }};
         cLogReaderOptions options{false, false, true, buffer, 1, {}};
         std::string log;
         const uint32_t code =
-            e2e_convertInProcess(fs, options, &conv.layer, {"in"}, ZF_LOG_INFO, &log);
-        cPeakConverter_dtor(peak);
+            e2e_convertToTrace(fs, options, {"in"}, &log, ZF_LOG_INFO, [&](cBusLayer* trace) {
+                conv.inner = trace;
+                return &conv.layer;
+            });
         cFS_dtor(fs);
         EXPECT_EQ(code, cExitStatus_CONVERSION_FAILED) << log;
         EXPECT_EQ(e2e_readFile(dir / "in_out/00000001_CAN.trc"), good);
-        EXPECT_EQ(namesIn(dir / "in_out"), std::vector<std::string>{"00000001_CAN.trc"});
+        EXPECT_EQ(e2e_namesIn(dir / "in_out"), std::vector<std::string>{"00000001_CAN.trc"});
     }
 }
 
@@ -196,26 +176,24 @@ TEST(SafetyOutputs, CutInputNeverReplacesTheEarlierTrace) {
 TEST(SafetyOutputs, RefusedDeletionIsAFailure) {
     e2e_tempDir dir;
     writeLogs(dir, 2, 100);
-    cFS* fs = cFS_os_ctor(dir.path);
-    cFS_vtable table = *fs->vt;
-    table.rm = refuseRemoval;
-    fs->vt = &table;
-    cPeakConverter* peak = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
+    e2e_osFs refusing(dir.path);
+    refusing.table.rm = [](cFS*, std::string_view) { // as on a read-only mount
+        errno = EROFS;
+        return false;
+    };
     cLogReaderOptions options{true, false, true, -1, 1, {}};
     std::string log;
     cRunReport_begin(false);
-    const uint32_t code =
-        e2e_convertInProcess(fs, options, &peak->layer, {"logs"}, ZF_LOG_INFO, &log);
+    const uint32_t code = e2e_convertToTrace(refusing.fs, options, {"logs"}, &log);
     const cRunReport_counts counts = cRunReport_getCounts();
-    cPeakConverter_dtor(peak);
-    cFS_dtor(fs);
     EXPECT_EQ(code, cExitStatus_CONVERSION_FAILED) << log;
     EXPECT_EQ(e2e_countLines(log, "Could not remove input file after conversion: "
                                   "logs/00000001.MF4: Read-only file system"),
               1)
         << log;
-    EXPECT_EQ(namesIn(dir / "logs"), (std::vector<std::string>{"00000001.MF4", "00000002.MF4"}));
-    EXPECT_EQ(namesIn(dir / "logs_out"),
+    EXPECT_EQ(e2e_namesIn(dir / "logs"),
+              (std::vector<std::string>{"00000001.MF4", "00000002.MF4"}));
+    EXPECT_EQ(e2e_namesIn(dir / "logs_out"),
               (std::vector<std::string>{"00000001_CAN.trc", "00000002_CAN.trc"}));
     EXPECT_EQ(counts.converted, 2u);
     EXPECT_EQ(counts.failed, 0u);

@@ -165,23 +165,21 @@ TEST(Safety, WalksEnd) {
 
 namespace {
 
-// The real file system, but a folder named "locked" cannot be listed and a file named
-// "locked.MF4" cannot be opened, as without permission (tests run as root, who is never
-// refused).
-const cFS_vtable* realTable;
+// A folder named "locked" cannot be listed and a file named "locked.MF4" cannot be opened,
+// as without permission (tests run as root, who is never refused).
 bool lockedList(cFS* fs, std::string_view path, cFS_entrySet* set) {
     if (path.ends_with("/locked")) {
         errno = EACCES;
         return false;
     }
-    return realTable->list(fs, path, set);
+    return e2e_osFs::real->list(fs, path, set);
 }
 cIO* lockedOpen(cFS* fs, std::string_view path, uint32_t flags) {
     if (path.ends_with("/locked.MF4")) {
         errno = EACCES;
         return nullptr;
     }
-    return realTable->open(fs, path, flags);
+    return e2e_osFs::real->open(fs, path, flags);
 }
 
 } // namespace
@@ -194,16 +192,12 @@ TEST(Safety, UnreadableFoldersAndFilesAreReported) {
     writeLog(dir / "logs/locked/00000001.MF4", frames(true, false));
     writeLog(dir / "logs/locked.MF4", frames(true, false));
     writeLog(dir / "logs/open.MF4", frames(true, false));
-    cFS* input = cFS_os_ctor(dir.path);
-    realTable = input->vt;
-    cFS_vtable locked = *realTable;
-    locked.list = lockedList;
-    locked.open = lockedOpen;
-    input->vt = &locked;
-    cPeakConverter* converter = cPeakConverter_ctor(input, cPeakConverter_VERSION_2_1);
+    e2e_osFs locked(dir.path);
+    locked.table.list = lockedList;
+    locked.table.open = lockedOpen;
     const cLogReaderOptions options{false, false, true, -1, 1, {}};
     std::string log;
-    EXPECT_EQ(e2e_convertInProcess(input, options, &converter->layer, {"logs"}, ZF_LOG_INFO, &log),
+    EXPECT_EQ(e2e_convertToTrace(locked.fs, options, {"logs"}, &log),
               cExitStatus_CONVERSION_FAILED);
     EXPECT_EQ(e2e_countLines(log, "Could not list folder logs/locked: Permission denied"), 1)
         << log;
@@ -212,7 +206,4 @@ TEST(Safety, UnreadableFoldersAndFilesAreReported) {
         << log;
     EXPECT_TRUE(e2e_exists(dir / "logs_out/open_CAN.trc"));
     EXPECT_FALSE(e2e_exists(dir / "logs_out/locked"));
-    cPeakConverter_dtor(converter);
-    input->vt = realTable;
-    cFS_dtor(input);
 }

@@ -39,11 +39,6 @@ size_t foldersBelow(const std::string& root) {
     return n;
 }
 
-bool refuseFolders(cFS*, std::string_view) {
-    errno = EROFS;
-    return false;
-}
-
 } // namespace
 
 // Two links per level, 12 levels deep: 4096 paths lead to the last folder, which is walked
@@ -120,17 +115,15 @@ TEST(SafetyWalk, OutputFolderFailureGivesTheSystemsReason) {
     e2e_tempDir dir;
     e2e_mkdirs(dir / "logs");
     e2e_writeLog(dir / "logs/00000001.MF4", e2e_logOptions(), someFrames());
-    cFS* fs = cFS_os_ctor(dir.path);
-    cFS_vtable table = *fs->vt;
-    table.mkdir = refuseFolders;
-    fs->vt = &table;
-    cPeakConverter* peak = cPeakConverter_ctor(fs, cPeakConverter_VERSION_2_1);
+    e2e_osFs readOnly(dir.path);
+    readOnly.table.mkdir = [](cFS*, std::string_view) {
+        errno = EROFS;
+        return false;
+    };
     const cLogReaderOptions options{true, false, true, -1, 1, {}};
     std::string log;
-    EXPECT_EQ(e2e_convertInProcess(fs, options, &peak->layer, {"logs"}, ZF_LOG_INFO, &log),
+    EXPECT_EQ(e2e_convertToTrace(readOnly.fs, options, {"logs"}, &log),
               cExitStatus_CONVERSION_FAILED);
-    cPeakConverter_dtor(peak);
-    cFS_dtor(fs);
     EXPECT_EQ(e2e_countLines(log, "Could not create output folder logs_out/: Read-only file "
                                   "system"),
               1)

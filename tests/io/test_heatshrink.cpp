@@ -6,7 +6,6 @@
 #include "io/cIO_heatshrink.h"
 #include "io/heatshrink_decoder.h"
 #include "io_test_support.h"
-#include "tools/heatshrink_encoder.h"
 
 namespace {
 
@@ -75,40 +74,4 @@ TEST(HeatshrinkDecoder, AgreesWithABitByBitDecoderOnArbitraryInput) {
                 << int(W) << "/" << int(L) << " round " << round;
         }
     }
-}
-
-TEST(HeatshrinkRoundTrip, EncoderOutputDecodesExactlyForManyParameters) {
-    const std::pair<uint8_t, uint8_t> params[] = {{4, 3},  {5, 4},  {8, 7},
-                                                  {11, 4}, {13, 9}, {15, 14}};
-    Bytes thrice = randomBytes(5000, 4); // a random block three times: long copies from far back
-    thrice.insert(thrice.end(), thrice.begin(), thrice.end());
-    thrice.insert(thrice.end(), thrice.begin(), thrice.begin() + 5000);
-    // Empty, one byte, a run (overlapping copies, the head index wraps), incompressible, a
-    // short alphabet (many short matches), logger-like, a block three times.
-    const Bytes inputs[] = {Bytes(),
-                            Bytes(1, 0x42),
-                            Bytes(70000, 0),
-                            randomBytes(20000, 1),
-                            randomBytes(30000, 2, 3),
-                            sampleData(100000, 3),
-                            thrice};
-    for (auto [W, L] : params) {
-        for (size_t i = 0; i < std::size(inputs); i++) {
-            Bytes enc;
-            ASSERT_TRUE(heatshrink_encode(inputs[i].data(), inputs[i].size(), W, L, &enc));
-            EXPECT_EQ(decode(enc, W, L, 1 + i * 300, 1 + i * 999), inputs[i])
-                << "W=" << int(W) << " L=" << int(L) << " input " << i;
-        }
-    }
-    // The streaming encoder across its 1 MiB slices, fed in odd pieces.
-    const Bytes big = sampleData(3 << 20, 5);
-    heatshrink_encoder* hse = heatshrink_encoder_alloc(11, 4);
-    Bytes enc;
-    for (size_t pos = 0, n = 0; pos < big.size(); pos += n)
-        heatshrink_encoder_sink(hse, &big[pos], n = std::min<size_t>(77777, big.size() - pos),
-                                &enc);
-    heatshrink_encoder_finish(hse, &enc);
-    heatshrink_encoder_free(hse);
-    EXPECT_LT(enc.size(), big.size() / 2);
-    EXPECT_EQ(decode(enc, 11, 4), big);
 }

@@ -181,39 +181,3 @@ TEST(InputFile, NestedContainersShareTheMemoryBudget) {
     EXPECT_EQ(cMemoryBudget_held(memory), 0u);
     cMemoryBudget_dtor(memory);
 }
-
-// The key derivation of one input is bounded as a whole: nested encrypted layers draw on one
-// iteration count, and a layer asking for more than is left is refused before deriving.
-TEST(InputFile, NestedKeyDerivationsShareOneIterationLimit) {
-    const Bytes plain = logLike(5000);
-    Bytes inner, outer;
-    cContainerWriter_encryptOptions eo{.password = "pw", .iterations = 3000};
-    ASSERT_TRUE(cContainerWriter_encrypt(plain.data(), plain.size(), &eo, &inner));
-    eo.iterations = 2000;
-    ASSERT_TRUE(cContainerWriter_encrypt(inner.data(), inner.size(), &eo, &outer));
-    auto unwrapBoth = [&](uint64_t iterations, std::string* log) {
-        cGenericFile_budget budget{.keyIterationsLeft = iterations};
-        cIO* in = memoryOf(outer);
-        cIO* middle = nullptr;
-        cIO* last = nullptr;
-        *log = logOf([&] {
-            cGenericFile h{};
-            EXPECT_TRUE(cGenericFile_readHeader(in, &h));
-            middle = cGenericFile_encrypted_open(in, &h, "pw", 2, &budget);
-            if (middle && cGenericFile_readHeader(middle, &h))
-                last = cGenericFile_encrypted_open(middle, &h, "pw", 2, &budget);
-        });
-        const bool ok = last && readAll(last) == plain;
-        EXPECT_EQ(budget.keyIterationsLeft, ok ? iterations - 5000 : iterations - 2000);
-        (void)cIO_close(last);
-        (void)cIO_close(middle);
-        (void)cIO_close(in);
-        return ok;
-    };
-    std::string log;
-    EXPECT_TRUE(unwrapBoth(5000, &log)) << log;
-    EXPECT_FALSE(unwrapBoth(4999, &log));
-    EXPECT_NE(log.find("iteration count 3000 exceeds the 2999 left of the limit of 10000000"),
-              std::string::npos)
-        << log;
-}

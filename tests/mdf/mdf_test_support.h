@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/logCapture.h"
 #include "io/cIO.h"
 #include "io/cIO_memoryAlloc.h"
 #include "mdf/cMdf.h"
@@ -28,17 +29,6 @@
 #include "mdf/cMdfParallelIter.h"
 #include "support/log.h"
 #include "tools/cMdfWriter.h"
-
-// Collects the log lines written while it lives.
-struct LogCapture {
-    static inline std::string text;
-    LogCapture() {
-        text.clear();
-        zf_log_set_output_callback([](const char* line, int length) { text.append(line, length); });
-    }
-    ~LogCapture() { zf_log_set_output_callback(nullptr); }
-    static bool has(const std::string& part) { return text.find(part) != std::string::npos; }
-};
 
 // Little-endian field writer for block data sections.
 struct TestBytes {

@@ -1,4 +1,4 @@
-// The bus event decoders: remote and error frames, converted values out of range.
+// The bus event decoders: remote frame lengths, converted values out of range.
 #include <cmath>
 
 #include "mdf_test_support.h"
@@ -40,7 +40,7 @@ bool decode(const Rules& rules, const uint8_t* data, size_t size, cMdfDecoderFn 
     return cMdfGroupDecoder_run(&d, &rec, msg);
 }
 
-TEST(CanRemoteAndErrorFrames, LengthsAndErrorTypes) {
+TEST(CanRemoteFrames, Lengths) {
     Rules r;
     r.add("Timestamp", 0, 8).add("CAN_RemoteFrame.ID", 8, 11);
     r.add("CAN_RemoteFrame.DataLength", 24, 16);
@@ -59,19 +59,6 @@ TEST(CanRemoteAndErrorFrames, LengthsAndErrorTypes) {
     cBusMsg msg{};
     ASSERT_TRUE(decode(r, d.data(), d.size(), cMdfDecoders_decodeCanRemoteFrame, &msg));
     EXPECT_EQ(cBusMsg_data(&msg), "");
-
-    Rules e;
-    e.add("Timestamp", 0, 8).add("CAN_ErrorFrame.BusChannel", 8, 8);
-    e.add("CAN_ErrorFrame.ErrorType", 16, 8);
-    const std::pair<uint8_t, uint32_t> types[] = {{3, 3}, {1, 1}, {5, 5}, {0, 0}, {6, 0}, {255, 0}};
-    for (auto [in, out] : types) {
-        uint8_t data[3] = {9, 2, in};
-        ASSERT_TRUE(decode(e, data, 3, cMdfDecoders_decodeCanErrorFrame, &msg));
-        EXPECT_EQ(
-            (std::vector<uint32_t>{msg.Type, msg.CANError.ErrorType, msg.CANError.BusChannel}),
-            (std::vector<uint32_t>{BUS_MSG_CAN_ERROR_FRAME, out, 2}))
-            << int(in);
-    }
 }
 
 TEST(Decoders, ConvertedValuesNaNAndSaturation) {

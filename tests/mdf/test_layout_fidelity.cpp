@@ -107,12 +107,12 @@ TEST(RecordBounds, ChannelsThatFeedAFieldMustLieInTheRecord) {
         SCOPED_TRACE(std::string(c.channel) + " at " + std::to_string(c.byteOffset));
         LogCapture log;
         Opened f(withChannelAt(c.channel, c.byteOffset));
-        EXPECT_EQ(f.mdf != nullptr, c.opens) << LogCapture::text;
+        EXPECT_EQ(f.mdf != nullptr, c.opens) << capturedLog;
         if (!c.opens) {
             EXPECT_TRUE(LogCapture::has("Channel " + std::string(c.channel) +
                                         " of channel group CAN_DataFrame lies outside its "
                                         "record of 79 bytes"))
-                << LogCapture::text;
+                << capturedLog;
         }
     }
 }
