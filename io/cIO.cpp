@@ -36,6 +36,26 @@ bool cIO_fetchStays(cIO* io) {
     return io->vt->fetchStays && io->vt->fetchStays(io);
 }
 
+int64_t cIO_seekTarget(int64_t position, int64_t size, int64_t offset, int32_t origin) {
+    int64_t from;
+    switch (origin) {
+    case cIO_SEEK_SET:
+        from = 0;
+        break;
+    case cIO_SEEK_CUR:
+        from = position;
+        break;
+    case cIO_SEEK_END:
+        from = size;
+        break;
+    default:
+        return -1;
+    }
+    int64_t target;
+    if (__builtin_add_overflow(from, offset, &target) || target < 0) return -1;
+    return target;
+}
+
 int64_t cIO_getSize(cIO* io) {
     if (!io) return -1;
     int64_t saved = cIO_tell(io);

@@ -32,7 +32,7 @@ struct cIO {
 };
 
 // Seek origins, the values of SEEK_SET, SEEK_CUR and SEEK_END.
-enum { cIO_SEEK_SET = 0, cIO_SEEK_CUR = 1, cIO_SEEK_END = 2 };
+enum cIO_seekOrigin : int32_t { cIO_SEEK_SET = 0, cIO_SEEK_CUR = 1, cIO_SEEK_END = 2 };
 
 // Result of a dispatch wrapper whose slot is empty.
 constexpr int64_t cIO_UNSUPPORTED = -2;
@@ -54,6 +54,11 @@ int64_t cIO_tell(cIO* io);
 const uint8_t* cIO_fetch(cIO* io, int64_t at, uint64_t n);
 // Whether fetched bytes stay where they are until close; false for a kind without the slot.
 bool cIO_fetchStays(cIO* io);
+
+// For a stream over bytes it holds: the place offset from origin names, given the stream's
+// position and size, or -1 for an unknown origin, an overflow or a place before the start.
+// Whether a place past the end is taken is the stream's own choice.
+int64_t cIO_seekTarget(int64_t position, int64_t size, int64_t offset, int32_t origin);
 
 // Size by seeking to the end; the position is restored. -1 for null or when a seek fails.
 int64_t cIO_getSize(cIO* io);

@@ -122,23 +122,8 @@ int64_t cIO_mapped_tell(cIO* io) {
 // Any place from 0 to the end; a target outside gives -1 and keeps the position.
 int64_t cIO_mapped_seek(cIO* io, int64_t offset, int32_t origin) {
     cIO_mapped* m = (cIO_mapped*)io;
-    int64_t from;
-    switch (origin) {
-    case cIO_SEEK_SET:
-        from = 0;
-        break;
-    case cIO_SEEK_CUR:
-        from = (int64_t)m->position;
-        break;
-    case cIO_SEEK_END:
-        from = (int64_t)m->size;
-        break;
-    default:
-        return -1;
-    }
-    int64_t target;
-    if (__builtin_add_overflow(from, offset, &target) || target < 0 || (uint64_t)target > m->size)
-        return -1;
+    const int64_t target = cIO_seekTarget((int64_t)m->position, (int64_t)m->size, offset, origin);
+    if (target < 0 || (uint64_t)target > m->size) return -1;
     m->position = (uint64_t)target;
     return target;
 }

@@ -89,22 +89,8 @@ int64_t cIO_memoryAlloc_tell(cIO* io) {
 
 int64_t cIO_memoryAlloc_seek(cIO* io, int64_t offset, int32_t origin) {
     cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
-    int64_t from;
-    switch (origin) {
-    case cIO_SEEK_SET:
-        from = 0;
-        break;
-    case cIO_SEEK_CUR:
-        from = (int64_t)m->position;
-        break;
-    case cIO_SEEK_END:
-        from = (int64_t)m->size;
-        break;
-    default:
-        return -1;
-    }
-    int64_t target;
-    if (__builtin_add_overflow(from, offset, &target) || target < 0) return -1;
+    const int64_t target = cIO_seekTarget((int64_t)m->position, (int64_t)m->size, offset, origin);
+    if (target < 0) return -1;
     if (origin == cIO_SEEK_END && (uint64_t)target > m->size) {
         // Seeking past the end from the end extends the stream with zeros.
         if (!cIO_memoryAlloc_reserve(m, (uint64_t)target)) return -1;
