@@ -14,6 +14,7 @@ struct cIO_memoryAlloc {
     uint64_t position;
     uint8_t* data;
     cMemoryBudget* budget;
+    bool sealed; // read-only from now on: the block never moves again
 };
 
 // A block from the budget: the first exactly as large as asked for (unwrapped content is
@@ -90,7 +91,7 @@ int64_t cIO_memoryAlloc_tell(cIO* io) {
 int64_t cIO_memoryAlloc_seek(cIO* io, int64_t offset, int32_t origin) {
     cIO_memoryAlloc* m = (cIO_memoryAlloc*)io;
     const int64_t target = cIO_seekTarget((int64_t)m->position, (int64_t)m->size, offset, origin);
-    if (target < 0) return -1;
+    if (target < 0 || (m->sealed && (uint64_t)target > m->size)) return -1;
     if (origin == cIO_SEEK_END && (uint64_t)target > m->size) {
         // Seeking past the end from the end extends the stream with zeros.
         if (!cIO_memoryAlloc_reserve(m, (uint64_t)target)) return -1;
@@ -123,7 +124,6 @@ const cIO_vtable kMemoryTable = {cIO_memoryAlloc_read,  cIO_memoryAlloc_write,
                                  cIO_memoryAlloc_tell,  cIO_memoryAlloc_seek,
                                  cIO_memoryAlloc_close, cIO_memoryAlloc_fetch};
 
-// Sealed: nothing writes any more, so the block never moves again.
 bool cIO_memoryAlloc_fetchStays(cIO*) {
     return true;
 }
@@ -169,7 +169,7 @@ uint64_t cIO_memoryAlloc_capacity(cIO* io) {
 
 uint8_t* cIO_memoryAlloc_spare(cIO* io, uint64_t n) {
     cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
-    assert(m != nullptr && io->vt == &kMemoryTable);
+    assert(m != nullptr && !m->sealed);
     if (n > UINT64_MAX - m->size || !cIO_memoryAlloc_reserve(m, m->size + n)) return nullptr;
     return m->data + m->size;
 }
@@ -184,12 +184,13 @@ void cIO_memoryAlloc_commit(cIO* io, uint64_t n) {
 cIO* cIO_memoryAlloc_seal(cIO* io) {
     assert(cIO_memoryAlloc_cast(io) != nullptr);
     io->vt = &kSealedTable;
+    ((cIO_memoryAlloc*)io)->sealed = true;
     return io;
 }
 
 void cIO_memoryAlloc_fit(cIO* io) {
     cIO_memoryAlloc* m = cIO_memoryAlloc_cast(io);
-    assert(m != nullptr && io->vt == &kMemoryTable);
+    assert(m != nullptr && !m->sealed);
     if (m->size == 0 || m->size == m->capacity) return;
     uint8_t* fitted = nullptr;
     if (m->budget) {

@@ -68,6 +68,8 @@ std::optional<Bytes> unwrap(const Bytes& file, const std::string& password = "pw
     // The content is read-only, so what was fetched stays where it is.
     EXPECT_TRUE(cIO_fetchStays(c));
     EXPECT_EQ(cIO_write(c, "x", 1), cIO_UNSUPPORTED);
+    EXPECT_EQ(cIO_seek(c, 1, cIO_SEEK_END), -1); // growing it would move the fetched bytes
+    EXPECT_EQ(cIO_seek(c, int64_t(out.size()) + 1, cIO_SEEK_SET), -1);
     EXPECT_EQ(cIO_close(c), 0);
     return out;
 }
