@@ -75,18 +75,18 @@ bool header(std::string* out, double startTime) {
 
 // "<id>" or "<id>x" as ASC writes identifiers.
 char* putId(char* p, const cFrame& f) {
-    p = cFrameText_putHexShort(p, f.id);
+    p = cstr_support_put_hex32(p, f.id, 1);
     if (f.can.IDE) *p++ = 'x';
     return p;
 }
 
 char* lineClassic(char* p, const cFrame& f, const uint8_t* data) {
     *p++ = ' ';
-    p = cFrameText_putUint(p, f.busChannel);
+    p = cstr_support_put_uint(p, f.busChannel, 0);
     p = cFrameText_put(p, "  ", 2);
-    // The id left-aligned in 15 columns: at most 9 of them are its own.
-    std::memset(p, ' ', 15);
-    putId(p, f);
+    // The id left-aligned in 15 columns: at most 9 of them are its own, so 16 blanks behind
+    // it (the hex writer may leave bytes there) always reach the 15th.
+    std::memset(putId(p, f), ' ', 16);
     p += 15;
     p = cFrameText_put(p, f.can.Dir ? " Tx   " : " Rx   ", 6);
     *p++ = f.can.RTR ? 'r' : 'd';
@@ -101,7 +101,7 @@ char* lineClassic(char* p, const cFrame& f, const uint8_t* data) {
 
 char* lineFd(char* p, const cFrame& f, const uint8_t* data) {
     p = cFrameText_put(p, " CANFD ", 7);
-    p = cFrameText_alignRight(p, cFrameText_putUint(p, f.busChannel), 3);
+    p = cstr_support_put_uint(p, f.busChannel, 3);
     p = cFrameText_put(p, f.can.Dir ? " Tx   " : " Rx   ", 6);
     p = cFrameText_alignRight(p, putId(p, f), 8);
     // Two blanks, an empty symbolic name in 32 columns, one blank.
@@ -113,7 +113,7 @@ char* lineFd(char* p, const cFrame& f, const uint8_t* data) {
     *p++ = ' ';
     *p++ = cFrameText_hexDigits[f.can.DLC & 0xF];
     *p++ = ' ';
-    p = cFrameText_alignRight(p, cFrameText_putUint(p, f.dataLength), 2);
+    p = cstr_support_put_uint(p, f.dataLength, 2);
     if (f.dataLength > 0) {
         *p++ = ' ';
         p = cstr_support_put_hex_bytes(p, data + f.dataOffset, f.dataLength);
@@ -122,11 +122,12 @@ char* lineFd(char* p, const cFrame& f, const uint8_t* data) {
     p = cFrameText_put(p, "        0    0     ", 19);
     const uint32_t flags =
         ascFlag_EDL | (f.can.BRS ? ascFlag_BRS : 0u) | (f.can.ESI ? ascFlag_ESI : 0u);
-    p = cFrameText_putHex(p, flags, 4);
+    p = cstr_support_put_hex32(p, flags, 4);
     return cFrameText_put(p, "        0        0        0        0        0", 45);
 }
 
-bool format(double startTime, cFrameBatch* batch) {
+// Flattened: the number writers inlined into the loop over the frames.
+__attribute__((flatten)) bool format(double startTime, cFrameBatch* batch) {
     const int64_t startUs = startMicros(startTime);
     const uint8_t* data = reinterpret_cast<const uint8_t*>(batch->data.data());
     size_t used = 0;

@@ -334,3 +334,23 @@ char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count) {
     }
     return count ? out - 1 : out;
 }
+
+char* cstr_support_put_hex_packed(char* out, const void* bytes, size_t count) {
+    const unsigned char* b = static_cast<const unsigned char*>(bytes);
+    size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Four bytes, eight characters, one 8-byte store.
+        for (; i + 4 <= count; i += 4) {
+            uint64_t four = 0;
+            for (size_t k = 0; k < 4; ++k)
+                four |= uint64_t{kHexTriples[b[i + k]] & 0xFFFF} << (16 * k);
+            std::memcpy(out, &four, 8);
+            out += 8;
+        }
+    }
+    for (; i < count; ++i) {
+        std::memcpy(out, &kHexTriples[b[i]], 2); // the table holds each byte's digits in order
+        out += 2;
+    }
+    return out;
+}

@@ -95,6 +95,11 @@ TEST(NumberFormat, RandomHexLikePrintfAndNothingWrittenInFront) {
         ASSERT_EQ(
             std::string(line, cstr_support_put_hex_bytes(line + 4, bytes.data(), bytes.size())),
             "####" + expected);
+        expected.clear();
+        cstr_support_append_hex_buffer(&expected, bytes.data(), bytes.size(), 0, true);
+        ASSERT_EQ(
+            std::string(line, cstr_support_put_hex_packed(line + 4, bytes.data(), bytes.size())),
+            "####" + expected);
     }
 }
 
