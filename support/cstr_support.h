@@ -32,6 +32,5 @@ char* cstr_support_put_fixed(char* out, double value, unsigned width, unsigned d
 // Two upper-case hex digits per byte, one blank between bytes: 3 * count - 1 bytes (none
 // for count 0); up to three bytes behind the end may be overwritten.
 char* cstr_support_put_hex_bytes(char* out, const void* bytes, size_t count);
-// Two upper-case hex digits per byte, no separator: 2 * count bytes; up to six bytes behind
-// the end may be overwritten.
+// Two upper-case hex digits per byte, no separator: 2 * count bytes, nothing behind them.
 char* cstr_support_put_hex_packed(char* out, const void* bytes, size_t count);
