@@ -52,20 +52,8 @@ int64_t streamSeek(cIO* io, int64_t offset, int32_t origin) {
     if (!face || !face->block->source) return -1;
     const cMdfBlock_data_obj_t* block = face->block;
     const uint64_t size = cMdfBlock_data_getSize(block);
-    int64_t target;
-    switch (origin) {
-    case cIO_SEEK_SET:
-        target = offset;
-        break;
-    case cIO_SEEK_CUR:
-        target = static_cast<int64_t>(face->readAt) + offset;
-        break;
-    case cIO_SEEK_END:
-        target = static_cast<int64_t>(size);
-        break;
-    default:
-        return -1;
-    }
+    int64_t target = cIO_seekTarget(static_cast<int64_t>(face->readAt), static_cast<int64_t>(size),
+                                    origin == cIO_SEEK_END ? 0 : offset, origin);
     if (target < 0) return -1;
     if (static_cast<uint64_t>(target) > size) target = static_cast<int64_t>(size);
     const int64_t at = static_cast<int64_t>(block->dataOffset) + target;
