@@ -282,13 +282,10 @@ void decide(cJobTask* task) {
     job->continuation = isContinuation(prev, job->info);
     prev = job->info;
     if (job->repeated) {
-        char text[ZF_LOG_LINE_MAX + 1];
-        std::snprintf(text, sizeof text, "Repeated input file (%s, %08u, %08u): %s",
-                      job->info.serialNumber.c_str(), job->info.session, job->info.split,
-                      job->input.c_str());
-        ZF_LOGW("%s", text);
+        cRunReport_warning(&job->report, "Repeated input file (%s, %08u, %08u): %s",
+                           job->info.serialNumber.c_str(), job->info.session, job->info.split,
+                           job->input.c_str());
         cRunReport_fileRepeated(&job->report);
-        cRunReport_reason(&job->report, text);
     }
 }
 
@@ -393,14 +390,11 @@ void commit(cJobTask* task) {
                 leftOut = job->held.framesReceived - framesWritten;
         }
         if (leftOut > 0) {
-            char text[ZF_LOG_LINE_MAX + 1];
-            std::snprintf(text, sizeof text,
-                          "%s: %" PRIu64 " of its %" PRIu64
-                          " CAN frames left out, the output format cannot hold them (CAN FD "
-                          "frames do not fit trace version 1.1)",
-                          job->input.c_str(), leftOut, job->held.framesReceived);
-            ZF_LOGW("%s", text);
-            cRunReport_reason(&job->report, text);
+            cRunReport_warning(&job->report,
+                               "%s: %" PRIu64 " of its %" PRIu64
+                               " CAN frames left out, the output format cannot hold them (CAN "
+                               "FD frames do not fit trace version 1.1)",
+                               job->input.c_str(), leftOut, job->held.framesReceived);
         }
         // Only a file whose conversion fully succeeded is ever deleted. A kept input is no
         // failure of the file: the deletion's own message says why it stays.

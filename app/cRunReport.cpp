@@ -282,14 +282,33 @@ void cRunReport_reason(cRunReport_file* file, std::string_view reason) {
     if (file->reason.empty()) file->reason = reason;
 }
 
-void cRunReport_error(cRunReport_file* file, const char* format, ...) {
+namespace {
+
+// Logs the text at error or warning level and gives it as the file's reason.
+void tell(cRunReport_file* file, bool error, const char* format, va_list args) {
     char text[ZF_LOG_LINE_MAX + 1];
+    std::vsnprintf(text, sizeof text, format, args);
+    if (error)
+        ZF_LOGE("%s", text);
+    else
+        ZF_LOGW("%s", text);
+    cRunReport_reason(file, text);
+}
+
+} // namespace
+
+void cRunReport_error(cRunReport_file* file, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    tell(file, true, format, args);
     va_end(args);
-    ZF_LOGE("%s", text);
-    cRunReport_reason(file, text);
+}
+
+void cRunReport_warning(cRunReport_file* file, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    tell(file, false, format, args);
+    va_end(args);
 }
 
 void cRunReport_fileTrace(cRunReport_file* file, std::string_view traceName, uint64_t frames,

@@ -82,6 +82,9 @@ void cRunReport_reason(cRunReport_file* file, std::string_view reason);
 // Logs a problem of the file at error level and gives it as the file's reason.
 __attribute__((format(printf, 2, 3))) void cRunReport_error(cRunReport_file* file,
                                                             const char* format, ...);
+// The same at warning level: what is wrong with a file that still does not fail.
+__attribute__((format(printf, 2, 3))) void cRunReport_warning(cRunReport_file* file,
+                                                              const char* format, ...);
 // What the conversion left: the trace's name relative to the output root (empty: none was
 // kept), the CAN frames it holds and those it could not hold, and whether the input was
 // deleted. A file ended without this call is counted as converted without figures.
