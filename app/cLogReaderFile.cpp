@@ -66,8 +66,7 @@ bool isContinuation(const cLogReaderFileInfo& prev, const cLogReaderFileInfo& cu
 // Every failed file ends with this line after the message of the step that failed. The record
 // keeps that step's reason; a step whose message names no file leaves this line as it.
 void failFile(FileJob* job, uint32_t code) {
-    ZF_LOGE("Error during conversion of %.*s", (int)job->input.size(), job->input.data());
-    cRunReport_reason(&job->report, "Error during conversion of " + job->input);
+    cRunReport_error(&job->report, "Error during conversion of %s", job->input.c_str());
     job->code = code;
     job->done = true;
 }
