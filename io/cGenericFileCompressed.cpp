@@ -109,7 +109,7 @@ cIO* cGenericFile_compressed_open(cIO* input, const cGenericFile* header,
     Chain chain;
     auto fail = [&]() -> cIO* {
         chain.close();
-        (void)cIO_close(memory); // never written to a file
+        (void)cIO_close(memory); // a memory stream: its close cannot fail
         return nullptr;
     };
 

@@ -139,7 +139,7 @@ cIO* cGenericFile_encrypted_open(cIO* input, const cGenericFile* header, const c
     OPENSSL_cleanse(key, sizeof key);
     if (!ok) {
         if (room) *why = cGenericFileEncrypted_failure::NOT_AUTHENTIC;
-        (void)cIO_close(memory); // read only
+        (void)cIO_close(memory); // a memory stream: its close cannot fail
         return nullptr;
     }
     cIO_memoryAlloc_commit(memory, length);
